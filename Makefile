@@ -1,0 +1,47 @@
+# One-word entry points; CMake does the real work.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+
+.PHONY: all deps build test demo sanitize tsan bench fuzz fuzz-smoke clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+sanitize: deps
+	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE nosanitize
+
+tsan: deps
+	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TSAN=ON >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@cd build-tsan && ctest --output-on-failure -L threads --timeout 1800
+
+bench: deps
+	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS)
+	@build-bench/bench/qv_bench
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz $(CMAKE_GEN) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+fuzz-smoke: fuzz
+	@bash fuzz/smoke.sh build-fuzz
+
+clean:
+	@rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz demo-out

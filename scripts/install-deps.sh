@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need.
+# Only what is missing is installed, so a second run is a quick no-op.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  ffmpeg
+)
+# Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,
+# valgrind for the leak checks, espeak-ng for making the speech sample.
+if [ "${QV_EXTRA_DEPS:-1}" = "1" ]; then
+  packages+=(clang libclang-rt-14-dev valgrind asterisk-core-sounds-en-g722)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
