@@ -31,6 +31,7 @@ struct AVFrame;
 struct SwsContext;
 struct SwrContext;
 struct AVInputFormat;
+struct AVBufferRef;
 
 // Result codes.
 enum {
@@ -471,6 +472,7 @@ struct FrameDeleter { void operator()(AVFrame* p) const; };
 struct SwsDeleter { void operator()(SwsContext* p) const; };
 struct SwrDeleter { void operator()(SwrContext* p) const; };
 struct AvFreeDeleter { void operator()(uint8_t* p) const; };
+struct BufferRefDeleter { void operator()(AVBufferRef* p) const; };
 }  // namespace qv
 
 QVDECODER_API void QVDecoderInitialize();
@@ -624,7 +626,7 @@ private:
     std::unique_ptr<AVCodecContext, qv::CodecContextDeleter> file_audio_ctx;
     std::unique_ptr<AVFrame, qv::FrameDeleter> frame;            // reused decoded frame
     std::unique_ptr<AVPacket, qv::PacketDeleter> work_packet;   // reused packet handed to decoders
-    std::vector<uint8_t> padded_input;  // pushed bytes plus FFmpeg's zero padding
+    std::unique_ptr<AVBufferRef, qv::BufferRefDeleter> input_buffer;  // pushed bytes + zero padding
     int first_field_size;               // bytes allocated in first_field_buffer
     int merged_frame_size;              // bytes allocated in merged_frame_buffer
     int out_picture_size;               // bytes the out_picture planes were laid out for
