@@ -32,75 +32,52 @@ using CodecCtx = std::unique_ptr<AVCodecContext, CodecCtxFree>;
 using Frame = std::unique_ptr<AVFrame, FrameFree>;
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
 
-AVPixelFormat EncoderPixelFormat(AVCodecID codec) {
-    return codec == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-}
-
-// A moving gradient with a bright block: every frame differs, every codec can code it.
-void PaintPicture(AVFrame* frame, int index, int seed) {
-    for (int y = 0; y < frame->height; ++y) {
-        uint8_t* row = frame->data[0] + y * frame->linesize[0];
-        for (int x = 0; x < frame->width; ++x) {
-            int v = (x + 2 * y + 3 * index + 17 * seed) & 0xFF;
-            const int bx = (index * 4) % (frame->width > 32 ? frame->width - 32 : 1);
-            if (x >= bx && x < bx + 32 && y >= frame->height / 4 && y < frame->height / 4 + 32) v = 235;
-            row[x] = static_cast<uint8_t>(v);
-        }
-    }
-    for (int p = 1; p < 3; ++p) {
-        for (int y = 0; y < frame->height / 2; ++y) {
-            uint8_t* row = frame->data[p] + y * frame->linesize[p];
-            for (int x = 0; x < frame->width / 2; ++x) {
-                row[x] = static_cast<uint8_t>(128 + ((p == 1 ? x : y) + index + seed * 5) % 64 - 32);
-            }
-        }
+const char* EncoderName(AVCodecID codec) {
+    switch (codec) {
+        case AV_CODEC_ID_H264: return "libx264";
+        case AV_CODEC_ID_FLV1: return "flv";
+        default: return avcodec_get_name(codec);
     }
 }
 
-struct VideoOut {
-    VideoTrack track;
-    CodecCtx ctx;
-    AVStream* stream = nullptr;
-    Frame frame;
-    int width = 0;
-    int height = 0;
-};
-
-std::string OpenVideoEncoder(VideoOut& out, const AVOutputFormat* format, int width, int height) {
-    const VideoTrack& t = out.track;
-    const AVCodec* codec = t.codec == AV_CODEC_ID_H264 ? avcodec_find_encoder_by_name("libx264")
-                                                       : avcodec_find_encoder(t.codec);
-    if (!codec) return "no encoder";
-    out.ctx.reset(avcodec_alloc_context3(codec));
-    AVCodecContext* c = out.ctx.get();
-    c->width = width;
-    c->height = height;
-    c->pix_fmt = EncoderPixelFormat(t.codec);
-    c->time_base = AVRational{1, t.fps};
-    c->framerate = AVRational{t.fps, 1};
-    c->gop_size = t.gop;
-    c->max_b_frames = t.max_b_frames;
-    c->bit_rate = 400000;
-    c->thread_count = t.threads;
-    if (t.slices > 0) c->slices = t.slices;
-    if (t.codec == AV_CODEC_ID_MJPEG) c->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-    if (format->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* options = nullptr;
-    if (t.codec == AV_CODEC_ID_H264) {
-        av_dict_set(&options, "preset", t.preset, 0);
-        if (t.max_b_frames > 0) av_dict_set(&options, "x264-params", "b-pyramid=none", 0);
+// The track's packets from the media factory, times in 1/fps; a size change re-encodes
+// the rest of the pictures at the new size behind the first part.
+EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
+    VideoOptions o;
+    o.width = t.width;
+    o.height = t.height;
+    o.frames = t.resize_at >= 0 ? t.resize_at : frames;
+    o.fps = t.fps;
+    o.gop = t.gop;
+    o.b_frames = t.max_b_frames;
+    o.global_header = global_header;
+    o.seed = t.seed;
+    if (t.slices > 0) o.x264_params = "slices=" + std::to_string(t.slices);
+    EncodedVideo video = EncodeVideo(EncoderName(t.codec), o);
+    if (t.resize_at < 0) return video;
+    o.width = t.resize_width;
+    o.height = t.resize_height;
+    o.frames = frames - t.resize_at;
+    EncodedVideo rest = EncodeVideo(EncoderName(t.codec), o);
+    for (EncodedPacket& pkt : rest.packets) {
+        pkt.pts += t.resize_at;
+        pkt.dts += t.resize_at;
+        video.packets.push_back(std::move(pkt));
     }
-    const int opened = avcodec_open2(c, codec, &options);
-    av_dict_free(&options);
-    if (opened < 0) return "encoder open failed";
-    out.frame.reset(av_frame_alloc());
-    out.frame->format = c->pix_fmt;
-    out.frame->width = width;
-    out.frame->height = height;
-    if (av_frame_get_buffer(out.frame.get(), 0) < 0) return "frame alloc failed";
-    out.width = width;
-    out.height = height;
-    return {};
+    return video;
+}
+
+std::string WritePacket(AVFormatContext* fmt, AVStream* stream, const EncodedPacket& source, int fps) {
+    Packet pkt(av_packet_alloc());
+    if (av_new_packet(pkt.get(), static_cast<int>(source.data.size())) < 0) return "packet alloc failed";
+    std::copy(source.data.begin(), source.data.end(), pkt->data);
+    pkt->pts = source.pts;
+    pkt->dts = source.dts;
+    pkt->duration = 1;
+    pkt->flags = source.key ? AV_PKT_FLAG_KEY : 0;
+    av_packet_rescale_ts(pkt.get(), AVRational{1, fps}, stream->time_base);
+    pkt->stream_index = stream->index;
+    return av_interleaved_write_frame(fmt, pkt.get()) < 0 ? "write failed" : "";
 }
 
 std::string Drain(AVCodecContext* ctx, AVFormatContext* fmt, AVStream* stream, const AVFrame* frame) {
@@ -125,14 +102,28 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
     std::unique_ptr<AVFormatContext, OutputFree> fmt(raw);
     const AVOutputFormat* oformat = fmt->oformat;
 
-    std::vector<VideoOut> videos(spec.video.size());
-    for (size_t i = 0; i < spec.video.size(); ++i) {
-        videos[i].track = spec.video[i];
-        std::string error = OpenVideoEncoder(videos[i], oformat, spec.video[i].width, spec.video[i].height);
-        if (!error.empty()) return error;
-        videos[i].stream = avformat_new_stream(fmt.get(), nullptr);
-        videos[i].stream->time_base = videos[i].ctx->time_base;
-        avcodec_parameters_from_context(videos[i].stream->codecpar, videos[i].ctx.get());
+    const bool global_header = (oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    std::vector<EncodedVideo> videos;
+    std::vector<AVStream*> video_streams;
+    for (const VideoTrack& t : spec.video) {
+        videos.push_back(EncodeTrack(t, spec.frames, global_header));
+        const EncodedVideo& v = videos.back();
+        if (v.packets.empty()) return "no video packets";
+        AVStream* stream = avformat_new_stream(fmt.get(), nullptr);
+        stream->time_base = AVRational{1, t.fps};
+        AVCodecParameters* par = stream->codecpar;
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = static_cast<AVCodecID>(v.codec_id);
+        par->width = v.width;
+        par->height = v.height;
+        par->format = v.pix_fmt;
+        par->bit_rate = 400000;
+        if (!v.extradata.empty()) {
+            par->extradata = static_cast<uint8_t*>(av_mallocz(v.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            std::copy(v.extradata.begin(), v.extradata.end(), par->extradata);
+            par->extradata_size = static_cast<int>(v.extradata.size());
+        }
+        video_streams.push_back(stream);
     }
 
     CodecCtx audio;
@@ -185,18 +176,10 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
     const int fps = spec.video.empty() ? 25 : spec.video[0].fps;
     int64_t audio_samples = 0;
     for (int i = 0; i < spec.frames; ++i) {
-        for (VideoOut& v : videos) {
-            const VideoTrack& t = v.track;
-            if (t.resize_at >= 0 && i == t.resize_at) {
-                std::string error = Drain(v.ctx.get(), fmt.get(), v.stream, nullptr);
-                if (!error.empty()) return error;
-                error = OpenVideoEncoder(v, oformat, t.resize_width, t.resize_height);
-                if (!error.empty()) return error;
-            }
-            if (av_frame_make_writable(v.frame.get()) < 0) return "frame not writable";
-            PaintPicture(v.frame.get(), i, t.seed);
-            v.frame->pts = i;
-            std::string error = Drain(v.ctx.get(), fmt.get(), v.stream, v.frame.get());
+        for (size_t v = 0; v < videos.size(); ++v) {
+            // Packets come out in decoding order; each loop step writes the next one.
+            if (static_cast<size_t>(i) >= videos[v].packets.size()) continue;
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[i], spec.video[v].fps);
             if (!error.empty()) return error;
         }
         if (audio) {
@@ -236,9 +219,11 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
             if (av_interleaved_write_frame(fmt.get(), pkt.get()) < 0) return "extra write failed";
         }
     }
-    for (VideoOut& v : videos) {
-        std::string error = Drain(v.ctx.get(), fmt.get(), v.stream, nullptr);
-        if (!error.empty()) return error;
+    for (size_t v = 0; v < videos.size(); ++v) {
+        for (size_t k = spec.frames; k < videos[v].packets.size(); ++k) {
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[k], spec.video[v].fps);
+            if (!error.empty()) return error;
+        }
     }
     if (audio) {
         std::string error = Drain(audio.get(), fmt.get(), audio_stream, nullptr);
@@ -267,6 +252,7 @@ Picture LayOut(const AVFrame* frame) {
     p.width = frame->width;
     p.height = frame->height;
     p.format = frame->format;
+    p.key = frame->key_frame != 0;
     const auto format = static_cast<AVPixelFormat>(frame->format);
     const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
     if (size <= 0) return p;

@@ -1,5 +1,5 @@
-// Media files made in the test process: synthetic pictures and tones encoded with
-// FFmpeg's encoders and written with its muxers, plus libavformat/libavcodec readings of
+// Media files made in the test process: the media factory's encoded pictures (and tones
+// encoded here) written with FFmpeg's muxers, plus libavformat/libavcodec readings of
 // those files to compare the decoder with.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/ffmpeg.h"
+#include "media_factory.h"
 
 namespace qvtest {
 
@@ -20,8 +21,6 @@ struct VideoTrack {
     int gop = 10;
     int max_b_frames = 0;
     int slices = 0;                 // H.264: units per picture (0: encoder default)
-    const char* preset = "ultrafast";  // libx264 only
-    int threads = 1;
     int seed = 0;                   // varies the synthetic picture
     int resize_at = -1;             // from this frame on, pictures have the size below
     int resize_width = 0;
@@ -55,13 +54,6 @@ public:
 
 private:
     std::string dir_;
-};
-
-struct Picture {
-    int width = 0;
-    int height = 0;
-    int format = -1;
-    std::vector<uint8_t> bytes;  // planes one after the other, no row padding
 };
 
 // Lays a decoded frame out contiguously (planes one after the other, alignment 1).
