@@ -316,11 +316,14 @@ std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream) {
     Frame frame(av_frame_alloc());
     const uint8_t* data = padded.data();
     int left = static_cast<int>(stream.size());
-    while (true) {
+    // The parser holds the last picture until it is flushed with an empty call.
+    bool flushed = false;
+    while (!flushed) {
         uint8_t* unit = nullptr;
         int unit_size = 0;
-        const int used = av_parser_parse2(parser, ctx.get(), &unit, &unit_size, data, left, AV_NOPTS_VALUE,
-                                          AV_NOPTS_VALUE, 0);
+        flushed = left == 0;
+        const int used = av_parser_parse2(parser, ctx.get(), &unit, &unit_size, flushed ? nullptr : data, left,
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         data += used;
         left -= used;
         if (unit_size > 0) {
@@ -329,8 +332,6 @@ std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream) {
             avcodec_send_packet(ctx.get(), pkt.get());
             ReceiveAll(ctx.get(), frame.get(), out);
         }
-        if (left == 0 && unit_size == 0) break;
-        if (left == 0 && used == 0) break;
     }
     av_parser_close(parser);
     avcodec_send_packet(ctx.get(), nullptr);
