@@ -65,7 +65,9 @@ int QVDecoder::QVDecodeFrame() {
         frame_time = PacketSeconds(*packet, packet->pts, *audio_stream, frame_time);
         const int rest = packet->size - audio_offset;
         const int used = DecodeAudioFrame(packet->data + audio_offset, rest);
-        if (used >= 0 && rest - used > 0) {
+        // A piece that consumed nothing would be retried forever on the same bytes, so
+        // it ends the packet like a failed one.
+        if (used > 0 && rest - used > 0) {
             audio_offset += used;
         } else {
             av_packet_unref(packet.get());
