@@ -37,7 +37,10 @@ static int64_t Rescale(int64_t value, int64_t num, int64_t den) {
         den = -den;
         num = -num;
     }
-    if (num < 0) return static_cast<int64_t>(0 - static_cast<uint64_t>(av_rescale_rnd(value, -num, den, AV_ROUND_ZERO)));
+    if (num < 0) {
+        const int64_t magnitude = av_rescale_rnd(value, -num, den, AV_ROUND_ZERO);
+        return static_cast<int64_t>(0 - static_cast<uint64_t>(magnitude));
+    }
     return av_rescale_rnd(value, num, den, AV_ROUND_ZERO);
 }
 
