@@ -1,0 +1,5 @@
+if(EXISTS "/work/main/build/tests/video_test[1]_tests.cmake")
+  include("/work/main/build/tests/video_test[1]_tests.cmake")
+else()
+  add_test(video_test_NOT_BUILT video_test_NOT_BUILT)
+endif()
