@@ -6,22 +6,29 @@
 #include "g722/g722_qmf.h"
 #include "g722/g722_tables.h"
 
+// The per-word steps are forced inline: as calls, the band state would live in memory.
+#if defined(__GNUC__)
+#define G722_INLINE inline __attribute__((always_inline))
+#else
+#define G722_INLINE inline
+#endif
+
 namespace {
 
-inline int Clamp(int value, int low, int high) {
+G722_INLINE int Clamp(int value, int low, int high) {
     return value < low ? low : (value > high ? high : value);
 }
 
-inline int Saturate(int value) { return Clamp(value, -32768, 32767); }
+G722_INLINE int Saturate(int value) { return Clamp(value, -32768, 32767); }
 
 // 2^(nb/2048)-style scale factor: the mantissa table shifted by the exponent in nb.
-inline int ScaleFactor(int nb, int bias) {
+G722_INLINE int ScaleFactor(int nb, int bias) {
     const int mantissa = g722::kIlb[(nb >> 6) & 31];
     const int shift = bias - (nb >> 11);
     return 4 * (shift < 0 ? mantissa << -shift : mantissa >> shift);
 }
 
-inline void Predict(G722Band& band, int dq) {
+G722_INLINE void Predict(G722Band& band, int dq) {
     // Signs of the partially reconstructed signal now and one and two samples back.
     const int neg = (dq + band.sz) < 0;
     const int e1 = (neg != band.sg1) ? 1 : -1;
@@ -59,7 +66,7 @@ inline void Predict(G722Band& band, int dq) {
     band.r1 = static_cast<int16_t>(r);
 }
 
-inline void AdaptLow(G722Band& band, int code4) {
+G722_INLINE void AdaptLow(G722Band& band, int code4) {
     const int dq = (band.det * g722::kQm4[code4]) >> 15;
     Predict(band, dq);
     const int nb = Clamp(((band.nb * 127) >> 7) + g722::kWl[code4], 0, 18432);
@@ -67,7 +74,7 @@ inline void AdaptLow(G722Band& band, int code4) {
     band.det = static_cast<int16_t>(ScaleFactor(nb, 8));
 }
 
-inline void AdaptHigh(G722Band& band, int dh, int code2) {
+G722_INLINE void AdaptHigh(G722Band& band, int dh, int code2) {
     Predict(band, dh);
     const int nb = Clamp(((band.nb * 127) >> 7) + g722::kWh[code2], 0, 22528);
     band.nb = static_cast<int16_t>(nb);
