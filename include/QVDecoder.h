@@ -567,6 +567,9 @@ private:
     int OpenG722Decoder(int sample_rate, int bit_rate, int channels);
     int DecodeAudioFrame(const uint8_t* data, int size);
     int OpenAudioCodec(int codec, _audio_param audio, bool combined);
+    int DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, int size, bool file_mode);
+    int AppendAudio(const AVFrame* decoded, int offset);  // S16 bytes written at offset, or -1
+    void ResetAudioDecoding();  // drops the resampler and any frame still to be handed out
 
     // File mode.
     int ReadFrame();
@@ -642,6 +645,9 @@ private:
     int resampler_rate;
     int resampler_channels;
     bool audio_packet_sent;  // file mode: the pending packet has been handed to the decoder
+    // File mode: the next frame of the pending packet, received ahead so that the caller
+    // learns whether the packet still holds audio (empty when nb_samples is 0).
+    std::unique_ptr<AVFrame, qv::FrameDeleter> audio_next_frame;
 
     // File-mode state.
     bool file_draining;  // end of file reached: pictures still held by the decoder are delivered

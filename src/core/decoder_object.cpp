@@ -255,6 +255,7 @@ QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
     swap(resampler_rate, other.resampler_rate);
     swap(resampler_channels, other.resampler_channels);
     swap(audio_packet_sent, other.audio_packet_sent);
+    swap(audio_next_frame, other.audio_next_frame);
     swap(file_draining, other.file_draining);
     return *this;
 }

@@ -1,0 +1,223 @@
+// Stream-mode audio opens: audio alone, or video and audio together.
+#include <new>
+
+#include "QVDecoder.h"
+#include "core/ffmpeg.h"
+#include "core/legacy_ids.h"
+#include "core/library.h"
+#include "g722/g722_decoder.h"
+#include "g7221/g7221.h"
+
+namespace {
+
+constexpr int kAudioBufferSize = 192000;
+
+}  // namespace
+
+int QVDecoder::InitializeAudio(_video_param* param, int sample_rate, int bit_rate, int channels,
+                               int codec) {
+    param->sample_rate = sample_rate;
+    param->channels = channels;
+    param->audio_bit_rate = bit_rate;
+    param->audio_codec_id = codec;
+    // A second audio open replaces the buffer instead of leaking the first one.
+    if (param->audio_buffer) av_freep(&param->audio_buffer);
+    param->audio_buffer_size = kAudioBufferSize;
+    param->audio_buffer = static_cast<unsigned char*>(av_malloc(kAudioBufferSize));
+    ResetAudioDecoding();
+    return param->audio_buffer ? 0 : -10006;
+}
+
+int QVDecoder::OpenG722Decoder(int sample_rate, int bit_rate, int channels) {
+    // The first decoder stays for the object's life, with the parameters it was made with.
+    if (g722_decoder) return 0;
+    G722Decoder* decoder = new (std::nothrow) G722Decoder();
+    if (!decoder) return -1;
+    g722_decoder = decoder;
+    if (g722_decoder->Initialize(sample_rate, bit_rate, channels) != 0) {
+        delete g722_decoder;
+        g722_decoder = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+// Opens libavcodec's decoder for an audio codec into audio_ctx. The two opens differ
+// only in their messages and in the combined open's single failure code.
+int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
+    const int failure_no_memory = combined ? -10100 : -10006;
+    const int failure_no_decoder = combined ? -10100 : -10007;
+    AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
+    if (!ctx) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder: failed to allocate audio context.", 15);
+        return failure_no_memory;
+    }
+    audio_ctx.reset(ctx);
+    ctx->sample_rate = audio.sample_rate;
+    if (audio.channels > 0) av_channel_layout_default(&ctx->ch_layout, audio.channels);
+    ctx->bit_rate = audio.bit_rate;
+    ctx->thread_count = 1;
+
+    std::unique_lock<std::mutex> lock(qv::GlobalLock());
+    const AVCodec* decoder = codec >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(codec)) : nullptr;
+    if (!decoder || decoder->type != AVMEDIA_TYPE_AUDIO) {
+        lock.unlock();
+        QVClose();
+        QVDECODE_LOG(combined ? "QVOpenDecoder: no audio decoder found."
+                              : "QVOpenDecoder: can't find the audio decoder.",
+                     15);
+        return failure_no_decoder;
+    }
+    if (combined) {
+        // The combined open takes the lock separately for the look-up and the open.
+        lock.unlock();
+        lock.lock();
+    }
+    if (avcodec_open2(ctx, decoder, nullptr) != 0) {
+        audio_ctx.reset();
+        lock.unlock();
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder: failed to open audio codec.", 15);
+        return failure_no_decoder;
+    }
+    return 0;
+}
+
+int QVDecoder::QVOpenDecoder(enum CodecID codec_in, _audio_param audio) {
+    if (!qv::IsInitialized()) {
+        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
+        return -1;
+    }
+    const int codec = qv::CodecFromLegacy(codec_in);
+    if (audio_ctx) {
+        // An audio decoder opened before is released, not leaked.
+        std::lock_guard<std::mutex> lock(qv::GlobalLock());
+        audio_ctx.reset();
+    }
+    if (codec == qv::kCodecG722) {
+        if (OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) != 0) {
+            QVClose();
+            return -1;
+        }
+    } else if (codec == qv::kCodecG7221) {
+        if (InitializeG7221Decoder(audio.sample_rate, audio.bit_rate) < 0) {
+            QVClose();
+            return -1;
+        }
+    } else {
+        const int result = OpenAudioCodec(codec, audio, false);
+        if (result != 0) return result;
+    }
+    if (InitializeAudio(&video_param, audio.sample_rate, audio.bit_rate, audio.channels, codec) != 0) {
+        QVClose();
+        return -10006;
+    }
+    audio_frame_size = video_param.audio_buffer_size;
+    key_frame_seen = false;
+    opened = true;
+    return 0;
+}
+
+int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
+                             enum CodecID audio_codec, _audio_param audio) {
+    if (!qv::IsInitialized()) {
+        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
+        return -1;
+    }
+    if (opened) return 0;
+
+    AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
+    if (!ctx) {
+        QVDECODE_LOG("QVOpenDecoder: failed to allocate video context.", 15);
+        return -10006;
+    }
+    video_ctx.reset(ctx);
+    ctx->width = picture.width;
+    ctx->height = picture.height;
+    ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(picture.format));
+    if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    // Unlike the video-only open, the interlacing flags stay clear here.
+    ctx->thread_count = 1;
+
+    const int av_video = qv::CodecFromLegacy(video_codec);
+    const AVCodec* decoder = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(qv::GlobalLock());
+        decoder = av_video >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(av_video)) : nullptr;
+    }
+    if (!decoder || decoder->type != AVMEDIA_TYPE_VIDEO) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder:failed to find an decoder.", 15);
+        return -10007;
+    }
+    {
+        std::unique_lock<std::mutex> lock(qv::GlobalLock());
+        if (avcodec_open2(ctx, decoder, nullptr) != 0) {
+            video_ctx.reset();
+            lock.unlock();
+            QVClose();
+            QVDECODE_LOG("QVOpenDecoder: failed to open the video codec.", 15);
+            return -10007;
+        }
+    }
+
+    video_param.width = ctx->width;
+    video_param.height = ctx->height;
+    video_param.pix_fmt = ctx->pix_fmt;
+    video_param.codec_id = av_video;
+    video_param.bit_rate = static_cast<int>(ctx->bit_rate);
+    video_param.frame_rate_num = 25;
+    video_param.frame_rate_den = 1;
+
+    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(video_param.pix_fmt),
+                                              video_param.width, video_param.height, 1);
+    video_param.video_buffer_size = size;
+    if (size <= 0) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder: wrong video buffer size.", 15);
+        return -10005;
+    }
+    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    video_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
+    if (!video_param.video_buffer) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder: failed to allocate video buffer.", 15);
+        return -10006;
+    }
+
+    const int av_audio = qv::CodecFromLegacy(audio_codec);
+    if (av_audio == qv::kCodecG722) {
+        if (OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) != 0) {
+            QVClose();
+            return -10100;
+        }
+    } else if (av_audio == qv::kCodecG7221) {
+        if (InitializeG7221Decoder(audio.sample_rate, audio.bit_rate) < 0) {
+            QVClose();
+            return -10100;
+        }
+    } else if (OpenAudioCodec(av_audio, audio, true) != 0) {
+        return -10100;
+    }
+    if (InitializeAudio(&video_param, audio.sample_rate, audio.bit_rate, audio.channels, av_audio) != 0) {
+        QVClose();
+        return -10100;
+    }
+    audio_frame_size = video_param.audio_buffer_size;
+
+    SetUpOutputAfterOpen();
+
+    if (demux == 1 && !demux_buffer) {
+        demux_buffer = AllocateDemuxBuffer();
+        if (!demux_buffer) {
+            QVClose();
+            QVDECODE_LOG("QVOpenDecoder: failed to allocate demux buffer.", 15);
+            return -10006;
+        }
+    }
+
+    key_frame_seen = false;
+    opened = true;
+    return 0;
+}
