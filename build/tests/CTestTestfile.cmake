@@ -4,3 +4,4 @@
 # 
 # This file includes the relevant testing commands required for 
 # testing this directory and lists subdirectories to be tested as well.
+include("/work/wt-snapshot/build/tests/snapshot_test[1]_include.cmake")

@@ -41,9 +41,9 @@ SnapshotConverter::SnapshotConverter(int src_width, int src_height, int src_form
     }
     dst_planes_.reset(dst_picture_.data[0]);
 
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
-    src_chroma_shift_y_ = desc->log2_chroma_h;
-    src_has_palette_ = (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(dst);
+    dst_chroma_shift_y_ = desc->log2_chroma_h;
+    dst_has_palette_ = (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
     src_width_ = src_width;
     src_height_ = src_height;
     src_format_ = src_format;
@@ -64,27 +64,29 @@ int SnapshotConverter::Convert(const uint8_t* data, uint8_t** out, int flip) {
                              1) < 0) {
         return -1;
     }
-
-    if (flip == 1) {
-        // Each plane starts at its last row and walks upwards. Chroma planes of an odd
-        // height hold one row more than half the picture, hence the rounding up.
-        const int chroma_rows = AV_CEIL_RSHIFT(src_height_, src_chroma_shift_y_);
-        for (int plane = 0; plane < 4; ++plane) {
-            if (!source.data[plane] || source.linesize[plane] == 0) continue;
-            // A palette is a table, not rows of the picture.
-            if (plane == 1 && src_has_palette_) continue;
-            const int rows = (plane == 1 || plane == 2) ? chroma_rows : src_height_;
-            source.data[plane] += static_cast<ptrdiff_t>(rows - 1) * source.linesize[plane];
-            source.linesize[plane] = -source.linesize[plane];
-        }
-    }
-
     const int scaled = sws_scale(scaler_.get(), source.data, source.linesize, 0, src_height_,
                                  dst_picture_.data, dst_picture_.linesize);
     if (scaled <= 0) return -1;
-    if (av_image_copy_to_buffer(dst_buffer_.get(), dst_buffer_size_, dst_picture_.data,
-                                dst_picture_.linesize, static_cast<AVPixelFormat>(dst_format_),
-                                dst_width_, dst_height_, 1) < 0) {
+
+    // The picture is turned over on the result side, while it is laid out: scaling a
+    // turned-over 4:2:0 source of odd height would pair its luma rows with the wrong
+    // chroma rows, since chroma rows are anchored at the top of the picture.
+    QVPicture result = dst_picture_;
+    if (flip == 1) {
+        const int chroma_rows = AV_CEIL_RSHIFT(dst_height_, dst_chroma_shift_y_);
+        for (int plane = 0; plane < 4; ++plane) {
+            if (!result.data[plane] || result.linesize[plane] == 0) continue;
+            // A palette is a table, not rows of the picture.
+            if (plane == 1 && dst_has_palette_) continue;
+            // Chroma planes of an odd height hold one row more than half the picture.
+            const int rows = (plane == 1 || plane == 2) ? chroma_rows : dst_height_;
+            result.data[plane] += static_cast<ptrdiff_t>(rows - 1) * result.linesize[plane];
+            result.linesize[plane] = -result.linesize[plane];
+        }
+    }
+    if (av_image_copy_to_buffer(dst_buffer_.get(), dst_buffer_size_, result.data, result.linesize,
+                                static_cast<AVPixelFormat>(dst_format_), dst_width_, dst_height_,
+                                1) < 0) {
         return -1;
     }
     *out = dst_buffer_.get();

@@ -35,11 +35,11 @@ private:
     int src_height_ = 0;
     int src_format_ = -1;
     int src_size_ = 0;
-    int src_chroma_shift_y_ = 0;  // vertical chroma subsampling of the source, as a power of two
-    bool src_has_palette_ = false;
     int dst_width_ = 0;
     int dst_height_ = 0;
     int dst_format_ = -1;
+    int dst_chroma_shift_y_ = 0;  // vertical chroma subsampling of the result, as a power of two
+    bool dst_has_palette_ = false;
     QVPicture dst_picture_{};
     std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_planes_;  // allocation behind dst_picture_
     int dst_buffer_size_ = 0;
