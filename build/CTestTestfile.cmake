@@ -1,7 +1,0 @@
-# CMake generated Testfile for 
-# Source directory: /work/wt-snapshot
-# Build directory: /work/wt-snapshot/build
-# 
-# This file includes the relevant testing commands required for 
-# testing this directory and lists subdirectories to be tested as well.
-subdirs("tests")

@@ -1,5 +1,0 @@
-if(EXISTS "/work/wt-snapshot/build/tests/snapshot_test[1]_tests.cmake")
-  include("/work/wt-snapshot/build/tests/snapshot_test[1]_tests.cmake")
-else()
-  add_test(snapshot_test_NOT_BUILT snapshot_test_NOT_BUILT)
-endif()
