@@ -7,6 +7,8 @@
 
 #include "QVDecoder.h"
 #include "bmp_file.h"
+#include "inspector.h"
+#include "media_factory.h"
 #include "core/ffmpeg.h"
 #include "snapshot/snapshot_converter.h"
 
@@ -226,6 +228,120 @@ TEST_F(SnapshotConverterTest, UnconvertibleSourcesMakeNoUsableConverter) {
     SnapshotConverter good(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_BGR24);
     uint8_t* out = nullptr;
     EXPECT_EQ(good.Convert(nullptr, &out, 1), -1);
+}
+
+// Decoder snapshots: pictures decoded from real H.264 packets.
+class DecoderSnapshotTest : public ::testing::Test {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+
+    // Opens d for the video and pushes packets until `pictures` pictures came out.
+    void DecodePictures(QVDecoder& d, const qvtest::EncodedVideo& video, size_t pictures) {
+        ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264,
+                                  _picture_param{video.width, video.height, PIX_FMT_YUV420P}),
+                  0);
+        size_t decoded = 0;
+        for (const auto& packet : video.packets) {
+            if (decoded == pictures) break;
+            std::vector<uint8_t> copy = packet.data;
+            if (d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), 0) == 0) ++decoded;
+        }
+        ASSERT_EQ(decoded, pictures);
+    }
+
+    static qvtest::EncodedVideo Video(int width, int height) {
+        qvtest::VideoOptions options;
+        options.width = width;
+        options.height = height;
+        options.frames = 4;
+        return qvtest::EncodeVideo("libx264", options);
+    }
+
+    std::string dir = qvtest::ScratchDir("decoder-snapshot");
+    std::string Path(const char* name) const { return dir + "/" + name; }
+};
+
+TEST_F(DecoderSnapshotTest, NothingDecodedYetWritesNoFile) {
+    QVDecoder d;
+    EXPECT_EQ(d.QVSaveCurrentImage(Path("none.bmp").c_str()), 0);
+    EXPECT_EQ(d.QVSaveOutputImage(Path("none.bmp").c_str()), 0);
+    EXPECT_FALSE(FileExists(Path("none.bmp")));
+    EXPECT_EQ(d.QVSaveCurrentImage(nullptr), -1);
+    EXPECT_EQ(d.QVSaveOutputImage(nullptr), -1);
+}
+
+TEST_F(DecoderSnapshotTest, CurrentImageIsTheDecodedPictureUpright) {
+    const qvtest::EncodedVideo video = Video(96, 72);
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
+    ASSERT_GE(reference.size(), 3u);
+    QVDecoder d;
+    DecodePictures(d, video, 3);
+    ASSERT_EQ(d.QVSaveCurrentImage(Path("current.bmp").c_str()), 0);
+    BmpImage image;
+    ASSERT_TRUE(ReadBmp(Path("current.bmp"), &image));
+    EXPECT_EQ(image.width, 96);
+    EXPECT_EQ(image.height, 72);
+    EXPECT_EQ(image.file_size, 54u + 3u * 96 * 72);
+    EXPECT_EQ(image.TopDown(),
+              qvtest::ScaleReference(reference[2], 96, 72, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+    // Without output conversion the output image is the same file.
+    ASSERT_EQ(d.QVSaveOutputImage(Path("output.bmp").c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(Path("output.bmp")), ReadFileBytes(Path("current.bmp")));
+    EXPECT_EQ(d.QVSaveCurrentImage("/dev/full"), -1);
+}
+
+TEST_F(DecoderSnapshotTest, Bgr24OutputIsSavedUpright) {
+    const qvtest::EncodedVideo video = Video(64, 48);
+    QVDecoder d(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
+    DecodePictures(d, video, 2);
+    ASSERT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
+    const std::vector<uint8_t> output(d.QVGetVideoFrame(), d.QVGetVideoFrame() + 64 * 48 * 3);
+    ASSERT_EQ(d.QVSaveOutputImage(Path("bgr.bmp").c_str()), 0);
+    BmpImage image;
+    ASSERT_TRUE(ReadBmp(Path("bgr.bmp"), &image));
+    // The output buffer holds the top row first; the image must show it at the top.
+    EXPECT_EQ(image.TopDown(), output);
+    EXPECT_EQ(QVDecoderInspector::snapshot_converter(d), nullptr);  // written without converting
+    EXPECT_EQ(d.QVSaveOutputImage("/dev/full"), -1);
+}
+
+TEST_F(DecoderSnapshotTest, ConverterIsKeptPerGeometryAndRebuiltOnChange) {
+    using I = QVDecoderInspector;
+    const qvtest::EncodedVideo video = Video(96, 72);
+    QVDecoder d;
+    DecodePictures(d, video, 1);
+    ASSERT_EQ(d.QVSaveCurrentImage(Path("a.bmp").c_str()), 0);
+    SnapshotConverter* first = I::snapshot_converter(d);
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(d.QVSaveCurrentImage(Path("b.bmp").c_str()), 0);
+    EXPECT_EQ(I::snapshot_converter(d), first);
+    EXPECT_EQ(ReadFileBytes(Path("a.bmp")), ReadFileBytes(Path("b.bmp")));
+
+    // A scaled 4:2:2 output picture has another geometry: the converter follows it.
+    d.QVSetOutput(_picture_param{48, 35, PIX_FMT_YUV422P}, 0);
+    DecodePictures(d, video, 1);
+    ASSERT_EQ(d.QVSaveOutputImage(Path("small.bmp").c_str()), 0);
+    ASSERT_NE(I::snapshot_converter(d), nullptr);
+    EXPECT_EQ(I::snapshot_converter(d)->src_width(), 48);
+    EXPECT_EQ(I::snapshot_converter(d)->src_height(), 35);
+    EXPECT_EQ(I::snapshot_converter(d)->src_format(), AV_PIX_FMT_YUV422P);
+    BmpImage small;
+    ASSERT_TRUE(ReadBmp(Path("small.bmp"), &small));
+    ASSERT_EQ(small.width, 48);
+    ASSERT_EQ(small.height, 35);
+    qvtest::Picture output;
+    output.width = 48;
+    output.height = 35;
+    output.format = AV_PIX_FMT_YUV422P;
+    output.bytes.assign(d.QVGetVideoFrame(), d.QVGetVideoFrame() + d.QVGetVideoFrameSize());
+    YuvPicture as_yuv(48, 35, AV_PIX_FMT_YUV422P);
+    as_yuv.bytes = output.bytes;
+    av_image_fill_arrays(as_yuv.planes.data, as_yuv.planes.linesize, as_yuv.bytes.data(),
+                         AV_PIX_FMT_YUV422P, 48, 35, 1);
+    EXPECT_EQ(small.TopDown(), ReferenceBgr(as_yuv));
+
+    d.QVClose();
+    EXPECT_EQ(I::snapshot_converter(d), nullptr);
 }
 
 }  // namespace
