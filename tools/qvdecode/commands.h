@@ -31,6 +31,7 @@ struct PushOptions {
     bool demux = false;
     bool fields = false;
     bool key_first = false;
+    bool chunks = false;
 };
 int RunPush(const PushOptions& o);
 

@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
         ->required();
     push_cmd->add_flag("--repack", push.repack, "repack H.264 NAL units before decoding");
     push_cmd->add_flag("--demux", push.demux, "the file is an MPEG program stream: push packs");
+    push_cmd->add_flag("--chunks", push.chunks,
+                       "pushed units may end inside a picture (sets the chunked transfer mode)");
     push_cmd->add_flag("--fields", push.fields, "pictures are coded as two fields; push field pairs");
     push_cmd->add_flag("--key-first,--key-frames-only", push.key_first,
                        "deliver nothing before the first key frame");

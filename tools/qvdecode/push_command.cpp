@@ -36,6 +36,7 @@ int RunPush(const PushOptions& o) {
     InstallLog(decoder, o.output.verbose);
     // Modes come before the open: the decoder is set up for them.
     if (o.demux && decoder.QVDecoderSetDemux(1) != 0) return Fail(kExitFailed, "demux mode refused");
+    if (o.chunks) decoder.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK);
     if (o.fields) decoder.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     if (o.key_first) decoder.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
     const int opened = decoder.QVOpenDecoder(static_cast<CodecID>(codec->interface_id),
@@ -86,10 +87,11 @@ int RunPush(const PushOptions& o) {
     decoder.QVGetParam(param);
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
-    std::printf("Pushed %s through stream mode (%s%s%s%s%s): %" PRId64 " %s, %" PRId64
+    std::printf("Pushed %s through stream mode (%s%s%s%s%s%s): %" PRId64 " %s, %" PRId64
                 " bytes; %" PRId64 " pictures of %dx%d %s delivered as %dx%d, %" PRId64
                 " pushes gave no picture; %.2f s (%.1f pictures/s)",
                 o.output.file.c_str(), o.codec.c_str(), o.demux ? ", demultiplexed" : "",
+                o.chunks ? ", chunked" : "",
                 o.repack ? ", repacked" : "", o.fields ? ", field-coded" : "",
                 o.key_first ? ", from the first key frame" : "", pushed,
                 o.demux ? "packs" : (o.fields ? "field pairs" : "frames"), bytes, pictures,
