@@ -412,7 +412,9 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
     for (const auto& p : stream) {
         gated_results.push_back(Push(gated, p));
         plain_results.push_back(Push(open_gate, p));
-        if (plain_results.back() == 0) EXPECT_EQ(Frame(gated), Frame(open_gate)) << "written all the same";
+        if (plain_results.back() == 0) {
+            EXPECT_EQ(Frame(gated), Frame(open_gate)) << "written all the same";
+        }
     }
     // Pictures before the key picture count as failed; the key picture and later ones pass.
     const auto reference = qvtest::DecodeReference(video.codec_id, stream);

@@ -36,4 +36,16 @@ struct QVDecoderInspector {
     static void set_log_level(QVDecoder& d, int level) { d.log_level = level; }
     static int ConvertPicture(QVDecoder& d, const uint8_t* src, uint8_t* dst) { return d.ConvertPicture(src, dst); }
     static int SetConverter(QVDecoder& d, _picture_param s, _picture_param t) { return d.SetConverter(s, t); }
+    // File mode.
+    static bool has_video(const QVDecoder& d) { return d.has_video; }
+    static bool has_audio(const QVDecoder& d) { return d.has_audio; }
+    static int packet_count(const QVDecoder& d) { return d.packet_count; }
+    static AVStream* video_stream(const QVDecoder& d) { return d.video_stream; }
+    static AVPacket* packet(const QVDecoder& d) { return d.packet.get(); }
+    static bool GetSPSAndPPS(QVDecoder& d, const uint8_t* record, int length, uint8_t* out, int& capacity) {
+        return d.GetSPSAndPPS(record, length, out, capacity);
+    }
+    static bool CheckFormatAndCodec(QVDecoder& d, int codec, const char* name) {
+        return d.CheckFormatAndCodec(codec, name);
+    }
 };

@@ -1,0 +1,56 @@
+#include "decoder/file_rates.h"
+
+#include <climits>
+
+#include "core/ffmpeg.h"
+
+namespace qv {
+
+int FileBitRate(int64_t bit_rate, int tolerance) {
+    if (bit_rate <= 0) return tolerance;
+    return bit_rate > INT_MAX ? INT_MAX : static_cast<int>(bit_rate);
+}
+
+FrameRate FileFrameRate(int rate_num, int rate_den, int time_base_num, int time_base_den,
+                        int64_t duration, int64_t nb_frames) {
+    FrameRate rate{rate_num, rate_den};
+    // Containers that only know a time base report it as the frame rate (1000/1 for a
+    // millisecond clock); the stream's own mean rate is closer to the truth then.
+    if (rate_den == 0 || time_base_den == 0) return rate;
+    if (rate_num / rate_den <= 100 || duration <= 0 || nb_frames <= 0) return rate;
+    const double seconds =
+        static_cast<double>(time_base_num) * static_cast<double>(duration) / time_base_den;
+    if (!(seconds > 0.0)) return rate;
+    const float per_second = static_cast<float>(static_cast<double>(nb_frames) / seconds);
+    const double thousandths = per_second * 1000.0;
+    if (!(thousandths < static_cast<double>(INT_MAX))) return rate;
+    rate.num = static_cast<int>(thousandths);
+    rate.den = 1000;
+    return rate;
+}
+
+// Both conversions are num * value * 1000 / den truncated toward zero; av_rescale_rnd
+// computes that exactly without overflowing on the wild values of damaged files.
+static int64_t Rescale(int64_t value, int64_t num, int64_t den) {
+    if (den == 0) return 0;
+    if (den < 0) {
+        den = -den;
+        num = -num;
+    }
+    if (num < 0) {
+        const int64_t magnitude = av_rescale_rnd(value, -num, den, AV_ROUND_ZERO);
+        return static_cast<int64_t>(0 - static_cast<uint64_t>(magnitude));
+    }
+    return av_rescale_rnd(value, num, den, AV_ROUND_ZERO);
+}
+
+int64_t TimeToMilliseconds(int64_t time, int time_base_num, int time_base_den) {
+    return Rescale(time, static_cast<int64_t>(time_base_num) * 1000, time_base_den);
+}
+
+int64_t FramesToMilliseconds(int64_t base_ms, int64_t frames, int rate_num, int rate_den) {
+    if (rate_num == 0) return base_ms;
+    return base_ms + Rescale(frames, static_cast<int64_t>(rate_den) * 1000, rate_num);
+}
+
+}  // namespace qv

@@ -1,0 +1,398 @@
+// File mode: opening media files, decoding them packet by packet, packet times.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "QVDecoder.h"
+#include "core/ffmpeg.h"
+#include "decoder/file_rates.h"
+#include "file_factory.h"
+#include "inspector.h"
+#include "log_capture.h"
+
+using qvtest::ExtraStream;
+using qvtest::LogCapture;
+using qvtest::MediaFile;
+using qvtest::Picture;
+using qvtest::VideoTrack;
+
+namespace {
+
+MediaFile VideoFile(const std::string& muxer, AVCodecID codec, int frames = 25) {
+    MediaFile file;
+    file.muxer = muxer;
+    VideoTrack track;
+    track.codec = codec;
+    file.video.push_back(track);
+    file.frames = frames;
+    return file;
+}
+
+struct Decoded {
+    std::vector<Picture> pictures;   // one per result 0, as the host reads it
+    std::vector<int> results;        // every result up to the first -10003
+    std::vector<int64_t> video_times;  // QVGetFrameTimestamp after each video packet
+};
+
+// Runs QVDecodeFrame to the end of the file, the way a host plays a file.
+Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
+    Decoded out;
+    for (int i = 0; i < limit; ++i) {
+        const int result = decoder.QVDecodeFrame();
+        out.results.push_back(result);
+        if (result == -10003) break;
+        if (result == 0) {
+            const _video_param& p = QVDecoderInspector::video_param(decoder);
+            Picture picture;
+            picture.width = p.width;
+            picture.height = p.height;
+            picture.format = p.pix_fmt;
+            const unsigned char* data = decoder.QVGetVideoFrame();
+            picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
+            out.pictures.push_back(std::move(picture));
+        }
+    }
+    return out;
+}
+
+class FileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QVDecoderInitialize();
+        LogCapture::Clear();
+    }
+
+    std::string Make(const std::string& name, const MediaFile& spec) {
+        const std::string path = dir_.Path(name);
+        const std::string error = qvtest::WriteMediaFile(path, spec);
+        EXPECT_EQ(error, "") << name;
+        return path;
+    }
+
+    qvtest::TempDir dir_;
+};
+
+void ExpectSamePictures(const std::vector<Picture>& got, const std::vector<Picture>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].width, want[i].width) << "picture " << i;
+        EXPECT_EQ(got[i].height, want[i].height) << "picture " << i;
+        EXPECT_EQ(got[i].format, want[i].format) << "picture " << i;
+        EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i << " differs";
+    }
+}
+
+struct Container {
+    const char* muxer;
+    AVCodecID codec;
+    int b_frames;
+};
+
+class FileDecodeTest : public FileTest, public ::testing::WithParamInterface<Container> {};
+
+TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
+    const Container c = GetParam();
+    MediaFile spec = VideoFile(c.muxer, c.codec);
+    spec.video[0].max_b_frames = c.b_frames;
+    const std::string path = Make(std::string("clip.") + c.muxer, spec);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).codec_id, c.codec);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 176);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).height, 144);
+    const Decoded got = DecodeAll(decoder);
+    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+    // Past the end the answer stays the same.
+    EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+    EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, FileDecodeTest,
+                         ::testing::Values(Container{"mp4", AV_CODEC_ID_H264, 0}, Container{"mov", AV_CODEC_ID_H264, 0},
+                                           Container{"3gp", AV_CODEC_ID_H264, 0}, Container{"flv", AV_CODEC_ID_H264, 0},
+                                           Container{"mp4", AV_CODEC_ID_H264, 2}, Container{"avi", AV_CODEC_ID_MPEG4, 0},
+                                           Container{"mp4", AV_CODEC_ID_MPEG4, 0},
+                                           Container{"mpeg", AV_CODEC_ID_MPEG2VIDEO, 2},
+                                           Container{"asf", AV_CODEC_ID_WMV2, 0}, Container{"rm", AV_CODEC_ID_RV20, 0}),
+                         [](const ::testing::TestParamInfo<Container>& info) {
+                             return std::string(info.param.muxer) + "_" + avcodec_get_name(info.param.codec) +
+                                    (info.param.b_frames ? "_bframes" : "");
+                         });
+
+TEST_F(FileTest, QVDecodeFrame_BFramesHeldAtTheEndAreDeliveredBeforeEndOfFile) {
+    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 20);
+    spec.video[0].max_b_frames = 2;
+    const std::string path = Make("b.mp4", spec);
+    int video_packets = 0;
+    for (const qvtest::PacketInfo& p : qvtest::ReadPackets(path)) video_packets += p.stream == 0;
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    // Every packet gave a result, then the held pictures came out one call each.
+    const size_t ok = got.pictures.size();
+    EXPECT_EQ(ok, qvtest::ReferencePictures(path).size());
+    ASSERT_GE(got.results.size(), 2u);
+    EXPECT_EQ(got.results[got.results.size() - 2], 0) << "the last picture comes from the drain";
+    EXPECT_GT(got.results.size() - 1, static_cast<size_t>(video_packets));
+}
+
+TEST_F(FileTest, QVGetFrameTimestamp_FollowsTheContainerTimes) {
+    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 15);
+    spec.video[0].max_b_frames = 2;
+    spec.audio = AV_CODEC_ID_AAC;
+    const std::string path = Make("t.mp4", spec);
+    const std::vector<qvtest::PacketInfo> packets = qvtest::ReadPackets(path);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    size_t next = 0;
+    for (int i = 0; i < 1000 && next < packets.size(); ++i) {
+        const int result = decoder.QVDecodeFrame();
+        ASSERT_NE(result, -10003);
+        const qvtest::PacketInfo& p = packets[next];
+        // Video packets are timed by decoding time, audio packets by presentation time.
+        const int64_t time = p.stream == 0 ? p.dts : p.pts;
+        const double seconds = static_cast<double>(p.time_base.num) * time / p.time_base.den;
+        EXPECT_EQ(decoder.QVGetFrameTimestamp(), static_cast<int64_t>(seconds * 1000000.0)) << "packet " << next;
+        // An audio packet may take several calls; it is done when the decoder has moved on.
+        if (p.stream == 0 || QVDecoderInspector::packet(decoder)->size <= 0) ++next;
+    }
+    EXPECT_EQ(next, packets.size());
+}
+
+TEST_F(FileTest, QVGetFrameTimestamp_TruncatesTowardZero) {
+    QVDecoder decoder;
+    QVDecoderInspector::set_frame_time(decoder, 1.5);
+    EXPECT_EQ(decoder.QVGetFrameTimestamp(), 1500000);
+    QVDecoderInspector::set_frame_time(decoder, -0.0000015);
+    EXPECT_EQ(decoder.QVGetFrameTimestamp(), -1);
+    QVDecoderInspector::set_frame_time(decoder, -2.9999996);
+    EXPECT_EQ(decoder.QVGetFrameTimestamp(), -2999999);
+}
+
+TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
+    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 10);
+    VideoTrack second;
+    second.width = 128;
+    second.height = 96;
+    second.seed = 3;
+    spec.video.push_back(second);
+    const std::string path = Make("two.mp4", spec);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 128);
+    EXPECT_EQ(QVDecoderInspector::video_stream(decoder)->index, 1);
+    const Decoded got = DecodeAll(decoder);
+    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+    // The first stream's packets belong to no chosen stream.
+    int other = 0;
+    for (int r : got.results) other += r == -10001;
+    EXPECT_EQ(other, 10);
+}
+
+TEST_F(FileTest, QVDecodeFrame_PacketsOfOtherStreamsAreSkippedOneByOne) {
+    for (ExtraStream kind : {ExtraStream::kSubtitle, ExtraStream::kData}) {
+        MediaFile spec = VideoFile(kind == ExtraStream::kSubtitle ? "mp4" : "mpegts", AV_CODEC_ID_H264, 20);
+        spec.extra = kind;
+        const std::string path = Make(kind == ExtraStream::kSubtitle ? "sub.mp4" : "data.ts", spec);
+        int extra_packets = 0;
+        for (const qvtest::PacketInfo& p : qvtest::ReadPackets(path)) extra_packets += p.stream == 1;
+        ASSERT_GT(extra_packets, 0);
+
+        QVDecoder decoder;
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        const Decoded got = DecodeAll(decoder);
+        int skipped = 0;
+        for (int r : got.results) skipped += r == -10001;
+        EXPECT_EQ(skipped, extra_packets);
+        ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+    }
+}
+
+TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
+    MediaFile spec = VideoFile("mpeg", AV_CODEC_ID_MPEG2VIDEO, 24);
+    spec.video[0].resize_at = 12;
+    spec.video[0].resize_width = 352;
+    spec.video[0].resize_height = 288;
+    const std::string path = Make("resize.mpg", spec);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 176);
+    const Decoded got = DecodeAll(decoder);
+    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 352);
+    EXPECT_EQ(QVDecoderInspector::video_param(decoder).height, 288);
+}
+
+TEST_F(FileTest, QVOpen_AudioOnlyFile) {
+    MediaFile spec;
+    spec.audio = AV_CODEC_ID_AAC;
+    spec.frames = 10;
+    const std::string path = Make("tone.m4a", spec);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_FALSE(QVDecoderInspector::has_video(decoder));
+    EXPECT_TRUE(QVDecoderInspector::has_audio(decoder));
+    EXPECT_FALSE(QVDecoderInspector::raw_supported(decoder));
+    const _video_param& p = QVDecoderInspector::video_param(decoder);
+    EXPECT_EQ(p.audio_codec_id, AV_CODEC_ID_AAC);
+    EXPECT_EQ(p.sample_rate, 44100);
+    EXPECT_EQ(p.channels, 1);
+    EXPECT_EQ(p.audio_buffer_size, 192000);
+    EXPECT_NE(p.audio_buffer, nullptr);
+    EXPECT_EQ(p.video_buffer, nullptr);
+}
+
+TEST_F(FileTest, QVOpen_ReportsStreamParameters) {
+    const std::string path = Make("p.avi", VideoFile("avi", AV_CODEC_ID_MPEG4));
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const _video_param& p = QVDecoderInspector::video_param(decoder);
+    EXPECT_EQ(p.pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(p.frame_rate_num, 25);
+    EXPECT_EQ(p.frame_rate_den, 1);
+    EXPECT_GT(p.bit_rate, 0);
+    EXPECT_EQ(p.video_buffer_size, 176 * 144 * 3 / 2);
+    EXPECT_NE(p.video_buffer, nullptr);
+    // Without output conversion the output record follows the picture.
+    EXPECT_EQ(QVDecoderInspector::output_param(decoder).width, 176);
+    EXPECT_EQ(QVDecoderInspector::output_param(decoder).pix_fmt, AV_PIX_FMT_YUV420P);
+
+    // A second open on an open object changes nothing.
+    const std::string other = Make("q.mp4", VideoFile("mp4", AV_CODEC_ID_MPEG4));
+    EXPECT_EQ(decoder.QVOpen(other.c_str()), 0);
+    EXPECT_EQ(std::string(QVDecoderInspector::format_ctx(decoder)->iformat->name), "avi");
+}
+
+TEST_F(FileTest, QVOpen_WithOutputConversionDeliversConvertedPictures) {
+    const std::string path = Make("o.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 5));
+    QVDecoder decoder(_picture_param{88, 72, PIX_FMT_BGR24}, 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    ASSERT_FALSE(want.empty());
+    ASSERT_EQ(decoder.QVDecodeFrame(), 0);
+    ASSERT_EQ(decoder.QVGetVideoFrameSize(), 88 * 72 * 3);
+    const std::vector<uint8_t> expected = qvtest::ScaleReference(want[0], 88, 72, AV_PIX_FMT_BGR24, SWS_BILINEAR);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), decoder.QVGetVideoFrame()));
+}
+
+TEST_F(FileTest, QVOpen_Failures) {
+    QVDecoder decoder;
+    decoder.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+
+    EXPECT_EQ(decoder.QVOpen(nullptr), -10001);
+    EXPECT_TRUE(LogCapture::Contains("QVOpen: failed to open decoer with NULL name."));
+
+    EXPECT_EQ(decoder.QVOpen(dir_.Path("missing.mp4").c_str()), -10001);
+    EXPECT_TRUE(LogCapture::Contains("QVOpen: failed to open input file."));
+    // A file that cannot be opened leaves the object as it was.
+    EXPECT_EQ(QVDecoderInspector::input_format_count(decoder), 8u);
+
+    const std::string empty = dir_.Path("empty.mp4");
+    std::ofstream(empty).close();
+    EXPECT_EQ(decoder.QVOpen(empty.c_str()), -10001);
+
+    const std::string text = dir_.Path("notes.txt");
+    std::ofstream(text) << "These are not the frames you are looking for.\n";
+    EXPECT_EQ(decoder.QVOpen(text.c_str()), -10001);
+    EXPECT_FALSE(QVDecoderInspector::opened(decoder));
+
+    EXPECT_EQ(decoder.QVDecodeFrame(), -10008);
+    EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: non-opened decoder."));
+
+    QVDecoderDestroy();
+    const std::string path = Make("ok.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 3));
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), -1);
+    QVDecoderInitialize();
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+}
+
+TEST_F(FileTest, QVDecodeFrame_TruncatedFileEndsCleanly) {
+    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 25);
+    spec.muxer_options["movflags"] = "faststart";  // index first, so a cut keeps it
+    const std::string path = Make("cut.mp4", spec);
+    ASSERT_TRUE(qvtest::TruncateFile(path, qvtest::FileSize(path) / 2));
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    EXPECT_EQ(got.results.back(), -10003);
+    EXPECT_GT(got.pictures.size(), 3u);
+    EXPECT_LT(got.pictures.size(), 25u);
+    EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+}
+
+TEST_F(FileTest, QVDecodeFrame_GoesOnAfterCorruptedPackets) {
+    MediaFile spec = VideoFile("avi", AV_CODEC_ID_MPEG4, 30);
+    const std::string path = Make("bad.avi", spec);
+    const std::vector<Picture> clean = qvtest::ReferencePictures(path);
+    std::vector<qvtest::PacketInfo> packets = qvtest::ReadPackets(path);
+    ASSERT_GT(packets.size(), 20u);
+    // Garbage over the whole payload of three packets in the middle.
+    for (size_t k : {size_t{12}, size_t{13}, size_t{14}}) {
+        ASSERT_GE(packets[k].pos, 0);
+        std::vector<uint8_t> junk(packets[k].data.size());
+        for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 97 + 13);
+        ASSERT_TRUE(qvtest::OverwriteBytes(path, packets[k].pos + 8, junk));
+    }
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    EXPECT_EQ(got.results.back(), -10003);
+    // One call per packet the damaged file still yields, then the end.
+    EXPECT_EQ(got.results.size(), qvtest::ReadPackets(path).size() + 1);
+    // The damage shows, later packets still decode, exactly as libavcodec decodes the file.
+    const std::vector<Picture> damaged = qvtest::ReferencePictures(path);
+    EXPECT_GT(damaged.size(), 20u);
+    EXPECT_FALSE(damaged.size() == clean.size() && damaged.back().bytes == clean.back().bytes &&
+                 damaged[13].bytes == clean[13].bytes);
+    ExpectSamePictures(got.pictures, damaged);
+}
+
+TEST_F(FileTest, QVClose_ReleasesTheFileAndAllowsReopening) {
+    const std::string path = Make("r.flv", VideoFile("flv", AV_CODEC_ID_H264, 6));
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    ASSERT_EQ(decoder.QVDecodeFrame(), 0);
+    decoder.QVClose();
+    EXPECT_EQ(QVDecoderInspector::format_ctx(decoder), nullptr);
+    EXPECT_EQ(decoder.QVDecodeFrame(), -10008);
+
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+}
+
+// The rate rules on their own, with the values that hosts see from real containers.
+TEST(FileRatesTest, FileFrameRate_RecomputesImplausibleRates) {
+    const qv::FrameRate clock = qv::FileFrameRate(1000, 1, 1, 1000, 10000, 250);
+    EXPECT_EQ(clock.num, 25000);
+    EXPECT_EQ(clock.den, 1000);
+    EXPECT_EQ(qv::FileFrameRate(100, 1, 1, 1000, 10000, 250).num, 100);
+    EXPECT_EQ(qv::FileFrameRate(30, 1, 1, 1000, 10000, 250).num, 30);
+    EXPECT_EQ(qv::FileFrameRate(101, 1, 1, 1000, 0, 250).num, 101);
+    EXPECT_EQ(qv::FileFrameRate(101, 1, 1, 1000, 10000, 0).num, 101);
+    // 30000/1001 is NTSC: 29 frames a second in integer terms, left alone.
+    EXPECT_EQ(qv::FileFrameRate(30000, 1001, 1, 90000, 900000, 300).num, 30000);
+    // Zero denominators never divide.
+    EXPECT_EQ(qv::FileFrameRate(1000, 0, 1, 1000, 10000, 250).num, 1000);
+    EXPECT_EQ(qv::FileFrameRate(1000, 1, 1, 0, 10000, 250).num, 1000);
+}
+
+TEST(FileRatesTest, FileBitRate_FallsBackToTheTolerance) {
+    EXPECT_EQ(qv::FileBitRate(500000, 4000000), 500000);
+    EXPECT_EQ(qv::FileBitRate(0, 1234), 1234);
+    EXPECT_EQ(qv::FileBitRate(0, 0), 0);
+    EXPECT_EQ(qv::FileBitRate(0, -5), -5);
+    EXPECT_EQ(qv::FileBitRate(int64_t{5} << 32, 0), INT32_MAX);
+}
+
+}  // namespace

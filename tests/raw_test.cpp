@@ -1,0 +1,401 @@
+// Raw packet extraction: compressed packets handed out as they are, or as H.264 Annex B.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "QVDecoder.h"
+#include "core/ffmpeg.h"
+extern "C" {
+#include <libavcodec/bsf.h>
+}
+#include "decoder/file_rates.h"
+#include "decoder/raw_extract.h"
+#include "file_factory.h"
+#include "inspector.h"
+
+using qvtest::MediaFile;
+using qvtest::PacketInfo;
+using qvtest::Picture;
+using qvtest::VideoTrack;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+MediaFile VideoFile(const std::string& muxer, AVCodecID codec, int frames = 20, int slices = 0) {
+    MediaFile file;
+    file.muxer = muxer;
+    VideoTrack track;
+    track.codec = codec;
+    track.slices = slices;
+    file.video.push_back(track);
+    file.frames = frames;
+    return file;
+}
+
+struct RawFrame {
+    int result = 0;
+    int header_length = -7;
+    int64_t timestamp = -7;
+    int key = -7;
+    int position = -7;
+    Bytes bytes;
+};
+
+RawFrame NextRaw(QVDecoder& decoder, int capacity = 1 << 20) {
+    RawFrame f;
+    std::vector<unsigned char> buffer(capacity);
+    f.result = decoder.QVGetVideoRawFrame(buffer.data(), capacity, f.header_length, f.timestamp, f.key, f.position);
+    if (f.result > 0) f.bytes.assign(buffer.begin(), buffer.begin() + f.result);
+    return f;
+}
+
+std::vector<RawFrame> AllRaw(QVDecoder& decoder) {
+    std::vector<RawFrame> frames;
+    for (RawFrame f = NextRaw(decoder); f.result > 0; f = NextRaw(decoder)) frames.push_back(std::move(f));
+    return frames;
+}
+
+// NAL units of an Annex B byte stream (3- or 4-byte start codes), without the codes.
+std::vector<Bytes> SplitAnnexB(const Bytes& s) {
+    std::vector<Bytes> units;
+    size_t i = 0;
+    size_t start = std::string::npos;
+    while (i + 3 <= s.size()) {
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+            if (start != std::string::npos) {
+                size_t end = i;
+                if (end > start && s[end - 1] == 0) --end;  // the zero of a 4-byte code
+                units.emplace_back(s.begin() + start, s.begin() + end);
+            }
+            i += 3;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start != std::string::npos) units.emplace_back(s.begin() + start, s.end());
+    return units;
+}
+
+std::vector<Bytes> WithoutParameterSets(const std::vector<Bytes>& units) {
+    std::vector<Bytes> out;
+    for (const Bytes& u : units) {
+        const int type = u.empty() ? 0 : (u[0] & 0x1F);
+        if (type != 7 && type != 8) out.push_back(u);
+    }
+    return out;
+}
+
+// FFmpeg's own mp4-to-Annex B conversion of each video packet of the file.
+std::vector<Bytes> BitstreamFilterOutput(const std::string& path) {
+    std::vector<Bytes> out;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) != 0) return out;
+    avformat_find_stream_info(fmt, nullptr);
+    AVBSFContext* bsf = nullptr;
+    av_bsf_alloc(av_bsf_get_by_name("h264_mp4toannexb"), &bsf);
+    avcodec_parameters_copy(bsf->par_in, fmt->streams[0]->codecpar);
+    bsf->time_base_in = fmt->streams[0]->time_base;
+    av_bsf_init(bsf);
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == 0 && av_bsf_send_packet(bsf, pkt) == 0) {
+            while (av_bsf_receive_packet(bsf, pkt) == 0) {
+                out.emplace_back(pkt->data, pkt->data + pkt->size);
+                av_packet_unref(pkt);
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    av_bsf_free(&bsf);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+class RawTest : public ::testing::Test {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+
+    std::string Make(const std::string& name, const MediaFile& spec) {
+        const std::string path = dir_.Path(name);
+        EXPECT_EQ(qvtest::WriteMediaFile(path, spec), "") << name;
+        return path;
+    }
+
+    qvtest::TempDir dir_;
+};
+
+// An avcC record: version 1, profile/compat/level, 0xFF, 0xE1, SPS, one PPS.
+Bytes Record(int sps, int pps, uint8_t sps_count = 0xE1) {
+    Bytes r = {1, 0x64, 0, 0x1E, 0xFF, sps_count, static_cast<uint8_t>(sps >> 8), static_cast<uint8_t>(sps)};
+    for (int i = 0; i < sps; ++i) r.push_back(static_cast<uint8_t>(i == 0 ? 0x67 : i));
+    r.push_back(1);
+    r.push_back(static_cast<uint8_t>(pps >> 8));
+    r.push_back(static_cast<uint8_t>(pps));
+    for (int i = 0; i < pps; ++i) r.push_back(static_cast<uint8_t>(i == 0 ? 0x68 : 0xA0 + i));
+    return r;
+}
+
+TEST_F(RawTest, GetSPSAndPPS_WritesBothSetsBehindStartCodes) {
+    QVDecoder decoder;
+    const Bytes record = Record(25, 4);
+    Bytes out(100, 0xEE);
+    int capacity = 100;
+    ASSERT_TRUE(QVDecoderInspector::GetSPSAndPPS(decoder, record.data(), static_cast<int>(record.size()), out.data(),
+                                                 capacity));
+    EXPECT_EQ(capacity, 37);
+    Bytes want = {0, 0, 0, 1};
+    want.insert(want.end(), record.begin() + 8, record.begin() + 33);
+    want.insert(want.end(), {0, 0, 0, 1});
+    want.insert(want.end(), record.begin() + 36, record.begin() + 40);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 37), want);
+    EXPECT_EQ(out[37], 0xEE);
+
+    // Exactly enough room, one byte short.
+    capacity = 37;
+    EXPECT_TRUE(QVDecoderInspector::GetSPSAndPPS(decoder, record.data(), 40, out.data(), capacity));
+    capacity = 36;
+    EXPECT_FALSE(QVDecoderInspector::GetSPSAndPPS(decoder, record.data(), 40, out.data(), capacity));
+    EXPECT_EQ(capacity, 36);
+}
+
+TEST_F(RawTest, GetSPSAndPPS_RefusesMalformedRecords) {
+    QVDecoder decoder;
+    Bytes out(100);
+    const auto refuses = [&](Bytes record, int length) {
+        int capacity = 100;
+        return !QVDecoderInspector::GetSPSAndPPS(decoder, record.data(), length, out.data(), capacity) &&
+               capacity == 100;
+    };
+    const Bytes good = Record(25, 4);
+    EXPECT_TRUE(refuses(Record(25, 4, 0xE2), 40));  // two SPS
+    Bytes version = good;
+    version[0] = 0;
+    EXPECT_TRUE(refuses(version, 40));
+    Bytes lengths = good;
+    lengths[4] = 0xFE;  // 3-byte unit lengths
+    EXPECT_TRUE(refuses(lengths, 40));
+    EXPECT_TRUE(refuses(good, 7));
+    EXPECT_TRUE(refuses(good, 36));  // SPS runs into the PPS count
+    EXPECT_TRUE(refuses(good, 39));  // PPS cut short
+    Bytes huge = good;
+    huge[6] = 0xFF;  // SPS length far past the record
+    EXPECT_TRUE(refuses(huge, 40));
+}
+
+TEST(RawUnitsTest, LengthPrefixedToAnnexB_ConvertsEveryUnitAndRefusesOverruns) {
+    const Bytes packet = {0, 0, 0, 2, 0x06, 0x05, 0, 0, 0, 3, 0x65, 0x88, 0x84, 0, 0, 0, 1, 0x41};
+    Bytes out(64, 0xEE);
+    ASSERT_EQ(qv::LengthPrefixedToAnnexB(packet.data(), static_cast<int>(packet.size()), out.data(), 64), 18);
+    const Bytes want = {0, 0, 0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88, 0x84, 0, 0, 0, 1, 0x41};
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 18), want);
+    EXPECT_EQ(qv::LengthPrefixedToAnnexB(packet.data(), 18, out.data(), 17), -1);
+
+    Bytes longer = packet;
+    longer[16] = 2;  // the last unit claims a byte the packet does not have
+    EXPECT_EQ(qv::LengthPrefixedToAnnexB(longer.data(), 18, out.data(), 64), -1);
+    const Bytes wild = {0xFF, 0xFF, 0xFF, 0xFF, 0x65};
+    EXPECT_EQ(qv::LengthPrefixedToAnnexB(wild.data(), 5, out.data(), 64), -1);
+    EXPECT_EQ(qv::LengthPrefixedToAnnexB(packet.data(), 12, out.data(), 64), -1);  // length field cut
+    EXPECT_EQ(qv::LengthPrefixedToAnnexB(packet.data(), 0, out.data(), 64), 0);
+}
+
+TEST_F(RawTest, QVGetVideoRawFrame_H264FromMp4IsAPlayableAnnexBStream) {
+    const std::string path = Make("clip.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 20, 3));
+    std::vector<PacketInfo> packets;
+    for (PacketInfo& p : qvtest::ReadPackets(path))
+        if (p.stream == 0) packets.push_back(std::move(p));
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    ASSERT_TRUE(QVDecoderInspector::raw_supported(decoder));
+    const AVCodecParameters* par = QVDecoderInspector::video_stream(decoder)->codecpar;
+    const int sps = (par->extradata[6] << 8) | par->extradata[7];
+    const int pps = (par->extradata[9 + sps] << 8) | par->extradata[10 + sps];
+
+    const std::vector<RawFrame> frames = AllRaw(decoder);
+    ASSERT_EQ(frames.size(), packets.size());
+    const std::vector<Bytes> filtered = BitstreamFilterOutput(path);
+    ASSERT_EQ(filtered.size(), frames.size());
+    Bytes stream;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const RawFrame& f = frames[i];
+        const PacketInfo& p = packets[i];
+        const bool key = (p.flags & AV_PKT_FLAG_KEY) != 0;
+        EXPECT_EQ(f.key, p.flags) << i;
+        EXPECT_EQ(f.timestamp, p.dts * 1000 * p.time_base.num / p.time_base.den) << i;
+        EXPECT_EQ(f.header_length, key ? 8 + sps + pps + 4 : 4) << i;
+        EXPECT_EQ(f.position, static_cast<int>(p.pos + 4)) << i;
+        // The packet's first unit starts at the header length.
+        EXPECT_EQ(Bytes(f.bytes.begin() + f.header_length, f.bytes.begin() + f.header_length + 8),
+                  Bytes(p.data.begin() + 4, p.data.begin() + 12))
+            << i;
+        const std::vector<Bytes> units = SplitAnnexB(f.bytes);
+        ASSERT_FALSE(units.empty());
+        if (key) {
+            ASSERT_GE(units.size(), 3u);
+            EXPECT_EQ(units[0][0] & 0x1F, 7) << i;
+            EXPECT_EQ(units[1][0] & 0x1F, 8) << i;
+        }
+        // Every unit of the packet is there, as FFmpeg's own conversion gives it.
+        EXPECT_EQ(WithoutParameterSets(units), WithoutParameterSets(SplitAnnexB(filtered[i]))) << i;
+        EXPECT_GE(units.size(), key ? 5u : 3u) << "three slices per picture";
+        stream.insert(stream.end(), f.bytes.begin(), f.bytes.end());
+    }
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    const std::vector<Picture> got = qvtest::DecodeAnnexB(stream);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i;
+}
+
+TEST_F(RawTest, QVGetVideoRawFrame_OtherCodecsAndContainersAreCopiedUnchanged) {
+    struct Case {
+        const char* muxer;
+        AVCodecID codec;
+    };
+    for (Case c : {Case{"avi", AV_CODEC_ID_MPEG4}, Case{"mpeg", AV_CODEC_ID_MPEG2VIDEO}, Case{"asf", AV_CODEC_ID_WMV2},
+                   Case{"rm", AV_CODEC_ID_RV20}, Case{"flv", AV_CODEC_ID_FLV1}, Case{"mp4", AV_CODEC_ID_MPEG4},
+                   Case{"avi", AV_CODEC_ID_H264}, Case{"avi", AV_CODEC_ID_MJPEG}}) {
+        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec));
+        const std::string path = Make(std::string("plain.") + c.muxer, VideoFile(c.muxer, c.codec, 8));
+        std::vector<PacketInfo> packets;
+        for (PacketInfo& p : qvtest::ReadPackets(path))
+            if (p.stream == 0) packets.push_back(std::move(p));
+
+        QVDecoder decoder;
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        ASSERT_TRUE(QVDecoderInspector::raw_supported(decoder));
+        const std::vector<RawFrame> frames = AllRaw(decoder);
+        ASSERT_EQ(frames.size(), packets.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(frames[i].bytes, packets[i].data) << i;
+            EXPECT_EQ(frames[i].header_length, 0);
+            EXPECT_EQ(frames[i].position, static_cast<int>(packets[i].pos));
+            EXPECT_EQ(frames[i].key, packets[i].flags);
+        }
+    }
+}
+
+TEST_F(RawTest, QVGetVideoRawFrame_SmallBuffers) {
+    // A plain copy is cut to the buffer.
+    const std::string avi = Make("cut.avi", VideoFile("avi", AV_CODEC_ID_MPEG4, 3));
+    QVDecoder plain;
+    ASSERT_EQ(plain.QVOpen(avi.c_str()), 0);
+    EXPECT_EQ(NextRaw(plain, 64).result, 64);
+
+    // An H.264 unit that does not fit gives 0, yet the packet is consumed and counted.
+    const std::string mp4 = Make("small.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 6));
+    std::vector<PacketInfo> packets = qvtest::ReadPackets(mp4);
+    ASSERT_GE(packets.size(), 3u);
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(mp4.c_str()), 0);
+    const int counted = QVDecoderInspector::packet_count(decoder);
+    ASSERT_GT(NextRaw(decoder).result, 0);
+    const int needed = static_cast<int>(packets[1].data.size());  // one unit: 4-byte code for 4-byte length
+    RawFrame refused = NextRaw(decoder, needed - 1);
+    EXPECT_EQ(refused.result, 0);
+    EXPECT_EQ(refused.timestamp, -7) << "outputs of a refused packet stay untouched";
+    const RawFrame next = NextRaw(decoder);
+    EXPECT_EQ(next.timestamp, packets[2].dts * 1000 * packets[2].time_base.num / packets[2].time_base.den);
+    EXPECT_EQ(QVDecoderInspector::packet_count(decoder), counted + 3);
+
+    // A record the converter cannot read fails key frames only.
+    QVDecoder broken;
+    ASSERT_EQ(broken.QVOpen(mp4.c_str()), 0);
+    QVDecoderInspector::video_stream(broken)->codecpar->extradata[5] = 0xE2;
+    EXPECT_EQ(NextRaw(broken).result, 0);
+    const RawFrame inter = NextRaw(broken, needed);
+    EXPECT_EQ(inter.result, needed);
+    EXPECT_EQ(inter.header_length, 4);
+}
+
+TEST_F(RawTest, QVGetVideoRawFrame_RefusesWithoutTouchingOutputs) {
+    const std::string path = Make("p.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 3));
+    QVDecoder decoder;
+    unsigned char buffer[16];
+    int header = -7, key = -7, position = -7;
+    int64_t time = -7;
+    EXPECT_EQ(decoder.QVGetVideoRawFrame(buffer, 16, header, time, key, position), 0);  // not open
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(decoder.QVGetVideoRawFrame(nullptr, 16, header, time, key, position), 0);
+    EXPECT_EQ(decoder.QVGetVideoRawFrame(buffer, 0, header, time, key, position), 0);
+    EXPECT_EQ(decoder.QVGetVideoRawFrame(buffer, -5, time, key), 0);
+    EXPECT_EQ(header, -7);
+    EXPECT_EQ(time, -7);
+    EXPECT_EQ(key, -7);
+    EXPECT_EQ(position, -7);
+    EXPECT_EQ(QVDecoderInspector::packet_count(decoder), 0);
+
+    // The short form hands out the same packets.
+    std::vector<unsigned char> big(1 << 16);
+    const int result = decoder.QVGetVideoRawFrame(big.data(), static_cast<int>(big.size()), time, key);
+    EXPECT_GT(result, 0);
+    EXPECT_EQ(key, AV_PKT_FLAG_KEY);
+    EXPECT_EQ(time, 0);
+}
+
+TEST_F(RawTest, RawSupported_DependsOnContainerAndCodec) {
+    struct Case {
+        const char* muxer;
+        AVCodecID codec;
+        bool supported;
+    };
+    for (Case c : {Case{"flv", AV_CODEC_ID_H264, true}, Case{"mp4", AV_CODEC_ID_H264, true},
+                   Case{"mov", AV_CODEC_ID_H264, true}, Case{"3gp", AV_CODEC_ID_H264, true},
+                   Case{"avi", AV_CODEC_ID_MPEG4, true}, Case{"mpeg", AV_CODEC_ID_MPEG2VIDEO, true},
+                   Case{"asf", AV_CODEC_ID_WMV2, true}, Case{"rm", AV_CODEC_ID_RV20, true},
+                   Case{"matroska", AV_CODEC_ID_H264, false}, Case{"mpegts", AV_CODEC_ID_H264, false},
+                   Case{"avi", AV_CODEC_ID_MPEG1VIDEO, false}}) {
+        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec));
+        const std::string path = Make(std::string("s.") + c.muxer, VideoFile(c.muxer, c.codec, 3));
+        QVDecoder decoder;
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        EXPECT_EQ(QVDecoderInspector::raw_supported(decoder), c.supported);
+        unsigned char buffer[1 << 16];
+        int64_t time = 0;
+        int key = 0;
+        EXPECT_EQ(decoder.QVGetVideoRawFrame(buffer, sizeof(buffer), time, key) > 0, c.supported);
+        if (!c.supported) continue;
+        // The format list is built at construction only: a reopened object offers nothing.
+        decoder.QVClose();
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        EXPECT_FALSE(QVDecoderInspector::raw_supported(decoder));
+    }
+}
+
+TEST_F(RawTest, CheckFormatAndCodec_ComparesNameIdentity) {
+    QVDecoder decoder;
+    const AVInputFormat* mp4 = av_find_input_format("mp4");
+    ASSERT_NE(mp4, nullptr);
+    EXPECT_TRUE(QVDecoderInspector::CheckFormatAndCodec(decoder, AV_CODEC_ID_H264, mp4->name));
+    const std::string copy = mp4->name;  // same spelling, another string
+    EXPECT_FALSE(QVDecoderInspector::CheckFormatAndCodec(decoder, AV_CODEC_ID_H264, copy.c_str()));
+    EXPECT_FALSE(QVDecoderInspector::CheckFormatAndCodec(decoder, AV_CODEC_ID_HEVC, mp4->name));
+    for (AVCodecID id : {AV_CODEC_ID_MPEG4, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MJPEG, AV_CODEC_ID_FLV1,
+                         AV_CODEC_ID_H263, AV_CODEC_ID_WMV1, AV_CODEC_ID_WMV2, AV_CODEC_ID_RV10, AV_CODEC_ID_RV20})
+        EXPECT_TRUE(QVDecoderInspector::CheckFormatAndCodec(decoder, id, mp4->name)) << avcodec_get_name(id);
+}
+
+// Packets without a time of their own are placed by the frame rate.
+TEST(RawTimesTest, FramesToMilliseconds_CountsFramePeriods) {
+    // Three untimed packets after one at 1000 ms (packet 10), 25 frames a second.
+    EXPECT_EQ(qv::FramesToMilliseconds(1000, 11 - 10, 25, 1), 1040);
+    EXPECT_EQ(qv::FramesToMilliseconds(1000, 12 - 10, 25, 1), 1080);
+    EXPECT_EQ(qv::FramesToMilliseconds(1000, 13 - 10, 25, 1), 1120);
+    // No timed packet yet: counted from the start, the first packet is one period in.
+    EXPECT_EQ(qv::FramesToMilliseconds(0, 1, 25, 1), 40);
+    EXPECT_EQ(qv::FramesToMilliseconds(0, 2, 25, 1), 80);
+    // Recomputed rates in thousandths would overflow 32 bits after 2147 packets.
+    EXPECT_EQ(qv::FramesToMilliseconds(0, 3000, 25000, 1000), 120000);
+    // A zero rate never divides.
+    EXPECT_EQ(qv::FramesToMilliseconds(500, 3, 0, 1), 500);
+    EXPECT_EQ(qv::TimeToMilliseconds(90000, 1, 90000), 1000);
+    EXPECT_EQ(qv::TimeToMilliseconds(-1, 1, 90000), 0);
+    EXPECT_EQ(qv::TimeToMilliseconds(-180, 1, 90000), -2);
+    EXPECT_EQ(qv::TimeToMilliseconds(5, 1, 0), 0);
+}
+
+}  // namespace
