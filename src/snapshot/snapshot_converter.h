@@ -1,38 +1,48 @@
-// Converts decoded pictures to upright packed BGR24 for BMP snapshots.
+// Converts decoded pictures to packed BGR24 for BMP snapshots, optionally turned upside
+// down so that they stand upright in a BMP file's bottom-up row order.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "QVDecoder.h"
 
 class SnapshotConverter {
 public:
-    // Formats are FFmpeg pixel formats.
+    // Formats are FFmpeg pixel formats. A converter that cannot be built (unknown or
+    // unsupported source format, no memory, a size without a buffer) is not Usable().
     SnapshotConverter(int src_width, int src_height, int src_format, int dst_width, int dst_height,
                       int dst_format);
-    ~SnapshotConverter();
     SnapshotConverter(const SnapshotConverter&) = delete;
     SnapshotConverter& operator=(const SnapshotConverter&) = delete;
 
-    // Converts the picture at data into the converter's buffer; returns its size or -1.
+    // Converts the contiguous picture at data (the layout av_image_copy_to_buffer gives with
+    // alignment 1) into the converter's buffer, stores that buffer in *out and returns its
+    // size, or -1. With flip 1 the picture is turned upside down.
     int Convert(const uint8_t* data, uint8_t** out, int flip);
     int ConvertFlipped(const uint8_t* data, uint8_t** out) { return Convert(data, out, 1); }
 
-    bool Usable() const;
+    bool Usable() const { return usable_; }
     int src_width() const { return src_width_; }
     int src_height() const { return src_height_; }
     int src_format() const { return src_format_; }
+    // Bytes a source picture of the converter's geometry occupies.
+    int src_size() const { return src_size_; }
 
 private:
-    SwsContext* scaler_ = nullptr;
+    std::unique_ptr<SwsContext, qv::SwsDeleter> scaler_;
     int src_width_ = 0;
     int src_height_ = 0;
     int src_format_ = -1;
+    int src_size_ = 0;
     int dst_width_ = 0;
     int dst_height_ = 0;
     int dst_format_ = -1;
+    int dst_chroma_shift_y_ = 0;  // vertical chroma subsampling of the result, as a power of two
+    bool dst_has_palette_ = false;
     QVPicture dst_picture_{};
+    std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_planes_;  // allocation behind dst_picture_
     int dst_buffer_size_ = 0;
-    uint8_t* dst_buffer_ = nullptr;
-    uint8_t* dst_planes_ = nullptr;  // allocation behind dst_picture_
+    std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_buffer_;
+    bool usable_ = false;
 };

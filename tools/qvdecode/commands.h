@@ -1,0 +1,58 @@
+// The qvdecode subcommands; each returns the tool's exit code.
+#pragma once
+
+#include <string>
+
+namespace qvtool {
+
+struct InfoOptions {
+    std::string file;
+    bool json = false;
+};
+int RunInfo(const InfoOptions& o);
+
+struct DecodeOptions {
+    std::string file;
+    std::string format;  // output pixel format name, empty: the decoder's own
+    std::string size;    // output "WxH", empty: the decoded size
+    bool high_quality = false;
+    std::string snapshots;  // folder, empty: none
+    int every = 25;
+    std::string raw;  // raw picture file, empty: none
+    bool verbose = false;
+};
+int RunDecode(const DecodeOptions& o);
+
+struct PushOptions {
+    DecodeOptions output;  // file, output format/size, snapshots, raw
+    std::string codec;
+    std::string picture_size;  // "WxH" of the pushed pictures
+    bool repack = false;
+    bool demux = false;
+    bool fields = false;
+    bool key_first = false;
+    bool chunks = false;
+};
+int RunPush(const PushOptions& o);
+
+struct ExtractOptions {
+    std::string file;
+    std::string out;
+    std::string index;  // CSV file, empty: none
+    bool verbose = false;
+};
+int RunExtract(const ExtractOptions& o);
+
+struct AudioOptions {
+    std::string file;
+    std::string out;
+    std::string codec;
+    int rate = 16000;
+    int bitrate = 64000;
+    int channels = 1;
+    int chunk = 0;  // bytes per pushed frame, 0: 20 ms worth for the codec
+    bool verbose = false;
+};
+int RunAudio(const AudioOptions& o);
+
+}  // namespace qvtool

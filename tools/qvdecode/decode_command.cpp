@@ -1,0 +1,111 @@
+// qvdecode decode: a whole file through file mode (QVOpen / QVDecodeFrame).
+#include <cinttypes>
+#include <string>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "commands.h"
+#include "output_options.h"
+#include "tool_common.h"
+
+namespace qvtool {
+namespace {
+
+// The file's duration in microseconds (for the progress line), or -1.
+int64_t DurationUs(const std::string& path) {
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return -1;
+    int64_t duration = -1;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->duration > 0) duration = ctx->duration;
+    avformat_close_input(&ctx);
+    return duration;
+}
+
+}  // namespace
+
+int RunDecode(const DecodeOptions& o) {
+    OutputRequest request;
+    if (!ParseOutputRequest(o, &request)) return kExitUsage;
+    if (!CheckReadable(o.file)) return kExitInput;
+
+    QVDecoder decoder;
+    InstallLog(decoder, o.verbose);
+    const int opened = decoder.QVOpen(o.file.c_str());
+    if (opened != 0) {
+        return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    }
+    _video_param param{};
+    decoder.QVGetParam(param);
+    const bool has_video = param.width > 0 && param.height > 0;
+    if (has_video) ApplyOutputRequest(decoder, request);
+
+    PictureSink sink(o.snapshots, o.every, o.raw);
+    if (!sink.Open()) return kExitOutput;
+
+    const int64_t duration = DurationUs(o.file);
+    Progress progress("decode");
+    int64_t pictures = 0, audio_pieces = 0, empty = 0, other = 0;
+    int64_t last_time = 0;
+    int result = 0;
+    for (;;) {
+        result = decoder.QVDecodeFrame();
+        if (result == QV_ERR_END_OF_FILE) break;
+        if (result == QV_OK) {
+            if (!sink.Take(decoder, pictures)) return kExitOutput;
+            ++pictures;
+        } else if (result == QV_AUDIO_PIECE) {
+            ++audio_pieces;
+        } else if (result == QV_ERR_NO_PICTURE) {
+            ++empty;
+        } else if (result == QV_ERR_OPEN_FILE) {
+            ++other;
+        } else {
+            progress.Finish();
+            return Fail(kExitFailed, "decoding '" + o.file + "' stopped: " + ResultText(result));
+        }
+        last_time = decoder.QVGetFrameTimestamp();
+        progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0,
+                        pictures);
+    }
+    progress.Finish();
+    const double seconds = progress.Seconds();
+
+    int out_w = 0, out_h = 0;
+    decoder.QVGetOutputResolution(out_w, out_h);
+    std::printf("Decoded %s: %" PRId64 " pictures", o.file.c_str(), pictures);
+    if (has_video) {
+        std::printf(" of %dx%d %s (%s)", param.width, param.height, PixelFormatName(param.pix_fmt),
+                    InterfaceCodecName(param.codec_id));
+        if (request.Any()) {
+            std::printf(", delivered as %dx%d %s", out_w, out_h,
+                        request.format != PIX_FMT_NONE ? PixelFormatName(request.format)
+                                                       : PixelFormatName(param.pix_fmt));
+        }
+    }
+    std::printf(", %" PRId64 " audio pieces", audio_pieces);
+    if (param.audio_codec_id != 0) {
+        std::printf(" (%s, %d Hz, %d channel%s)", InterfaceCodecName(param.audio_codec_id),
+                    param.sample_rate, param.channels, param.channels == 1 ? "" : "s");
+    }
+    std::printf(" in %.2f s (%.1f pictures/s, last time %.3f s)", seconds,
+                seconds > 0 ? pictures / seconds : 0.0, last_time / 1e6);
+    if (empty > 0 || other > 0) {
+        std::printf("; %" PRId64 " packets gave nothing and %" PRId64
+                    " belonged to other streams",
+                    empty, other);
+    }
+    if (sink.snapshots() > 0) {
+        std::printf("; %d snapshots in %s (first %s)", sink.snapshots(), o.snapshots.c_str(),
+                    sink.first_snapshot().c_str());
+    }
+    if (!o.raw.empty()) std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.raw.c_str());
+    std::printf(".\n");
+    if (pictures == 0 && audio_pieces == 0) {
+        return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");
+    }
+    return kExitOk;
+}
+
+}  // namespace qvtool

@@ -1,0 +1,139 @@
+// Cutting files into stream-mode units.
+#include "frame_cutter.h"
+
+#include <cerrno>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "tool_common.h"
+
+namespace qvtool {
+namespace {
+
+constexpr size_t kReadSize = 1 << 16;
+
+// Offset of the next pack start code 00 00 01 BA at or after from, or npos.
+size_t FindPackStart(const std::vector<uint8_t>& b, size_t from, size_t end) {
+    for (size_t i = from; i + 4 <= end; ++i) {
+        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xBA) return i;
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+FrameCutter::FrameCutter(Mode mode, int ffmpeg_codec_id, int chunk_size)
+    : mode_(mode), codec_id_(ffmpeg_codec_id), chunk_size_(chunk_size) {}
+
+FrameCutter::~FrameCutter() {
+    if (file_) std::fclose(file_);
+    if (parser_) av_parser_close(parser_);
+    if (parser_ctx_) avcodec_free_context(&parser_ctx_);
+}
+
+int FrameCutter::Open(const std::string& path) {
+    if (!CheckReadable(path)) return kExitInput;
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) return Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+    size_ = FileSize(path);
+    if (mode_ == Mode::kParser) {
+        parser_ = av_parser_init(codec_id_);
+        const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(codec_id_));
+        parser_ctx_ = avcodec_alloc_context3(codec);
+        if (!parser_ || !parser_ctx_) {
+            return Fail(kExitUsage, std::string("no frame parser for the codec ") +
+                                        avcodec_get_name(static_cast<AVCodecID>(codec_id_)));
+        }
+    }
+    if (mode_ == Mode::kFixedChunks && chunk_size_ <= 0) {
+        return Fail(kExitUsage, "chunk size must be positive");
+    }
+    return kExitOk;
+}
+
+bool FrameCutter::Fill() {
+    if (eof_) return false;
+    // Drop what was handed out before growing the buffer.
+    if (start_ > 0) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + start_);
+        start_ = 0;
+    }
+    const size_t old = buffer_.size();
+    buffer_.resize(old + kReadSize);
+    const size_t got = std::fread(buffer_.data() + old, 1, kReadSize, file_);
+    buffer_.resize(old + got);
+    if (got < kReadSize) {
+        eof_ = true;
+        if (std::ferror(file_)) read_error_ = true;
+    }
+    return got > 0;
+}
+
+bool FrameCutter::Next(std::vector<uint8_t>* unit) {
+    unit->clear();
+    switch (mode_) {
+        case Mode::kFixedChunks: {
+            while (buffer_.size() - start_ < static_cast<size_t>(chunk_size_) && Fill()) {
+            }
+            const size_t n = std::min(buffer_.size() - start_, static_cast<size_t>(chunk_size_));
+            if (n == 0) return false;
+            unit->assign(buffer_.begin() + start_, buffer_.begin() + start_ + n);
+            start_ += n;
+            consumed_ += n;
+            return true;
+        }
+        case Mode::kProgramStreamPacks: {
+            // A pack runs from one 00 00 01 BA to the next; bytes before the first are skipped.
+            for (;;) {
+                size_t first = FindPackStart(buffer_, start_, buffer_.size());
+                if (first == std::string::npos) {
+                    // Keep the last three bytes: a start code may straddle two reads.
+                    const size_t keep = std::min<size_t>(3, buffer_.size() - start_);
+                    consumed_ += buffer_.size() - start_ - keep;
+                    start_ = buffer_.size() - keep;
+                    if (!Fill()) return false;
+                    continue;
+                }
+                consumed_ += first - start_;
+                start_ = first;
+                size_t next = FindPackStart(buffer_, start_ + 4, buffer_.size());
+                while (next == std::string::npos && Fill()) {
+                    next = FindPackStart(buffer_, start_ + 4, buffer_.size());
+                }
+                const size_t end = next == std::string::npos ? buffer_.size() : next;
+                unit->assign(buffer_.begin() + start_, buffer_.begin() + end);
+                consumed_ += end - start_;
+                start_ = end;
+                return true;
+            }
+        }
+        case Mode::kParser: {
+            for (;;) {
+                if (buffer_.size() == start_ && !eof_) Fill();
+                const bool at_end = buffer_.size() == start_ && eof_;
+                if (at_end && flushed_) return false;
+                uint8_t* out = nullptr;
+                int out_size = 0;
+                const int n = av_parser_parse2(
+                    parser_, parser_ctx_, &out, &out_size,
+                    at_end ? nullptr : buffer_.data() + start_,
+                    at_end ? 0 : static_cast<int>(buffer_.size() - start_), AV_NOPTS_VALUE,
+                    AV_NOPTS_VALUE, 0);
+                if (at_end) flushed_ = true;
+                if (n < 0) return false;
+                start_ += n;
+                consumed_ += n;
+                if (out_size > 0) {
+                    unit->assign(out, out + out_size);
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace qvtool

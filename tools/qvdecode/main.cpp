@@ -1,0 +1,99 @@
+// qvdecode: inspect, decode, push, extract and listen to media through libqvdecoder.
+#include <CLI/CLI.hpp>
+
+#include "QVDecoder.h"
+#include "commands.h"
+#include "tool_common.h"
+
+using namespace qvtool;
+
+namespace {
+
+void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_option) {
+    cmd->add_option("--format", o->format, "output pixel format: " + PixelFormatNames());
+    cmd->add_option(size_option, o->size, "output picture size WxH (scaled)");
+    cmd->add_flag("--hq", o->high_quality, "bicubic instead of bilinear scaling");
+    auto* dir = cmd->add_option("--snapshots", o->snapshots, "write BMP snapshots into this folder");
+    cmd->add_option("--every", o->every, "one snapshot every N pictures (default 25)")
+        ->check(CLI::PositiveNumber)
+        ->needs(dir);
+    cmd->add_option("--raw", o->raw, "append every delivered picture to this raw file");
+    cmd->add_flag("-v,--verbose", o->verbose, "show FFmpeg's warnings");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"qvdecode: decodes media files and camera streams with libqvdecoder"};
+    app.require_subcommand(1);
+    app.footer(
+        "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
+        "not understood, 4 output could not be written.");
+
+    InfoOptions info;
+    auto* info_cmd = app.add_subcommand("info", "streams, codecs, size, rates and duration of a file");
+    info_cmd->add_option("FILE", info.file, "media file")->required();
+    info_cmd->add_flag("--json", info.json, "print JSON instead of text");
+
+    DecodeOptions decode;
+    auto* decode_cmd = app.add_subcommand("decode", "decode a whole file (file mode)");
+    decode_cmd->add_option("FILE", decode.file, "media file")->required();
+    AddOutputOptions(decode_cmd, &decode, "--size");
+
+    PushOptions push;
+    auto* push_cmd = app.add_subcommand(
+        "push", "feed a file frame by frame through stream mode, as a camera host would");
+    push_cmd->add_option("FILE", push.output.file, "elementary stream or MPEG program stream")
+        ->required();
+    push_cmd->add_option("--codec", push.codec, "video codec: " + CodecNames(false))->required();
+    push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures")
+        ->required();
+    push_cmd->add_flag("--repack", push.repack, "repack H.264 NAL units before decoding");
+    push_cmd->add_flag("--demux", push.demux, "the file is an MPEG program stream: push packs");
+    push_cmd->add_flag("--chunks", push.chunks,
+                       "pushed units may end inside a picture (sets the chunked transfer mode)");
+    push_cmd->add_flag("--fields", push.fields, "pictures are coded as two fields; push field pairs");
+    push_cmd->add_flag("--key-first,--key-frames-only", push.key_first,
+                       "deliver nothing before the first key frame");
+    AddOutputOptions(push_cmd, &push.output, "--out-size");
+
+    ExtractOptions extract;
+    auto* extract_cmd = app.add_subcommand(
+        "extract", "copy the compressed video frames out (H.264 as Annex B) with key flags and times");
+    extract_cmd->add_option("FILE", extract.file, "media file")->required();
+    extract_cmd->add_option("-o,--output", extract.out, "output file")->required();
+    extract_cmd->add_option("--index", extract.index, "CSV index: frame, offset, size, key, ms");
+    extract_cmd->add_flag("-v,--verbose", extract.verbose, "show FFmpeg's warnings");
+
+    AudioOptions audio;
+    auto* audio_cmd = app.add_subcommand("audio", "decode a raw audio stream to a WAV file");
+    audio_cmd->add_option("FILE", audio.file, "raw audio code words")->required();
+    audio_cmd->add_option("-o,--output", audio.out, "WAV file")->required();
+    audio_cmd->add_option("--codec", audio.codec, "audio codec: " + CodecNames(true))->required();
+    audio_cmd->add_option("--rate", audio.rate, "sample rate in Hz (default 16000)")
+        ->check(CLI::PositiveNumber);
+    audio_cmd->add_option("--bitrate", audio.bitrate, "bit rate in bit/s (default 64000)")
+        ->check(CLI::PositiveNumber);
+    audio_cmd->add_option("--channels", audio.channels, "channels (default 1)")
+        ->check(CLI::Range(1, 8));
+    audio_cmd->add_option("--chunk", audio.chunk, "bytes per pushed frame (default: 20 ms)")
+        ->check(CLI::PositiveNumber);
+    audio_cmd->add_flag("-v,--verbose", audio.verbose, "show FFmpeg's warnings");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    QVDecoderInitialize();
+    int code = kExitUsage;
+    if (*info_cmd) code = RunInfo(info);
+    else if (*decode_cmd) code = RunDecode(decode);
+    else if (*push_cmd) code = RunPush(push);
+    else if (*extract_cmd) code = RunExtract(extract);
+    else if (*audio_cmd) code = RunAudio(audio);
+    QVDecoderDestroy();
+    return code;
+}

@@ -1,0 +1,113 @@
+// qvdecode push: a file fed through stream mode one unit at a time, as a camera host would.
+#include <cinttypes>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "frame_cutter.h"
+#include "output_options.h"
+#include "tool_common.h"
+
+namespace qvtool {
+
+int RunPush(const PushOptions& o) {
+    const CodecName* codec = FindCodec(o.codec);
+    if (!codec || codec->audio) {
+        return Fail(kExitUsage, "unknown video codec '" + o.codec + "' (known: " +
+                                    CodecNames(false) + ")");
+    }
+    int width = 0, height = 0;
+    if (!ParseSize(o.picture_size, &width, &height)) {
+        return Fail(kExitUsage,
+                    "bad size '" + o.picture_size + "': expected WxH, for example 352x288");
+    }
+    if (o.repack && codec->interface_id != CODEC_ID_H264) {
+        return Fail(kExitUsage, "--repack applies to h264 only");
+    }
+    OutputRequest request;
+    if (!ParseOutputRequest(o.output, &request)) return kExitUsage;
+
+    // Program streams are pushed pack by pack; elementary streams frame by frame.
+    FrameCutter cutter(o.demux ? FrameCutter::Mode::kProgramStreamPacks : FrameCutter::Mode::kParser,
+                       codec->ffmpeg_id, 0);
+    if (const int code = cutter.Open(o.output.file); code != kExitOk) return code;
+
+    QVDecoder decoder;
+    InstallLog(decoder, o.output.verbose);
+    // Modes come before the open: the decoder is set up for them.
+    if (o.demux && decoder.QVDecoderSetDemux(1) != 0) return Fail(kExitFailed, "demux mode refused");
+    if (o.chunks) decoder.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK);
+    if (o.fields) decoder.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
+    if (o.key_first) decoder.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
+    const int opened = decoder.QVOpenDecoder(static_cast<CodecID>(codec->interface_id),
+                                             _picture_param{width, height, PIX_FMT_YUV420P});
+    if (opened != 0) {
+        return Fail(kExitFailed, "the " + o.codec + " decoder did not open: " + ResultText(opened));
+    }
+    ApplyOutputRequest(decoder, request);
+
+    PictureSink sink(o.output.snapshots, o.output.every, o.output.raw);
+    if (!sink.Open()) return kExitOutput;
+
+    Progress progress("push");
+    std::vector<uint8_t> unit, pair;
+    int64_t pushed = 0, pictures = 0, refused = 0, bytes = 0;
+    bool have_first_field = false;
+    while (cutter.Next(&unit)) {
+        if (o.fields && !o.demux) {
+            // The parser hands out one field at a time; a field-coded frame is the pair.
+            if (!have_first_field) {
+                pair = unit;
+                have_first_field = true;
+                continue;
+            }
+            pair.insert(pair.end(), unit.begin(), unit.end());
+            unit.swap(pair);
+            have_first_field = false;
+        }
+        ++pushed;
+        bytes += static_cast<int64_t>(unit.size());
+        const int r = decoder.QVDecodeVideoFrame(unit.data(), static_cast<int>(unit.size()),
+                                                 o.repack ? 1 : 0);
+        if (r == 0) {
+            if (!sink.Take(decoder, pictures)) return kExitOutput;
+            ++pictures;
+        } else {
+            ++refused;
+        }
+        progress.Update(cutter.size() > 0 ? static_cast<double>(cutter.consumed()) / cutter.size()
+                                          : -1.0,
+                        pictures);
+    }
+    progress.Finish();
+    if (cutter.read_error()) return Fail(kExitInput, "reading '" + o.output.file + "' failed");
+    const double seconds = progress.Seconds();
+
+    _video_param param{};
+    decoder.QVGetParam(param);
+    int out_w = 0, out_h = 0;
+    decoder.QVGetOutputResolution(out_w, out_h);
+    std::printf("Pushed %s through stream mode (%s%s%s%s%s%s): %" PRId64 " %s, %" PRId64
+                " bytes; %" PRId64 " pictures of %dx%d %s delivered as %dx%d, %" PRId64
+                " pushes gave no picture; %.2f s (%.1f pictures/s)",
+                o.output.file.c_str(), o.codec.c_str(), o.demux ? ", demultiplexed" : "",
+                o.chunks ? ", chunked" : "",
+                o.repack ? ", repacked" : "", o.fields ? ", field-coded" : "",
+                o.key_first ? ", from the first key frame" : "", pushed,
+                o.demux ? "packs" : (o.fields ? "field pairs" : "frames"), bytes, pictures,
+                param.width, param.height, PixelFormatName(param.pix_fmt), out_w, out_h, refused,
+                seconds, seconds > 0 ? pictures / seconds : 0.0);
+    if (sink.snapshots() > 0) {
+        std::printf("; %d snapshots in %s (first %s)", sink.snapshots(),
+                    o.output.snapshots.c_str(), sink.first_snapshot().c_str());
+    }
+    if (!o.output.raw.empty()) {
+        std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.output.raw.c_str());
+    }
+    std::printf(".\n");
+    if (pushed == 0) return Fail(kExitInput, "no frames found in '" + o.output.file + "'");
+    if (pictures == 0) return Fail(kExitFailed, "no picture came out of '" + o.output.file + "'");
+    return kExitOk;
+}
+
+}  // namespace qvtool

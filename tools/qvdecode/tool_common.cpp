@@ -1,0 +1,264 @@
+// Shared pieces of the qvdecode subcommands.
+#include "tool_common.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace qvtool {
+namespace {
+
+const CodecName kCodecs[] = {
+    {"h264", CODEC_ID_H264, AV_CODEC_ID_H264, false},
+    {"mpeg4", CODEC_ID_MPEG4, AV_CODEC_ID_MPEG4, false},
+    {"mpeg2", CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG2VIDEO, false},
+    {"mpeg1", CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG1VIDEO, false},
+    {"mjpeg", CODEC_ID_MJPEG, AV_CODEC_ID_MJPEG, false},
+    {"h263", CODEC_ID_H263, AV_CODEC_ID_H263, false},
+    {"flv1", CODEC_ID_FLV1, AV_CODEC_ID_FLV1, false},
+    {"wmv1", CODEC_ID_WMV1, AV_CODEC_ID_WMV1, false},
+    {"wmv2", CODEC_ID_WMV2, AV_CODEC_ID_WMV2, false},
+    {"vp8", CODEC_ID_VP8, AV_CODEC_ID_VP8, false},
+    {"hevc", CODEC_ID_QV_HEVC, AV_CODEC_ID_HEVC, false},
+    {"vp9", CODEC_ID_QV_VP9, AV_CODEC_ID_VP9, false},
+    {"g722", CODEC_ID_QV_G722, AV_CODEC_ID_NONE, true},
+    {"g7221", CODEC_ID_QV_G7221, AV_CODEC_ID_NONE, true},
+    {"ffg722", CODEC_ID_QV_FFMPEG_G722, AV_CODEC_ID_ADPCM_G722, true},
+    {"aac", CODEC_ID_AAC, AV_CODEC_ID_AAC, true},
+    {"mp3", CODEC_ID_MP3, AV_CODEC_ID_MP3, true},
+    {"mp2", CODEC_ID_MP2, AV_CODEC_ID_MP2, true},
+    {"ac3", CODEC_ID_AC3, AV_CODEC_ID_AC3, true},
+    {"pcm_alaw", CODEC_ID_PCM_ALAW, AV_CODEC_ID_PCM_ALAW, true},
+    {"pcm_mulaw", CODEC_ID_PCM_MULAW, AV_CODEC_ID_PCM_MULAW, true},
+    {"pcm_s16le", CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S16LE, true},
+    {"g726", CODEC_ID_ADPCM_G726, AV_CODEC_ID_ADPCM_G726, true},
+};
+
+struct FormatName {
+    const char* name;
+    PixelFormat format;
+};
+
+const FormatName kFormats[] = {
+    {"yuv420p", PIX_FMT_YUV420P}, {"yuyv422", PIX_FMT_YUYV422}, {"rgb24", PIX_FMT_RGB24},
+    {"bgr24", PIX_FMT_BGR24},     {"yuv422p", PIX_FMT_YUV422P}, {"yuv444p", PIX_FMT_YUV444P},
+    {"yuv410p", PIX_FMT_YUV410P}, {"yuv411p", PIX_FMT_YUV411P}, {"gray", PIX_FMT_GRAY8},
+    {"yuvj420p", PIX_FMT_YUVJ420P}, {"uyvy422", PIX_FMT_UYVY422}, {"nv12", PIX_FMT_NV12},
+    {"nv21", PIX_FMT_NV21},       {"argb", PIX_FMT_ARGB},       {"rgba", PIX_FMT_RGBA},
+    {"abgr", PIX_FMT_ABGR},       {"bgra", PIX_FMT_BGRA},
+};
+
+bool g_verbose = false;
+
+void LogToStderr(void*, int level, const char* text, va_list args) {
+    if (!text) return;
+    if (!args) {
+        // The library's own messages come without an argument list.
+        std::fprintf(stderr, "qvdecode: library: %s\n", text);
+        return;
+    }
+    if (g_verbose && level <= AV_LOG_WARNING) std::vfprintf(stderr, text, args);
+}
+
+}  // namespace
+
+const CodecName* FindCodec(const std::string& name) {
+    for (const CodecName& c : kCodecs) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
+std::string CodecNames(bool audio) {
+    std::string names;
+    for (const CodecName& c : kCodecs) {
+        if (c.audio != audio) continue;
+        if (!names.empty()) names += ", ";
+        names += c.name;
+    }
+    return names;
+}
+
+const char* InterfaceCodecName(int interface_id) {
+    for (const CodecName& c : kCodecs) {
+        if (c.interface_id == interface_id) return c.name;
+    }
+    return "?";
+}
+
+PixelFormat FindPixelFormat(const std::string& name) {
+    for (const FormatName& f : kFormats) {
+        if (name == f.name) return f.format;
+    }
+    return PIX_FMT_NONE;
+}
+
+std::string PixelFormatNames() {
+    std::string names;
+    for (const FormatName& f : kFormats) {
+        if (!names.empty()) names += ", ";
+        names += f.name;
+    }
+    return names;
+}
+
+const char* PixelFormatName(int interface_format) {
+    for (const FormatName& f : kFormats) {
+        if (f.format == interface_format) return f.name;
+    }
+    return "?";
+}
+
+bool ParseSize(const std::string& text, int* width, int* height) {
+    int w = 0, h = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2) return false;
+    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "qvdecode: error: %s\n", message.c_str());
+    return code;
+}
+
+std::string ResultText(int code) {
+    switch (code) {
+        case QV_OK: return "success";
+        case QV_FAILED: return "failed (-1)";
+        case QV_ERR_OPEN_FILE: return "cannot open the file (-10001)";
+        case QV_ERR_NO_PICTURE: return "no picture (-10002)";
+        case QV_ERR_END_OF_FILE: return "end of file (-10003)";
+        case QV_ERR_BAD_DATA: return "unusable data (-10005)";
+        case QV_ERR_NO_MEMORY: return "out of memory (-10006)";
+        case QV_ERR_NO_DECODER: return "no decoder for the codec (-10007)";
+        case QV_ERR_NOT_OPEN: return "decoder not open (-10008)";
+        case QV_ERR_AUDIO_OPEN: return "audio decoder did not open (-10100)";
+        default: return "error " + std::to_string(code);
+    }
+}
+
+bool CheckReadable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        Fail(kExitInput, "'" + path + "' is a directory, not a media file");
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+void InstallLog(QVDecoder& decoder, bool verbose) {
+    g_verbose = verbose;
+    decoder.QVDecoderRegisterLog(LogToStderr, verbose ? AV_LOG_WARNING : AV_LOG_ERROR);
+}
+
+Progress::Progress(const char* what)
+    : what_(what), enabled_(isatty(STDERR_FILENO) == 1), start_(std::chrono::steady_clock::now()),
+      last_(start_) {}
+
+void Progress::Update(double fraction, int64_t frames) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    drawn_ = true;
+    const double seconds = Seconds();
+    const double speed = seconds > 0 ? frames / seconds : 0.0;
+    if (fraction >= 0) {
+        std::fprintf(stderr, "\r%s: %3d%%  %lld frames  %.1f frames/s   ", what_,
+                     static_cast<int>(fraction * 100.0 + 0.5), static_cast<long long>(frames),
+                     speed);
+    } else {
+        std::fprintf(stderr, "\r%s: %lld frames  %.1f frames/s   ", what_,
+                     static_cast<long long>(frames), speed);
+    }
+    std::fflush(stderr);
+}
+
+void Progress::Finish() {
+    if (enabled_ && drawn_) std::fprintf(stderr, "\r%*s\r", 60, "");
+    drawn_ = false;
+}
+
+double Progress::Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+PictureSink::PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path)
+    : dir_(snapshot_dir), every_(every > 0 ? every : 1), raw_path_(raw_path) {}
+
+PictureSink::~PictureSink() {
+    if (raw_) std::fclose(raw_);
+}
+
+bool PictureSink::Open() {
+    if (!dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(dir_, ec);
+        if (ec || !std::filesystem::is_directory(dir_)) {
+            Fail(kExitOutput, "cannot create the snapshot folder '" + dir_ + "'");
+            return false;
+        }
+    }
+    if (!raw_path_.empty()) {
+        raw_ = std::fopen(raw_path_.c_str(), "wb");
+        if (!raw_) {
+            Fail(kExitOutput, "cannot write '" + raw_path_ + "': " + std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PictureSink::Take(QVDecoder& decoder, int64_t index) {
+    if (raw_) {
+        const unsigned char* picture = decoder.QVGetVideoFrame();
+        const int size = decoder.QVGetVideoFrameSize();
+        if (picture && size > 0) {
+            if (std::fwrite(picture, 1, size, raw_) != static_cast<size_t>(size)) {
+                Fail(kExitOutput, "writing '" + raw_path_ + "' failed");
+                return false;
+            }
+            raw_bytes_ += size;
+        }
+    }
+    if (!dir_.empty() && index % every_ == 0) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "/snapshot-%06lld.bmp", static_cast<long long>(index));
+        const std::string path = dir_ + name;
+        if (decoder.QVSaveOutputImage(path.c_str()) != 0) {
+            Fail(kExitOutput, "cannot save the snapshot '" + path + "'");
+            return false;
+        }
+        if (snapshots_ == 0) first_snapshot_ = path;
+        ++snapshots_;
+    }
+    return true;
+}
+
+}  // namespace qvtool

@@ -1,0 +1,95 @@
+// Shared pieces of the qvdecode subcommands: name tables, argument parsing, progress
+// line and summary, exit codes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "QVDecoder.h"
+
+namespace qvtool {
+
+// Exit codes of the tool.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;      // the work itself failed (decoder refused, nothing decoded)
+constexpr int kExitUsage = 2;       // bad arguments
+constexpr int kExitInput = 3;       // input file missing, unreadable or not understood
+constexpr int kExitOutput = 4;      // an output file could not be written
+
+struct CodecName {
+    const char* name;
+    int interface_id;   // the library's codec number
+    int ffmpeg_id;      // AVCodecID, for the frame parser only
+    bool audio;
+};
+
+// Looks a codec up by its short name ("h264", "g722", ...); null when unknown.
+const CodecName* FindCodec(const std::string& name);
+std::string CodecNames(bool audio);
+const char* InterfaceCodecName(int interface_id);  // "?" when not in the table
+
+// Pixel formats by name, in the interface numbering; PIX_FMT_NONE when unknown.
+PixelFormat FindPixelFormat(const std::string& name);
+std::string PixelFormatNames();
+const char* PixelFormatName(int interface_format);
+
+// Parses "WxH" with both numbers positive; false otherwise.
+bool ParseSize(const std::string& text, int* width, int* height);
+
+// Prints "qvdecode: error: ..." on stderr and returns code.
+int Fail(int code, const std::string& message);
+
+// Describes a library result code in words.
+std::string ResultText(int code);
+
+// True when the file can be opened for reading; otherwise prints why and returns false.
+bool CheckReadable(const std::string& path);
+int64_t FileSize(const std::string& path);
+
+// Installs a log callback that shows the library's own messages (and FFmpeg's with
+// verbose) on stderr.
+void InstallLog(QVDecoder& decoder, bool verbose);
+
+// A progress line on stderr, redrawn a few times a second, only when stderr is a terminal.
+class Progress {
+public:
+    explicit Progress(const char* what);
+    // fraction: 0..1 of the work, or negative when unknown; frames: units done so far.
+    void Update(double fraction, int64_t frames);
+    void Finish();
+    double Seconds() const;
+
+private:
+    const char* what_;
+    bool enabled_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// Writes the picture bytes of the decoder's current frame to a raw file and BMP snapshots
+// every n pictures; shared by decode and push.
+class PictureSink {
+public:
+    PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path);
+    bool Open();  // creates the directory and the raw file; prints errors
+    // Handles one delivered picture; false on a write failure (already printed).
+    bool Take(QVDecoder& decoder, int64_t index);
+    int snapshots() const { return snapshots_; }
+    int64_t raw_bytes() const { return raw_bytes_; }
+    const std::string& first_snapshot() const { return first_snapshot_; }
+    ~PictureSink();
+
+private:
+    std::string dir_;
+    int every_;
+    std::string raw_path_;
+    std::FILE* raw_ = nullptr;
+    int snapshots_ = 0;
+    int64_t raw_bytes_ = 0;
+    std::string first_snapshot_;
+};
+
+}  // namespace qvtool
