@@ -546,11 +546,14 @@ private:
 
     // Stream-mode video (open, decode, converter).
     _demux_buffer* AllocateDemuxBuffer();
+    void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
     int DecodeVideoFrame(const uint8_t* data, int length);
-    int ReceivePicture(AVCodecContext* ctx, bool file_mode);
+    int DeliverPicture(bool got_picture, int decode_status);  // steps after the decode call
     int SetConverter(_picture_param source, _picture_param destination);
     int ConvertPicture(const uint8_t* source, uint8_t* destination);
     void DestroyConverter();
+    _picture_param ConversionSource() const;  // the decoded picture (merged height in field mode)
+    void RebuildConverter(int width, int height, int format);
     unsigned char* GetVideoFrame();
     int GetVideoFrameSize();
     const uint8_t* PadInput(const uint8_t* data, int length);
@@ -631,6 +634,7 @@ private:
     int merged_frame_size;              // bytes allocated in merged_frame_buffer
     int out_picture_size;               // bytes the out_picture planes were laid out for
     bool out_picture_allocated;
+    _picture_param converter_source;    // geometry the converter was built for
 
     // Audio decoding state.
     std::unique_ptr<SwrContext, qv::SwrDeleter> resampler;  // converts decoded audio to S16

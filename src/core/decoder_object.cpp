@@ -83,6 +83,7 @@ void QVDecoder::Init() {
     merged_frame_size = 0;
     out_picture_size = 0;
     out_picture_allocated = false;
+    converter_source = _picture_param{0, 0, PIX_FMT_NONE};
     resampler_format = -1;
     resampler_rate = 0;
     resampler_channels = 0;
@@ -121,10 +122,7 @@ void QVDecoder::ReleaseAll() {
         audio_stream = nullptr;
     }
 
-    converter.reset();
-    out_picture = QVPicture{};
-    out_picture_size = 0;
-    out_picture_allocated = false;
+    DestroyConverter();
 
     opened = false;
     has_video = false;
@@ -251,6 +249,7 @@ QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
     swap(merged_frame_size, other.merged_frame_size);
     swap(out_picture_size, other.out_picture_size);
     swap(out_picture_allocated, other.out_picture_allocated);
+    swap(converter_source, other.converter_source);
     swap(resampler, other.resampler);
     swap(resampler_format, other.resampler_format);
     swap(resampler_rate, other.resampler_rate);

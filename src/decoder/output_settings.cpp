@@ -1,0 +1,77 @@
+// Output size, pixel format and scaling quality chosen by the host.
+#include "QVDecoder.h"
+#include "core/ffmpeg.h"
+#include "core/legacy_ids.h"
+
+_picture_param QVDecoder::ConversionSource() const {
+    const int height = code_mode == 1 ? video_param.height * 2 : video_param.height;
+    return _picture_param{video_param.width, height, static_cast<enum PixelFormat>(video_param.pix_fmt)};
+}
+
+// Called before the new request is recorded, so a rebuild uses the previous quality.
+// Conversion that is on is rebuilt at once; conversion turned on for a decoder that
+// already has a picture geometry is built at once too, so the next picture converts
+// instead of failing for want of a converter.
+void QVDecoder::RebuildConverter(int width, int height, int format) {
+    const bool has_picture = opened && video_param.width > 0 && video_param.height > 0;
+    if (!output_enabled && !has_picture) return;
+    DestroyConverter();
+    SetConverter(ConversionSource(), _picture_param{width, height, static_cast<enum PixelFormat>(format)});
+}
+
+void QVDecoder::QVSetOutput(_picture_param picture, char quality) {
+    const int format = qv::PixelFormatFromLegacy(picture.format);
+    RebuildConverter(picture.width, picture.height, format);
+    output_request = _picture_param{picture.width, picture.height, static_cast<enum PixelFormat>(format)};
+    output_param.width = picture.width;
+    output_param.height = picture.height;
+    output_param.pix_fmt = format;
+    output_enabled = true;
+    output_format_set = false;
+    output_size_set = false;
+    high_quality = quality != 0;
+}
+
+void QVDecoder::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
+    const int format = qv::PixelFormatFromLegacy(legacy_format);
+    if (format == output_param.pix_fmt) return;
+    int width = video_param.width;
+    int height = video_param.height;
+    if (output_enabled) {
+        width = output_param.width;
+        height = output_param.height;
+    }
+    RebuildConverter(width, height, format);
+    output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
+    output_param.width = width;
+    output_param.height = height;
+    output_param.pix_fmt = format;
+    output_enabled = true;
+    output_format_set = true;
+    output_size_set = false;
+    high_quality = quality != 0;
+}
+
+void QVDecoder::QVSetOutputResolution(int width, int height, char quality) {
+    if (width == output_param.width && height == output_param.height) return;
+    const int format = output_enabled ? output_param.pix_fmt : video_param.pix_fmt;
+    RebuildConverter(width, height, format);
+    output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
+    output_param.width = width;
+    output_param.height = height;
+    output_param.pix_fmt = format;
+    output_enabled = true;
+    output_size_set = true;
+    output_format_set = false;
+    high_quality = quality != 0;
+}
+
+void QVDecoder::QVGetOutputResolution(int& width, int& height) {
+    if (output_enabled) {
+        width = output_param.width;
+        height = output_param.height;
+        return;
+    }
+    width = video_param.width;
+    height = code_mode == 1 ? video_param.height * 2 : video_param.height;
+}

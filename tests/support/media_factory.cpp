@@ -1,0 +1,195 @@
+#include "media_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace qvtest {
+namespace {
+
+struct CodecCtxFree { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
+struct FrameFree { void operator()(AVFrame* f) const { av_frame_free(&f); } };
+struct PacketFree { void operator()(AVPacket* p) const { av_packet_free(&p); } };
+using CodecCtx = std::unique_ptr<AVCodecContext, CodecCtxFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+void Collect(AVCodecContext* ctx, AVPacket* pkt, EncodedVideo& out) {
+    while (avcodec_receive_packet(ctx, pkt) == 0) {
+        EncodedPacket p;
+        p.data.assign(pkt->data, pkt->data + pkt->size);
+        p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+        p.pts = pkt->pts;
+        p.dts = pkt->dts;
+        out.packets.push_back(std::move(p));
+        av_packet_unref(pkt);
+    }
+}
+
+Picture ToPicture(const AVFrame* f) {
+    Picture p;
+    p.width = f->width;
+    p.height = f->height;
+    p.format = f->format;
+    p.key = f->key_frame != 0;
+    const int size =
+        av_image_get_buffer_size(static_cast<AVPixelFormat>(f->format), f->width, f->height, 1);
+    p.bytes.resize(size);
+    av_image_copy_to_buffer(p.bytes.data(), size, f->data, f->linesize,
+                            static_cast<AVPixelFormat>(f->format), f->width, f->height, 1);
+    return p;
+}
+
+}  // namespace
+
+void FillSyntheticPicture(uint8_t* const data[4], const int linesize[4], int format, int width,
+                          int height, int index, int seed) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    const int planes = av_pix_fmt_count_planes(static_cast<AVPixelFormat>(format));
+    for (int plane = 0; plane < planes; ++plane) {
+        const bool chroma = (plane == 1 || plane == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        const int ph = chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        int bytes_per_row = av_image_get_linesize(static_cast<AVPixelFormat>(format), width, plane);
+        for (int y = 0; y < ph; ++y) {
+            uint8_t* row = data[plane] + static_cast<ptrdiff_t>(y) * linesize[plane];
+            for (int x = 0; x < bytes_per_row; ++x) {
+                int v = (x * 3 + y * 2 + index * 5 + seed * 37 + plane * 60) & 0xFF;
+                // A box that moves from frame to frame gives the encoder real motion.
+                const int bx = (index * 4 + seed * 11) % (width > 32 ? width - 32 : 1);
+                if (!chroma && y >= ph / 4 && y < ph / 4 + 24 && x >= bx && x < bx + 32) v = 235 - plane * 40;
+                row[x] = static_cast<uint8_t>(v);
+            }
+        }
+    }
+}
+
+EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& o) {
+    EncodedVideo out;
+    out.encoder = encoder;
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
+    EXPECT_NE(codec, nullptr) << "no encoder " << encoder;
+    if (!codec) return out;
+    CodecCtx ctx(avcodec_alloc_context3(codec));
+    ctx->width = o.width;
+    ctx->height = o.height;
+    ctx->time_base = AVRational{1, o.fps};
+    ctx->framerate = AVRational{o.fps, 1};
+    ctx->gop_size = o.gop;
+    ctx->max_b_frames = o.b_frames;
+    ctx->bit_rate = o.bit_rate;
+    ctx->thread_count = 1;
+    AVPixelFormat fmt = o.pix_fmt >= 0 ? static_cast<AVPixelFormat>(o.pix_fmt)
+                        : (codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P);
+    ctx->pix_fmt = fmt;
+    if (o.global_header) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (encoder == "mjpeg") ctx->color_range = AVCOL_RANGE_JPEG;
+    AVDictionary* opts = nullptr;
+    if (encoder == "libx264") {
+        av_dict_set(&opts, "preset", "veryfast", 0);
+        av_dict_set(&opts, "tune", "zerolatency", 0);
+        std::string params = "threads=1";
+        if (o.b_frames > 0) params += ":bframes=" + std::to_string(o.b_frames) + ":rc-lookahead=10:sync-lookahead=0:bframe-pyramid=0";
+        if (!o.x264_params.empty()) params += ":" + o.x264_params;
+        av_dict_set(&opts, "x264-params", params.c_str(), 0);
+    }
+    const int opened = avcodec_open2(ctx.get(), codec, &opts);
+    av_dict_free(&opts);
+    EXPECT_EQ(opened, 0) << "cannot open encoder " << encoder;
+    if (opened != 0) return out;
+
+    out.codec_id = codec->id;
+    out.width = o.width;
+    out.height = o.height;
+    out.pix_fmt = fmt;
+    out.fps = o.fps;
+    if (ctx->extradata_size > 0) out.extradata.assign(ctx->extradata, ctx->extradata + ctx->extradata_size);
+
+    FramePtr frame(av_frame_alloc());
+    PacketPtr pkt(av_packet_alloc());
+    frame->format = fmt;
+    frame->width = o.width;
+    frame->height = o.height;
+    EXPECT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+    for (int i = 0; i < o.frames; ++i) {
+        EXPECT_EQ(av_frame_make_writable(frame.get()), 0);
+        FillSyntheticPicture(frame->data, frame->linesize, fmt, o.width, o.height, i, o.seed);
+        frame->pts = i;
+        EXPECT_GE(avcodec_send_frame(ctx.get(), frame.get()), 0);
+        Collect(ctx.get(), pkt.get(), out);
+    }
+    avcodec_send_frame(ctx.get(), nullptr);
+    Collect(ctx.get(), pkt.get(), out);
+    return out;
+}
+
+std::vector<Picture> DecodeReference(int codec_id, const std::vector<EncodedPacket>& packets,
+                                     const std::vector<uint8_t>& extradata, bool drain) {
+    std::vector<Picture> pictures;
+    const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(codec_id));
+    EXPECT_NE(codec, nullptr);
+    if (!codec) return pictures;
+    CodecCtx ctx(avcodec_alloc_context3(codec));
+    ctx->thread_count = 1;
+    if (!extradata.empty()) {
+        ctx->extradata = static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        std::memcpy(ctx->extradata, extradata.data(), extradata.size());
+        ctx->extradata_size = static_cast<int>(extradata.size());
+    }
+    EXPECT_EQ(avcodec_open2(ctx.get(), codec, nullptr), 0);
+    FramePtr frame(av_frame_alloc());
+    PacketPtr pkt(av_packet_alloc());
+    for (const EncodedPacket& p : packets) {
+        av_new_packet(pkt.get(), static_cast<int>(p.data.size()));
+        std::memcpy(pkt->data, p.data.data(), p.data.size());
+        avcodec_send_packet(ctx.get(), pkt.get());
+        av_packet_unref(pkt.get());
+        if (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
+            pictures.push_back(ToPicture(frame.get()));
+            av_frame_unref(frame.get());
+        }
+    }
+    if (drain) {
+        avcodec_send_packet(ctx.get(), nullptr);
+        while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
+            pictures.push_back(ToPicture(frame.get()));
+            av_frame_unref(frame.get());
+        }
+    }
+    return pictures;
+}
+
+std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height, int format, int flags) {
+    std::vector<uint8_t> out;
+    SwsContext* sws = sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
+                                     width, height, static_cast<AVPixelFormat>(format), flags, nullptr,
+                                     nullptr, nullptr);
+    EXPECT_NE(sws, nullptr);
+    if (!sws) return out;
+    uint8_t* src_data[4];
+    int src_lines[4];
+    av_image_fill_arrays(src_data, src_lines, source.bytes.data(), static_cast<AVPixelFormat>(source.format),
+                         source.width, source.height, 1);
+    out.resize(av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, 1));
+    uint8_t* dst_data[4];
+    int dst_lines[4];
+    av_image_fill_arrays(dst_data, dst_lines, out.data(), static_cast<AVPixelFormat>(format), width, height, 1);
+    sws_scale(sws, src_data, src_lines, 0, source.height, dst_data, dst_lines);
+    sws_freeContext(sws);
+    return out;
+}
+
+std::vector<uint8_t> Concatenate(const std::vector<EncodedPacket>& packets) {
+    std::vector<uint8_t> all;
+    for (const EncodedPacket& p : packets) all.insert(all.end(), p.data.begin(), p.data.end());
+    return all;
+}
+
+}  // namespace qvtest

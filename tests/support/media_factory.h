@@ -1,0 +1,73 @@
+// Makes real encoded media in the test process with FFmpeg's encoders: deterministic
+// synthetic pictures, no files to keep.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+struct EncodedPacket {
+    std::vector<uint8_t> data;
+    bool key = false;
+    int64_t pts = 0;
+    int64_t dts = 0;
+};
+
+struct EncodedVideo {
+    std::string encoder;
+    int codec_id = 0;  // FFmpeg AVCodecID
+    int width = 0;
+    int height = 0;
+    int pix_fmt = 0;   // FFmpeg AVPixelFormat the encoder was fed
+    int fps = 25;
+    std::vector<uint8_t> extradata;
+    std::vector<EncodedPacket> packets;
+};
+
+struct VideoOptions {
+    int width = 352;
+    int height = 288;
+    int frames = 10;
+    int fps = 25;
+    int gop = 12;                // key frame interval
+    int b_frames = 0;
+    bool global_header = false;  // parameter sets in extradata instead of in-band (mp4 style)
+    int pix_fmt = -1;            // -1: the encoder's first supported format
+    std::string x264_params;     // extra libx264 options, e.g. "slices=2"
+    int bit_rate = 400000;
+    int seed = 0;                // varies the picture content
+};
+
+// Encodes options.frames synthetic pictures with the named FFmpeg encoder
+// ("libx264", "mpeg4", "mpeg2video", "mjpeg", "h263", "flv", "wmv1", "wmv2", ...),
+// draining the encoder at the end. Fails the current test on error.
+EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& options = {});
+
+// Fills a synthetic picture (moving gradients and a box) of the given FFmpeg format.
+void FillSyntheticPicture(uint8_t* const data[4], const int linesize[4], int format, int width,
+                          int height, int index, int seed);
+
+// A decoded picture laid out contiguously (planes back to back, no padding).
+struct Picture {
+    int width = 0;
+    int height = 0;
+    int format = -1;
+    bool key = false;
+    std::vector<uint8_t> bytes;
+};
+
+// Decodes the packets with libavcodec, one send/receive per packet like the library's
+// stream mode (drain = also flush the decoder at the end), single-threaded.
+std::vector<Picture> DecodeReference(int codec_id, const std::vector<EncodedPacket>& packets,
+                                     const std::vector<uint8_t>& extradata = {}, bool drain = false);
+
+// Converts a contiguous picture with sws_scale (flags: SWS_BILINEAR, SWS_BICUBIC, ...).
+std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height, int format,
+                                    int flags);
+
+// Concatenates all packets (an elementary stream).
+std::vector<uint8_t> Concatenate(const std::vector<EncodedPacket>& packets);
+
+}  // namespace qvtest

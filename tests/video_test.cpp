@@ -1,0 +1,514 @@
+// Stream-mode video: open, decode pushed frames, picture changes, output conversion.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "QVDecoder.h"
+#include "core/ffmpeg.h"
+#include "inspector.h"
+#include "log_capture.h"
+#include "media_factory.h"
+
+using qvtest::EncodedVideo;
+using qvtest::LogCapture;
+using I = QVDecoderInspector;
+
+namespace {
+
+class VideoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QVDecoderInitialize();
+        LogCapture::Clear();
+    }
+};
+
+_picture_param Cif() { return _picture_param{352, 288, PIX_FMT_YUV420P}; }
+
+int Push(QVDecoder& d, const qvtest::EncodedPacket& p, int repack = 0) {
+    std::vector<uint8_t> copy = p.data;  // exact-size copy: any over-read shows under ASan
+    return d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), repack);
+}
+
+std::vector<uint8_t> Frame(QVDecoder& d) {
+    const uint8_t* p = d.QVGetVideoFrame();
+    return std::vector<uint8_t>(p, p + d.QVGetVideoFrameSize());
+}
+
+// Pushes every packet and checks each picture against libavcodec's own decode.
+void ExpectSameAsReference(const EncodedVideo& video, CodecID codec) {
+    auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
+    ASSERT_FALSE(reference.empty());
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(codec, _picture_param{video.width, video.height, PIX_FMT_YUV420P}), 0);
+    size_t matched = 0;
+    for (const auto& packet : video.packets) {
+        if (Push(d, packet) != 0) continue;
+        ASSERT_LT(matched, reference.size());
+        EXPECT_EQ(Frame(d), reference[matched].bytes) << "picture " << matched;
+        ++matched;
+    }
+    EXPECT_EQ(matched, reference.size());
+}
+
+}  // namespace
+
+TEST_F(VideoTest, OpenDecoder_CifGivesBufferSizeAndDefaultRate) {
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    _video_param p{};
+    p.video_buffer = reinterpret_cast<unsigned char*>(&p);
+    EXPECT_EQ(d.QVGetParam(p), 0);
+    EXPECT_EQ(p.video_buffer_size, 152064);
+    EXPECT_EQ(p.frame_rate_num, 25);
+    EXPECT_EQ(p.frame_rate_den, 1);
+    EXPECT_EQ(p.codec_id, CODEC_ID_H264);
+    EXPECT_EQ(p.pix_fmt, PIX_FMT_YUV420P);
+    EXPECT_EQ(p.video_buffer, nullptr);
+    EXPECT_FALSE(I::key_frame_seen(d));
+    const _video_param& out = I::output_param(d);
+    EXPECT_EQ(out.width, 352);
+    EXPECT_EQ(out.height, 288);
+    EXPECT_EQ(out.pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 152064);
+    int w = 0, h = 0;
+    d.QVGetOutputResolution(w, h);
+    EXPECT_EQ(w, 352);
+    EXPECT_EQ(h, 288);
+}
+
+TEST_F(VideoTest, OpenDecoder_FlagsFollowModes) {
+    QVDecoder plain;
+    ASSERT_EQ(plain.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    AVCodecContext* ctx = I::video_ctx(plain);
+    EXPECT_EQ(ctx->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+    EXPECT_NE(ctx->flags & AV_CODEC_FLAG_INTERLACED_DCT, 0);
+    EXPECT_NE(ctx->flags & AV_CODEC_FLAG_INTERLACED_ME, 0);
+
+    QVDecoder fields;
+    fields.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
+    ASSERT_EQ(fields.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    EXPECT_NE(I::video_ctx(fields)->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+
+    QVDecoder chunks;
+    chunks.QVDecoderSetParam(_decoder_param{CODE_MODE_FRAME, TRANSFER_MODE_CHUNK, OUTPUT_MODE_ALL});
+    ASSERT_EQ(chunks.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    EXPECT_NE(I::video_ctx(chunks)->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+}
+
+TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+
+    EXPECT_EQ(d.QVOpenDecoder(static_cast<CodecID>(123456), Cif()), -10007);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: can't find the video codec."));
+    EXPECT_FALSE(I::opened(d));
+    EXPECT_EQ(I::video_ctx(d), nullptr);
+    EXPECT_EQ(I::input_format_count(d), 0u) << "a failed open closes the whole object";
+
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_RAWVIDEO, _picture_param{16, 16, PIX_FMT_NONE}), -10007);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open video codec."));
+
+    for (_picture_param bad : {_picture_param{0, 288, PIX_FMT_YUV420P}, _picture_param{352, 0, PIX_FMT_YUV420P}}) {
+        LogCapture::Clear();
+        EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, bad), -10005) << bad.width << "x" << bad.height;
+        EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: wrong buffer size."));
+        EXPECT_FALSE(I::opened(d));
+    }
+    // Sizes FFmpeg itself refuses stop the decoder from opening.
+    for (_picture_param bad : {_picture_param{-352, 288, PIX_FMT_YUV420P},
+                               _picture_param{100000, 100000, PIX_FMT_YUV420P}}) {
+        LogCapture::Clear();
+        EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, bad), -10007) << bad.width << "x" << bad.height;
+        EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open video codec."));
+        EXPECT_FALSE(I::opened(d));
+        EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
+    }
+    // Audio-only ids and the "none" id name no video decoder.
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_NONE, Cif()), -10007);
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_MP2, Cif()), -10007);
+
+    QVDecoderDestroy();
+    LogCapture::Clear();
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: decoder has not been initinalized."));
+    QVDecoderInitialize();
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    // Level-31 messages stay below the threshold.
+    LogCapture::Clear();
+    uint8_t garbage[64];
+    std::memset(garbage, 0x5A, sizeof(garbage));
+    EXPECT_EQ(d.QVDecodeVideoFrame(garbage, sizeof(garbage), 0), -1);
+    for (const auto& e : LogCapture::Own()) EXPECT_LE(e.level, 16) << e.text;
+}
+
+TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    AVCodecContext* first = I::video_ctx(d);
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{640, 480, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(I::video_ctx(d), first);
+    EXPECT_EQ(I::video_param(d).width, 352);
+}
+
+TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
+    QVDecoder d;
+    EXPECT_EQ(d.QVDecoderSetDemux(1), 0);
+    EXPECT_EQ(d.QVDecoderSetDemux(2), -1);
+    EXPECT_EQ(d.QVDecoderSetDemux(-1), -1);
+    EXPECT_EQ(I::demux(d), 1);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    _demux_buffer* buffer = I::demux_buffer(d);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(d.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(I::demux_buffer(d), buffer) << "a picture change keeps the demux buffer";
+}
+
+TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
+    qvtest::VideoOptions o;
+    o.frames = 12;
+    o.gop = 5;
+    ExpectSameAsReference(qvtest::EncodeVideo("libx264", o), CODEC_ID_H264);
+    ExpectSameAsReference(qvtest::EncodeVideo("mpeg4", o), CODEC_ID_MPEG4);
+    ExpectSameAsReference(qvtest::EncodeVideo("mpeg2video", o), CODEC_ID_MPEG2VIDEO);
+    o.width = 176;
+    o.height = 144;
+    ExpectSameAsReference(qvtest::EncodeVideo("h263", o), CODEC_ID_H263);
+    ExpectSameAsReference(qvtest::EncodeVideo("flv", o), CODEC_ID_FLV1);
+}
+
+TEST_F(VideoTest, DecodeVideoFrame_BadInputNeverCrashes) {
+    QVDecoder closed;
+    uint8_t bytes[256];
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(closed.QVDecodeVideoFrame(bytes, sizeof(bytes), 0), -1) << "decode before open";
+    EXPECT_EQ(closed.QVDecodeVideoFrame(nullptr, 10, 0), -1);
+
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    EXPECT_EQ(d.QVDecodeVideoFrame(nullptr, 0, 0), -1);
+    EXPECT_EQ(d.QVDecodeVideoFrame(bytes, 0, 0), -1);
+    EXPECT_EQ(d.QVDecodeVideoFrame(bytes, -5, 0), -1);
+    for (int len = 1; len <= 256; len += 17) {
+        std::vector<uint8_t> exact(bytes, bytes + len);
+        EXPECT_EQ(d.QVDecodeVideoFrame(exact.data(), len, 0), -1);
+    }
+    // The decoder still works afterwards.
+    qvtest::VideoOptions o;
+    o.frames = 3;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    EXPECT_EQ(Push(d, video.packets[0]), 0);
+}
+
+TEST_F(VideoTest, DecodeVideoFrame_PictureChangeReallocatesAndFollows) {
+    qvtest::VideoOptions small;
+    small.frames = 3;
+    qvtest::VideoOptions large = small;
+    large.width = 704;
+    large.height = 576;
+    auto a = qvtest::EncodeVideo("libx264", small);
+    auto b = qvtest::EncodeVideo("libx264", large);
+    auto ref_b = qvtest::DecodeReference(b.codec_id, b.packets);
+
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    for (const auto& p : a.packets) EXPECT_EQ(Push(d, p), 0);
+    EXPECT_EQ(Push(d, b.packets[0]), 0);
+    _video_param p{};
+    d.QVGetParam(p);
+    EXPECT_EQ(p.width, 704);
+    EXPECT_EQ(p.height, 576);
+    EXPECT_EQ(p.video_buffer_size, 608256);
+    EXPECT_EQ(I::output_param(d).width, 704) << "without conversion the output follows";
+    EXPECT_EQ(Frame(d), ref_b[0].bytes);
+
+    // Shrinking keeps the larger buffer but reports the smaller size.
+    unsigned char* buffer = d.QVGetVideoFrame();
+    EXPECT_EQ(Push(d, a.packets[0]), 0);
+    EXPECT_EQ(d.QVGetVideoFrame(), buffer);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 152064);
+}
+
+TEST_F(VideoTest, DecodeVideoFrame_PictureChangeRebuildsFixedSizeConverter) {
+    qvtest::VideoOptions large;
+    large.frames = 2;
+    large.width = 704;
+    large.height = 576;
+    auto b = qvtest::EncodeVideo("libx264", large);
+    auto ref = qvtest::DecodeReference(b.codec_id, b.packets);
+
+    QVDecoder d;
+    d.QVSetOutputResolution(320, 240, 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    ASSERT_EQ(Push(d, b.packets[0]), 0);
+    EXPECT_EQ(I::converter_source(d).width, 704);
+    int w = 0, h = 0;
+    d.QVGetOutputResolution(w, h);
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 240);
+    EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 320, 240, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+}
+
+TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
+    qvtest::VideoOptions o;
+    o.frames = 4;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+
+    QVDecoder bgr(_picture_param{352, 288, PIX_FMT_BGR24}, 1);
+    EXPECT_FALSE(I::high_quality(bgr)) << "the constructor's quality argument has no effect";
+    ASSERT_EQ(bgr.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    QVDecoder smaller;
+    ASSERT_EQ(smaller.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    smaller.QVSetOutput(_picture_param{176, 144, PIX_FMT_YUV420P}, 1);  // built at once (bilinear)
+    for (size_t i = 0; i < video.packets.size(); ++i) {
+        ASSERT_EQ(Push(bgr, video.packets[i]), 0);
+        EXPECT_EQ(Frame(bgr), qvtest::ScaleReference(ref[i], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+        ASSERT_EQ(Push(smaller, video.packets[i]), 0);
+        EXPECT_EQ(Frame(smaller), qvtest::ScaleReference(ref[i], 176, 144, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+    }
+    EXPECT_EQ(bgr.QVGetVideoFrameSize(), 352 * 288 * 3);
+    // The next rebuild takes the high quality chosen with the setter.
+    smaller.QVSetOutputResolution(160, 120, 0);
+    ASSERT_EQ(Push(smaller, video.packets[0]), 0);
+    EXPECT_EQ(Frame(smaller), qvtest::ScaleReference(ref[0], 160, 120, AV_PIX_FMT_YUV420P, SWS_BICUBIC));
+}
+
+TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
+    qvtest::VideoOptions o;
+    o.frames = 2;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+    QVDecoder d;
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    EXPECT_TRUE(I::output_format_set(d));
+    EXPECT_EQ(I::output_param(d).width, 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{0, 0, PIX_FMT_YUV420P}), -10005)
+        << "a 0x0 open has no buffer size";
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    // QVClose cleared the request flags: the host chooses again after reopening.
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    ASSERT_EQ(Push(d, video.packets[0]), 0);
+    int w = 0, h = 0;
+    d.QVGetOutputResolution(w, h);
+    EXPECT_EQ(w, 352);
+    EXPECT_EQ(h, 288);
+    EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+}
+
+TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {
+    QVDecoder d;
+    d.QVSetOutputResolution(320, 240, 1);
+    EXPECT_TRUE(I::output_size_set(d));
+    EXPECT_EQ(I::output_param(d).pix_fmt, AV_PIX_FMT_YUV420P) << "format 0 recorded before any open";
+    EXPECT_TRUE(I::high_quality(d));
+    d.QVSetOutputResolution(320, 240, 0);
+    EXPECT_TRUE(I::high_quality(d)) << "same size: nothing changes";
+    d.QVSetOutputFormat(PIX_FMT_YUV420P, 0);
+    EXPECT_TRUE(I::high_quality(d)) << "same format: nothing changes";
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    EXPECT_TRUE(I::output_format_set(d));
+    EXPECT_FALSE(I::output_size_set(d));
+    d.QVSetOutput(_picture_param{100, 80, PIX_FMT_GRAY8}, 0);
+    EXPECT_FALSE(I::output_format_set(d));
+    EXPECT_FALSE(I::output_size_set(d));
+    EXPECT_EQ(I::output_request(d).width, 100);
+
+    // Field mode doubles the delivered height when conversion is off.
+    QVDecoder fields;
+    fields.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
+    ASSERT_EQ(fields.QVOpenDecoder(CODEC_ID_H264, _picture_param{720, 288, PIX_FMT_YUV420P}), 0);
+    int w = 0, h = 0;
+    fields.QVGetOutputResolution(w, h);
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 576);
+    _video_param p{};
+    fields.QVGetParam(p);
+    EXPECT_EQ(p.height, 576);
+
+    // Requested at construction with fields: the converter source is twice the field.
+    QVDecoder requested(_picture_param{720, 576, PIX_FMT_BGR24}, 0);
+    requested.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
+    ASSERT_EQ(requested.QVOpenDecoder(CODEC_ID_H264, _picture_param{720, 288, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(I::converter_source(requested).height, 576);
+}
+
+TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
+    qvtest::VideoOptions o;
+    o.frames = 2;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    d.QVSetOutputResolution(0, -4, 0);
+    EXPECT_EQ(I::converter(d), nullptr);
+    EXPECT_EQ(Push(d, video.packets[0]), 0) << "a failed conversion never fails the decode";
+    EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
+    EXPECT_EQ(I::ConvertPicture(d, I::video_param(d).video_buffer, nullptr), -1);
+    d.QVSetOutput(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
+    EXPECT_EQ(Push(d, video.packets[1]), 0);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
+}
+
+TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
+    QVDecoder before;
+    EXPECT_EQ(before.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(I::video_param(before).video_buffer_size, 176 * 144 * 3 / 2);
+    EXPECT_EQ(I::video_ctx(before), nullptr);
+
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    unsigned char* buffer = d.QVGetVideoFrame();
+    EXPECT_EQ(d.QVSetPictureParam(Cif()), 0);
+    EXPECT_EQ(d.QVGetVideoFrame(), buffer) << "same parameters reallocate nothing";
+    EXPECT_EQ(d.QVSetPictureParam(_picture_param{704, 576, PIX_FMT_YUV420P}), 0);
+    EXPECT_TRUE(I::opened(d));
+    EXPECT_EQ(I::video_param(d).video_buffer_size, 608256);
+    EXPECT_EQ(I::output_param(d).width, 0) << "output follows the (empty) request";
+
+    EXPECT_EQ(d.QVSetPictureParam(_picture_param{0, 0, PIX_FMT_YUV420P}), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: allocate video buffer failed."));
+    EXPECT_EQ(I::video_param(d).video_buffer_size, 0);
+    qvtest::VideoOptions o;
+    o.frames = 1;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    // The next picture brings its own geometry, and the buffer is made again for it.
+    EXPECT_EQ(Push(d, video.packets[0]), 0);
+    EXPECT_EQ(Frame(d), qvtest::DecodeReference(video.codec_id, video.packets)[0].bytes);
+}
+
+TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
+    qvtest::VideoOptions o;
+    o.frames = 6;
+    o.gop = 3;
+    auto video = qvtest::EncodeVideo("mpeg2video", o);
+    ASSERT_TRUE(video.packets[0].key && video.packets[3].key);
+    // Start at a P picture behind the sequence header of the first packet: the decoder
+    // shows a picture before any key frame.
+    const auto& first = video.packets[0].data;
+    size_t header_end = 0;
+    for (size_t i = 4; i + 4 < first.size(); ++i) {
+        if (first[i] == 0 && first[i + 1] == 0 && first[i + 2] == 1 && first[i + 3] == 0x00) {
+            header_end = i;
+            break;
+        }
+    }
+    ASSERT_GT(header_end, 0u);
+    std::vector<qvtest::EncodedPacket> stream;
+    qvtest::EncodedPacket p1 = video.packets[1];
+    p1.data.insert(p1.data.begin(), first.begin(), first.begin() + header_end);
+    stream.push_back(p1);
+    stream.push_back(video.packets[2]);
+    for (int i = 3; i < 6; ++i) stream.push_back(video.packets[i]);
+
+    QVDecoder gated;
+    gated.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
+    ASSERT_EQ(gated.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
+    QVDecoder open_gate;
+    ASSERT_EQ(open_gate.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
+    std::vector<int> gated_results, plain_results;
+    for (const auto& p : stream) {
+        gated_results.push_back(Push(gated, p));
+        plain_results.push_back(Push(open_gate, p));
+        if (plain_results.back() == 0) EXPECT_EQ(Frame(gated), Frame(open_gate)) << "written all the same";
+    }
+    // Pictures before the key picture count as failed; the key picture and later ones pass.
+    const auto reference = qvtest::DecodeReference(video.codec_id, stream);
+    bool key_reached = false;
+    size_t shown = 0;
+    int gated_failures = 0;
+    for (size_t i = 0; i < stream.size(); ++i) {
+        if (plain_results[i] != 0) continue;
+        ASSERT_LT(shown, reference.size());
+        key_reached = key_reached || reference[shown++].key;
+        EXPECT_EQ(gated_results[i], key_reached ? 0 : -1) << "packet " << i;
+        if (gated_results[i] != 0) ++gated_failures;
+    }
+    EXPECT_GT(gated_failures, 0) << "the stream must show a picture before its key frame";
+    EXPECT_TRUE(I::key_frame_seen(gated));
+}
+
+TEST_F(VideoTest, Close_TwiceAndNeverOpened) {
+    QVDecoder d;
+    EXPECT_EQ(I::input_format_count(d), 8u);
+    d.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
+    d.QVDecoderSetDemux(1);
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    d.QVClose();
+    d.QVClose();
+    EXPECT_EQ(I::input_format_count(d), 0u);
+    EXPECT_EQ(I::output_param(d).pix_fmt, -1);
+    EXPECT_FALSE(I::output_enabled(d));
+    EXPECT_EQ(I::code_mode(d), 1);
+    EXPECT_EQ(I::demux(d), 1);
+    EXPECT_EQ(I::log_callback(d), &LogCapture::Callback);
+    EXPECT_EQ(I::log_level(d), 16);
+    EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 0);
+
+    QVDecoder o(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
+    ASSERT_EQ(o.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    o.QVClose();
+    EXPECT_FALSE(I::output_enabled(o));
+    EXPECT_EQ(o.QVOpenDecoder(CODEC_ID_H264, Cif()), 0) << "a closed object opens again";
+    EXPECT_FALSE(I::output_enabled(o)) << "conversion stays off until a setter is called";
+}
+
+TEST_F(VideoTest, Move_PassesOwnershipAndClosesSource) {
+    qvtest::VideoOptions o;
+    o.frames = 2;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    QVDecoder a;
+    ASSERT_EQ(a.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    ASSERT_EQ(Push(a, video.packets[0]), 0);
+    QVDecoder b(std::move(a));
+    EXPECT_FALSE(I::opened(a));
+    EXPECT_EQ(a.QVGetVideoFrame(), nullptr);
+    EXPECT_EQ(Push(b, video.packets[1]), 0);
+    QVDecoder c;
+    c = std::move(b);
+    EXPECT_TRUE(I::opened(c));
+    EXPECT_FALSE(I::opened(b));
+    a.QVClose();
+    b.QVClose();
+}
+
+TEST_F(VideoTest, Threads_ManyObjectsOpenDecodeClose) {
+    qvtest::VideoOptions o;
+    o.frames = 4;
+    o.width = 176;
+    o.height = 144;
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    const auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+    std::atomic<int> mismatches{0};
+    std::atomic<int> decoded{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 4; ++round) {
+                QVDecoder objects[4];
+                for (QVDecoder& d : objects) {
+                    if (d.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}) != 0) ++mismatches;
+                    if ((round + t) % 2) d.QVSetOutput(_picture_param{88, 72, PIX_FMT_BGR24}, 0);
+                }
+                for (size_t i = 0; i < video.packets.size(); ++i) {
+                    for (QVDecoder& d : objects) {
+                        std::vector<uint8_t> copy = video.packets[i].data;
+                        if (d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), 0) != 0) {
+                            ++mismatches;
+                            continue;
+                        }
+                        ++decoded;
+                        if (!I::output_enabled(d) && Frame(d) != ref[i].bytes) ++mismatches;
+                    }
+                }
+                for (QVDecoder& d : objects) d.QVClose();
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(decoded.load(), 4 * 4 * 4 * 4);
+}
