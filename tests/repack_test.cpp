@@ -5,7 +5,10 @@
 #include <random>
 #include <vector>
 
+#include "QVDecoder.h"
 #include "bitstream/h264_nal.h"
+#include "inspector.h"
+#include "media_factory.h"
 
 namespace {
 
@@ -210,6 +213,106 @@ TEST(H264RepackTest, RandomInput_OnlyAnIdrSliceIsRefused) {
             has_idr |= in[i] == 0 && in[i + 1] == 0 && in[i + 2] == 1 && (in[i + 3] & 0x1F) == 5;
         }
         ASSERT_TRUE(has_idr) << round;
+    }
+}
+
+// Units of an Annex B packet, each with its start code.
+std::vector<Bytes> SplitUnits(const Bytes& packet) {
+    std::vector<Bytes> units;
+    int offset = 0, size = 0, p = 0;
+    const int n = static_cast<int>(packet.size());
+    while (qv::FindH264NalUnit(packet.data() + p, n - p, offset, size)) {
+        units.emplace_back(packet.begin() + p + offset, packet.begin() + p + offset + size);
+        p += offset + size;
+    }
+    return units;
+}
+
+int Push(QVDecoder& d, const Bytes& frame, int repack) {
+    Bytes copy(frame);
+    return d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), repack);
+}
+
+Bytes Picture(QVDecoder& d) {
+    const uint8_t* p = d.QVGetVideoFrame();
+    return Bytes(p, p + d.QVGetVideoFrameSize());
+}
+
+class RepackDecodeTest : public ::testing::Test {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+};
+
+TEST_F(RepackDecodeTest, X264Frames_DecodeLikeTheElementaryStream) {
+    qvtest::VideoOptions o;
+    o.frames = 12;
+    o.gop = 5;
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
+    ASSERT_EQ(reference.size(), video.packets.size());
+    // The first key frame brings SPS, PPS, SEI and the IDR slice.
+    std::vector<int> first_types;
+    for (const Bytes& u : SplitUnits(video.packets[0].data)) first_types.push_back(u[u[2] == 1 ? 3 : 4] & 0x1F);
+    ASSERT_EQ(first_types, (std::vector<int>{7, 8, 6, 5}));
+
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    for (size_t i = 0; i < video.packets.size(); ++i) {
+        ASSERT_EQ(Push(d, video.packets[i].data, 1), 0) << i;
+        EXPECT_EQ(Picture(d), reference[i].bytes) << i;
+    }
+}
+
+TEST_F(RepackDecodeTest, RepeatedParameterSetsAndForeignUnits_DoNotChangeThePictures) {
+    qvtest::VideoOptions o;
+    o.frames = 6;
+    o.gop = 6;
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
+    const std::vector<Bytes> key_units = SplitUnits(video.packets[0].data);
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(Push(d, video.packets[0].data, 1), 0);
+    for (size_t i = 1; i < video.packets.size(); ++i) {
+        // SPS and PPS repeated in front of a P slice, a reserved unit and zero runs around it.
+        Bytes frame = {0, 0, 0};
+        frame.insert(frame.end(), key_units[0].begin(), key_units[0].end());
+        frame.insert(frame.end(), key_units[1].begin(), key_units[1].end());
+        frame.insert(frame.end(), {0, 0, 0, 1, 0x74, 0x55, 0x66, 0x77, 0, 0});
+        frame.insert(frame.end(), video.packets[i].data.begin(), video.packets[i].data.end());
+        ASSERT_EQ(Push(d, frame, 1), 0) << i;
+        EXPECT_EQ(Picture(d), reference[i].bytes) << i;
+        EXPECT_EQ(QVDecoderInspector::nal_buffer(d)[3], key_units[0][key_units[0][2] == 1 ? 3 : 4] | 0x10)
+            << "the repeated SPS is hidden";
+    }
+}
+
+TEST_F(RepackDecodeTest, RefusedOrUnrepackedInput) {
+    const auto video = qvtest::EncodeVideo("libx264", [] {
+        qvtest::VideoOptions o;
+        o.frames = 2;
+        return o;
+    }());
+    const std::vector<Bytes> units = SplitUnits(video.packets[0].data);
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(Push(d, units.back(), 1), -1) << "an IDR slice without its parameter sets";
+    EXPECT_EQ(Push(d, video.packets[0].data, 0), 0) << "repack 0 passes the input on";
+
+    // Another codec is never repacked: an MPEG-4 frame whose bytes would be refused as
+    // H.264 decodes unchanged.
+    qvtest::VideoOptions o;
+    o.frames = 1;
+    const auto mpeg4 = qvtest::EncodeVideo("mpeg4", o);
+    QVDecoder m;
+    ASSERT_EQ(m.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(Push(m, mpeg4.packets[0].data, 1), 0);
+    EXPECT_EQ(QVDecoderInspector::nal_buffer(m), nullptr);
+    EXPECT_EQ(Picture(m), qvtest::DecodeReference(mpeg4.codec_id, mpeg4.packets)[0].bytes);
+
+    // Inputs of 0 to 4 bytes and a lone start code at the end.
+    for (const Bytes& tiny : {Bytes{0}, Bytes{0, 0}, Bytes{0, 0, 1}, Bytes{0, 0, 1, 0x65}, Bytes{9, 0, 0, 1}}) {
+        EXPECT_EQ(Push(d, tiny, 1), -1);
     }
 }
 
