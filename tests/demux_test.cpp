@@ -4,8 +4,11 @@
 
 #include <vector>
 
+#include "QVDecoder.h"
 #include "bitstream/bit_reader.h"
 #include "bitstream/program_stream.h"
+#include "inspector.h"
+#include "media_factory.h"
 #include "ps_writer.h"
 
 namespace {
@@ -284,6 +287,65 @@ TEST(PesPacketTest, OneByteRunsAndStartCodesAtTheEnd) {
         EXPECT_EQ(d.result, 0);
         EXPECT_EQ(d.payload, Payload(20, 1));
     }
+}
+
+class DemuxDecodeTest : public ::testing::Test {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+};
+
+int Push(QVDecoder& d, const Bytes& frame, int repack = 0) {
+    Bytes copy(frame);
+    return d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), repack);
+}
+
+Bytes Picture(QVDecoder& d) {
+    const uint8_t* p = d.QVGetVideoFrame();
+    return Bytes(p, p + d.QVGetVideoFrameSize());
+}
+
+TEST_F(DemuxDecodeTest, CameraPacks_GiveTheElementaryStreamsPictures) {
+    qvtest::VideoOptions o;
+    o.frames = 6;
+    o.gop = 3;
+    o.width = 1280;
+    o.height = 720;
+    o.x264_params = "qp=1";  // key frames larger than one PES packet holds
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
+    ASSERT_EQ(reference.size(), video.packets.size());
+    ASSERT_GT(video.packets[0].data.size(), 65535u);
+
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetDemux(1), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{1280, 720, PIX_FMT_YUV420P}), 0);
+    for (size_t i = 0; i < video.packets.size(); ++i) {
+        const Bytes audio = Payload(160, static_cast<int>(i));  // one 20 ms G.711 frame
+        const Bytes pack = qvtest::MakeCameraPack(video.packets[i].data, video.packets[i].key,
+                                                  static_cast<int64_t>(i) * 3600, audio);
+        ASSERT_EQ(Push(d, pack), 0) << i;
+        EXPECT_EQ(QVDecoderInspector::demux_buffer(d)->length, static_cast<int>(video.packets[i].data.size()));
+        EXPECT_EQ(Picture(d), reference[i].bytes) << i;
+    }
+}
+
+TEST_F(DemuxDecodeTest, BadPacks_AreRefusedWithoutDecoding) {
+    qvtest::VideoOptions o;
+    o.frames = 2;
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetDemux(1), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    const Bytes pack = qvtest::MakeCameraPack(video.packets[0].data, true, 0, Payload(160, 1));
+    EXPECT_EQ(Push(d, Bytes(pack.begin(), pack.begin() + 3)), -1);
+    EXPECT_EQ(Push(d, video.packets[0].data), -1) << "an elementary frame is no pack";
+    Bytes mpeg1 = pack;
+    mpeg1[4] = 0x21;
+    EXPECT_EQ(Push(d, mpeg1), -1);
+    // Truncated packs at every length never read past the input.
+    for (size_t n = 1; n < 400; n += 7) Push(d, Bytes(pack.begin(), pack.begin() + static_cast<long>(n)));
+    EXPECT_EQ(Push(d, pack), 0);
+    EXPECT_EQ(Picture(d), qvtest::DecodeReference(video.codec_id, video.packets)[0].bytes);
 }
 
 }  // namespace
