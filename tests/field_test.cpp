@@ -4,9 +4,13 @@
 
 #include <vector>
 
+#include "QVDecoder.h"
 #include "bitstream/field_split.h"
 #include "core/ffmpeg.h"
 #include "decoder/field_merge.h"
+#include "inspector.h"
+#include "log_capture.h"
+#include "media_factory.h"
 
 namespace {
 
@@ -147,6 +151,146 @@ TEST(FieldMergeTest, Yuv420Filter_SmoothsAcrossTheWovenLines) {
             EXPECT_EQ(merged.Row(plane, 5)[k], b.Row(plane, 2)[k]);
         }
     }
+}
+
+// Line doubling of a contiguous YUV420P picture, written out plainly.
+Bytes Bob420(const Bytes& field, int width, int height) {
+    Bytes merged(2 * field.size());
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    const int widths[3] = {width, cw, cw}, heights[3] = {height, ch, ch};
+    size_t in = 0, out = 0;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = widths[plane], h = heights[plane];
+        for (int j = 0; j < h; ++j) {
+            const uint8_t* row = &field[in + static_cast<size_t>(j * w)];
+            const uint8_t* next = j + 1 < h ? row + w : row;
+            uint8_t* even = &merged[out + static_cast<size_t>(2 * j * w)];
+            for (int k = 0; k < w; ++k) {
+                even[k] = row[k];
+                even[w + k] = static_cast<uint8_t>((row[k] + next[k]) / 2);
+            }
+        }
+        in += static_cast<size_t>(w * h);
+        out += static_cast<size_t>(2 * w * h);
+    }
+    return merged;
+}
+
+class FieldDecodeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QVDecoderInitialize();
+        qvtest::LogCapture::Clear();
+    }
+    // Two separately encoded all-intra streams: the first and the second fields.
+    static std::pair<qvtest::EncodedVideo, qvtest::EncodedVideo> Fields(int width, int height, int frames) {
+        qvtest::VideoOptions o;
+        o.width = width;
+        o.height = height;
+        o.frames = frames;
+        o.gop = 1;
+        o.seed = 1;
+        auto a = qvtest::EncodeVideo("libx264", o);
+        o.seed = 9;
+        auto b = qvtest::EncodeVideo("libx264", o);
+        return {a, b};
+    }
+    static int Push(QVDecoder& d, const Bytes& first, const Bytes& second, int repack = 0) {
+        Bytes frame(first);
+        frame.insert(frame.end(), second.begin(), second.end());
+        return d.QVDecodeVideoFrame(frame.data(), static_cast<int>(frame.size()), repack);
+    }
+};
+
+Bytes Frame(QVDecoder& d) {
+    const uint8_t* p = d.QVGetVideoFrame();
+    return Bytes(p, p + d.QVGetVideoFrameSize());
+}
+
+TEST_F(FieldDecodeTest, TwoFields_GiveTheFirstFieldLineDoubled) {
+    const auto [a, b] = Fields(352, 240, 3);
+    const auto reference = qvtest::DecodeReference(a.codec_id, a.packets);
+    ASSERT_EQ(reference.size(), 3u);
+    for (int repack : {0, 1}) {
+        QVDecoder d;
+        ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+        ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+        for (size_t i = 0; i < 3; ++i) {
+            ASSERT_EQ(Push(d, a.packets[i].data, b.packets[i].data, repack), 0) << i;
+            EXPECT_EQ(d.QVGetVideoFrameSize(), 2 * 352 * 240 * 3 / 2);
+            EXPECT_EQ(Frame(d), Bob420(reference[i].bytes, 352, 240)) << i;
+        }
+        _video_param p{};
+        d.QVGetParam(p);
+        EXPECT_EQ(p.width, 352);
+        EXPECT_EQ(p.height, 480);
+    }
+}
+
+TEST_F(FieldDecodeTest, OutputConversion_ScalesTheMergedFrame) {
+    const auto [a, b] = Fields(352, 240, 2);
+    const auto reference = qvtest::DecodeReference(a.codec_id, a.packets);
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+    d.QVSetOutput(_picture_param{320, 400, PIX_FMT_BGR24}, 0);
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(Push(d, a.packets[i].data, b.packets[i].data), 0);
+        qvtest::Picture merged;
+        merged.width = 352;
+        merged.height = 480;
+        merged.format = AV_PIX_FMT_YUV420P;
+        merged.bytes = Bob420(reference[i].bytes, 352, 240);
+        EXPECT_EQ(Frame(d), qvtest::ScaleReference(merged, 320, 400, AV_PIX_FMT_BGR24, SWS_BILINEAR)) << i;
+    }
+}
+
+TEST_F(FieldDecodeTest, FieldSizeChanges_BuffersFollow) {
+    const auto [small_a, small_b] = Fields(176, 120, 1);
+    const auto [large_a, large_b] = Fields(352, 240, 1);
+    const Bytes small_ref = qvtest::DecodeReference(small_a.codec_id, small_a.packets)[0].bytes;
+    const Bytes large_ref = qvtest::DecodeReference(large_a.codec_id, large_a.packets)[0].bytes;
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 120, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(Push(d, small_a.packets[0].data, small_b.packets[0].data), 0);
+    EXPECT_EQ(Frame(d), Bob420(small_ref, 176, 120));
+    // Larger fields, announced and not announced, then smaller ones again.
+    ASSERT_EQ(d.QVSetPictureParam(_picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(Push(d, large_a.packets[0].data, large_b.packets[0].data), 0);
+    EXPECT_EQ(Frame(d), Bob420(large_ref, 352, 240));
+    ASSERT_EQ(Push(d, small_a.packets[0].data, small_b.packets[0].data), 0);
+    EXPECT_EQ(Frame(d), Bob420(small_ref, 176, 120));
+    ASSERT_EQ(Push(d, large_a.packets[0].data, large_b.packets[0].data), 0);
+    EXPECT_EQ(Frame(d), Bob420(large_ref, 352, 240));
+    // Two fields of different size make no frame.
+    EXPECT_EQ(Push(d, small_a.packets[0].data, large_b.packets[0].data), -1);
+}
+
+TEST_F(FieldDecodeTest, MissingOrBrokenFields) {
+    const auto [a, b] = Fields(352, 240, 1);
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&qvtest::LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+    // One field alone: its parameter sets do not decode, the slice has no partner.
+    Bytes one(a.packets[0].data);
+    EXPECT_EQ(d.QVDecodeVideoFrame(one.data(), static_cast<int>(one.size()), 0), -1);
+    EXPECT_TRUE(qvtest::LogCapture::Contains("QVDecodeVideoFrame: only one field found."));
+    qvtest::LogCapture::Clear();
+    Bytes foreign = {0, 5, 1, 0x65, 0, 0, 1, 0x65, 1, 2, 3};
+    EXPECT_EQ(d.QVDecodeVideoFrame(foreign.data(), static_cast<int>(foreign.size()), 0), -1);
+    EXPECT_TRUE(qvtest::LogCapture::Contains("QVDecodeVideoFrame: only one field found."));
+    // First field decoded, the last piece broken: -1 without this stage's message.
+    qvtest::LogCapture::Clear();
+    const Bytes broken = {0, 0, 1, 0x65, 0xFF, 0x00, 0x12};
+    EXPECT_EQ(Push(d, a.packets[0].data, broken), -1);
+    EXPECT_FALSE(qvtest::LogCapture::Contains("QVDecodeVideoFrame: only one field found."));
+    // Inputs of 0 to 4 bytes.
+    for (Bytes tiny : {Bytes{0}, Bytes{0, 0}, Bytes{0, 0, 1}, Bytes{0, 0, 1, 0}}) {
+        EXPECT_EQ(d.QVDecodeVideoFrame(tiny.data(), static_cast<int>(tiny.size()), 0), -1);
+    }
+    EXPECT_EQ(Push(d, a.packets[0].data, b.packets[0].data), 0);
 }
 
 }  // namespace
