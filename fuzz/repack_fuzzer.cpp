@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int offset = 0, unit = 0, p = 0;
     while (qv::FindH264NalUnit(in.bytes.get() + p, in.length - p, offset, unit)) {
-        if (unit < 5 || offset + unit > in.length - p) __builtin_trap();
+        if (unit < 4 || offset + unit > in.length - p) __builtin_trap();
         p += offset + unit;
     }
     return 0;
