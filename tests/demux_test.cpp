@@ -9,6 +9,7 @@
 #include "bitstream/program_stream.h"
 #include "inspector.h"
 #include "media_factory.h"
+#include "ps_muxer.h"
 #include "ps_writer.h"
 
 namespace {
@@ -327,6 +328,41 @@ TEST_F(DemuxDecodeTest, CameraPacks_GiveTheElementaryStreamsPictures) {
         EXPECT_EQ(QVDecoderInspector::demux_buffer(d)->length, static_cast<int>(video.packets[i].data.size()));
         EXPECT_EQ(Picture(d), reference[i].bytes) << i;
     }
+}
+
+// Demultiplexes every pack of a libavformat program stream (video beside MP2 audio, the
+// frames cut at arbitrary points by the 2048-byte packs): the video payloads, put back
+// together, are the elementary stream byte for byte.
+void ExpectMuxedStreamDemuxes(const char* encoder) {
+    qvtest::VideoOptions o;
+    o.frames = 10;
+    o.gop = 5;
+    const auto video = qvtest::EncodeVideo(encoder, o);
+    const auto packs = qvtest::CutAtPacks(qvtest::MuxProgramStream(video, "vob", true));
+    ASSERT_GT(packs.size(), video.packets.size());
+    Bytes joined;
+    for (const Bytes& pack : packs) {
+        const Demuxed d = Demux(pack);
+        ASSERT_EQ(d.result, 0);
+        joined.insert(joined.end(), d.payload.begin(), d.payload.end());
+    }
+    EXPECT_EQ(joined, qvtest::Concatenate(video.packets));
+}
+
+TEST_F(DemuxDecodeTest, MuxedProgramStream_H264WithAudio) { ExpectMuxedStreamDemuxes("libx264"); }
+
+TEST_F(DemuxDecodeTest, MuxedProgramStream_Mpeg2WithAudio) { ExpectMuxedStreamDemuxes("mpeg2video"); }
+
+TEST_F(DemuxDecodeTest, Mpeg1Packs_AreRefused) {
+    qvtest::VideoOptions o;
+    o.frames = 2;
+    const auto video = qvtest::EncodeVideo("mpeg2video", o);
+    const auto packs = qvtest::CutAtPacks(qvtest::MuxProgramStream(video, "mpeg", false));
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetDemux(1), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    ASSERT_FALSE(packs.empty());
+    for (const Bytes& pack : packs) EXPECT_EQ(Push(d, pack), -1);
 }
 
 TEST_F(DemuxDecodeTest, BadPacks_AreRefusedWithoutDecoding) {
