@@ -32,6 +32,7 @@ struct SwsContext;
 struct SwrContext;
 struct AVInputFormat;
 struct AVBufferRef;
+struct AVCodecParserContext;
 
 // Result codes.
 enum {
@@ -473,6 +474,7 @@ struct SwsDeleter { void operator()(SwsContext* p) const; };
 struct SwrDeleter { void operator()(SwrContext* p) const; };
 struct AvFreeDeleter { void operator()(uint8_t* p) const; };
 struct BufferRefDeleter { void operator()(AVBufferRef* p) const; };
+struct ParserDeleter { void operator()(AVCodecParserContext* p) const; };
 }  // namespace qv
 
 QVDECODER_API void QVDecoderInitialize();
@@ -557,6 +559,14 @@ private:
     unsigned char* GetVideoFrame();
     int GetVideoFrameSize();
     const uint8_t* PadInput(const uint8_t* data, int length);
+    int SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int length);  // padded, reused packet
+
+    // Input cut at packet boundaries (transfer_mode 1): parsed into frames, then decoded.
+    bool UsesChunkedInput();
+    int DecodeChunkedVideo(const uint8_t* data, int length);
+    bool QueueChunkedFrame(const uint8_t* data, int length);
+    void SendQueuedFrames(AVCodecContext* ctx, bool& got_picture, int& status);
+    void ReleaseChunkedInput();
 
     // Pushed-video stages.
     bool FindH264NalUnits(const uint8_t* data, int length);
@@ -638,6 +648,15 @@ private:
     int out_picture_size;               // bytes the out_picture planes were laid out for
     bool out_picture_allocated;
     _picture_param converter_source;    // geometry the converter was built for
+    // transfer_mode 1: a parser cuts the pushed bytes into whole frames; frames the decoder
+    // cannot take yet wait back to back in chunk_queue (their sizes in chunk_sizes, the
+    // next one at chunk_head / chunk_head_offset) and go in first on the next calls.
+    std::unique_ptr<AVCodecParserContext, qv::ParserDeleter> video_parser;
+    std::vector<uint8_t> chunk_input;  // pushed bytes + zero padding, as parsers read ahead
+    std::vector<uint8_t> chunk_queue;
+    std::vector<int> chunk_sizes;
+    size_t chunk_head;
+    size_t chunk_head_offset;
 
     // Audio decoding state.
     std::unique_ptr<SwrContext, qv::SwrDeleter> resampler;  // converts decoded audio to S16

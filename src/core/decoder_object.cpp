@@ -89,6 +89,8 @@ void QVDecoder::Init() {
     resampler_channels = 0;
     audio_packet_sent = false;
     file_draining = false;
+    chunk_head = 0;
+    chunk_head_offset = 0;
 
     input_formats.clear();
     for (const char* name : qv::kInputFormatNames) {
@@ -181,6 +183,7 @@ void QVDecoder::ReleaseAll() {
     resampler_channels = 0;
     if (work_packet) av_packet_unref(work_packet.get());
     if (frame) av_frame_unref(frame.get());
+    ReleaseChunkedInput();
 }
 
 void QVDecoder::QVClose() {
@@ -250,6 +253,12 @@ QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
     swap(out_picture_size, other.out_picture_size);
     swap(out_picture_allocated, other.out_picture_allocated);
     swap(converter_source, other.converter_source);
+    swap(video_parser, other.video_parser);
+    swap(chunk_input, other.chunk_input);
+    swap(chunk_queue, other.chunk_queue);
+    swap(chunk_sizes, other.chunk_sizes);
+    swap(chunk_head, other.chunk_head);
+    swap(chunk_head_offset, other.chunk_head_offset);
     swap(resampler, other.resampler);
     swap(resampler_format, other.resampler_format);
     swap(resampler_rate, other.resampler_rate);

@@ -13,5 +13,6 @@ void SwsDeleter::operator()(SwsContext* p) const { sws_freeContext(p); }
 void SwrDeleter::operator()(SwrContext* p) const { swr_free(&p); }
 void AvFreeDeleter::operator()(uint8_t* p) const { av_free(p); }
 void BufferRefDeleter::operator()(AVBufferRef* p) const { av_buffer_unref(&p); }
+void ParserDeleter::operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 
 }  // namespace qv

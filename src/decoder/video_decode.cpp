@@ -36,6 +36,7 @@ int QVDecoder::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
     }
 
     if (code_mode == 1) return DecodeFieldFrame(input, length);
+    if (UsesChunkedInput()) return DecodeChunkedVideo(input, length) == 0 ? 0 : -1;
 
     return DecodeVideoFrame(input, length) == 0 ? 0 : -1;
 }
@@ -54,6 +55,21 @@ const uint8_t* QVDecoder::PadInput(const uint8_t* data, int length) {
     std::memcpy(buffer->data, data, length);
     std::memset(buffer->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     return buffer->data;
+}
+
+int QVDecoder::SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int length) {
+    // The packet refers to the padded buffer instead of owning a copy, so libavcodec
+    // takes a reference and never allocates one per frame.
+    const uint8_t* padded = PadInput(data, length);
+    if (!padded) return AVERROR(ENOMEM);
+    av_packet_unref(work_packet.get());
+    work_packet->buf = av_buffer_ref(input_buffer.get());
+    if (!work_packet->buf) return AVERROR(ENOMEM);
+    work_packet->data = const_cast<uint8_t*>(padded);
+    work_packet->size = length;
+    const int status = avcodec_send_packet(ctx, work_packet.get());
+    av_packet_unref(work_packet.get());
+    return status;
 }
 
 int QVDecoder::DecodeVideoFrame(const uint8_t* data, int length) {
@@ -75,22 +91,14 @@ int QVDecoder::DecodeVideoFrame(const uint8_t* data, int length) {
     } else if (!data || length <= 0) {
         return DeliverPicture(false, 0);
     } else {
-        const uint8_t* padded = PadInput(data, length);
-        if (!padded) return -10005;
-        av_packet_unref(work_packet.get());
-        work_packet->buf = av_buffer_ref(input_buffer.get());
-        if (!work_packet->buf) return -10005;
-        work_packet->data = const_cast<uint8_t*>(padded);
-        work_packet->size = length;
-        status = avcodec_send_packet(ctx, work_packet.get());
+        status = SendPushedBytes(ctx, data, length);
         if (status == AVERROR(EAGAIN)) {
             // The decoder still holds a picture: it is this call's picture, and the
             // packet goes in behind it.
             got_picture = avcodec_receive_frame(ctx, frame.get()) == 0;
-            status = avcodec_send_packet(ctx, work_packet.get());
+            status = SendPushedBytes(ctx, data, length);
             if (status == AVERROR(EAGAIN)) status = 0;
         }
-        av_packet_unref(work_packet.get());
     }
     if (!got_picture && status >= 0) {
         const int received = avcodec_receive_frame(ctx, frame.get());

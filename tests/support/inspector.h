@@ -30,6 +30,8 @@ struct QVDecoderInspector {
     static bool raw_supported(const QVDecoder& d) { return d.raw_supported; }
     static G722Decoder* g722_decoder(const QVDecoder& d) { return d.g722_decoder; }
     static SnapshotConverter* snapshot_converter(const QVDecoder& d) { return d.snapshot_converter; }
+    static AVCodecParserContext* video_parser(const QVDecoder& d) { return d.video_parser.get(); }
+    static size_t waiting_frames(const QVDecoder& d) { return d.chunk_sizes.size() - d.chunk_head; }
     static AVFormatContext* format_ctx(const QVDecoder& d) { return d.format_ctx.get(); }
     static double frame_time(const QVDecoder& d) { return d.frame_time; }
     static void set_frame_time(QVDecoder& d, double t) { d.frame_time = t; }
