@@ -11,6 +11,7 @@
 #include "bmp_file.h"
 #include "core/ffmpeg.h"
 #include "media_factory.h"
+#include "ps_muxer.h"
 
 namespace {
 
@@ -202,6 +203,31 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
         << r.out;
     EXPECT_EQ(packs, 100);     // one pack per picture
     EXPECT_GE(pictures, 98);   // the decoder may keep the last picture back
+}
+
+TEST_F(ToolTest, PushChunksDecodesProgramStreamPacksThatCutFrames) {
+    // 2048-byte "vob" packs beside MP2 audio cut the H.264 frames anywhere.
+    qvtest::VideoOptions options;
+    options.frames = 12;
+    options.gop = 6;
+    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);  // 352x288
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets, {}, true);
+    const std::vector<uint8_t> stream = qvtest::MuxProgramStream(video, "vob", true);
+    const std::string path = Path("cut.mpg");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+
+    const RunResult r = Run({"push", path, "--codec", "h264", "--size", "352x288", "--demux",
+                             "--chunks", "--raw", Path("cut.yuv")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("chunked"), std::string::npos) << r.out;
+    std::vector<uint8_t> all;
+    for (const auto& p : reference) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
+    const std::vector<uint8_t> raw = ReadFileBytes(Path("cut.yuv"));
+    // Only the last frame, whose end no pack shows, may stay back.
+    EXPECT_GE(raw.size() + reference[0].bytes.size(), all.size());
+    ASSERT_LE(raw.size(), all.size());
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
 }
 
 TEST_F(ToolTest, ExtractWritesAnnexBFramesAndAConsistentIndex) {
