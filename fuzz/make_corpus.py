@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the small seed corpora of the fuzz targets from real encoded streams made with the
-ffmpeg command-line tool: H.264 frames, program-stream packs with audio, field pairs."""
+ffmpeg command-line tool: H.264 frames, program-stream packs with audio, field pairs, and
+small media files of each container that file mode opens."""
 import os
 import subprocess
 import tempfile
@@ -72,6 +73,25 @@ def main():
         pes = b"\x00\x00\x01\xe0" + (len(pair) + 4).to_bytes(2, "big") + b"\x84\x00\x01\xff" + pair
         field_pack = packs[0][:14] + pes
         write("decode_fuzzer", "h264_field_pack", bytes([0x0B]) + field_pack)
+        # Chunked input: the stream cut every 300 bytes, and packs with demux on.
+        cut = [stream[i:i + 300] for i in range(0, len(stream), 300)]
+        write("decode_fuzzer", "h264_chunks", bytes([0x04]) + b"QVCUT".join(cut))
+        write("decode_fuzzer", "h264_pack_chunks", bytes([0x05]) + b"QVCUT".join(packs))
+
+        # file_fuzzer: a mode byte (bit 0 raw extraction, bit 1 output conversion, bits 2-3
+        # raw buffer size), then the file.
+        sources = ["-f", "lavfi", "-i", "testsrc=size=96x64:rate=5", "-f", "lavfi", "-i",
+                   "sine=frequency=440:sample_rate=8000", "-frames:v", "4", "-t", "0.8"]
+        files = [
+            ("h264_aac.mp4", 0x05, ["-c:v", "libx264", "-bf", "0", "-c:a", "aac", "-b:a", "16k"]),
+            ("mpeg4_pcm.avi", 0x09, ["-c:v", "mpeg4", "-c:a", "pcm_s16le"]),
+            ("flv1_adpcm.flv", 0x03, ["-c:v", "flv", "-c:a", "adpcm_swf", "-ar", "11025"]),
+            ("mpeg1_mp2.mpg", 0x0D, ["-r", "25", "-c:v", "mpeg1video", "-c:a", "mp2", "-ar", "16000", "-f", "mpeg"]),
+        ]
+        for name, mode, codecs in files:
+            path = os.path.join(tmp, name)
+            ffmpeg(*sources, *codecs, path)
+            write("file_fuzzer", name.replace(".", "_"), bytes([mode]) + open(path, "rb").read())
 
 
 if __name__ == "__main__":
