@@ -100,6 +100,8 @@ std::vector<uint8_t> MuxProgramStream(const EncodedVideo& video, const std::stri
     }
     av_write_trailer(fmt);
     av_packet_free(&pkt);
+    // The I/O context does not own its buffer, which it may have replaced meanwhile.
+    av_freep(&fmt->pb->buffer);
     avio_context_free(&fmt->pb);
     avformat_free_context(fmt);
     return out;
