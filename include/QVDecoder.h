@@ -552,6 +552,7 @@ private:
     int SetConverter(_picture_param source, _picture_param destination);
     int ConvertPicture(const uint8_t* source, uint8_t* destination);
     void DestroyConverter();
+    bool LayOutPictureTarget(_picture_param destination);
     _picture_param ConversionSource() const;  // the decoded picture (merged height in field mode)
     void RebuildConverter(int width, int height, int format);
     unsigned char* GetVideoFrame();
@@ -638,6 +639,7 @@ private:
     int out_picture_size;               // bytes the out_picture planes were laid out for
     bool out_picture_allocated;
     _picture_param converter_source;    // geometry the converter was built for
+    std::unique_ptr<uint8_t, qv::AvFreeDeleter> out_picture_planes;  // aligned scaler target, if needed
 
     // Audio decoding state.
     std::unique_ptr<SwrContext, qv::SwrDeleter> resampler;  // converts decoded audio to S16

@@ -514,3 +514,25 @@ TEST_F(VideoTest, Threads_ManyObjectsOpenDecodeClose) {
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(decoded.load(), 4 * 4 * 4 * 4);
 }
+
+TEST_F(VideoTest, Output_RgbRowsOfAnyWidthAreComplete) {
+    // Same-size conversion takes libswscale's fast RGB path; widths whose packed rows are
+    // not 32-byte multiples, and one whose rows are.
+    for (int width : {100, 118, 350, 256}) {
+        qvtest::VideoOptions o;
+        o.frames = 1;
+        o.width = width;
+        o.height = 76;
+        auto video = qvtest::EncodeVideo("libx264", o);
+        auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+        ASSERT_EQ(ref.size(), 1u);
+        for (PixelFormat format : {PIX_FMT_BGR24, PIX_FMT_RGB24}) {
+            QVDecoder d(_picture_param{width, 76, format}, 0);
+            ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{width, 76, PIX_FMT_YUV420P}), 0);
+            ASSERT_EQ(Push(d, video.packets[0]), 0);
+            const int av_format = format == PIX_FMT_BGR24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
+            EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], width, 76, av_format, SWS_BILINEAR))
+                << width << " format " << format;
+        }
+    }
+}

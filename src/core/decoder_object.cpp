@@ -250,6 +250,7 @@ QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
     swap(out_picture_size, other.out_picture_size);
     swap(out_picture_allocated, other.out_picture_allocated);
     swap(converter_source, other.converter_source);
+    swap(out_picture_planes, other.out_picture_planes);
     swap(resampler, other.resampler);
     swap(resampler_format, other.resampler_format);
     swap(resampler_rate, other.resampler_rate);
