@@ -547,6 +547,9 @@ private:
     // Stream-mode video (open, decode, converter).
     _demux_buffer* AllocateDemuxBuffer();
     void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
+    void RecordStreamPicture(const AVCodecContext* ctx, int codec);
+    // Allocates the picture buffer for video_param's geometry; on failure closes and reports.
+    int AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message);
     int DecodeVideoFrame(const uint8_t* data, int length);
     int DeliverPicture(bool got_picture, int decode_status);  // steps after the decode call
     int SetConverter(_picture_param source, _picture_param destination);
@@ -555,6 +558,8 @@ private:
     bool LayOutPictureTarget(_picture_param destination);
     _picture_param ConversionSource() const;  // the decoded picture (merged height in field mode)
     void RebuildConverter(int width, int height, int format);
+    void RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
+                             char quality);
     unsigned char* GetVideoFrame();
     int GetVideoFrameSize();
     const uint8_t* PadInput(const uint8_t* data, int length);
