@@ -351,6 +351,16 @@ TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
     EXPECT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
 }
 
+TEST_F(VideoTest, Output_UnconvertibleFormatReportsAndTurnsConversionOff) {
+    QVDecoder d(_picture_param{352, 288, PIX_FMT_DXVA2_VLD}, 0);  // a hardware-only format
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0) << "a converter failure leaves the open successful";
+    EXPECT_TRUE(LogCapture::Contains("SetConverter: allocate converter failed."));
+    EXPECT_FALSE(I::output_enabled(d));
+    EXPECT_EQ(I::output_param(d).width, 352) << "the output then mirrors the decoded picture";
+    EXPECT_EQ(I::output_param(d).pix_fmt, AV_PIX_FMT_YUV420P);
+}
+
 TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
     QVDecoder before;
     EXPECT_EQ(before.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
