@@ -324,16 +324,30 @@ TEST(G722DecoderTest, Decode_ExtremeRunsStayWithinLimits) {
     }
 }
 
-TEST(G722DecoderTest, Qmf_VectorAndScalarAgree) {
+TEST(G722DecoderTest, Qmf_BlockAgreesWithPlainFilter) {
+    // Any 16-bit input, including the extremes that saturate the output, and block
+    // lengths around the eight-word vector step.
     std::mt19937 gen(6);
-    for (int i = 0; i < 10000; ++i) {
-        int16_t window[24];
-        for (auto& w : window) w = static_cast<int16_t>(gen());
-        int d1, s1, d2, s2;
-        g722::ApplyQmf(window, &d1, &s1);
-        g722::ApplyQmfScalar(window, &d2, &s2);
-        ASSERT_EQ(d1, d2);
-        ASSERT_EQ(s1, s2);
+    for (int round = 0; round < 2000; ++round) {
+        const int n = static_cast<int>(gen() % 40);
+        std::vector<int16_t> sums(g722::kQmfHistory + n), differences(g722::kQmfHistory + n);
+        for (size_t k = 0; k < sums.size(); ++k) {
+            const bool extreme = round % 3 == 0;
+            sums[k] = static_cast<int16_t>(extreme ? (gen() & 1 ? 32767 : -32768) * (k % 2 ? 1 : -1) : gen());
+            differences[k] = static_cast<int16_t>(extreme ? (gen() & 1 ? 32767 : -32768) : gen());
+        }
+        std::vector<int16_t> block(2 * n + 1, 7), plain(2 * n + 1, 7);
+        g722::ApplyQmfBlock(sums.data(), differences.data(), n, block.data());
+        for (int i = 0; i < n; ++i) {
+            int odd = 0, even = 0;
+            for (int j = 0; j < 12; ++j) {
+                even += sums[i + j] * g722::kQmf[2 * j];
+                odd += differences[i + j] * g722::kQmf[2 * j + 1];
+            }
+            plain[2 * i] = static_cast<int16_t>(std::min(std::max(odd >> 12, -32768), 32767));
+            plain[2 * i + 1] = static_cast<int16_t>(std::min(std::max(even >> 12, -32768), 32767));
+        }
+        ASSERT_EQ(block, plain) << "n " << n;  // the last element checks nothing is written past 2n
     }
 }
 
