@@ -85,16 +85,6 @@ G722_INLINE int SumProducts(ZeroProducts products) {
     return _mm_cvtsi128_si32(s);
 }
 
-// Both bands' sums with one reduction.
-G722_INLINE void SumProducts(ZeroProducts low, ZeroProducts high, int* low_sum, int* high_sum) {
-    const __m128i ones = _mm_set1_epi16(1);
-    const __m128i l = _mm_madd_epi16(low, ones);
-    const __m128i h = _mm_madd_epi16(high, ones);
-    __m128i s = _mm_add_epi32(_mm_unpacklo_epi64(l, h), _mm_unpackhi_epi64(l, h));
-    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(2, 3, 0, 1)));
-    *low_sum = _mm_cvtsi128_si32(s);
-    *high_sum = _mm_cvtsi128_si32(_mm_unpackhi_epi64(s, s));
-}
 #else
 struct ZeroSection {
     int b[6];
@@ -132,10 +122,6 @@ G722_INLINE ZeroProducts UpdateZero(ZeroSection& zero, int dq) {
 
 G722_INLINE int SumProducts(ZeroProducts products) { return products; }
 
-G722_INLINE void SumProducts(ZeroProducts low, ZeroProducts high, int* low_sum, int* high_sum) {
-    *low_sum = low;
-    *high_sum = high;
-}
 #endif
 
 // One band's state for a run, in locals the compiler can keep in registers.
@@ -242,21 +228,52 @@ void G722Decoder::AdaptHighBand(G722Band& band, int dh, int code2) {
     StoreBand(b, band);
 }
 
+namespace {
+
+// The lower band over n code words: its output rl per word into out.
+template <int kCodeBits>
+void RunLowBand(Band& band, const uint8_t* codes, int n, int16_t* out) {
+    // A local copy: the vector members may alias the output, which would keep the
+    // state in memory.
+    Band low = band;
+    const int16_t* table = LowTable<kCodeBits>();
+    constexpr int kMask = (1 << (kCodeBits - 2)) - 1;
+    for (int i = 0; i < n; ++i) {
+        const int il = codes[i] & kMask;
+        out[i] = static_cast<int16_t>(Clamp(low.s + ((low.det * table[il]) >> 15), -16384, 16383));
+        const int q = il >> (kCodeBits - 6);
+        Predict(low, (low.det * g722::kQm4[q]) >> 15);
+        UpdateLowScale(low, q);
+    }
+    band = low;
+}
+
+// The higher band over the same words, joined with the lower band's rl into the QMF
+// input: rl + rh and rl - rh.
+template <int kCodeBits>
+void RunHighBand(Band& band, const uint8_t* codes, int n, const int16_t* rl, int16_t* sums, int16_t* differences) {
+    Band high = band;
+    for (int i = 0; i < n; ++i) {
+        const int ih = (codes[i] >> (kCodeBits - 2)) & 3;
+        const int dh = (high.det * g722::kQm2[ih]) >> 15;
+        const int rh = Clamp(high.s + dh, -16384, 16383);
+        Predict(high, dh);
+        UpdateHighScale(high, ih);
+        sums[i] = static_cast<int16_t>(rl[i] + rh);
+        differences[i] = static_cast<int16_t>(rl[i] - rh);
+    }
+    band = high;
+}
+
+}  // namespace
+
+// The two bands are independent, so each runs over a block in a loop of its own: one
+// band's state fits the registers, both together would not.
 template <int kCodeBits, bool kWide>
 void G722Decoder::DecodeRun(int16_t* out, const uint8_t* data, int length) {
     Band low = LoadBand(low_band);
-    const int16_t* low_table = LowTable<kCodeBits>();
-    constexpr int kLowMask = (1 << (kCodeBits - 2)) - 1;
-    constexpr int kLowShift = kCodeBits - 6;
-
     if (!kWide) {
-        for (int i = 0; i < length; ++i) {
-            const int il = data[i] & kLowMask;
-            out[i] = static_cast<int16_t>(Clamp(low.s + ((low.det * low_table[il]) >> 15), -16384, 16383));
-            const int q = il >> kLowShift;
-            Predict(low, (low.det * g722::kQm4[q]) >> 15);
-            UpdateLowScale(low, q);
-        }
+        RunLowBand<kCodeBits>(low, data, length, out);
         StoreBand(low, low_band);
         return;
     }
@@ -265,6 +282,7 @@ void G722Decoder::DecodeRun(int16_t* out, const uint8_t* data, int length) {
     // The band signals of a block, behind the eleven words of history the filter needs.
     constexpr int kHistory = g722::kQmfHistory;
     constexpr int kBlock = 512;
+    alignas(16) int16_t rl[kBlock];
     alignas(16) int16_t sums[kHistory + kBlock];
     alignas(16) int16_t differences[kHistory + kBlock];
     for (int j = 0; j < kHistory; ++j) {
@@ -274,29 +292,8 @@ void G722Decoder::DecodeRun(int16_t* out, const uint8_t* data, int length) {
 
     for (int done = 0; done < length;) {
         const int n = std::min(kBlock, length - done);
-        const uint8_t* codes = data + done;
-        for (int i = 0; i < n; ++i) {
-            const int code = codes[i];
-            const int il = code & kLowMask;
-            const int ih = (code >> (kCodeBits - 2)) & 3;
-            const int rl = Clamp(low.s + ((low.det * low_table[il]) >> 15), -16384, 16383);
-            const int q = il >> kLowShift;
-            const int dq = (low.det * g722::kQm4[q]) >> 15;
-            const int dh = (high.det * g722::kQm2[ih]) >> 15;
-            const int rh = Clamp(high.s + dh, -16384, 16383);
-
-            // Both bands step side by side; their zero sections share one reduction.
-            UpdatePoles(low, dq);
-            UpdatePoles(high, dh);
-            SumProducts(UpdateZero(low.zero, dq), UpdateZero(high.zero, dh), &low.sz, &high.sz);
-            UpdateEstimate(low, dq);
-            UpdateEstimate(high, dh);
-            UpdateLowScale(low, q);
-            UpdateHighScale(high, ih);
-
-            sums[kHistory + i] = static_cast<int16_t>(rl + rh);
-            differences[kHistory + i] = static_cast<int16_t>(rl - rh);
-        }
+        RunLowBand<kCodeBits>(low, data + done, n, rl);
+        RunHighBand<kCodeBits>(high, data + done, n, rl, sums + kHistory, differences + kHistory);
         g722::ApplyQmfBlock(sums, differences, n, out + 2 * done);
         std::memmove(sums, sums + n, kHistory * sizeof(int16_t));
         std::memmove(differences, differences + n, kHistory * sizeof(int16_t));
