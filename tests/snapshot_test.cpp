@@ -52,10 +52,12 @@ YuvPicture StripedPicture(int w, int h, AVPixelFormat f) {
     for (int y = 0; y < h; ++y) {
         std::memset(p.planes.data[0] + y * p.planes.linesize[0], 60 + (y * 120) / h, w);
     }
-    const int rows = p.ChromaRows();
+    const int rows = p.planes.data[1] ? p.ChromaRows() : 0;  // grey pictures have no chroma
     for (int r = 0; r < rows; ++r) {
         std::memset(p.planes.data[1] + r * p.planes.linesize[1], r % 2 ? 40 : 220, p.planes.linesize[1]);
-        std::memset(p.planes.data[2] + r * p.planes.linesize[2], r % 2 ? 220 : 40, p.planes.linesize[2]);
+        if (p.planes.data[2]) {  // NV12 keeps both chroma components in plane 1
+            std::memset(p.planes.data[2] + r * p.planes.linesize[2], r % 2 ? 220 : 40, p.planes.linesize[2]);
+        }
     }
     return p;
 }
