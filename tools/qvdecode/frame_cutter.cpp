@@ -54,6 +54,15 @@ int FrameCutter::Open(const std::string& path) {
     return kExitOk;
 }
 
+int FrameCutter::stream_sample_rate() const {
+    return parser_ctx_ && parser_ctx_->sample_rate > 0 ? parser_ctx_->sample_rate : 0;
+}
+
+int FrameCutter::stream_channels() const {
+    return parser_ctx_ && parser_ctx_->ch_layout.nb_channels > 0 ? parser_ctx_->ch_layout.nb_channels
+                                                                 : 0;
+}
+
 bool FrameCutter::Fill() {
     if (eof_) return false;
     // Drop what was handed out before growing the buffer.

@@ -32,6 +32,10 @@ public:
     int64_t consumed() const { return consumed_; }
     int64_t size() const { return size_; }
     bool read_error() const { return read_error_; }
+    // Sample rate and channels the audio parser read from the stream's headers so far; 0
+    // when unknown (no parser, or a codec whose frames carry no such header).
+    int stream_sample_rate() const;
+    int stream_channels() const;
 
 private:
     bool Fill();  // reads more of the file into buffer_; false at end of file

@@ -70,13 +70,18 @@ int main(int argc, char** argv) {
     audio_cmd->add_option("FILE", audio.file, "raw audio code words")->required();
     audio_cmd->add_option("-o,--output", audio.out, "WAV file")->required();
     audio_cmd->add_option("--codec", audio.codec, "audio codec: " + CodecNames(true))->required();
-    audio_cmd->add_option("--rate", audio.rate, "sample rate in Hz (default 16000)")
+    audio_cmd->add_option("--rate", audio.rate,
+                          "sample rate in Hz (default: 16000 for g722/g7221/ffg722, 8000 for "
+                          "PCM; read from the stream for aac, mp3, mp2, ac3)")
         ->check(CLI::PositiveNumber);
-    audio_cmd->add_option("--bitrate", audio.bitrate, "bit rate in bit/s (default 64000)")
+    audio_cmd->add_option("--bitrate", audio.bitrate,
+                          "bit rate in bit/s (default: 64000 for g722/ffg722, 24000 for g7221 "
+                          "(24000 or 32000), 8 or 16 bits per sample for PCM)")
         ->check(CLI::PositiveNumber);
-    audio_cmd->add_option("--channels", audio.channels, "channels (default 1)")
+    audio_cmd->add_option("--channels", audio.channels, "channels (default 1, or from the stream)")
         ->check(CLI::Range(1, 8));
-    audio_cmd->add_option("--chunk", audio.chunk, "bytes per pushed frame (default: 20 ms)")
+    audio_cmd->add_option("--chunk", audio.chunk,
+                          "bytes pushed per call for g722/g7221/PCM (default: 20 ms)")
         ->check(CLI::PositiveNumber);
     audio_cmd->add_flag("-v,--verbose", audio.verbose, "show FFmpeg's warnings");
 
