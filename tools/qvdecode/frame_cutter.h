@@ -44,8 +44,9 @@ private:
     int codec_id_;
     int chunk_size_;
     std::FILE* file_ = nullptr;
-    std::vector<uint8_t> buffer_;  // bytes read but not yet handed out
+    std::vector<uint8_t> buffer_;  // bytes read, then zero padding for the parser
     size_t start_ = 0;             // first byte of buffer_ not yet handed out
+    size_t end_ = 0;               // end of the bytes read; the padding follows
     bool eof_ = false;
     bool flushed_ = false;
     bool read_error_ = false;
