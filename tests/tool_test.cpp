@@ -126,6 +126,8 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         EXPECT_FALSE(r.err.empty()) << joined;
     }
     EXPECT_FALSE(FileExists(Path("s")));
+    EXPECT_NE(Run({"transcode", clip}).err.find("unknown subcommand 'transcode'"), std::string::npos);
+    EXPECT_NE(Run({"decode", clip, "--bogus"}).err.find("qvdecode decode --help"), std::string::npos);
     const RunResult help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("decode"), std::string::npos);
@@ -160,6 +162,11 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
     const RunResult ps = Run({"info", Sample("clip.mpg")});
     ASSERT_EQ(ps.code, 0) << ps.err;
     EXPECT_NE(ps.out.find("mpeg2video (codec id 2"), std::string::npos) << ps.out;
+    // An audio-only file is described without a picture.
+    const RunResult speech = Run({"info", Sample("speech.g722")});
+    ASSERT_EQ(speech.code, 0) << speech.err;
+    EXPECT_NE(speech.out.find("decodes it as audio 16000 Hz 1 ch"), std::string::npos) << speech.out;
+    EXPECT_EQ(speech.err, "");  // FFmpeg's warnings only with --verbose
 }
 
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
