@@ -1,6 +1,7 @@
 // The output converter: scales the decoded picture into the output buffer.
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
     const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(destination.format),
                                               destination.width, destination.height, 1);
     output_param.video_buffer_size = size > 0 ? size : 0;
-    if (size > 0) output_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
+    output_param.video_buffer = qv::AllocatePicture(size);
     if (!output_param.video_buffer) {
         output_param.video_buffer_size = 0;
         converter.reset();

@@ -5,6 +5,7 @@
 #include "QVDecoder.h"
 #include "bitstream/demux_buffer.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
 #include "core/legacy_ids.h"
 #include "core/library.h"
 
@@ -132,7 +133,7 @@ int QVDecoder::AllocatePictureBuffer(const char* wrong_size_message, const char*
         return -10005;
     }
     if (video_param.video_buffer) av_freep(&video_param.video_buffer);
-    video_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
+    video_param.video_buffer = qv::AllocatePicture(size);
     if (!video_param.video_buffer) {
         QVClose();
         QVDECODE_LOG(no_memory_message, 15);
@@ -169,7 +170,7 @@ int QVDecoder::QVSetPictureParam(_picture_param picture) {
         video_param.video_buffer_size = 0;
     }
     // A size FFmpeg refuses gets no buffer at all rather than a bogus allocation.
-    video_param.video_buffer = size > 0 ? static_cast<unsigned char*>(av_malloc(size)) : nullptr;
+    video_param.video_buffer = qv::AllocatePicture(size);
     if (!video_param.video_buffer) {
         video_param.video_buffer_size = 0;
         QVDECODE_LOG("QVSetPictureParam: allocate video buffer failed.", 15);
