@@ -57,6 +57,10 @@ int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
     ctx->sample_rate = audio.sample_rate;
     if (audio.channels > 0) av_channel_layout_default(&ctx->ch_layout, audio.channels);
     ctx->bit_rate = audio.bit_rate;
+    // G.726 code words carry no size of their own: the bit rate over the sample rate gives it.
+    if ((codec == AV_CODEC_ID_ADPCM_G726 || codec == AV_CODEC_ID_ADPCM_G726LE) && audio.sample_rate > 0) {
+        ctx->bits_per_coded_sample = audio.bit_rate / audio.sample_rate;
+    }
     ctx->thread_count = 1;
 
     std::unique_lock<std::mutex> lock(qv::GlobalLock());
