@@ -20,17 +20,17 @@ const std::string& ClipPath() {
     static qvtest::TempDir dir;
     static std::string path;
     if (path.empty()) {
-        qvtest::MediaFile spec;
-        spec.muxer = "mp4";
+        qvtest::MediaFile media;
+        media.muxer = "mp4";
         qvtest::VideoTrack track;
         track.width = kWidth;
         track.height = kHeight;
         track.fps = 25;
         track.gop = 50;
-        spec.video.push_back(track);
-        spec.frames = 20 * 25;
+        media.video.push_back(track);
+        media.frames = 20 * 25;
         path = dir.Path("clip720.mp4");
-        const std::string error = qvtest::WriteMediaFile(path, spec);
+        const std::string error = qvtest::WriteMediaFile(path, media);
         if (!error.empty()) std::fprintf(stderr, "cannot make the clip: %s\n", error.c_str());
     }
     return path;

@@ -549,13 +549,19 @@ private:
     // Stream-mode video (open, decode, converter).
     _demux_buffer* AllocateDemuxBuffer();
     void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
+    void RecordStreamPicture(const AVCodecContext* ctx, int codec);
+    // Allocates the picture buffer for video_param's geometry; on failure closes and reports.
+    int AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message);
     int DecodeVideoFrame(const uint8_t* data, int length);
     int DeliverPicture(bool got_picture, int decode_status);  // steps after the decode call
     int SetConverter(_picture_param source, _picture_param destination);
     int ConvertPicture(const uint8_t* source, uint8_t* destination);
     void DestroyConverter();
+    bool LayOutPictureTarget(_picture_param destination);
     _picture_param ConversionSource() const;  // the decoded picture (merged height in field mode)
     void RebuildConverter(int width, int height, int format);
+    void RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
+                             char quality);
     unsigned char* GetVideoFrame();
     int GetVideoFrameSize();
     const uint8_t* PadInput(const uint8_t* data, int length);
@@ -657,6 +663,7 @@ private:
     std::vector<int> chunk_sizes;
     size_t chunk_head;
     size_t chunk_head_offset;
+    std::unique_ptr<uint8_t, qv::AvFreeDeleter> out_picture_planes;  // aligned scaler target, if needed
 
     // Audio decoding state.
     std::unique_ptr<SwrContext, qv::SwrDeleter> resampler;  // converts decoded audio to S16

@@ -10,7 +10,8 @@ packages=(
   ffmpeg
 )
 # Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,
-# valgrind for the leak checks, espeak-ng for making the speech sample.
+# valgrind for the leak checks. (samples/make-samples.sh also needs espeak-ng; the samples
+# it makes are committed, so nothing here installs it.)
 if [ "${QV_EXTRA_DEPS:-1}" = "1" ]; then
   packages+=(clang libclang-rt-14-dev valgrind asterisk-core-sounds-en-g722)
 fi

@@ -311,3 +311,30 @@ TEST_F(AudioTest, DecodeG7221_TwoObjectsOnTwoThreads) {
 }
 
 }  // namespace
+
+// G.726 words carry no size of their own: the open derives it from the bit rate, and the
+// decoder then gives two samples per byte at 32 kbit/s.
+TEST(AudioG726Test, QVOpenDecoder_DerivesTheCodeWordSize) {
+    QVDecoderInitialize();
+    const auto pcm = qvtest::MakeTestSignal(8000, 1, 8000);
+    const auto packets = qvtest::EncodeAudio(AV_CODEC_ID_ADPCM_G726, 8000, 1, 32000, pcm);
+    ASSERT_FALSE(packets.empty());
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_ADPCM_G726, _audio_param{8000, 1, 32000}), 0);
+    std::vector<int16_t> decoded;
+    for (auto packet : packets) {
+        ASSERT_EQ(d.QVDecodeAudioFrame(packet.data(), static_cast<int>(packet.size())), 0);
+        EXPECT_EQ(d.QVGetAudioFrameSize(), static_cast<int>(packet.size()) * 2 * 2);
+        const int16_t* s = reinterpret_cast<const int16_t*>(d.QVGetAudioFrame());
+        decoded.insert(decoded.end(), s, s + d.QVGetAudioFrameSize() / 2);
+    }
+    // The coded tone comes back close to what went in (ADPCM is lossy but tracks the signal).
+    double error = 0, energy = 0;
+    const size_t n = std::min(decoded.size(), pcm.size());
+    for (size_t i = 0; i < n; ++i) {
+        error += (decoded[i] - pcm[i]) * double(decoded[i] - pcm[i]);
+        energy += pcm[i] * double(pcm[i]);
+    }
+    EXPECT_GT(n, 6000u);
+    EXPECT_LT(error, energy * 0.1);
+}

@@ -8,6 +8,7 @@
 #include "bitstream/field_split.h"
 #include "core/ffmpeg.h"
 #include "decoder/field_merge.h"
+#include "field_pictures.h"
 #include "inspector.h"
 #include "log_capture.h"
 #include "media_factory.h"
@@ -153,27 +154,8 @@ TEST(FieldMergeTest, Yuv420Filter_SmoothsAcrossTheWovenLines) {
     }
 }
 
-// Line doubling of a contiguous YUV420P picture, written out plainly.
 Bytes Bob420(const Bytes& field, int width, int height) {
-    Bytes merged(2 * field.size());
-    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
-    const int widths[3] = {width, cw, cw}, heights[3] = {height, ch, ch};
-    size_t in = 0, out = 0;
-    for (int plane = 0; plane < 3; ++plane) {
-        const int w = widths[plane], h = heights[plane];
-        for (int j = 0; j < h; ++j) {
-            const uint8_t* row = &field[in + static_cast<size_t>(j * w)];
-            const uint8_t* next = j + 1 < h ? row + w : row;
-            uint8_t* even = &merged[out + static_cast<size_t>(2 * j * w)];
-            for (int k = 0; k < w; ++k) {
-                even[k] = row[k];
-                even[w + k] = static_cast<uint8_t>((row[k] + next[k]) / 2);
-            }
-        }
-        in += static_cast<size_t>(w * h);
-        out += static_cast<size_t>(2 * w * h);
-    }
-    return merged;
+    return qvtest::LineDoubled420(field, width, height).bytes;
 }
 
 class FieldDecodeTest : public ::testing::Test {

@@ -64,9 +64,9 @@ protected:
         LogCapture::Clear();
     }
 
-    std::string Make(const std::string& name, const MediaFile& spec) {
+    std::string Make(const std::string& name, const MediaFile& media) {
         const std::string path = dir_.Path(name);
-        const std::string error = qvtest::WriteMediaFile(path, spec);
+        const std::string error = qvtest::WriteMediaFile(path, media);
         EXPECT_EQ(error, "") << name;
         return path;
     }
@@ -94,9 +94,9 @@ class FileDecodeTest : public FileTest, public ::testing::WithParamInterface<Con
 
 TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
     const Container c = GetParam();
-    MediaFile spec = VideoFile(c.muxer, c.codec);
-    spec.video[0].max_b_frames = c.b_frames;
-    const std::string path = Make(std::string("clip.") + c.muxer, spec);
+    MediaFile media = VideoFile(c.muxer, c.codec);
+    media.video[0].max_b_frames = c.b_frames;
+    const std::string path = Make(std::string("clip.") + c.muxer, media);
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
@@ -123,9 +123,9 @@ INSTANTIATE_TEST_SUITE_P(Containers, FileDecodeTest,
                          });
 
 TEST_F(FileTest, QVDecodeFrame_BFramesHeldAtTheEndAreDeliveredBeforeEndOfFile) {
-    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 20);
-    spec.video[0].max_b_frames = 2;
-    const std::string path = Make("b.mp4", spec);
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 20);
+    media.video[0].max_b_frames = 2;
+    const std::string path = Make("b.mp4", media);
     int video_packets = 0;
     for (const qvtest::PacketInfo& p : qvtest::ReadPackets(path)) video_packets += p.stream == 0;
 
@@ -141,10 +141,10 @@ TEST_F(FileTest, QVDecodeFrame_BFramesHeldAtTheEndAreDeliveredBeforeEndOfFile) {
 }
 
 TEST_F(FileTest, QVGetFrameTimestamp_FollowsTheContainerTimes) {
-    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 15);
-    spec.video[0].max_b_frames = 2;
-    spec.audio = AV_CODEC_ID_AAC;
-    const std::string path = Make("t.mp4", spec);
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 15);
+    media.video[0].max_b_frames = 2;
+    media.audio = AV_CODEC_ID_AAC;
+    const std::string path = Make("t.mp4", media);
     const std::vector<qvtest::PacketInfo> packets = qvtest::ReadPackets(path);
 
     QVDecoder decoder;
@@ -175,13 +175,13 @@ TEST_F(FileTest, QVGetFrameTimestamp_TruncatesTowardZero) {
 }
 
 TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
-    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 10);
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 10);
     VideoTrack second;
     second.width = 128;
     second.height = 96;
     second.seed = 3;
-    spec.video.push_back(second);
-    const std::string path = Make("two.mp4", spec);
+    media.video.push_back(second);
+    const std::string path = Make("two.mp4", media);
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
@@ -197,9 +197,9 @@ TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
 
 TEST_F(FileTest, QVDecodeFrame_PacketsOfOtherStreamsAreSkippedOneByOne) {
     for (ExtraStream kind : {ExtraStream::kSubtitle, ExtraStream::kData}) {
-        MediaFile spec = VideoFile(kind == ExtraStream::kSubtitle ? "mp4" : "mpegts", AV_CODEC_ID_H264, 20);
-        spec.extra = kind;
-        const std::string path = Make(kind == ExtraStream::kSubtitle ? "sub.mp4" : "data.ts", spec);
+        MediaFile media = VideoFile(kind == ExtraStream::kSubtitle ? "mp4" : "mpegts", AV_CODEC_ID_H264, 20);
+        media.extra = kind;
+        const std::string path = Make(kind == ExtraStream::kSubtitle ? "sub.mp4" : "data.ts", media);
         int extra_packets = 0;
         for (const qvtest::PacketInfo& p : qvtest::ReadPackets(path)) extra_packets += p.stream == 1;
         ASSERT_GT(extra_packets, 0);
@@ -215,11 +215,11 @@ TEST_F(FileTest, QVDecodeFrame_PacketsOfOtherStreamsAreSkippedOneByOne) {
 }
 
 TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
-    MediaFile spec = VideoFile("mpeg", AV_CODEC_ID_MPEG2VIDEO, 24);
-    spec.video[0].resize_at = 12;
-    spec.video[0].resize_width = 352;
-    spec.video[0].resize_height = 288;
-    const std::string path = Make("resize.mpg", spec);
+    MediaFile media = VideoFile("mpeg", AV_CODEC_ID_MPEG2VIDEO, 24);
+    media.video[0].resize_at = 12;
+    media.video[0].resize_width = 352;
+    media.video[0].resize_height = 288;
+    const std::string path = Make("resize.mpg", media);
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
@@ -231,10 +231,10 @@ TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
 }
 
 TEST_F(FileTest, QVOpen_AudioOnlyFile) {
-    MediaFile spec;
-    spec.audio = AV_CODEC_ID_AAC;
-    spec.frames = 10;
-    const std::string path = Make("tone.m4a", spec);
+    MediaFile media;
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 10;
+    const std::string path = Make("tone.m4a", media);
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
@@ -315,9 +315,9 @@ TEST_F(FileTest, QVOpen_Failures) {
 }
 
 TEST_F(FileTest, QVDecodeFrame_TruncatedFileEndsCleanly) {
-    MediaFile spec = VideoFile("mp4", AV_CODEC_ID_H264, 25);
-    spec.muxer_options["movflags"] = "faststart";  // index first, so a cut keeps it
-    const std::string path = Make("cut.mp4", spec);
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 25);
+    media.muxer_options["movflags"] = "faststart";  // index first, so a cut keeps it
+    const std::string path = Make("cut.mp4", media);
     ASSERT_TRUE(qvtest::TruncateFile(path, qvtest::FileSize(path) / 2));
 
     QVDecoder decoder;
@@ -330,8 +330,8 @@ TEST_F(FileTest, QVDecodeFrame_TruncatedFileEndsCleanly) {
 }
 
 TEST_F(FileTest, QVDecodeFrame_GoesOnAfterCorruptedPackets) {
-    MediaFile spec = VideoFile("avi", AV_CODEC_ID_MPEG4, 30);
-    const std::string path = Make("bad.avi", spec);
+    MediaFile media = VideoFile("avi", AV_CODEC_ID_MPEG4, 30);
+    const std::string path = Make("bad.avi", media);
     const std::vector<Picture> clean = qvtest::ReferencePictures(path);
     std::vector<qvtest::PacketInfo> packets = qvtest::ReadPackets(path);
     ASSERT_GT(packets.size(), 20u);

@@ -119,9 +119,9 @@ class RawTest : public ::testing::Test {
 protected:
     void SetUp() override { QVDecoderInitialize(); }
 
-    std::string Make(const std::string& name, const MediaFile& spec) {
+    std::string Make(const std::string& name, const MediaFile& media) {
         const std::string path = dir_.Path(name);
-        EXPECT_EQ(qvtest::WriteMediaFile(path, spec), "") << name;
+        EXPECT_EQ(qvtest::WriteMediaFile(path, media), "") << name;
         return path;
     }
 

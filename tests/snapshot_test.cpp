@@ -7,6 +7,7 @@
 
 #include "QVDecoder.h"
 #include "bmp_file.h"
+#include "field_pictures.h"
 #include "inspector.h"
 #include "media_factory.h"
 #include "core/ffmpeg.h"
@@ -52,10 +53,12 @@ YuvPicture StripedPicture(int w, int h, AVPixelFormat f) {
     for (int y = 0; y < h; ++y) {
         std::memset(p.planes.data[0] + y * p.planes.linesize[0], 60 + (y * 120) / h, w);
     }
-    const int rows = p.ChromaRows();
+    const int rows = p.planes.data[1] ? p.ChromaRows() : 0;  // grey pictures have no chroma
     for (int r = 0; r < rows; ++r) {
         std::memset(p.planes.data[1] + r * p.planes.linesize[1], r % 2 ? 40 : 220, p.planes.linesize[1]);
-        std::memset(p.planes.data[2] + r * p.planes.linesize[2], r % 2 ? 220 : 40, p.planes.linesize[2]);
+        if (p.planes.data[2]) {  // NV12 keeps both chroma components in plane 1
+            std::memset(p.planes.data[2] + r * p.planes.linesize[2], r % 2 ? 220 : 40, p.planes.linesize[2]);
+        }
     }
     return p;
 }
@@ -342,6 +345,45 @@ TEST_F(DecoderSnapshotTest, ConverterIsKeptPerGeometryAndRebuiltOnChange) {
 
     d.QVClose();
     EXPECT_EQ(I::snapshot_converter(d), nullptr);
+}
+
+TEST_F(DecoderSnapshotTest, FieldCodedFramesAreSavedAtTwiceTheFieldHeight) {
+    const qvtest::FieldStreams fields = qvtest::EncodeFieldPairs(352, 240, 2);
+    const auto reference = qvtest::DecodeReference(fields.first.codec_id, fields.first.packets);
+    ASSERT_EQ(reference.size(), 2u);
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+    for (size_t i = 0; i < 2; ++i) {
+        std::vector<uint8_t> frame = qvtest::FieldPair(fields, i);
+        ASSERT_EQ(d.QVDecodeVideoFrame(frame.data(), static_cast<int>(frame.size()), 0), 0) << i;
+        ASSERT_EQ(d.QVSaveCurrentImage(Path("field.bmp").c_str()), 0) << i;
+        BmpImage image;
+        ASSERT_TRUE(ReadBmp(Path("field.bmp"), &image));
+        ASSERT_EQ(image.width, 352);
+        ASSERT_EQ(image.height, 480);
+        const qvtest::Picture merged = qvtest::LineDoubled420(reference[i].bytes, 352, 240);
+        EXPECT_EQ(image.TopDown(),
+                  qvtest::ScaleReference(merged, 352, 480, AV_PIX_FMT_BGR24, SWS_BILINEAR))
+            << i;
+    }
+    // Without output conversion the output image is the merged frame too.
+    ASSERT_EQ(d.QVSaveOutputImage(Path("output.bmp").c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(Path("output.bmp")), ReadFileBytes(Path("field.bmp")));
+
+    // A scaled output is saved at its own size.
+    d.QVSetOutput(_picture_param{176, 240, PIX_FMT_YUV420P}, 0);
+    std::vector<uint8_t> frame = qvtest::FieldPair(fields, 0);
+    ASSERT_EQ(d.QVDecodeVideoFrame(frame.data(), static_cast<int>(frame.size()), 0), 0);
+    ASSERT_EQ(d.QVSaveOutputImage(Path("scaled.bmp").c_str()), 0);
+    BmpImage scaled;
+    ASSERT_TRUE(ReadBmp(Path("scaled.bmp"), &scaled));
+    EXPECT_EQ(scaled.width, 176);
+    EXPECT_EQ(scaled.height, 240);
+    ASSERT_EQ(d.QVSaveCurrentImage(Path("current.bmp").c_str()), 0);
+    BmpImage current;
+    ASSERT_TRUE(ReadBmp(Path("current.bmp"), &current));
+    EXPECT_EQ(current.height, 480);
 }
 
 }  // namespace

@@ -3,13 +3,17 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "audio_factory.h"
 #include "bmp_file.h"
 #include "core/ffmpeg.h"
+#include "field_pictures.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
 
@@ -37,6 +41,23 @@ std::string ReadText(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// Packets of the given media type in a file, counted by libavformat.
+int CountPackets(const std::string& path, AVMediaType type) {
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return -1;
+    int count = 0;
+    AVPacket* packet = av_packet_alloc();
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        while (av_read_frame(ctx, packet) == 0) {
+            if (ctx->streams[packet->stream_index]->codecpar->codec_type == type) ++count;
+            av_packet_unref(packet);
+        }
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&ctx);
+    return count;
 }
 
 class ToolTest : public ::testing::Test {
@@ -106,6 +127,8 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         EXPECT_FALSE(r.err.empty()) << joined;
     }
     EXPECT_FALSE(FileExists(Path("s")));
+    EXPECT_NE(Run({"transcode", clip}).err.find("unknown subcommand 'transcode'"), std::string::npos);
+    EXPECT_NE(Run({"decode", clip, "--bogus"}).err.find("qvdecode decode --help"), std::string::npos);
     const RunResult help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("decode"), std::string::npos);
@@ -113,7 +136,7 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
 
 TEST_F(ToolTest, MissingAndUnreadableFilesAreInputErrors) {
     std::ofstream(Path("notes.txt")) << "not a media file\n";
-    for (const std::string& cmd : {"info", "decode"}) {
+    for (const char* cmd : {"info", "decode"}) {
         RunResult r = Run({cmd, Path("missing.mp4")});
         EXPECT_EQ(r.code, 3) << cmd;
         EXPECT_NE(r.err.find("missing.mp4"), std::string::npos) << r.err;
@@ -140,6 +163,11 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
     const RunResult ps = Run({"info", Sample("clip.mpg")});
     ASSERT_EQ(ps.code, 0) << ps.err;
     EXPECT_NE(ps.out.find("mpeg2video (codec id 2"), std::string::npos) << ps.out;
+    // An audio-only file is described without a picture.
+    const RunResult speech = Run({"info", Sample("speech.g722")});
+    ASSERT_EQ(speech.code, 0) << speech.err;
+    EXPECT_NE(speech.out.find("decodes it as audio 16000 Hz 1 ch"), std::string::npos) << speech.out;
+    EXPECT_EQ(speech.err, "");  // FFmpeg's warnings only with --verbose
 }
 
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
@@ -189,6 +217,13 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
                        "--raw", Path("d.yuv")});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("100 pictures of 320x240 yuv420p (h264)"), std::string::npos) << r.out;
+    // Every AAC packet of the file decodes to one audio piece.
+    const int aac_packets = CountPackets(Sample("clip.mp4"), AVMEDIA_TYPE_AUDIO);
+    ASSERT_GT(aac_packets, 100);
+    EXPECT_NE(r.out.find(", " + std::to_string(aac_packets) + " audio pieces (aac, 44100 Hz, 1 channel)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(CountPackets(Sample("clip.mp4"), AVMEDIA_TYPE_VIDEO), 100);
     EXPECT_EQ(ReadFileBytes(Path("d.yuv")).size(), 100u * 320 * 240 * 3 / 2);
     BmpImage image;
     EXPECT_TRUE(ReadBmp(Path("d/snapshot-000080.bmp"), &image));
@@ -230,6 +265,44 @@ TEST_F(ToolTest, PushChunksDecodesProgramStreamPacksThatCutFrames) {
     EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
 }
 
+TEST_F(ToolTest, PushFieldsPairsTheFieldsIntoFramesOfTwiceTheHeight) {
+    const qvtest::FieldStreams fields = qvtest::EncodeFieldPairs(352, 240, 3);
+    const auto reference = qvtest::DecodeReference(fields.first.codec_id, fields.first.packets);
+    ASSERT_EQ(reference.size(), 3u);
+    std::vector<uint8_t> stream;
+    for (size_t i = 0; i < 3; ++i) {
+        const std::vector<uint8_t> pair = qvtest::FieldPair(fields, i);
+        stream.insert(stream.end(), pair.begin(), pair.end());
+    }
+    std::ofstream(Path("fields.h264"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), stream.size());
+
+    const RunResult r = Run({"push", Path("fields.h264"), "--codec", "h264", "--size", "352x240",
+                             "--fields", "--raw", Path("frames.yuv"), "--snapshots", Path("s"),
+                             "--every", "2"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("3 field pairs"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3 pictures of 352x480"), std::string::npos) << r.out;
+    const std::vector<uint8_t> raw = ReadFileBytes(Path("frames.yuv"));
+    const size_t frame_size = 352u * 480 * 3 / 2;
+    ASSERT_EQ(raw.size(), 3 * frame_size);
+    for (size_t i = 0; i < 3; ++i) {
+        const std::vector<uint8_t> got(raw.begin() + i * frame_size, raw.begin() + (i + 1) * frame_size);
+        EXPECT_EQ(got, qvtest::LineDoubled420(reference[i].bytes, 352, 240).bytes) << i;
+    }
+    BmpImage image;
+    ASSERT_TRUE(ReadBmp(Path("s/snapshot-000002.bmp"), &image));
+    EXPECT_EQ(image.height, 480);
+
+    // A file that ends after a first field leaves that field unpaired.
+    stream.insert(stream.end(), fields.first.packets[0].data.begin(), fields.first.packets[0].data.end());
+    std::ofstream(Path("odd.h264"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), stream.size());
+    const RunResult odd = Run({"push", Path("odd.h264"), "--codec", "h264", "--size", "352x240", "--fields"});
+    ASSERT_EQ(odd.code, 0) << odd.err;
+    EXPECT_NE(odd.err.find("unpaired"), std::string::npos) << odd.err;
+}
+
 TEST_F(ToolTest, ExtractWritesAnnexBFramesAndAConsistentIndex) {
     const RunResult r = Run({"extract", Sample("clip.mp4"), "-o", Path("x.h264"), "--index", Path("x.csv")});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -249,7 +322,9 @@ TEST_F(ToolTest, ExtractWritesAnnexBFramesAndAConsistentIndex) {
         EXPECT_EQ(frame, frames);
         EXPECT_EQ(offset, expected_offset);
         EXPECT_GT(ms, previous_ms);
-        if (frames % 25 == 0) EXPECT_EQ(key, 1) << line;  // a key frame every second
+        if (frames % 25 == 0) {
+            EXPECT_EQ(key, 1) << line;  // a key frame every second
+        }
         expected_offset += size;
         previous_ms = ms;
         keys += static_cast<int>(key);
@@ -268,26 +343,130 @@ TEST_F(ToolTest, FailedOutputWritesExitWithOutputErrors) {
     EXPECT_EQ(Run({"decode", Sample("clip.mp4"), "--snapshots", "/dev/full/x"}).code, 4);
 }
 
+// A 16-bit PCM WAV file as the tool writes it: 44-byte header, then the samples.
+struct Wav {
+    bool ok = false;
+    uint32_t riff_size = 0, rate = 0, data_size = 0;
+    int channels = 0, bits = 0;
+    std::vector<int16_t> samples;
+};
+
+Wav ReadWav(const std::string& path) {
+    const std::vector<uint8_t> b = ReadFileBytes(path);
+    Wav w;
+    if (b.size() < 44 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE" ||
+        std::string(b.begin() + 36, b.begin() + 40) != "data") {
+        return w;
+    }
+    auto le16 = [&](size_t at) { return b[at] | (b[at + 1] << 8); };
+    auto le32 = [&](size_t at) { return le16(at) | (static_cast<uint32_t>(le16(at + 2)) << 16); };
+    w.riff_size = le32(4);
+    w.channels = le16(22);    // channel count
+    w.rate = le32(24);        // sample rate
+    w.bits = le16(34);        // bits per sample
+    w.data_size = le32(40);   // data chunk size
+    w.samples.resize((b.size() - 44) / 2);
+    std::memcpy(w.samples.data(), b.data() + 44, w.samples.size() * 2);
+    w.ok = w.riff_size == b.size() - 8 && w.data_size == b.size() - 44 && w.bits == 16;
+    return w;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 TEST_F(ToolTest, AudioTurnsG722IntoWav) {
     const std::string input = Sample("speech.g722");
-    const size_t input_bytes = ReadFileBytes(input).size();
-    const RunResult r = Run({"audio", input, "-o", Path("speech.wav"), "--codec", "g722",
-                             "--rate", "16000", "--bitrate", "64000"});
+    const std::vector<uint8_t> code_words = ReadFileBytes(input);
+    const RunResult r = Run({"audio", input, "-o", Path("speech.wav"), "--codec", "g722"});
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::vector<uint8_t> wav = ReadFileBytes(Path("speech.wav"));
-    ASSERT_GE(wav.size(), 44u);
-    auto le32 = [&](size_t at) {
-        return wav[at] | (wav[at + 1] << 8) | (wav[at + 2] << 16) | (static_cast<uint32_t>(wav[at + 3]) << 24);
-    };
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 12), "WAVE");
-    EXPECT_EQ(le32(24), 16000u);           // sample rate
-    EXPECT_EQ(wav[22], 1);                 // one channel
-    EXPECT_EQ(wav[34], 16);                // 16-bit samples
-    // One code word gives two 16-bit samples at 16000 Hz.
-    EXPECT_EQ(le32(40), 4 * input_bytes);
-    EXPECT_EQ(wav.size(), 44 + 4 * input_bytes);
-    EXPECT_EQ(le32(4), 36 + 4 * input_bytes);
+    const Wav wav = ReadWav(Path("speech.wav"));
+    ASSERT_TRUE(wav.ok);
+    EXPECT_EQ(wav.rate, 16000u);
+    EXPECT_EQ(wav.channels, 1);
+    // One code word gives two samples; the library's QMF output is libavcodec's halved.
+    bool ok = false;
+    const auto reference = qvtest::DecodeToS16(AV_CODEC_ID_ADPCM_G722, 16000, 1, 64000, {code_words}, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(wav.samples.size(), 2 * code_words.size());
+    ASSERT_EQ(reference.size(), wav.samples.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < reference.size(); ++i) differing += wav.samples[i] != (reference[i] >> 1);
+    EXPECT_EQ(differing, 0u);
+
+    // At 8000 Hz only the lower band is decoded: one sample per code word.
+    const RunResult narrow = Run({"audio", input, "-o", Path("narrow.wav"), "--codec", "g722", "--rate", "8000"});
+    ASSERT_EQ(narrow.code, 0) << narrow.err;
+    const Wav low = ReadWav(Path("narrow.wav"));
+    ASSERT_TRUE(low.ok);
+    EXPECT_EQ(low.rate, 8000u);
+    EXPECT_EQ(low.samples.size(), code_words.size());
+
+    const RunResult bad = Run({"audio", input, "-o", Path("bad.wav"), "--codec", "g722", "--bitrate", "32000"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("48000, 56000 or 64000"), std::string::npos) << bad.err;
+}
+
+TEST_F(ToolTest, AudioDecodesG7221FramesLikeLibavcodec) {
+    // G.722.1 frames at 24000 bit/s are 60 bytes; the bits of a random frame carry signal.
+    std::vector<uint8_t> frames_bytes;
+    std::vector<qvtest::Bytes> frames;
+    for (unsigned i = 0; i < 12; ++i) {
+        qvtest::Bytes f(60, 0xFF);  // the all-ones fill the format expects
+        std::mt19937 gen(i);
+        for (int k = 0; k < 30; ++k) f[k] = static_cast<uint8_t>(gen());
+        if (i % 3 == 2) f.assign(60, 0xFF), f[0] = 0x11;  // a quiet frame now and then
+        frames.push_back(f);
+        frames_bytes.insert(frames_bytes.end(), f.begin(), f.end());
+    }
+    WriteFile(Path("speech.g7221"), frames_bytes);
+    const RunResult r = Run({"audio", Path("speech.g7221"), "-o", Path("g7221.wav"), "--codec", "g7221"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const Wav wav = ReadWav(Path("g7221.wav"));
+    ASSERT_TRUE(wav.ok);
+    EXPECT_EQ(wav.rate, 16000u);
+    bool ok = false;
+    const auto reference = qvtest::DecodeToS16(AV_CODEC_ID_SIREN, 16000, 1, 24000, frames, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(reference.size(), 12u * 320);
+    EXPECT_EQ(wav.samples, reference);
+
+    const RunResult bad = Run({"audio", Path("speech.g7221"), "-o", Path("bad.wav"), "--codec", "g7221",
+                               "--bitrate", "64000"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("24000 or 32000"), std::string::npos) << bad.err;
+}
+
+TEST_F(ToolTest, AudioTakesRateAndChannelsOfAnAacStreamFromTheStream) {
+    const auto pcm = qvtest::MakeTestSignal(44100, 2, 44100 / 2);
+    const auto packets = qvtest::EncodeAudio(AV_CODEC_ID_AAC, 44100, 2, 96000, pcm);
+    ASSERT_GT(packets.size(), 10u);
+    std::vector<uint8_t> adts;
+    for (const auto& p : packets) adts.insert(adts.end(), p.begin(), p.end());
+    WriteFile(Path("tone.aac"), adts);
+    // No --rate: the stream's 44100 Hz stereo must reach the WAV header, and an option
+    // that says otherwise is overruled with a warning.
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--rate", "16000"}}) {
+        std::vector<std::string> args = {"audio", Path("tone.aac"), "-o", Path("tone.wav"), "--codec", "aac"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find("warning") != std::string::npos, !extra.empty()) << r.err;
+        const Wav wav = ReadWav(Path("tone.wav"));
+        ASSERT_TRUE(wav.ok);
+        EXPECT_EQ(wav.rate, 44100u);
+        EXPECT_EQ(wav.channels, 2);
+        bool ok = false;
+        const auto reference = qvtest::DecodeToS16(AV_CODEC_ID_AAC, 44100, 2, 96000, packets, &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(wav.samples, reference);
+    }
+    EXPECT_EQ(Run({"audio", Path("tone.aac"), "-o", Path("x.wav"), "--codec", "aac", "--channels", "9"}).code, 2);
+    WriteFile(Path("empty.aac"), {});
+    const RunResult empty = Run({"audio", Path("empty.aac"), "-o", Path("empty.wav"), "--codec", "aac"});
+    EXPECT_EQ(empty.code, 3);
+    EXPECT_FALSE(FileExists(Path("empty.wav")));
 }
 
 }  // namespace

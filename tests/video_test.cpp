@@ -351,6 +351,16 @@ TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
     EXPECT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
 }
 
+TEST_F(VideoTest, Output_UnconvertibleFormatReportsAndTurnsConversionOff) {
+    QVDecoder d(_picture_param{352, 288, PIX_FMT_DXVA2_VLD}, 0);  // a hardware-only format
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0) << "a converter failure leaves the open successful";
+    EXPECT_TRUE(LogCapture::Contains("SetConverter: allocate converter failed."));
+    EXPECT_FALSE(I::output_enabled(d));
+    EXPECT_EQ(I::output_param(d).width, 352) << "the output then mirrors the decoded picture";
+    EXPECT_EQ(I::output_param(d).pix_fmt, AV_PIX_FMT_YUV420P);
+}
+
 TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
     QVDecoder before;
     EXPECT_EQ(before.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
@@ -513,4 +523,26 @@ TEST_F(VideoTest, Threads_ManyObjectsOpenDecodeClose) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(decoded.load(), 4 * 4 * 4 * 4);
+}
+
+TEST_F(VideoTest, Output_RgbRowsOfAnyWidthAreComplete) {
+    // Same-size conversion takes libswscale's fast RGB path; widths whose packed rows are
+    // not 32-byte multiples, and one whose rows are.
+    for (int width : {100, 118, 350, 256}) {
+        qvtest::VideoOptions o;
+        o.frames = 1;
+        o.width = width;
+        o.height = 76;
+        auto video = qvtest::EncodeVideo("libx264", o);
+        auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+        ASSERT_EQ(ref.size(), 1u);
+        for (PixelFormat format : {PIX_FMT_BGR24, PIX_FMT_RGB24}) {
+            QVDecoder d(_picture_param{width, 76, format}, 0);
+            ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{width, 76, PIX_FMT_YUV420P}), 0);
+            ASSERT_EQ(Push(d, video.packets[0]), 0);
+            const int av_format = format == PIX_FMT_BGR24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
+            EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], width, 76, av_format, SWS_BILINEAR))
+                << width << " format " << format;
+        }
+    }
 }

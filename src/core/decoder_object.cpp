@@ -259,6 +259,7 @@ QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
     swap(chunk_sizes, other.chunk_sizes);
     swap(chunk_head, other.chunk_head);
     swap(chunk_head_offset, other.chunk_head_offset);
+    swap(out_picture_planes, other.out_picture_planes);
     swap(resampler, other.resampler);
     swap(resampler_format, other.resampler_format);
     swap(resampler_rate, other.resampler_rate);

@@ -57,6 +57,10 @@ int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
     ctx->sample_rate = audio.sample_rate;
     if (audio.channels > 0) av_channel_layout_default(&ctx->ch_layout, audio.channels);
     ctx->bit_rate = audio.bit_rate;
+    // G.726 code words carry no size of their own: the bit rate over the sample rate gives it.
+    if ((codec == AV_CODEC_ID_ADPCM_G726 || codec == AV_CODEC_ID_ADPCM_G726LE) && audio.sample_rate > 0) {
+        ctx->bits_per_coded_sample = audio.bit_rate / audio.sample_rate;
+    }
     ctx->thread_count = 1;
 
     std::unique_lock<std::mutex> lock(qv::GlobalLock());
@@ -162,29 +166,10 @@ int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
         }
     }
 
-    video_param.width = ctx->width;
-    video_param.height = ctx->height;
-    video_param.pix_fmt = ctx->pix_fmt;
-    video_param.codec_id = av_video;
-    video_param.bit_rate = static_cast<int>(ctx->bit_rate);
-    video_param.frame_rate_num = 25;
-    video_param.frame_rate_den = 1;
-
-    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(video_param.pix_fmt),
-                                              video_param.width, video_param.height, 1);
-    video_param.video_buffer_size = size;
-    if (size <= 0) {
-        QVClose();
-        QVDECODE_LOG("QVOpenDecoder: wrong video buffer size.", 15);
-        return -10005;
-    }
-    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
-    video_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
-    if (!video_param.video_buffer) {
-        QVClose();
-        QVDECODE_LOG("QVOpenDecoder: failed to allocate video buffer.", 15);
-        return -10006;
-    }
+    RecordStreamPicture(ctx, av_video);
+    const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong video buffer size.",
+                                             "QVOpenDecoder: failed to allocate video buffer.");
+    if (buffer != 0) return buffer;
 
     const int av_audio = qv::CodecFromLegacy(audio_codec);
     if (av_audio == qv::kCodecG722) {

@@ -1,6 +1,44 @@
 // The output converter: scales the decoded picture into the output buffer.
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
+
+namespace {
+
+// libswscale's fast RGB writers leave the last pixels of a row unwritten unless each row
+// starts 32-byte aligned, so rows packed back to back are a safe target only then.
+bool PackedRowsAligned(const QVPicture& planes) {
+    for (int i = 0; i < 4; ++i) {
+        if (!planes.data[i]) continue;
+        if (planes.linesize[i] % 32 != 0) return false;
+        if ((planes.data[i] - planes.data[0]) % 32 != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Makes out_picture the scaler's target: the contiguous output buffer itself when its
+// rows are aligned (no copy), else aligned planes of our own that ConvertPicture packs
+// into the output buffer afterwards.
+bool QVDecoder::LayOutPictureTarget(_picture_param destination) {
+    const AVPixelFormat format = static_cast<AVPixelFormat>(destination.format);
+    out_picture_planes.reset();
+    out_picture = QVPicture{};
+    if (av_image_fill_arrays(out_picture.data, out_picture.linesize, output_param.video_buffer, format,
+                             destination.width, destination.height, 1) < 0) {
+        return false;
+    }
+    if (PackedRowsAligned(out_picture)) return true;
+    out_picture = QVPicture{};
+    uint8_t* planes[4] = {};
+    if (av_image_alloc(planes, out_picture.linesize, destination.width, destination.height, format, 64) < 0) {
+        return false;
+    }
+    out_picture_planes.reset(planes[0]);
+    for (int i = 0; i < 4; ++i) out_picture.data[i] = planes[i];
+    return true;
+}
 
 int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
     if (converter) DestroyConverter();
@@ -22,7 +60,7 @@ int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
     const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(destination.format),
                                               destination.width, destination.height, 1);
     output_param.video_buffer_size = size > 0 ? size : 0;
-    if (size > 0) output_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
+    output_param.video_buffer = qv::AllocatePicture(size);
     if (!output_param.video_buffer) {
         output_param.video_buffer_size = 0;
         converter.reset();
@@ -31,12 +69,7 @@ int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
         return -1;
     }
 
-    // The scaler writes straight into the contiguous output buffer: out_picture is the
-    // plane record laid over it, so no second packing copy is needed.
-    out_picture = QVPicture{};
-    if (av_image_fill_arrays(out_picture.data, out_picture.linesize, output_param.video_buffer,
-                             static_cast<AVPixelFormat>(destination.format), destination.width,
-                             destination.height, 1) < 0) {
+    if (!LayOutPictureTarget(destination)) {
         out_picture = QVPicture{};
         converter.reset();
         output_enabled = false;
@@ -71,11 +104,17 @@ int QVDecoder::ConvertPicture(const uint8_t* source, uint8_t* destination) {
     }
     sws_scale(converter.get(), src_picture.data, src_picture.linesize, 0, source_height,
               out_picture.data, out_picture.linesize);
+    if (out_picture_planes) {
+        av_image_copy_to_buffer(destination, output_size, out_picture.data, out_picture.linesize,
+                                static_cast<AVPixelFormat>(output_param.pix_fmt), output_param.width,
+                                output_param.height, 1);
+    }
     return 0;
 }
 
 void QVDecoder::DestroyConverter() {
     converter.reset();
+    out_picture_planes.reset();
     out_picture = QVPicture{};
     out_picture_size = 0;
     out_picture_allocated = false;

@@ -6,15 +6,17 @@
 #include "QVDecoder.h"
 #include "bitstream/field_split.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
 #include "decoder/field_merge.h"
 
 namespace {
 
-// Makes sure `buffer` holds at least `size` bytes; the old contents are not kept.
+// Makes sure `buffer` holds at least `size` bytes; the old contents are not kept. The
+// merged frame is a scaler source, so it gets the zeroed tail of every picture buffer.
 bool EnsureCapacity(uint8_t*& buffer, int& capacity, int size) {
     if (buffer != nullptr && capacity >= size) return true;
     std::free(buffer);
-    buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+    buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size) + qv::kPicturePadding, 1));
     capacity = buffer ? size : 0;
     return buffer != nullptr;
 }

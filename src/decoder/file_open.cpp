@@ -120,19 +120,9 @@ int QVDecoder::QVOpen(const char* name) {
             return -10005;
         }
 
-        video_param.video_buffer_size = av_image_get_buffer_size(
-            static_cast<AVPixelFormat>(video_param.pix_fmt), video_param.width, video_param.height, 1);
-        if (video_param.video_buffer_size <= 0) {
-            QVClose();
-            QVDECODE_LOG("QVOpen: wrong video buffer size.", 15);
-            return -10005;
-        }
-        video_param.video_buffer = static_cast<unsigned char*>(av_malloc(video_param.video_buffer_size));
-        if (!video_param.video_buffer) {
-            QVClose();
-            QVDECODE_LOG("QVOpen: failed to allcoate video buffer.", 15);
-            return -10006;
-        }
+        const int buffer = AllocatePictureBuffer("QVOpen: wrong video buffer size.",
+                                                 "QVOpen: failed to allcoate video buffer.");
+        if (buffer != 0) return buffer;
     }
 
     if (has_audio) {

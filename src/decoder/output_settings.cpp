@@ -19,17 +19,24 @@ void QVDecoder::RebuildConverter(int width, int height, int format) {
     SetConverter(ConversionSource(), _picture_param{width, height, static_cast<enum PixelFormat>(format)});
 }
 
+// Every setter records the same three values in the request and in output_param, turns
+// conversion on, and remembers which half (if only one) the host fixed.
+void QVDecoder::RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
+                                    char quality) {
+    output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
+    output_param.width = width;
+    output_param.height = height;
+    output_param.pix_fmt = format;
+    output_enabled = true;
+    output_format_set = format_set;
+    output_size_set = size_set;
+    high_quality = quality != 0;
+}
+
 void QVDecoder::QVSetOutput(_picture_param picture, char quality) {
     const int format = qv::PixelFormatFromLegacy(picture.format);
     RebuildConverter(picture.width, picture.height, format);
-    output_request = _picture_param{picture.width, picture.height, static_cast<enum PixelFormat>(format)};
-    output_param.width = picture.width;
-    output_param.height = picture.height;
-    output_param.pix_fmt = format;
-    output_enabled = true;
-    output_format_set = false;
-    output_size_set = false;
-    high_quality = quality != 0;
+    RecordOutputRequest(picture.width, picture.height, format, false, false, quality);
 }
 
 void QVDecoder::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
@@ -42,28 +49,14 @@ void QVDecoder::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) 
         height = output_param.height;
     }
     RebuildConverter(width, height, format);
-    output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
-    output_param.width = width;
-    output_param.height = height;
-    output_param.pix_fmt = format;
-    output_enabled = true;
-    output_format_set = true;
-    output_size_set = false;
-    high_quality = quality != 0;
+    RecordOutputRequest(width, height, format, true, false, quality);
 }
 
 void QVDecoder::QVSetOutputResolution(int width, int height, char quality) {
     if (width == output_param.width && height == output_param.height) return;
     const int format = output_enabled ? output_param.pix_fmt : video_param.pix_fmt;
     RebuildConverter(width, height, format);
-    output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
-    output_param.width = width;
-    output_param.height = height;
-    output_param.pix_fmt = format;
-    output_enabled = true;
-    output_size_set = true;
-    output_format_set = false;
-    high_quality = quality != 0;
+    RecordOutputRequest(width, height, format, false, true, quality);
 }
 
 void QVDecoder::QVGetOutputResolution(int& width, int& height) {

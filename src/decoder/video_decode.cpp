@@ -5,6 +5,7 @@
 #include "bitstream/demux_buffer.h"
 #include "bitstream/program_stream.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
 #include "core/legacy_ids.h"
 
 namespace {
@@ -157,7 +158,7 @@ int QVDecoder::DeliverPicture(bool got_picture, int decode_status) {
             av_freep(&video_param.video_buffer);
             video_param.video_buffer_size = 0;
             if (new_size > 0) {
-                video_param.video_buffer = static_cast<unsigned char*>(av_malloc(new_size));
+                video_param.video_buffer = qv::AllocatePicture(new_size);
                 if (video_param.video_buffer) video_param.video_buffer_size = new_size;
             }
         } else {

@@ -5,6 +5,7 @@
 #include "QVDecoder.h"
 #include "bitstream/demux_buffer.h"
 #include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
 #include "core/legacy_ids.h"
 #include "core/library.h"
 
@@ -90,29 +91,10 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
         }
     }
 
-    video_param.width = ctx->width;
-    video_param.height = ctx->height;
-    video_param.pix_fmt = ctx->pix_fmt;
-    video_param.codec_id = av_codec;
-    video_param.bit_rate = static_cast<int>(ctx->bit_rate);
-    video_param.frame_rate_num = 25;
-    video_param.frame_rate_den = 1;
-
-    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(video_param.pix_fmt),
-                                              video_param.width, video_param.height, 1);
-    video_param.video_buffer_size = size;
-    if (size <= 0) {
-        QVClose();
-        QVDECODE_LOG("QVOpenDecoder: wrong buffer size.", 15);
-        return -10005;
-    }
-    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
-    video_param.video_buffer = static_cast<unsigned char*>(av_malloc(size));
-    if (!video_param.video_buffer) {
-        QVClose();
-        QVDECODE_LOG("QVOpenDecoder: failed to allocate video buffer.", 15);
-        return -10006;
-    }
+    RecordStreamPicture(ctx, av_codec);
+    const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong buffer size.",
+                                             "QVOpenDecoder: failed to allocate video buffer.");
+    if (buffer != 0) return buffer;
 
     SetUpOutputAfterOpen();
 
@@ -127,6 +109,36 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
 
     key_frame_seen = false;
     opened = true;
+    return 0;
+}
+
+void QVDecoder::RecordStreamPicture(const AVCodecContext* ctx, int codec) {
+    video_param.width = ctx->width;
+    video_param.height = ctx->height;
+    video_param.pix_fmt = ctx->pix_fmt;
+    video_param.codec_id = codec;
+    video_param.bit_rate = static_cast<int>(ctx->bit_rate);
+    // Pushed streams carry no rate the decoder could know: 25/1 by convention.
+    video_param.frame_rate_num = 25;
+    video_param.frame_rate_den = 1;
+}
+
+int QVDecoder::AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message) {
+    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(video_param.pix_fmt),
+                                              video_param.width, video_param.height, 1);
+    video_param.video_buffer_size = size;
+    if (size <= 0) {
+        QVClose();
+        QVDECODE_LOG(wrong_size_message, 15);
+        return -10005;
+    }
+    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    video_param.video_buffer = qv::AllocatePicture(size);
+    if (!video_param.video_buffer) {
+        QVClose();
+        QVDECODE_LOG(no_memory_message, 15);
+        return -10006;
+    }
     return 0;
 }
 
@@ -158,7 +170,7 @@ int QVDecoder::QVSetPictureParam(_picture_param picture) {
         video_param.video_buffer_size = 0;
     }
     // A size FFmpeg refuses gets no buffer at all rather than a bogus allocation.
-    video_param.video_buffer = size > 0 ? static_cast<unsigned char*>(av_malloc(size)) : nullptr;
+    video_param.video_buffer = qv::AllocatePicture(size);
     if (!video_param.video_buffer) {
         video_param.video_buffer_size = 0;
         QVDECODE_LOG("QVSetPictureParam: allocate video buffer failed.", 15);

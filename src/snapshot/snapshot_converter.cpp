@@ -1,6 +1,8 @@
 // The snapshot converter: one libswscale context and one result buffer per picture geometry.
 #include "snapshot/snapshot_converter.h"
 
+#include <cstring>
+
 #include "core/ffmpeg.h"
 
 namespace {
@@ -33,6 +35,8 @@ SnapshotConverter::SnapshotConverter(int src_width, int src_height, int src_form
 
     dst_buffer_.reset(static_cast<uint8_t*>(av_malloc(dst_size)));
     if (!dst_buffer_) return;
+    src_copy_.reset(static_cast<uint8_t*>(av_mallocz(src_size + AV_INPUT_BUFFER_PADDING_SIZE)));
+    if (!src_copy_) return;
     // The scaler writes into planes with its preferred alignment; the result is then laid
     // out contiguously, so a later caller sees rows with no padding.
     if (av_image_alloc(dst_picture_.data, dst_picture_.linesize, dst_width, dst_height, dst, 32) < 0) {
@@ -58,8 +62,9 @@ SnapshotConverter::SnapshotConverter(int src_width, int src_height, int src_form
 int SnapshotConverter::Convert(const uint8_t* data, uint8_t** out, int flip) {
     if (!data || !out || !usable_) return -1;
 
+    std::memcpy(src_copy_.get(), data, static_cast<size_t>(src_size_));
     QVPicture source{};
-    if (av_image_fill_arrays(source.data, source.linesize, data,
+    if (av_image_fill_arrays(source.data, source.linesize, src_copy_.get(),
                              static_cast<AVPixelFormat>(src_format_), src_width_, src_height_,
                              1) < 0) {
         return -1;

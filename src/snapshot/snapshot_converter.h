@@ -42,6 +42,9 @@ private:
     bool dst_has_palette_ = false;
     QVPicture dst_picture_{};
     std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_planes_;  // allocation behind dst_picture_
+    // The source is copied here before scaling: libswscale reads a few bytes past the end
+    // of packed rows, which must not run past a caller's exactly sized picture buffer.
+    std::unique_ptr<uint8_t, qv::AvFreeDeleter> src_copy_;
     int dst_buffer_size_ = 0;
     std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_buffer_;
     bool usable_ = false;

@@ -95,18 +95,18 @@ std::string Drain(AVCodecContext* ctx, AVFormatContext* fmt, AVStream* stream, c
 
 }  // namespace
 
-std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
+std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, spec.muxer.c_str(), path.c_str()) < 0 || !raw)
-        return "no muxer " + spec.muxer;
+    if (avformat_alloc_output_context2(&raw, nullptr, media.muxer.c_str(), path.c_str()) < 0 || !raw)
+        return "no muxer " + media.muxer;
     std::unique_ptr<AVFormatContext, OutputFree> fmt(raw);
     const AVOutputFormat* oformat = fmt->oformat;
 
     const bool global_header = (oformat->flags & AVFMT_GLOBALHEADER) != 0;
     std::vector<EncodedVideo> videos;
     std::vector<AVStream*> video_streams;
-    for (const VideoTrack& t : spec.video) {
-        videos.push_back(EncodeTrack(t, spec.frames, global_header));
+    for (const VideoTrack& t : media.video) {
+        videos.push_back(EncodeTrack(t, media.frames, global_header));
         const EncodedVideo& v = videos.back();
         if (v.packets.empty()) return "no video packets";
         AVStream* stream = avformat_new_stream(fmt.get(), nullptr);
@@ -129,16 +129,16 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
     CodecCtx audio;
     AVStream* audio_stream = nullptr;
     Frame audio_frame;
-    if (spec.audio != AV_CODEC_ID_NONE) {
-        const AVCodec* codec = avcodec_find_encoder(spec.audio);
+    if (media.audio != AV_CODEC_ID_NONE) {
+        const AVCodec* codec = avcodec_find_encoder(media.audio);
         if (!codec) return "no audio encoder";
         audio.reset(avcodec_alloc_context3(codec));
         AVCodecContext* a = audio.get();
         a->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-        a->sample_rate = spec.audio_rate;
-        av_channel_layout_default(&a->ch_layout, spec.audio_channels);
+        a->sample_rate = media.audio_rate;
+        av_channel_layout_default(&a->ch_layout, media.audio_channels);
         a->bit_rate = 64000;
-        a->time_base = AVRational{1, spec.audio_rate};
+        a->time_base = AVRational{1, media.audio_rate};
         if (oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (avcodec_open2(a, codec, nullptr) < 0) return "audio encoder open failed";
         audio_stream = avformat_new_stream(fmt.get(), nullptr);
@@ -153,10 +153,10 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
     }
 
     AVStream* extra = nullptr;
-    if (spec.extra != ExtraStream::kNone) {
+    if (media.extra != ExtraStream::kNone) {
         extra = avformat_new_stream(fmt.get(), nullptr);
         extra->time_base = AVRational{1, 1000};
-        if (spec.extra == ExtraStream::kSubtitle) {
+        if (media.extra == ExtraStream::kSubtitle) {
             extra->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
             extra->codecpar->codec_id = AV_CODEC_ID_MOV_TEXT;
         } else {
@@ -168,18 +168,18 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
     if (!(oformat->flags & AVFMT_NOFILE) && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
         return "cannot create " + path;
     AVDictionary* options = nullptr;
-    for (const auto& [key, value] : spec.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    for (const auto& [key, value] : media.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
     const int header = avformat_write_header(fmt.get(), &options);
     av_dict_free(&options);
     if (header < 0) return "header failed";
 
-    const int fps = spec.video.empty() ? 25 : spec.video[0].fps;
+    const int fps = media.video.empty() ? 25 : media.video[0].fps;
     int64_t audio_samples = 0;
-    for (int i = 0; i < spec.frames; ++i) {
+    for (int i = 0; i < media.frames; ++i) {
         for (size_t v = 0; v < videos.size(); ++v) {
             // Packets come out in decoding order; each loop step writes the next one.
             if (static_cast<size_t>(i) >= videos[v].packets.size()) continue;
-            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[i], spec.video[v].fps);
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[i], media.video[v].fps);
             if (!error.empty()) return error;
         }
         if (audio) {
@@ -220,8 +220,8 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& spec) {
         }
     }
     for (size_t v = 0; v < videos.size(); ++v) {
-        for (size_t k = spec.frames; k < videos[v].packets.size(); ++k) {
-            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[k], spec.video[v].fps);
+        for (size_t k = media.frames; k < videos[v].packets.size(); ++k) {
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[k], media.video[v].fps);
             if (!error.empty()) return error;
         }
     }

@@ -41,7 +41,7 @@ struct MediaFile {
 };
 
 // Writes the file; returns an empty string on success, else what failed.
-std::string WriteMediaFile(const std::string& path, const MediaFile& spec);
+std::string WriteMediaFile(const std::string& path, const MediaFile& media);
 
 // A fresh directory under the system temp dir, removed with all its files on destruction.
 class TempDir {

@@ -177,11 +177,15 @@ std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height
     int src_lines[4];
     av_image_fill_arrays(src_data, src_lines, source.bytes.data(), static_cast<AVPixelFormat>(source.format),
                          source.width, source.height, 1);
-    out.resize(av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, 1));
+    // Aligned rows: libswscale's fast RGB writers leave row ends unwritten otherwise.
     uint8_t* dst_data[4];
     int dst_lines[4];
-    av_image_fill_arrays(dst_data, dst_lines, out.data(), static_cast<AVPixelFormat>(format), width, height, 1);
+    av_image_alloc(dst_data, dst_lines, width, height, static_cast<AVPixelFormat>(format), 64);
     sws_scale(sws, src_data, src_lines, 0, source.height, dst_data, dst_lines);
+    out.resize(av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, 1));
+    av_image_copy_to_buffer(out.data(), static_cast<int>(out.size()), dst_data, dst_lines,
+                            static_cast<AVPixelFormat>(format), width, height, 1);
+    av_freep(&dst_data[0]);
     sws_freeContext(sws);
     return out;
 }

@@ -100,8 +100,7 @@ std::vector<uint8_t> MuxProgramStream(const EncodedVideo& video, const std::stri
     }
     av_write_trailer(fmt);
     av_packet_free(&pkt);
-    // The I/O context does not own its buffer, which it may have replaced meanwhile.
-    av_freep(&fmt->pb->buffer);
+    av_freep(&fmt->pb->buffer);  // the context may have replaced the buffer it was given
     avio_context_free(&fmt->pb);
     avformat_free_context(fmt);
     return out;

@@ -47,9 +47,9 @@ struct AudioOptions {
     std::string file;
     std::string out;
     std::string codec;
-    int rate = 16000;
-    int bitrate = 64000;
-    int channels = 1;
+    int rate = 0;      // 0: the codec's usual rate, or what the stream's headers say
+    int bitrate = 0;   // 0: the codec's usual bit rate
+    int channels = 0;  // 0: one, or what the stream's headers say
     int chunk = 0;  // bytes per pushed frame, 0: 20 ms worth for the codec
     bool verbose = false;
 };

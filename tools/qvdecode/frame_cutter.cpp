@@ -1,6 +1,7 @@
 // Cutting files into stream-mode units.
 #include "frame_cutter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -54,17 +55,29 @@ int FrameCutter::Open(const std::string& path) {
     return kExitOk;
 }
 
+int FrameCutter::stream_sample_rate() const {
+    return parser_ctx_ && parser_ctx_->sample_rate > 0 ? parser_ctx_->sample_rate : 0;
+}
+
+int FrameCutter::stream_channels() const {
+    return parser_ctx_ && parser_ctx_->ch_layout.nb_channels > 0 ? parser_ctx_->ch_layout.nb_channels
+                                                                 : 0;
+}
+
 bool FrameCutter::Fill() {
     if (eof_) return false;
     // Drop what was handed out before growing the buffer.
     if (start_ > 0) {
         buffer_.erase(buffer_.begin(), buffer_.begin() + start_);
+        end_ -= start_;
         start_ = 0;
     }
-    const size_t old = buffer_.size();
-    buffer_.resize(old + kReadSize);
-    const size_t got = std::fread(buffer_.data() + old, 1, kReadSize, file_);
-    buffer_.resize(old + got);
+    buffer_.resize(end_ + kReadSize + AV_INPUT_BUFFER_PADDING_SIZE);
+    const size_t got = std::fread(buffer_.data() + end_, 1, kReadSize, file_);
+    end_ += got;
+    // The parser reads a little past the data it is given: zeros there, as libavcodec asks.
+    buffer_.resize(end_ + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::fill(buffer_.begin() + end_, buffer_.end(), 0);
     if (got < kReadSize) {
         eof_ = true;
         if (std::ferror(file_)) read_error_ = true;
@@ -76,9 +89,9 @@ bool FrameCutter::Next(std::vector<uint8_t>* unit) {
     unit->clear();
     switch (mode_) {
         case Mode::kFixedChunks: {
-            while (buffer_.size() - start_ < static_cast<size_t>(chunk_size_) && Fill()) {
+            while (end_ - start_ < static_cast<size_t>(chunk_size_) && Fill()) {
             }
-            const size_t n = std::min(buffer_.size() - start_, static_cast<size_t>(chunk_size_));
+            const size_t n = std::min(end_ - start_, static_cast<size_t>(chunk_size_));
             if (n == 0) return false;
             unit->assign(buffer_.begin() + start_, buffer_.begin() + start_ + n);
             start_ += n;
@@ -88,22 +101,22 @@ bool FrameCutter::Next(std::vector<uint8_t>* unit) {
         case Mode::kProgramStreamPacks: {
             // A pack runs from one 00 00 01 BA to the next; bytes before the first are skipped.
             for (;;) {
-                size_t first = FindPackStart(buffer_, start_, buffer_.size());
+                size_t first = FindPackStart(buffer_, start_, end_);
                 if (first == std::string::npos) {
                     // Keep the last three bytes: a start code may straddle two reads.
-                    const size_t keep = std::min<size_t>(3, buffer_.size() - start_);
-                    consumed_ += buffer_.size() - start_ - keep;
-                    start_ = buffer_.size() - keep;
+                    const size_t keep = std::min<size_t>(3, end_ - start_);
+                    consumed_ += end_ - start_ - keep;
+                    start_ = end_ - keep;
                     if (!Fill()) return false;
                     continue;
                 }
                 consumed_ += first - start_;
                 start_ = first;
-                size_t next = FindPackStart(buffer_, start_ + 4, buffer_.size());
+                size_t next = FindPackStart(buffer_, start_ + 4, end_);
                 while (next == std::string::npos && Fill()) {
-                    next = FindPackStart(buffer_, start_ + 4, buffer_.size());
+                    next = FindPackStart(buffer_, start_ + 4, end_);
                 }
-                const size_t end = next == std::string::npos ? buffer_.size() : next;
+                const size_t end = next == std::string::npos ? end_ : next;
                 unit->assign(buffer_.begin() + start_, buffer_.begin() + end);
                 consumed_ += end - start_;
                 start_ = end;
@@ -112,15 +125,15 @@ bool FrameCutter::Next(std::vector<uint8_t>* unit) {
         }
         case Mode::kParser: {
             for (;;) {
-                if (buffer_.size() == start_ && !eof_) Fill();
-                const bool at_end = buffer_.size() == start_ && eof_;
+                if (end_ == start_ && !eof_) Fill();
+                const bool at_end = end_ == start_ && eof_;
                 if (at_end && flushed_) return false;
                 uint8_t* out = nullptr;
                 int out_size = 0;
                 const int n = av_parser_parse2(
                     parser_, parser_ctx_, &out, &out_size,
                     at_end ? nullptr : buffer_.data() + start_,
-                    at_end ? 0 : static_cast<int>(buffer_.size() - start_), AV_NOPTS_VALUE,
+                    at_end ? 0 : static_cast<int>(end_ - start_), AV_NOPTS_VALUE,
                     AV_NOPTS_VALUE, 0);
                 if (at_end) flushed_ = true;
                 if (n < 0) return false;

@@ -32,6 +32,10 @@ public:
     int64_t consumed() const { return consumed_; }
     int64_t size() const { return size_; }
     bool read_error() const { return read_error_; }
+    // Sample rate and channels the audio parser read from the stream's headers so far; 0
+    // when unknown (no parser, or a codec whose frames carry no such header).
+    int stream_sample_rate() const;
+    int stream_channels() const;
 
 private:
     bool Fill();  // reads more of the file into buffer_; false at end of file
@@ -40,8 +44,9 @@ private:
     int codec_id_;
     int chunk_size_;
     std::FILE* file_ = nullptr;
-    std::vector<uint8_t> buffer_;  // bytes read but not yet handed out
+    std::vector<uint8_t> buffer_;  // bytes read, then zero padding for the parser
     size_t start_ = 0;             // first byte of buffer_ not yet handed out
+    size_t end_ = 0;               // end of the bytes read; the padding follows
     bool eof_ = false;
     bool flushed_ = false;
     bool read_error_ = false;

@@ -171,12 +171,16 @@ int RunInfo(const InfoOptions& o) {
     if (opened != 0) {
         std::printf("The library cannot open this file: %s.\n", ResultText(opened).c_str());
     } else {
-        std::printf("The library decodes it as %dx%d %s at %d/%d frames/s, %d bit/s",
-                    param.width, param.height, PixelFormatName(param.pix_fmt),
-                    param.frame_rate_num, param.frame_rate_den, param.bit_rate);
+        std::printf("The library decodes it as");
+        const bool video = param.width > 0 && param.height > 0;
+        if (video) {
+            std::printf(" %dx%d %s at %d/%d frames/s, %d bit/s", param.width, param.height,
+                        PixelFormatName(param.pix_fmt), param.frame_rate_num, param.frame_rate_den,
+                        param.bit_rate);
+        }
         if (param.audio_codec_id) {
-            std::printf(", audio %d Hz %d ch %d bit/s", param.sample_rate, param.channels,
-                        param.audio_bit_rate);
+            std::printf("%s audio %d Hz %d ch %d bit/s", video ? "," : "", param.sample_rate,
+                        param.channels, param.audio_bit_rate);
         }
         std::printf("; raw extraction is %ssupported.\n", raw ? "" : "not ");
     }

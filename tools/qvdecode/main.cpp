@@ -1,6 +1,13 @@
 // qvdecode: inspect, decode, push, extract and listen to media through libqvdecoder.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <string>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "QVDecoder.h"
 #include "commands.h"
 #include "tool_common.h"
@@ -27,65 +34,95 @@ int main(int argc, char** argv) {
     CLI::App app{"qvdecode: decodes media files and camera streams with libqvdecoder"};
     app.require_subcommand(1);
     app.footer(
+        "Run 'qvdecode SUBCOMMAND --help' for the options of one subcommand.\n\n"
+        "Examples:\n"
+        "  qvdecode info samples/clip.mp4\n"
+        "  qvdecode decode samples/clip.mp4 --snapshots out --every 25\n"
+        "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
+        "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
         "not understood, 4 output could not be written.");
 
     InfoOptions info;
-    auto* info_cmd = app.add_subcommand("info", "streams, codecs, size, rates and duration of a file");
+    auto* info_cmd = app.add_subcommand(
+        "info", "show the streams, codecs, picture size, rates and duration of a media file");
     info_cmd->add_option("FILE", info.file, "media file")->required();
     info_cmd->add_flag("--json", info.json, "print JSON instead of text");
 
     DecodeOptions decode;
-    auto* decode_cmd = app.add_subcommand("decode", "decode a whole file (file mode)");
+    auto* decode_cmd = app.add_subcommand(
+        "decode", "decode a whole media file (video and audio) through file mode");
     decode_cmd->add_option("FILE", decode.file, "media file")->required();
     AddOutputOptions(decode_cmd, &decode, "--size");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(
-        "push", "feed a file frame by frame through stream mode, as a camera host would");
+        "push", "feed a video stream file frame by frame (or pack by pack) through stream mode, as a "
+                "camera host would");
     push_cmd->add_option("FILE", push.output.file, "elementary stream or MPEG program stream")
         ->required();
     push_cmd->add_option("--codec", push.codec, "video codec: " + CodecNames(false))->required();
-    push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures")
+    push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures (of one field with --fields)")
         ->required();
     push_cmd->add_flag("--repack", push.repack, "repack H.264 NAL units before decoding");
     push_cmd->add_flag("--demux", push.demux, "the file is an MPEG program stream: push packs");
     push_cmd->add_flag("--chunks", push.chunks,
                        "pushed units may end inside a picture (sets the chunked transfer mode)");
-    push_cmd->add_flag("--fields", push.fields, "pictures are coded as two fields; push field pairs");
+    push_cmd->add_flag("--fields", push.fields, "each picture is two separately coded fields: push them in pairs");
     push_cmd->add_flag("--key-first,--key-frames-only", push.key_first,
                        "deliver nothing before the first key frame");
     AddOutputOptions(push_cmd, &push.output, "--out-size");
 
     ExtractOptions extract;
     auto* extract_cmd = app.add_subcommand(
-        "extract", "copy the compressed video frames out (H.264 as Annex B) with key flags and times");
+        "extract",
+        "copy the compressed video frames of a media file out (H.264 as Annex B) with key flags and times");
     extract_cmd->add_option("FILE", extract.file, "media file")->required();
-    extract_cmd->add_option("-o,--output", extract.out, "output file")->required();
-    extract_cmd->add_option("--index", extract.index, "CSV index: frame, offset, size, key, ms");
+    extract_cmd->add_option("-o,--output", extract.out, "file for the frames, back to back")->required();
+    extract_cmd->add_option("--index", extract.index, "write a CSV index: frame, offset, size, header_length, key, timestamp_ms, file_position");
     extract_cmd->add_flag("-v,--verbose", extract.verbose, "show FFmpeg's warnings");
 
     AudioOptions audio;
-    auto* audio_cmd = app.add_subcommand("audio", "decode a raw audio stream to a WAV file");
-    audio_cmd->add_option("FILE", audio.file, "raw audio code words")->required();
+    auto* audio_cmd = app.add_subcommand(
+        "audio", "decode a raw audio stream (G.722, G.722.1, PCM, AAC in ADTS, MP3, ...) to a WAV file");
+    audio_cmd->add_option("FILE", audio.file, "raw audio: code words (g722, g7221), samples (PCM) or frames with headers")->required();
     audio_cmd->add_option("-o,--output", audio.out, "WAV file")->required();
     audio_cmd->add_option("--codec", audio.codec, "audio codec: " + CodecNames(true))->required();
-    audio_cmd->add_option("--rate", audio.rate, "sample rate in Hz (default 16000)")
+    audio_cmd->add_option("--rate", audio.rate,
+                          "sample rate in Hz (default: 16000 for g722/g7221/ffg722, 8000 for "
+                          "PCM; read from the stream for aac, mp3, mp2, ac3)")
         ->check(CLI::PositiveNumber);
-    audio_cmd->add_option("--bitrate", audio.bitrate, "bit rate in bit/s (default 64000)")
+    audio_cmd->add_option("--bitrate", audio.bitrate,
+                          "bit rate in bit/s (default: 64000 for g722/ffg722, 24000 for g7221 "
+                          "(24000 or 32000), 8 or 16 bits per sample for PCM)")
         ->check(CLI::PositiveNumber);
-    audio_cmd->add_option("--channels", audio.channels, "channels (default 1)")
+    audio_cmd->add_option("--channels", audio.channels, "channels (default 1, or from the stream)")
         ->check(CLI::Range(1, 8));
-    audio_cmd->add_option("--chunk", audio.chunk, "bytes per pushed frame (default: 20 ms)")
+    audio_cmd->add_option("--chunk", audio.chunk,
+                          "bytes pushed per call for g722/g7221/PCM (default: 20 ms)")
         ->check(CLI::PositiveNumber);
     audio_cmd->add_flag("-v,--verbose", audio.verbose, "show FFmpeg's warnings");
 
+    // A mistyped subcommand would otherwise only be told that a subcommand is required.
+    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](CLI::App* sub) {
+                                             return sub->get_name() == argv[1];
+                                         }).empty()) {
+        return Fail(kExitUsage, std::string("unknown subcommand '") + argv[1] +
+                                    "' (known: info, decode, push, extract, audio; see --help)");
+    }
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        std::fprintf(stderr, "qvdecode: error: %s\nRun 'qvdecode%s --help' for the options.\n",
+                     e.what(), argc > 1 && argv[1][0] != '-' ? (std::string(" ") + argv[1]).c_str() : "");
+        return kExitUsage;
     }
+    // FFmpeg's warnings only with --verbose; the decoders' log callbacks take over from here.
+    av_log_set_level(AV_LOG_ERROR);
 
     QVDecoderInitialize();
     int code = kExitUsage;

@@ -81,6 +81,10 @@ int RunPush(const PushOptions& o) {
     }
     progress.Finish();
     if (cutter.read_error()) return Fail(kExitInput, "reading '" + o.output.file + "' failed");
+    if (have_first_field) {
+        std::fprintf(stderr, "qvdecode: warning: the file ends with an unpaired field (%zu bytes); "
+                     "it was not pushed\n", pair.size());
+    }
     const double seconds = progress.Seconds();
 
     _video_param param{};

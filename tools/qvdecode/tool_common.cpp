@@ -39,7 +39,6 @@ const CodecName kCodecs[] = {
     {"pcm_alaw", CODEC_ID_PCM_ALAW, AV_CODEC_ID_PCM_ALAW, true},
     {"pcm_mulaw", CODEC_ID_PCM_MULAW, AV_CODEC_ID_PCM_MULAW, true},
     {"pcm_s16le", CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S16LE, true},
-    {"g726", CODEC_ID_ADPCM_G726, AV_CODEC_ID_ADPCM_G726, true},
 };
 
 struct FormatName {
