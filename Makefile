@@ -34,7 +34,7 @@ tsan: deps
 bench: deps
 	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS)
-	@build-bench/bench/qv_bench
+	@build-bench/bench/qv_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz $(CMAKE_GEN) >/dev/null

@@ -20,6 +20,11 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration && run.aggregate_name != "median") continue;
             std::string name = run.benchmark_name();
+            const std::string suffix = "_" + run.aggregate_name;
+            if (run.run_type == Run::RT_Aggregate && name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                name.erase(name.size() - suffix.size());
+            }
             const auto real = name.find("/real_time");
             if (real != std::string::npos) name.erase(real);
             const auto slash = name.rfind('/');
