@@ -7,6 +7,8 @@ build=${1:?usage: smoke.sh <builddir> [runs]}
 runs=${2:-2000}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
+passed=0
+failed=0
 for target in "$build"/*_fuzzer; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
@@ -17,7 +19,12 @@ for target in "$build"/*_fuzzer; do
   if ! "$target" -runs="$runs" -max_len=65536 -rss_limit_mb=4096 "$work" >"$work.log" 2>&1; then
     tail -40 "$work.log"
     status=1
+    failed=$((failed + 1))
+  else
+    passed=$((passed + 1))
   fi
   rm -rf "$work" "$work.log"
 done
+[ $((passed + failed)) -gt 0 ] || { echo "fuzz-smoke: no fuzz target in $build"; exit 1; }
+echo "fuzz-smoke: $passed passed, $failed failed"
 exit $status
