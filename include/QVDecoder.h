@@ -549,6 +549,8 @@ private:
     // Stream-mode video (open, decode, converter).
     _demux_buffer* AllocateDemuxBuffer();
     void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
+    // video_ctx for a stream-mode open: picture size, chunk flag, single thread.
+    AVCodecContext* NewVideoContext(_picture_param picture);
     void RecordStreamPicture(const AVCodecContext* ctx, int codec);
     // Allocates the picture buffer for video_param's geometry; on failure closes and reports.
     int AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message);

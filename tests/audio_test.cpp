@@ -9,7 +9,7 @@
 #include "audio_factory.h"
 #include "core/ffmpeg.h"
 #include "g722/g722_decoder.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "log_capture.h"
 
 using qvtest::Bytes;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
 

@@ -7,7 +7,7 @@
 #include "QVDecoder.h"
 #include "bitstream/bit_reader.h"
 #include "bitstream/program_stream.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
 #include "ps_writer.h"

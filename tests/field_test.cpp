@@ -9,7 +9,7 @@
 #include "core/ffmpeg.h"
 #include "decoder/field_merge.h"
 #include "field_pictures.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "log_capture.h"
 #include "media_factory.h"
 

@@ -7,7 +7,7 @@
 #include "audio_factory.h"
 #include "core/ffmpeg.h"
 #include "file_factory.h"
-#include "inspector.h"
+#include "decoder_access.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "core/ffmpeg.h"
 #include "decoder/file_rates.h"
 #include "file_factory.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "log_capture.h"
 
 using qvtest::ExtraStream;

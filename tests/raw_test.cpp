@@ -12,7 +12,7 @@ extern "C" {
 #include "decoder/file_rates.h"
 #include "decoder/raw_extract.h"
 #include "file_factory.h"
-#include "inspector.h"
+#include "decoder_access.h"
 
 using qvtest::MediaFile;
 using qvtest::PacketInfo;

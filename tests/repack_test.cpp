@@ -7,7 +7,7 @@
 
 #include "QVDecoder.h"
 #include "bitstream/h264_nal.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "media_factory.h"
 
 namespace {

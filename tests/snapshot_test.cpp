@@ -8,7 +8,7 @@
 #include "QVDecoder.h"
 #include "bmp_file.h"
 #include "field_pictures.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "media_factory.h"
 #include "core/ffmpeg.h"
 #include "snapshot/snapshot_converter.h"

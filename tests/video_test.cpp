@@ -7,7 +7,7 @@
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
-#include "inspector.h"
+#include "decoder_access.h"
 #include "log_capture.h"
 #include "media_factory.h"
 

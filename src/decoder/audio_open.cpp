@@ -131,18 +131,9 @@ int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
     }
     if (opened) return 0;
 
-    AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
-    if (!ctx) {
-        QVDECODE_LOG("QVOpenDecoder: failed to allocate video context.", 15);
-        return -10006;
-    }
-    video_ctx.reset(ctx);
-    ctx->width = picture.width;
-    ctx->height = picture.height;
-    ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(picture.format));
-    if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     // Unlike the video-only open, the interlacing flags stay clear here.
-    ctx->thread_count = 1;
+    AVCodecContext* ctx = NewVideoContext(picture);
+    if (!ctx) return -10006;
 
     const int av_video = qv::CodecFromLegacy(video_codec);
     const AVCodec* decoder = nullptr;

@@ -57,19 +57,9 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
     }
     if (opened) return 0;
 
-    AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
-    if (!ctx) {
-        QVDECODE_LOG("QVOpenDecoder: failed to allocate video context.", 15);
-        return -10006;
-    }
-    video_ctx.reset(ctx);
-    ctx->width = picture.width;
-    ctx->height = picture.height;
-    ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(picture.format));
-    if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    AVCodecContext* ctx = NewVideoContext(picture);
+    if (!ctx) return -10006;
     ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-    // One pushed frame gives at most one picture only without frame threading.
-    ctx->thread_count = 1;
 
     const int av_codec = qv::CodecFromLegacy(codec);
     {
@@ -110,6 +100,22 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
     key_frame_seen = false;
     opened = true;
     return 0;
+}
+
+AVCodecContext* QVDecoder::NewVideoContext(_picture_param picture) {
+    AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
+    if (!ctx) {
+        QVDECODE_LOG("QVOpenDecoder: failed to allocate video context.", 15);
+        return nullptr;
+    }
+    video_ctx.reset(ctx);
+    ctx->width = picture.width;
+    ctx->height = picture.height;
+    ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(picture.format));
+    if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    // One pushed frame gives at most one picture only without frame threading.
+    ctx->thread_count = 1;
+    return ctx;
 }
 
 void QVDecoder::RecordStreamPicture(const AVCodecContext* ctx, int codec) {
