@@ -17,7 +17,8 @@ FrameRate FileFrameRate(int rate_num, int rate_den, int time_base_num, int time_
     // Containers that only know a time base report it as the frame rate (1000/1 for a
     // millisecond clock); the stream's own mean rate is closer to the truth then.
     if (rate_den == 0 || time_base_den == 0) return rate;
-    if (rate_num / rate_den <= 100 || duration <= 0 || nb_frames <= 0) return rate;
+    // In 64 bits: INT_MIN / -1 does not fit an int and traps.
+    if (static_cast<int64_t>(rate_num) / rate_den <= 100 || duration <= 0 || nb_frames <= 0) return rate;
     const double seconds =
         static_cast<double>(time_base_num) * static_cast<double>(duration) / time_base_den;
     if (!(seconds > 0.0)) return rate;
