@@ -1,6 +1,7 @@
 // File mode: opening media files, decoding them packet by packet, packet times.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -385,6 +386,8 @@ TEST(FileRatesTest, FileFrameRate_RecomputesImplausibleRates) {
     // Zero denominators never divide.
     EXPECT_EQ(qv::FileFrameRate(1000, 0, 1, 1000, 10000, 250).num, 1000);
     EXPECT_EQ(qv::FileFrameRate(1000, 1, 1, 0, 10000, 250).num, 1000);
+    // A damaged rate of INT_MIN/-1 must not trap in the integer test.
+    EXPECT_EQ(qv::FileFrameRate(INT_MIN, -1, 1, 1000, 10000, 250).num, 25000);
 }
 
 TEST(FileRatesTest, FileBitRate_FallsBackToTheTolerance) {

@@ -398,4 +398,14 @@ TEST(RawTimesTest, FramesToMilliseconds_CountsFramePeriods) {
     EXPECT_EQ(qv::TimeToMilliseconds(5, 1, 0), 0);
 }
 
+// Damaged files carry times near the 64-bit limit: the result saturates with its sign.
+TEST(RawTimesTest, TimesBeyond64BitsSaturate) {
+    EXPECT_EQ(qv::TimeToMilliseconds(INT64_MAX / 2, 1, 1), INT64_MAX);
+    EXPECT_EQ(qv::TimeToMilliseconds(INT64_MAX / 2, -1, 1), -INT64_MAX);
+    EXPECT_EQ(qv::TimeToMilliseconds(INT64_MIN / 2, 1, 1), -INT64_MAX);
+    EXPECT_EQ(qv::FramesToMilliseconds(INT64_MAX - 5, 1, 25, 1), INT64_MAX);
+    EXPECT_EQ(qv::FramesToMilliseconds(INT64_MIN + 5, -1, 25, 1), INT64_MIN);
+    EXPECT_EQ(qv::FramesToMilliseconds(INT64_MAX - 50, 1, 25, 1), INT64_MAX - 10);
+}
+
 }  // namespace

@@ -17,7 +17,8 @@ FrameRate FileFrameRate(int rate_num, int rate_den, int time_base_num, int time_
     // Containers that only know a time base report it as the frame rate (1000/1 for a
     // millisecond clock); the stream's own mean rate is closer to the truth then.
     if (rate_den == 0 || time_base_den == 0) return rate;
-    if (rate_num / rate_den <= 100 || duration <= 0 || nb_frames <= 0) return rate;
+    // In 64 bits: INT_MIN / -1 does not fit an int and traps.
+    if (static_cast<int64_t>(rate_num) / rate_den <= 100 || duration <= 0 || nb_frames <= 0) return rate;
     const double seconds =
         static_cast<double>(time_base_num) * static_cast<double>(duration) / time_base_den;
     if (!(seconds > 0.0)) return rate;
@@ -30,18 +31,21 @@ FrameRate FileFrameRate(int rate_num, int rate_den, int time_base_num, int time_
 }
 
 // Both conversions are num * value * 1000 / den truncated toward zero; av_rescale_rnd
-// computes that exactly without overflowing on the wild values of damaged files.
+// computes that exactly without overflowing on the wild values of damaged files. A result
+// beyond 64 bits saturates with its true sign: av_rescale_rnd reports such a result as
+// INT64_MIN, which would turn a far-future time into the most negative one.
 static int64_t Rescale(int64_t value, int64_t num, int64_t den) {
-    if (den == 0) return 0;
+    if (den == 0 || value == 0 || num == 0) return 0;
     if (den < 0) {
         den = -den;
         num = -num;
     }
-    if (num < 0) {
-        const int64_t magnitude = av_rescale_rnd(value, -num, den, AV_ROUND_ZERO);
-        return static_cast<int64_t>(0 - static_cast<uint64_t>(magnitude));
-    }
-    return av_rescale_rnd(value, num, den, AV_ROUND_ZERO);
+    const bool negative = (value < 0) != (num < 0);
+    const int64_t abs_value = value == INT64_MIN ? INT64_MAX : (value < 0 ? -value : value);
+    const int64_t abs_num = num < 0 ? -num : num;
+    int64_t magnitude = av_rescale_rnd(abs_value, abs_num, den, AV_ROUND_ZERO);
+    if (magnitude < 0) magnitude = INT64_MAX;
+    return negative ? -magnitude : magnitude;
 }
 
 int64_t TimeToMilliseconds(int64_t time, int time_base_num, int time_base_den) {
@@ -50,7 +54,11 @@ int64_t TimeToMilliseconds(int64_t time, int time_base_num, int time_base_den) {
 
 int64_t FramesToMilliseconds(int64_t base_ms, int64_t frames, int rate_num, int rate_den) {
     if (rate_num == 0) return base_ms;
-    return base_ms + Rescale(frames, static_cast<int64_t>(rate_den) * 1000, rate_num);
+    const int64_t step = Rescale(frames, static_cast<int64_t>(rate_den) * 1000, rate_num);
+    // The sum stays within 64 bits: a base near the limit saturates instead of wrapping.
+    if (step > 0 && base_ms > INT64_MAX - step) return INT64_MAX;
+    if (step < 0 && base_ms < INT64_MIN - step) return INT64_MIN;
+    return base_ms + step;
 }
 
 }  // namespace qv

@@ -22,7 +22,8 @@ FrameRate FileFrameRate(int rate_num, int rate_den, int time_base_num, int time_
                         int64_t duration, int64_t nb_frames);
 
 // Milliseconds of a packet time in time-base units, multiplications first then one
-// division truncating toward zero; 0 for a zero time-base denominator.
+// division truncating toward zero; 0 for a zero time-base denominator. A result beyond
+// 64 bits saturates.
 int64_t TimeToMilliseconds(int64_t time, int time_base_num, int time_base_den);
 
 // Milliseconds of a packet without a time of its own: `frames` frame periods after
