@@ -183,6 +183,7 @@ void QVDecoder::ReleaseAll() {
     resampler_channels = 0;
     if (work_packet) av_packet_unref(work_packet.get());
     if (frame) av_frame_unref(frame.get());
+    if (audio_next_frame) av_frame_unref(audio_next_frame.get());
     ReleaseChunkedInput();
 }
 
