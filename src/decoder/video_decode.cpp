@@ -154,7 +154,10 @@ int QVDecoder::DeliverPicture(bool got_picture, int decode_status) {
         }
         const int new_size = PictureSize(new_format, new_width, new_height);
         const int old_size = PictureSize(old_format, old_width, old_height);
-        if (new_size > old_size || !video_param.video_buffer) {
+        // The buffer's own size counts too: a picture-size change recorded without a
+        // reopen (file mode) leaves a buffer smaller than the old geometry asks for.
+        if (new_size > old_size || new_size > video_param.video_buffer_size || new_size <= 0 ||
+            !video_param.video_buffer) {
             av_freep(&video_param.video_buffer);
             video_param.video_buffer_size = 0;
             if (new_size > 0) {
