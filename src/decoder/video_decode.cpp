@@ -238,7 +238,13 @@ unsigned char* QVDecoder::QVGetVideoFrame() {
 
 int QVDecoder::QVGetVideoFrameSize() {
     if (output_enabled) return output_param.video_buffer_size;
-    if (code_mode == 1) return 2 * video_param.video_buffer_size;
+    if (code_mode == 1) {
+        // The merged frame is made again only at the next merge after a field-size change,
+        // so until then it may be smaller than twice the current field (or missing): the
+        // host must never be told to read more than the buffer holds.
+        const long long size = 2LL * video_param.video_buffer_size;
+        return merged_frame_buffer && size <= merged_frame_size ? static_cast<int>(size) : 0;
+    }
     return video_param.video_buffer_size;
 }
 
