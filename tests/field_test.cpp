@@ -2,6 +2,8 @@
 // through QVDecodeVideoFrame.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <vector>
 
 #include "QVDecoder.h"
@@ -247,6 +249,27 @@ TEST_F(FieldDecodeTest, FieldSizeChanges_BuffersFollow) {
     EXPECT_EQ(Frame(d), Bob420(large_ref, 352, 240));
     // Two fields of different size make no frame.
     EXPECT_EQ(Push(d, small_a.packets[0].data, large_b.packets[0].data), -1);
+}
+
+// The host reads QVGetVideoFrameSize bytes from QVGetVideoFrame. A larger field size takes
+// effect at once, the merged frame only at the next merge: in between the size handed out
+// must still fit the merged frame that exists.
+TEST_F(FieldDecodeTest, FieldSizeChange_FrameSizeNeverExceedsTheMergedFrame) {
+    const auto [a, b] = Fields(176, 120, 1);
+    QVDecoder d;
+    ASSERT_EQ(d.QVDecoderSetEncodeMode(CODE_MODE_FIELD), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 120, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 0) << "no merged frame yet";
+    ASSERT_EQ(Push(d, a.packets[0].data, b.packets[0].data), 0);
+    ASSERT_EQ(d.QVGetVideoFrameSize(), 2 * 176 * 120 * 3 / 2);
+
+    ASSERT_EQ(d.QVSetPictureParam(_picture_param{352, 240, PIX_FMT_YUV420P}), 0);
+    ASSERT_NE(d.QVGetVideoFrame(), nullptr);
+    EXPECT_LE(static_cast<size_t>(d.QVGetVideoFrameSize()), malloc_usable_size(d.QVGetVideoFrame()));
+    // Smaller fields fit the merged frame already made.
+    ASSERT_EQ(d.QVSetPictureParam(_picture_param{88, 60, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 2 * 88 * 60 * 3 / 2);
 }
 
 TEST_F(FieldDecodeTest, MissingOrBrokenFields) {

@@ -89,3 +89,28 @@ TEST(FileAudioTest, QVDecodeFrame_PacketOfThreeFramesGivesThreePiecesWithOneTime
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), reference.begin())) << "no frame lost or repeated";
     EXPECT_EQ(d.QVDecodeFrame(), -10003);
 }
+
+// A packet of several frames keeps the next frame decoded ahead between calls; closing in
+// the middle of such a packet must let go of it like of everything else decoding made.
+TEST(FileAudioTest, QVClose_ReleasesTheFrameDecodedAhead) {
+    QVDecoderInitialize();
+    const auto pcm = qvtest::MakeTestSignal(48000, 1, 1152 * 6);
+    const auto frames = qvtest::EncodeAudio(AV_CODEC_ID_MP2, 48000, 1, 128000, pcm);
+    ASSERT_GE(frames.size(), 3u);
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("ahead.nut");
+    ASSERT_EQ(WriteGroupedMp2(path, frames, 3), "");
+
+    QVDecoder d;
+    ASSERT_EQ(d.QVOpen(path.c_str()), 0);
+    ASSERT_EQ(d.QVDecodeFrame(), 1);
+    const AVFrame* ahead = QVDecoderInspector::audio_next_frame(d);
+    ASSERT_NE(ahead, nullptr);
+    ASSERT_GT(ahead->nb_samples, 0) << "the second frame of the packet waits";
+    d.QVClose();
+    ahead = QVDecoderInspector::audio_next_frame(d);
+    if (ahead) {
+        EXPECT_EQ(ahead->nb_samples, 0);
+        EXPECT_EQ(ahead->buf[0], nullptr) << "decoded samples kept after QVClose";
+    }
+}

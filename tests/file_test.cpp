@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <malloc.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -229,6 +231,36 @@ TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
     EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 352);
     EXPECT_EQ(QVDecoderInspector::video_param(decoder).height, 288);
+}
+
+// A picture-size change asked for on an open file replaces the picture buffer without a
+// reopen, so the buffer fits the recorded size and format, not the file's pictures. Here
+// the recorded 176x192 grey picture is smaller than the file's 176x144 YUV 4:2:0 ones
+// although the recorded geometry in YUV 4:2:0 would be larger: every picture must still
+// be laid out into a buffer that holds it.
+TEST_F(FileTest, QVSetPictureParam_FilePicturesGetABufferThatHoldsThem) {
+    const std::string path = Make("p.flv", VideoFile("flv", AV_CODEC_ID_H264, 4));
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    ASSERT_EQ(decoder.QVSetPictureParam(_picture_param{176, 192, PIX_FMT_GRAY8}), 0);
+    ASSERT_GE(malloc_usable_size(decoder.QVGetVideoFrame()), static_cast<size_t>(decoder.QVGetVideoFrameSize()));
+
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    ASSERT_EQ(want.size(), 4u);
+    size_t delivered = 0;
+    for (int i = 0; i < 10 && delivered < want.size(); ++i) {
+        const int result = decoder.QVDecodeFrame();
+        if (result == -10003) break;
+        if (result != 0) continue;
+        const int size = decoder.QVGetVideoFrameSize();
+        ASSERT_EQ(size, 176 * 144 * 3 / 2);
+        ASSERT_GE(malloc_usable_size(decoder.QVGetVideoFrame()), static_cast<size_t>(size))
+            << "picture " << delivered << " laid out past the end of the picture buffer";
+        EXPECT_TRUE(std::equal(want[delivered].bytes.begin(), want[delivered].bytes.end(),
+                               decoder.QVGetVideoFrame()));
+        ++delivered;
+    }
+    EXPECT_EQ(delivered, want.size());
 }
 
 TEST_F(FileTest, QVOpen_AudioOnlyFile) {

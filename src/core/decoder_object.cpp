@@ -175,15 +175,11 @@ void QVDecoder::ReleaseAll() {
     // A file packet still pending would otherwise leak into the next open.
     if (packet) av_packet_unref(packet.get());
     audio_offset = 0;
-    audio_packet_sent = false;
     file_draining = false;
-    resampler.reset();
-    resampler_format = -1;
-    resampler_rate = 0;
-    resampler_channels = 0;
+    // Also drops an audio frame received ahead of the host, which holds decoded samples.
+    ResetAudioDecoding();
     if (work_packet) av_packet_unref(work_packet.get());
     if (frame) av_frame_unref(frame.get());
-    if (audio_next_frame) av_frame_unref(audio_next_frame.get());
     ReleaseChunkedInput();
 }
 

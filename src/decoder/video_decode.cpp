@@ -154,7 +154,10 @@ int QVDecoder::DeliverPicture(bool got_picture, int decode_status) {
         }
         const int new_size = PictureSize(new_format, new_width, new_height);
         const int old_size = PictureSize(old_format, old_width, old_height);
-        if (new_size > old_size || !video_param.video_buffer) {
+        // The buffer's own size counts too: a picture-size change recorded without a
+        // reopen (file mode) leaves a buffer smaller than the old geometry asks for.
+        if (new_size > old_size || new_size > video_param.video_buffer_size || new_size <= 0 ||
+            !video_param.video_buffer) {
             av_freep(&video_param.video_buffer);
             video_param.video_buffer_size = 0;
             if (new_size > 0) {
@@ -235,7 +238,13 @@ unsigned char* QVDecoder::QVGetVideoFrame() {
 
 int QVDecoder::QVGetVideoFrameSize() {
     if (output_enabled) return output_param.video_buffer_size;
-    if (code_mode == 1) return 2 * video_param.video_buffer_size;
+    if (code_mode == 1) {
+        // The merged frame is made again only at the next merge after a field-size change,
+        // so until then it may be smaller than twice the current field (or missing): the
+        // host must never be told to read more than the buffer holds.
+        const long long size = 2LL * video_param.video_buffer_size;
+        return merged_frame_buffer && size <= merged_frame_size ? static_cast<int>(size) : 0;
+    }
     return video_param.video_buffer_size;
 }
 

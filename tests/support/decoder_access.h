@@ -44,6 +44,7 @@ struct QVDecoderInspector {
     static int packet_count(const QVDecoder& d) { return d.packet_count; }
     static AVStream* video_stream(const QVDecoder& d) { return d.video_stream; }
     static AVPacket* packet(const QVDecoder& d) { return d.packet.get(); }
+    static AVFrame* audio_next_frame(const QVDecoder& d) { return d.audio_next_frame.get(); }
     static bool GetSPSAndPPS(QVDecoder& d, const uint8_t* record, int length, uint8_t* out, int& capacity) {
         return d.GetSPSAndPPS(record, length, out, capacity);
     }
