@@ -549,6 +549,7 @@ private:
     // Stream-mode video (open, decode, converter).
     _demux_buffer* AllocateDemuxBuffer();
     void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
+    int FinishStreamVideoOpen();
     // video_ctx for a stream-mode open: picture size, chunk flag, single thread.
     AVCodecContext* NewVideoContext(_picture_param picture);
     void RecordStreamPicture(const AVCodecContext* ctx, int codec);

@@ -182,18 +182,5 @@ int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
     }
     audio_frame_size = video_param.audio_buffer_size;
 
-    SetUpOutputAfterOpen();
-
-    if (demux == 1 && !demux_buffer) {
-        demux_buffer = AllocateDemuxBuffer();
-        if (!demux_buffer) {
-            QVClose();
-            QVDECODE_LOG("QVOpenDecoder: failed to allocate demux buffer.", 15);
-            return -10006;
-        }
-    }
-
-    key_frame_seen = false;
-    opened = true;
-    return 0;
+    return FinishStreamVideoOpen();
 }

@@ -86,20 +86,7 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
                                              "QVOpenDecoder: failed to allocate video buffer.");
     if (buffer != 0) return buffer;
 
-    SetUpOutputAfterOpen();
-
-    if (demux == 1 && !demux_buffer) {
-        demux_buffer = AllocateDemuxBuffer();
-        if (!demux_buffer) {
-            QVClose();
-            QVDECODE_LOG("QVOpenDecoder: failed to allocate demux buffer.", 15);
-            return -10006;
-        }
-    }
-
-    key_frame_seen = false;
-    opened = true;
-    return 0;
+    return FinishStreamVideoOpen();
 }
 
 AVCodecContext* QVDecoder::NewVideoContext(_picture_param picture) {
@@ -145,6 +132,25 @@ int QVDecoder::AllocatePictureBuffer(const char* wrong_size_message, const char*
         QVDECODE_LOG(no_memory_message, 15);
         return -10006;
     }
+    return 0;
+}
+
+// The last steps of both stream-mode opens that carry video: output set-up, the demux
+// buffer when demultiplexing, and the open state.
+int QVDecoder::FinishStreamVideoOpen() {
+    SetUpOutputAfterOpen();
+
+    if (demux == 1 && !demux_buffer) {
+        demux_buffer = AllocateDemuxBuffer();
+        if (!demux_buffer) {
+            QVClose();
+            QVDECODE_LOG("QVOpenDecoder: failed to allocate demux buffer.", 15);
+            return -10006;
+        }
+    }
+
+    key_frame_seen = false;
+    opened = true;
     return 0;
 }
 
