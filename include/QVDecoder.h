@@ -586,6 +586,7 @@ private:
     int OpenG722Decoder(int sample_rate, int bit_rate, int channels);
     int DecodeAudioFrame(const uint8_t* data, int size);
     int OpenAudioCodec(int codec, _audio_param audio, bool combined);
+    int SetUpOwnAudioDecoder(int codec, _audio_param audio);
     int DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, int size, bool file_mode);
     int AppendAudio(const AVFrame* decoded, int offset);  // S16 bytes written at offset, or -1
     void ResetAudioDecoding();  // drops the resampler and any frame still to be handed out

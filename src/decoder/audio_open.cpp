@@ -42,6 +42,18 @@ int QVDecoder::OpenG722Decoder(int sample_rate, int bit_rate, int channels) {
     return 0;
 }
 
+// Sets up the decoders that are not libavcodec's: the library's own G.722 decoder or
+// libG7221. 0 when set up, -1 when it refused the parameters, 1 for any other codec.
+int QVDecoder::SetUpOwnAudioDecoder(int codec, _audio_param audio) {
+    if (codec == qv::kCodecG722) {
+        return OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) == 0 ? 0 : -1;
+    }
+    if (codec == qv::kCodecG7221) {
+        return InitializeG7221Decoder(audio.sample_rate, audio.bit_rate) < 0 ? -1 : 0;
+    }
+    return 1;
+}
+
 // Opens libavcodec's decoder for an audio codec into audio_ctx. The two opens differ
 // only in their messages and in the combined open's single failure code.
 int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
@@ -99,17 +111,12 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec_in, _audio_param audio) {
         std::lock_guard<std::mutex> lock(qv::GlobalLock());
         audio_ctx.reset();
     }
-    if (codec == qv::kCodecG722) {
-        if (OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) != 0) {
-            QVClose();
-            return -1;
-        }
-    } else if (codec == qv::kCodecG7221) {
-        if (InitializeG7221Decoder(audio.sample_rate, audio.bit_rate) < 0) {
-            QVClose();
-            return -1;
-        }
-    } else {
+    const int own = SetUpOwnAudioDecoder(codec, audio);
+    if (own < 0) {
+        QVClose();
+        return -1;
+    }
+    if (own > 0) {
         const int result = OpenAudioCodec(codec, audio, false);
         if (result != 0) return result;
     }
@@ -163,19 +170,12 @@ int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
     if (buffer != 0) return buffer;
 
     const int av_audio = qv::CodecFromLegacy(audio_codec);
-    if (av_audio == qv::kCodecG722) {
-        if (OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) != 0) {
-            QVClose();
-            return -10100;
-        }
-    } else if (av_audio == qv::kCodecG7221) {
-        if (InitializeG7221Decoder(audio.sample_rate, audio.bit_rate) < 0) {
-            QVClose();
-            return -10100;
-        }
-    } else if (OpenAudioCodec(av_audio, audio, true) != 0) {
+    const int own = SetUpOwnAudioDecoder(av_audio, audio);
+    if (own < 0) {
+        QVClose();
         return -10100;
     }
+    if (own > 0 && OpenAudioCodec(av_audio, audio, true) != 0) return -10100;
     if (InitializeAudio(&video_param, audio.sample_rate, audio.bit_rate, audio.channels, av_audio) != 0) {
         QVClose();
         return -10100;
