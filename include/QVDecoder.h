@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #if defined(_WIN32)
 #  if defined(QVDECODER_BUILD)
@@ -21,18 +20,6 @@
 #else
 #  define QVDECODER_API __attribute__((visibility("default")))
 #endif
-
-// FFmpeg types are only named here; hosts never need FFmpeg's headers.
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVStream;
-struct AVPacket;
-struct AVFrame;
-struct SwsContext;
-struct SwrContext;
-struct AVInputFormat;
-struct AVBufferRef;
-struct AVCodecParserContext;
 
 // Result codes.
 enum {
@@ -450,32 +437,32 @@ struct _video_param {
     unsigned char* audio_buffer;
 };
 
-// Four plane pointers and four line sizes laid over a contiguous picture buffer.
-struct QVPicture {
-    uint8_t* data[4];
-    int linesize[4];
-};
-
 // Same shape as FFmpeg's log callback; the library's own messages come with a null
-// context and a null argument list.
+// context and an empty argument list.
 typedef void (*QVLogCallback)(void* context, int level, const char* text, va_list args);
 
-struct _demux_buffer;
-class G722Decoder;
-class SnapshotConverter;
-struct QVDecoderInspector;  // test access to the private state
+// Flags of the picture last laid out (QVGetPictureFlags).
+enum {
+    QV_PICTURE_KEY = 1,       // a key frame
+    QV_PICTURE_DAMAGED = 2,   // decode errors were concealed, or a reference is missing since
+                              // the last key frame: the picture may be smeared
+    QV_PICTURE_DRAINED = 4,   // handed out by an end-of-stream or end-of-file drain
+};
 
-namespace qv {
-struct CodecContextDeleter { void operator()(AVCodecContext* p) const; };
-struct FormatContextDeleter { void operator()(AVFormatContext* p) const; };
-struct PacketDeleter { void operator()(AVPacket* p) const; };
-struct FrameDeleter { void operator()(AVFrame* p) const; };
-struct SwsDeleter { void operator()(SwsContext* p) const; };
-struct SwrDeleter { void operator()(SwrContext* p) const; };
-struct AvFreeDeleter { void operator()(uint8_t* p) const; };
-struct BufferRefDeleter { void operator()(AVBufferRef* p) const; };
-struct ParserDeleter { void operator()(AVCodecParserContext* p) const; };
-}  // namespace qv
+// Stream-mode reordering (QVDecoderSetLatencyMode).
+enum latency_mode {
+    // Pictures come out as soon as the decoder can tell their order: right for cameras that
+    // send no B-frames. An H.264 stream whose parameter sets do not state its reordering depth
+    // may lose the first B-pictures while the decoder learns it.
+    LATENCY_MODE_LOW = 0,
+    // The host runs the QVReceiveVideoFrame loop and flushes at the end of the stream, and no
+    // picture is lost: H.264 streams whose parameter sets do not state their reordering depth
+    // are held back by the largest picture buffer their level allows (up to 16 pictures for
+    // small pictures, 4 to 6 at 1080p) so that no B-picture is dropped; streams that state
+    // their depth cost only that depth, as in low-latency mode. Decoding threads may also run
+    // frame-parallel (QVDecoderSetThreads).
+    LATENCY_MODE_COMPLETE = 1,
+};
 
 QVDECODER_API void QVDecoderInitialize();
 QVDECODER_API void QVDecoderDestroy();
@@ -539,148 +526,37 @@ public:
     int QVSaveCurrentImage(const char* path);
     int QVSaveOutputImage(const char* path);
 
+    // ---- Extensions beyond the classic interface ----
+    // None of them changes what the methods above return.
+
+    // The next picture the decoder already holds or that queued input yields, laid out
+    // exactly as a successful QVDecodeVideoFrame lays it out (picture buffer, conversion,
+    // field merge, key-frame gating). Takes no new input. 0 with a picture, -1 when none is
+    // ready. Call it after every push until it returns -1: one push may yield several
+    // pictures (several frames in one program-stream pack or chunk, frame threads).
+    int QVReceiveVideoFrame();
+    // End of stream: the decoder gives up every picture it still holds; QVReceiveVideoFrame
+    // then hands them out one by one (flag QV_PICTURE_DRAINED). Afterwards the decoder takes
+    // new input again, as from a fresh start (a host that reconnects a camera keeps its object).
+    // 0, or -1 when no stream-mode video decoder is open.
+    int QVFlushVideo();
+    // QV_PICTURE_* flags of the picture last laid out (0 before the first one).
+    int QVGetPictureFlags();
+    // Stream-mode reordering, see latency_mode. Takes effect at the next QVOpenDecoder.
+    int QVDecoderSetLatencyMode(enum latency_mode mode);
+    // Decoding threads: 1 (the default: one push gives at most one picture, as always), 0 for
+    // one per core, or a count up to 64; anything else is refused with -1. Takes effect at the
+    // next open. File mode uses frame and slice threads. Stream mode uses slice threads, and in
+    // LATENCY_MODE_COMPLETE frame threads too: a picture then comes out up to count - 1 pushes
+    // later than with one thread, so the host runs the QVReceiveVideoFrame loop and flushes at
+    // the end of the stream. Which pictures come out never depends on the thread count, only when.
+    int QVDecoderSetThreads(int count);
+
+    struct Impl;  // the implementation; opaque to hosts
+
 private:
-    friend struct QVDecoderInspector;
-
-    void Init();
-    void QVDECODE_LOG(const char* text, int level);
-    void ReleaseAll();  // QVClose without the container-format list (used by the move operations)
-
-    // Stream-mode video (open, decode, converter).
-    _demux_buffer* AllocateDemuxBuffer();
-    void SetUpOutputAfterOpen();  // builds the converter or mirrors the decoded picture
-    int FinishStreamVideoOpen();
-    // video_ctx for a stream-mode open: picture size, chunk flag, single thread.
-    AVCodecContext* NewVideoContext(_picture_param picture);
-    void RecordStreamPicture(const AVCodecContext* ctx, int codec);
-    // Allocates the picture buffer for video_param's geometry; on failure closes and reports.
-    int AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message);
-    int DecodeVideoFrame(const uint8_t* data, int length);
-    int DeliverPicture(bool got_picture, int decode_status);  // steps after the decode call
-    int SetConverter(_picture_param source, _picture_param destination);
-    int ConvertPicture(const uint8_t* source, uint8_t* destination);
-    void DestroyConverter();
-    bool LayOutPictureTarget(_picture_param destination);
-    _picture_param ConversionSource() const;  // the decoded picture (merged height in field mode)
-    void RebuildConverter(int width, int height, int format);
-    void RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
-                             char quality);
-    unsigned char* GetVideoFrame();
-    int GetVideoFrameSize();
-    const uint8_t* PadInput(const uint8_t* data, int length);
-    int SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int length);  // padded, reused packet
-
-    // Input cut at packet boundaries (transfer_mode 1): parsed into frames, then decoded.
-    bool UsesChunkedInput();
-    int DecodeChunkedVideo(const uint8_t* data, int length);
-    bool QueueChunkedFrame(const uint8_t* data, int length);
-    void SendQueuedFrames(AVCodecContext* ctx, bool& got_picture, int& status);
-    void ReleaseChunkedInput();
-
-    // Pushed-video stages.
-    bool FindH264NalUnits(const uint8_t* data, int length);
-    int DecodeFieldFrame(const uint8_t* data, int length);
-
-    // Audio.
-    int InitializeAudio(_video_param* param, int sample_rate, int bit_rate, int channels, int codec);
-    int OpenG722Decoder(int sample_rate, int bit_rate, int channels);
-    int DecodeAudioFrame(const uint8_t* data, int size);
-    int OpenAudioCodec(int codec, _audio_param audio, bool combined);
-    int SetUpOwnAudioDecoder(int codec, _audio_param audio);
-    int DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, int size, bool file_mode);
-    int AppendAudio(const AVFrame* decoded, int offset);  // S16 bytes written at offset, or -1
-    void ResetAudioDecoding();  // drops the resampler and any frame still to be handed out
-
-    // File mode.
-    int ReadFrame();
-    bool GetSPSAndPPS(const uint8_t* record, int length, uint8_t* destination, int& capacity);
-    bool CheckFormatAndCodec(int codec, const char* format_name);
-
-    // Snapshots.
-    SnapshotConverter* SharedSnapshotConverter(int width, int height, int format);
-    int SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height, int format);
-
-    // Members, in the order of the object's data model.
-    int audio_frame_size;
-    bool output_enabled;
-    bool output_format_set;
-    bool output_size_set;
-    _picture_param output_request;  // format holds an FFmpeg pixel format
-    bool opened;
-    bool has_video;
-    bool has_audio;
-    enum code_mode code_mode;
-    enum transfer_mode transfer_mode;
-    enum output_mode output_mode;
-    std::unique_ptr<AVFormatContext, qv::FormatContextDeleter> format_ctx;
-    AVStream* video_stream;
-    AVStream* audio_stream;
-    std::unique_ptr<AVCodecContext, qv::CodecContextDeleter> video_ctx;
-    std::unique_ptr<AVCodecContext, qv::CodecContextDeleter> audio_ctx;
-    _video_param video_param;
-    _video_param output_param;
-    std::unique_ptr<AVPacket, qv::PacketDeleter> packet;  // file mode: the packet being consumed
-    int audio_offset;
-    double frame_time;
-    std::unique_ptr<SwsContext, qv::SwsDeleter> converter;
-    QVLogCallback log_callback;
-    int log_level;
-    QVPicture src_picture;
-    QVPicture out_picture;
-    bool high_quality;
-    uint8_t* first_field_buffer;
-    uint8_t* merged_frame_buffer;
-    QVPicture first_field_picture;
-    QVPicture second_field_picture;
-    QVPicture merged_picture;
-    uint8_t* nal_buffer;
-    int nal_buffer_capacity;
-    int nal_buffer_length;
-    bool key_frame_seen;
-    G722Decoder* g722_decoder;
-    int demux;
-    _demux_buffer* demux_buffer;
-    std::vector<const AVInputFormat*> input_formats;
-    bool raw_supported;
-    int packet_count;
-    int64_t last_raw_time;
-    int last_raw_count;
-    SnapshotConverter* snapshot_converter;
-
-    // Working state of the FFmpeg 5.1 decoding loop (no allocation per frame).
-    std::unique_ptr<AVCodecContext, qv::CodecContextDeleter> file_video_ctx;  // file mode decoders
-    std::unique_ptr<AVCodecContext, qv::CodecContextDeleter> file_audio_ctx;
-    std::unique_ptr<AVFrame, qv::FrameDeleter> frame;            // reused decoded frame
-    std::unique_ptr<AVPacket, qv::PacketDeleter> work_packet;   // reused packet handed to decoders
-    std::unique_ptr<AVBufferRef, qv::BufferRefDeleter> input_buffer;  // pushed bytes + zero padding
-    int first_field_size;               // bytes allocated in first_field_buffer
-    int merged_frame_size;              // bytes allocated in merged_frame_buffer
-    int out_picture_size;               // bytes the out_picture planes were laid out for
-    bool out_picture_allocated;
-    _picture_param converter_source;    // geometry the converter was built for
-    // transfer_mode 1: a parser cuts the pushed bytes into whole frames; frames the decoder
-    // cannot take yet wait back to back in chunk_queue (their sizes in chunk_sizes, the
-    // next one at chunk_head / chunk_head_offset) and go in first on the next calls.
-    std::unique_ptr<AVCodecParserContext, qv::ParserDeleter> video_parser;
-    std::vector<uint8_t> chunk_input;  // pushed bytes + zero padding, as parsers read ahead
-    std::vector<uint8_t> chunk_queue;
-    std::vector<int> chunk_sizes;
-    size_t chunk_head;
-    size_t chunk_head_offset;
-    std::unique_ptr<uint8_t, qv::AvFreeDeleter> out_picture_planes;  // aligned scaler target, if needed
-
-    // Audio decoding state.
-    std::unique_ptr<SwrContext, qv::SwrDeleter> resampler;  // converts decoded audio to S16
-    int resampler_format;
-    int resampler_rate;
-    int resampler_channels;
-    bool audio_packet_sent;  // file mode: the pending packet has been handed to the decoder
-    // File mode: the next frame of the pending packet, received ahead so that the caller
-    // learns whether the packet still holds audio (empty when nb_samples is 0).
-    std::unique_ptr<AVFrame, qv::FrameDeleter> audio_next_frame;
-
-    // File-mode state.
-    bool file_draining;  // end of file reached: pictures still held by the decoder are delivered
+    friend struct QVDecoderInternals;  // the library's own tests reach the parts through it
+    std::unique_ptr<Impl> impl_;
 };
 
 #endif  // QVDECODER_H

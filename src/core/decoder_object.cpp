@@ -1,9 +1,10 @@
 // Construction, closing, moving and logging of the decoder object.
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "bitstream/demux_buffer.h"
 #include "core/ffmpeg.h"
 #include "core/legacy_ids.h"
@@ -15,11 +16,20 @@ namespace {
 
 void ZeroVideoParam(_video_param& p) { std::memset(&p, 0, sizeof(p)); }
 
+// The callback has the shape of FFmpeg's and takes an argument list; our messages have no
+// arguments, so it gets a real, empty one (a null va_list is not portable).
+void CallLog(QVLogCallback callback, int level, const char* text, ...) {
+    va_list args;
+    va_start(args, text);
+    callback(nullptr, level, text, args);
+    va_end(args);
+}
+
 }  // namespace
 
-QVDecoder::QVDecoder() { Init(); }
+QVDecoder::Impl::Impl() { Init(); }
 
-QVDecoder::QVDecoder(_picture_param output, char /*high_quality*/) {
+QVDecoder::Impl::Impl(_picture_param output, char /*high_quality*/) {
     Init();
     // The character is accepted for compatibility; quality is chosen by the output setters.
     output_request = output;
@@ -31,14 +41,14 @@ QVDecoder::QVDecoder(_picture_param output, char /*high_quality*/) {
     high_quality = false;
 }
 
-QVDecoder::~QVDecoder() {
+QVDecoder::Impl::~Impl() {
     try {
         QVClose();
     } catch (...) {
     }
 }
 
-void QVDecoder::Init() {
+void QVDecoder::Impl::Init() {
     audio_frame_size = 0;
     output_enabled = false;
     output_format_set = false;
@@ -91,6 +101,9 @@ void QVDecoder::Init() {
     file_draining = false;
     chunk_head = 0;
     chunk_head_offset = 0;
+    thread_request = 1;
+    latency = LATENCY_MODE_LOW;
+    picture_flags = 0;
 
     input_formats.clear();
     for (const char* name : qv::kInputFormatNames) {
@@ -100,7 +113,7 @@ void QVDecoder::Init() {
     }
 }
 
-void QVDecoder::ReleaseAll() {
+void QVDecoder::Impl::ReleaseAll() {
     // The file's stream decoders close without the global lock.
     file_video_ctx.reset();
 
@@ -183,91 +196,12 @@ void QVDecoder::ReleaseAll() {
     ReleaseChunkedInput();
 }
 
-void QVDecoder::QVClose() {
+void QVDecoder::Impl::QVClose() {
     ReleaseAll();
     input_formats.clear();
 }
 
-QVDecoder::QVDecoder(QVDecoder&& other) noexcept : QVDecoder() { *this = std::move(other); }
-
-QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
-    if (this == &other) return *this;
-    QVClose();
-    // Every member changes hands; the source then holds this object's closed state.
-    using std::swap;
-    swap(audio_frame_size, other.audio_frame_size);
-    swap(output_enabled, other.output_enabled);
-    swap(output_format_set, other.output_format_set);
-    swap(output_size_set, other.output_size_set);
-    swap(output_request, other.output_request);
-    swap(opened, other.opened);
-    swap(has_video, other.has_video);
-    swap(has_audio, other.has_audio);
-    swap(code_mode, other.code_mode);
-    swap(transfer_mode, other.transfer_mode);
-    swap(output_mode, other.output_mode);
-    swap(format_ctx, other.format_ctx);
-    swap(video_stream, other.video_stream);
-    swap(audio_stream, other.audio_stream);
-    swap(video_ctx, other.video_ctx);
-    swap(audio_ctx, other.audio_ctx);
-    swap(video_param, other.video_param);
-    swap(output_param, other.output_param);
-    swap(packet, other.packet);
-    swap(audio_offset, other.audio_offset);
-    swap(frame_time, other.frame_time);
-    swap(converter, other.converter);
-    swap(log_callback, other.log_callback);
-    swap(log_level, other.log_level);
-    swap(src_picture, other.src_picture);
-    swap(out_picture, other.out_picture);
-    swap(high_quality, other.high_quality);
-    swap(first_field_buffer, other.first_field_buffer);
-    swap(merged_frame_buffer, other.merged_frame_buffer);
-    swap(first_field_picture, other.first_field_picture);
-    swap(second_field_picture, other.second_field_picture);
-    swap(merged_picture, other.merged_picture);
-    swap(nal_buffer, other.nal_buffer);
-    swap(nal_buffer_capacity, other.nal_buffer_capacity);
-    swap(nal_buffer_length, other.nal_buffer_length);
-    swap(key_frame_seen, other.key_frame_seen);
-    swap(g722_decoder, other.g722_decoder);
-    swap(demux, other.demux);
-    swap(demux_buffer, other.demux_buffer);
-    swap(input_formats, other.input_formats);
-    swap(raw_supported, other.raw_supported);
-    swap(packet_count, other.packet_count);
-    swap(last_raw_time, other.last_raw_time);
-    swap(last_raw_count, other.last_raw_count);
-    swap(snapshot_converter, other.snapshot_converter);
-    swap(file_video_ctx, other.file_video_ctx);
-    swap(file_audio_ctx, other.file_audio_ctx);
-    swap(frame, other.frame);
-    swap(work_packet, other.work_packet);
-    swap(input_buffer, other.input_buffer);
-    swap(first_field_size, other.first_field_size);
-    swap(merged_frame_size, other.merged_frame_size);
-    swap(out_picture_size, other.out_picture_size);
-    swap(out_picture_allocated, other.out_picture_allocated);
-    swap(converter_source, other.converter_source);
-    swap(video_parser, other.video_parser);
-    swap(chunk_input, other.chunk_input);
-    swap(chunk_queue, other.chunk_queue);
-    swap(chunk_sizes, other.chunk_sizes);
-    swap(chunk_head, other.chunk_head);
-    swap(chunk_head_offset, other.chunk_head_offset);
-    swap(out_picture_planes, other.out_picture_planes);
-    swap(resampler, other.resampler);
-    swap(resampler_format, other.resampler_format);
-    swap(resampler_rate, other.resampler_rate);
-    swap(resampler_channels, other.resampler_channels);
-    swap(audio_packet_sent, other.audio_packet_sent);
-    swap(audio_next_frame, other.audio_next_frame);
-    swap(file_draining, other.file_draining);
-    return *this;
-}
-
-int QVDecoder::QVDecoderRegisterLog(QVLogCallback callback, int level) {
+int QVDecoder::Impl::QVDecoderRegisterLog(QVLogCallback callback, int level) {
     av_log_set_level(level);
     log_callback = callback;
     // FFmpeg must never be handed a null callback: fall back to its own printer.
@@ -275,8 +209,6 @@ int QVDecoder::QVDecoderRegisterLog(QVLogCallback callback, int level) {
     return 0;
 }
 
-void QVDecoder::QVDECODE_LOG(const char* text, int level) {
-    if (log_callback && level <= log_level) {
-        log_callback(nullptr, level, text, nullptr);
-    }
+void QVDecoder::Impl::QVDECODE_LOG(const char* text, int level) {
+    if (log_callback && level <= log_level) CallLog(log_callback, level, text);
 }

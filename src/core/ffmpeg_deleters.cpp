@@ -1,5 +1,5 @@
 // Deleters of the FFmpeg objects the decoder owns through std::unique_ptr.
-#include "QVDecoder.h"
+#include "core/ffmpeg_deleters.h"
 #include "core/ffmpeg.h"
 #include "core/library.h"
 

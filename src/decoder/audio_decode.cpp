@@ -17,13 +17,13 @@
 //    data or the decoded audio does not fit the 192000-byte buffer; audio is never cut).
 #include <cstring>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/legacy_ids.h"
 #include "g722/g722_decoder.h"
 #include "g7221/g7221.h"
 
-void QVDecoder::ResetAudioDecoding() {
+void QVDecoder::Impl::ResetAudioDecoding() {
     resampler.reset();
     resampler_format = -1;
     resampler_rate = 0;
@@ -32,7 +32,7 @@ void QVDecoder::ResetAudioDecoding() {
     if (audio_next_frame) av_frame_unref(audio_next_frame.get());
 }
 
-int QVDecoder::AppendAudio(const AVFrame* decoded, int offset) {
+int QVDecoder::Impl::AppendAudio(const AVFrame* decoded, int offset) {
     const int channels = decoded->ch_layout.nb_channels;
     if (channels <= 0 || decoded->nb_samples <= 0) return 0;
     const int64_t bytes = static_cast<int64_t>(decoded->nb_samples) * channels * 2;
@@ -65,7 +65,7 @@ int QVDecoder::AppendAudio(const AVFrame* decoded, int offset) {
     return static_cast<int>(bytes);
 }
 
-int QVDecoder::DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, int size,
+int QVDecoder::Impl::DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, int size,
                                     bool file_mode) {
     if (!frame) frame.reset(av_frame_alloc());
     if (!audio_next_frame) audio_next_frame.reset(av_frame_alloc());
@@ -132,7 +132,7 @@ int QVDecoder::DecodeAudioWithCodec(AVCodecContext* ctx, const uint8_t* data, in
     return size > 0 ? size : 1;
 }
 
-int QVDecoder::DecodeAudioFrame(const uint8_t* data, int size) {
+int QVDecoder::Impl::DecodeAudioFrame(const uint8_t* data, int size) {
     const int codec = video_param.audio_codec_id;
     int bytes = 0;
     int result;
@@ -175,10 +175,10 @@ int QVDecoder::DecodeAudioFrame(const uint8_t* data, int size) {
     return result;
 }
 
-int QVDecoder::QVDecodeAudioFrame(unsigned char* data, int size) {
+int QVDecoder::Impl::QVDecodeAudioFrame(unsigned char* data, int size) {
     return DecodeAudioFrame(data, size) > 0 ? 0 : -1;
 }
 
-unsigned char* QVDecoder::QVGetAudioFrame() { return video_param.audio_buffer; }
+unsigned char* QVDecoder::Impl::QVGetAudioFrame() { return video_param.audio_buffer; }
 
-int QVDecoder::QVGetAudioFrameSize() { return audio_frame_size; }
+int QVDecoder::Impl::QVGetAudioFrameSize() { return audio_frame_size; }

@@ -1,7 +1,7 @@
 // Stream-mode audio opens: audio alone, or video and audio together.
 #include <new>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/legacy_ids.h"
 #include "core/library.h"
@@ -14,7 +14,7 @@ constexpr int kAudioBufferSize = 192000;
 
 }  // namespace
 
-int QVDecoder::InitializeAudio(_video_param* param, int sample_rate, int bit_rate, int channels,
+int QVDecoder::Impl::InitializeAudio(_video_param* param, int sample_rate, int bit_rate, int channels,
                                int codec) {
     param->sample_rate = sample_rate;
     param->channels = channels;
@@ -28,7 +28,7 @@ int QVDecoder::InitializeAudio(_video_param* param, int sample_rate, int bit_rat
     return param->audio_buffer ? 0 : -10006;
 }
 
-int QVDecoder::OpenG722Decoder(int sample_rate, int bit_rate, int channels) {
+int QVDecoder::Impl::OpenG722Decoder(int sample_rate, int bit_rate, int channels) {
     // The first decoder stays for the object's life, with the parameters it was made with.
     if (g722_decoder) return 0;
     G722Decoder* decoder = new (std::nothrow) G722Decoder();
@@ -44,7 +44,7 @@ int QVDecoder::OpenG722Decoder(int sample_rate, int bit_rate, int channels) {
 
 // Sets up the decoders that are not libavcodec's: the library's own G.722 decoder or
 // libG7221. 0 when set up, -1 when it refused the parameters, 1 for any other codec.
-int QVDecoder::SetUpOwnAudioDecoder(int codec, _audio_param audio) {
+int QVDecoder::Impl::SetUpOwnAudioDecoder(int codec, _audio_param audio) {
     if (codec == qv::kCodecG722) {
         return OpenG722Decoder(audio.sample_rate, audio.bit_rate, audio.channels) == 0 ? 0 : -1;
     }
@@ -56,7 +56,7 @@ int QVDecoder::SetUpOwnAudioDecoder(int codec, _audio_param audio) {
 
 // Opens libavcodec's decoder for an audio codec into audio_ctx. The two opens differ
 // only in their messages and in the combined open's single failure code.
-int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
+int QVDecoder::Impl::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
     const int failure_no_memory = combined ? -10100 : -10006;
     const int failure_no_decoder = combined ? -10100 : -10007;
     AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
@@ -100,7 +100,7 @@ int QVDecoder::OpenAudioCodec(int codec, _audio_param audio, bool combined) {
     return 0;
 }
 
-int QVDecoder::QVOpenDecoder(enum CodecID codec_in, _audio_param audio) {
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec_in, _audio_param audio) {
     if (!qv::IsInitialized()) {
         QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
         return -1;
@@ -130,7 +130,7 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec_in, _audio_param audio) {
     return 0;
 }
 
-int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID video_codec, _picture_param picture,
                              enum CodecID audio_codec, _audio_param audio) {
     if (!qv::IsInitialized()) {
         QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);

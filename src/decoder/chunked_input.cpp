@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 
 namespace {
@@ -26,7 +26,7 @@ bool ParserServes(const AVCodecParserContext* parser, int codec_id) {
 
 }  // namespace
 
-bool QVDecoder::UsesChunkedInput() {
+bool QVDecoder::Impl::UsesChunkedInput() {
     // The mode takes effect at open time, where it sets the decoder's chunked-input flag;
     // file-mode decoders are fed whole packets by the demuxer.
     AVCodecContext* ctx = video_ctx.get();
@@ -41,7 +41,7 @@ bool QVDecoder::UsesChunkedInput() {
     return video_parser != nullptr;
 }
 
-int QVDecoder::DecodeChunkedVideo(const uint8_t* data, int length) {
+int QVDecoder::Impl::DecodeChunkedVideo(const uint8_t* data, int length) {
     AVCodecContext* ctx = video_ctx.get();
     if (!frame) frame.reset(av_frame_alloc());
     if (!work_packet) work_packet.reset(av_packet_alloc());
@@ -94,7 +94,7 @@ int QVDecoder::DecodeChunkedVideo(const uint8_t* data, int length) {
     return DeliverPicture(got_picture, got_picture ? 0 : status);
 }
 
-bool QVDecoder::QueueChunkedFrame(const uint8_t* data, int length) {
+bool QVDecoder::Impl::QueueChunkedFrame(const uint8_t* data, int length) {
     const size_t waiting_frames = chunk_sizes.size() - chunk_head;
     const size_t waiting_bytes = chunk_queue.size() - chunk_head_offset;
     if (waiting_frames >= kMaxWaitingFrames ||
@@ -121,7 +121,7 @@ bool QVDecoder::QueueChunkedFrame(const uint8_t* data, int length) {
     return true;
 }
 
-void QVDecoder::SendQueuedFrames(AVCodecContext* ctx, bool& got_picture, int& status) {
+void QVDecoder::Impl::SendQueuedFrames(AVCodecContext* ctx, bool& got_picture, int& status) {
     bool refused = false;  // the last send was refused and nothing came out since
     while (chunk_head < chunk_sizes.size()) {
         const int size = chunk_sizes[chunk_head];
@@ -154,7 +154,7 @@ void QVDecoder::SendQueuedFrames(AVCodecContext* ctx, bool& got_picture, int& st
     }
 }
 
-void QVDecoder::ReleaseChunkedInput() {
+void QVDecoder::Impl::ReleaseChunkedInput() {
     video_parser.reset();
     std::vector<uint8_t>().swap(chunk_input);
     std::vector<uint8_t>().swap(chunk_queue);

@@ -1,5 +1,5 @@
 // The output converter: scales the decoded picture into the output buffer.
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/picture_buffer.h"
 
@@ -21,7 +21,7 @@ bool PackedRowsAligned(const QVPicture& planes) {
 // Makes out_picture the scaler's target: the contiguous output buffer itself when its
 // rows are aligned (no copy), else aligned planes of our own that ConvertPicture packs
 // into the output buffer afterwards.
-bool QVDecoder::LayOutPictureTarget(_picture_param destination) {
+bool QVDecoder::Impl::LayOutPictureTarget(_picture_param destination) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(destination.format);
     out_picture_planes.reset();
     out_picture = QVPicture{};
@@ -40,7 +40,7 @@ bool QVDecoder::LayOutPictureTarget(_picture_param destination) {
     return true;
 }
 
-int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
+int QVDecoder::Impl::SetConverter(_picture_param source, _picture_param destination) {
     if (converter) DestroyConverter();
     if (destination.format == PIX_FMT_NONE || destination.height <= 0 || destination.width <= 0) {
         return -1;
@@ -82,7 +82,7 @@ int QVDecoder::SetConverter(_picture_param source, _picture_param destination) {
     return 0;
 }
 
-int QVDecoder::ConvertPicture(const uint8_t* source, uint8_t* destination) {
+int QVDecoder::Impl::ConvertPicture(const uint8_t* source, uint8_t* destination) {
     const int source_height = code_mode == 1 ? video_param.height * 2 : video_param.height;
     src_picture = QVPicture{};
     if (source) {
@@ -112,7 +112,7 @@ int QVDecoder::ConvertPicture(const uint8_t* source, uint8_t* destination) {
     return 0;
 }
 
-void QVDecoder::DestroyConverter() {
+void QVDecoder::Impl::DestroyConverter() {
     converter.reset();
     out_picture_planes.reset();
     out_picture = QVPicture{};

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "bitstream/field_split.h"
 #include "core/ffmpeg.h"
 #include "core/picture_buffer.h"
@@ -32,7 +32,7 @@ bool SameGeometry(const _picture_param& a, const _picture_param& b) {
 
 }  // namespace
 
-int QVDecoder::DecodeFieldFrame(const uint8_t* data, int length) {
+int QVDecoder::Impl::DecodeFieldFrame(const uint8_t* data, int length) {
     int cut = qv::GetField(data, length);
     if (cut < 0) {
         QVDECODE_LOG("QVDecodeVideoFrame: only one field found.", 15);

@@ -9,6 +9,8 @@
 #pragma once
 
 #include "QVDecoder.h"
+#include "core/ffmpeg_deleters.h"
+#include "core/picture.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 
 namespace {
@@ -22,7 +22,7 @@ double PacketSeconds(const AVPacket& pkt, int64_t preferred, const AVStream& str
 
 }  // namespace
 
-int QVDecoder::ReadFrame() {
+int QVDecoder::Impl::ReadFrame() {
     if (!format_ctx || !packet) return -1;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet.get());
@@ -37,7 +37,7 @@ int QVDecoder::ReadFrame() {
     return -1;
 }
 
-int QVDecoder::QVDecodeFrame() {
+int QVDecoder::Impl::QVDecodeFrame() {
     if (!opened) {
         QVDECODE_LOG("QVDecodeFrame: non-opened decoder.", 15);
         return -10008;
@@ -81,7 +81,7 @@ int QVDecoder::QVDecodeFrame() {
     return -10001;
 }
 
-int64_t QVDecoder::QVGetFrameTimestamp() {
+int64_t QVDecoder::Impl::QVGetFrameTimestamp() {
     // Truncation toward zero: -1.5 microseconds is reported as -1, not -2.
     const double micros = std::trunc(frame_time * 1000000.0);
     if (!(micros < 9.2e18)) return micros > 0 ? INT64_MAX : INT64_MIN;

@@ -3,7 +3,7 @@
 #include <climits>
 #include <mutex>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/library.h"
 #include "decoder/file_rates.h"
@@ -38,7 +38,7 @@ bool OpenStreamContext(AVCodecContext* ctx, const AVCodec* codec) {
 
 }  // namespace
 
-int QVDecoder::QVOpen(const char* name) {
+int QVDecoder::Impl::QVOpen(const char* name) {
     if (!qv::IsInitialized()) return -1;
     if (!name) {
         QVDECODE_LOG("QVOpen: failed to open decoer with NULL name.", 15);

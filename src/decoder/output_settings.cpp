@@ -1,9 +1,9 @@
 // Output size, pixel format and scaling quality chosen by the host.
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/legacy_ids.h"
 
-_picture_param QVDecoder::ConversionSource() const {
+_picture_param QVDecoder::Impl::ConversionSource() const {
     const int height = code_mode == 1 ? video_param.height * 2 : video_param.height;
     return _picture_param{video_param.width, height, static_cast<enum PixelFormat>(video_param.pix_fmt)};
 }
@@ -12,7 +12,7 @@ _picture_param QVDecoder::ConversionSource() const {
 // Conversion that is on is rebuilt at once; conversion turned on for a decoder that
 // already has a picture geometry is built at once too, so the next picture converts
 // instead of failing for want of a converter.
-void QVDecoder::RebuildConverter(int width, int height, int format) {
+void QVDecoder::Impl::RebuildConverter(int width, int height, int format) {
     const bool has_picture = opened && video_param.width > 0 && video_param.height > 0;
     if (!output_enabled && !has_picture) return;
     DestroyConverter();
@@ -21,7 +21,7 @@ void QVDecoder::RebuildConverter(int width, int height, int format) {
 
 // Every setter records the same three values in the request and in output_param, turns
 // conversion on, and remembers which half (if only one) the host fixed.
-void QVDecoder::RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
+void QVDecoder::Impl::RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
                                     char quality) {
     output_request = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
     output_param.width = width;
@@ -33,13 +33,13 @@ void QVDecoder::RecordOutputRequest(int width, int height, int format, bool form
     high_quality = quality != 0;
 }
 
-void QVDecoder::QVSetOutput(_picture_param picture, char quality) {
+void QVDecoder::Impl::QVSetOutput(_picture_param picture, char quality) {
     const int format = qv::PixelFormatFromLegacy(picture.format);
     RebuildConverter(picture.width, picture.height, format);
     RecordOutputRequest(picture.width, picture.height, format, false, false, quality);
 }
 
-void QVDecoder::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
+void QVDecoder::Impl::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
     const int format = qv::PixelFormatFromLegacy(legacy_format);
     if (format == output_param.pix_fmt) return;
     int width = video_param.width;
@@ -52,14 +52,14 @@ void QVDecoder::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) 
     RecordOutputRequest(width, height, format, true, false, quality);
 }
 
-void QVDecoder::QVSetOutputResolution(int width, int height, char quality) {
+void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality) {
     if (width == output_param.width && height == output_param.height) return;
     const int format = output_enabled ? output_param.pix_fmt : video_param.pix_fmt;
     RebuildConverter(width, height, format);
     RecordOutputRequest(width, height, format, false, true, quality);
 }
 
-void QVDecoder::QVGetOutputResolution(int& width, int& height) {
+void QVDecoder::Impl::QVGetOutputResolution(int& width, int& height) {
     if (output_enabled) {
         width = output_param.width;
         height = output_param.height;

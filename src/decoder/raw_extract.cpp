@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "decoder/file_rates.h"
 
@@ -50,7 +50,7 @@ int LengthPrefixedToAnnexB(const uint8_t* data, int length, uint8_t* out, int ca
 
 }  // namespace qv
 
-bool QVDecoder::CheckFormatAndCodec(int codec, const char* format_name) {
+bool QVDecoder::Impl::CheckFormatAndCodec(int codec, const char* format_name) {
     bool known = false;
     for (AVCodecID id : kRawCodecs) {
         if (codec == id) {
@@ -67,7 +67,7 @@ bool QVDecoder::CheckFormatAndCodec(int codec, const char* format_name) {
     return false;
 }
 
-bool QVDecoder::GetSPSAndPPS(const uint8_t* record, int length, uint8_t* destination, int& capacity) {
+bool QVDecoder::Impl::GetSPSAndPPS(const uint8_t* record, int length, uint8_t* destination, int& capacity) {
     if (!record || !destination || length < 8) return false;
     // configurationVersion: 8, must be 1
     // AVCProfileIndication, profile_compatibility, AVCLevelIndication: 3 x 8
@@ -91,13 +91,13 @@ bool QVDecoder::GetSPSAndPPS(const uint8_t* record, int length, uint8_t* destina
     return true;
 }
 
-int QVDecoder::QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag) {
+int QVDecoder::Impl::QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag) {
     int header_length = 0;
     int position = 0;
     return QVGetVideoRawFrame(buffer, size, header_length, timestamp_ms, key_flag, position);
 }
 
-int QVDecoder::QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length,
+int QVDecoder::Impl::QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length,
                                   int64_t& timestamp_ms, int& key_flag, int& position) {
     if (!buffer || size <= 0 || !raw_supported || !format_ctx || !video_stream || !packet) return 0;
     header_length = 0;

@@ -2,10 +2,10 @@
 // nal_buffer, which then stands for the frame.
 #include <cstdlib>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "bitstream/h264_nal.h"
 
-bool QVDecoder::FindH264NalUnits(const uint8_t* data, int length) {
+bool QVDecoder::Impl::FindH264NalUnits(const uint8_t* data, int length) {
     if (data == nullptr || length < 0) length = 0;
 
     // Every unit spans at least four input bytes and gains one zero byte, so twice the

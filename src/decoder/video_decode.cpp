@@ -1,7 +1,7 @@
 // Decoding one compressed video frame into the picture buffer, and the accessors.
 #include <cstring>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "bitstream/demux_buffer.h"
 #include "bitstream/program_stream.h"
 #include "core/ffmpeg.h"
@@ -16,7 +16,7 @@ int PictureSize(int format, int width, int height) {
 
 }  // namespace
 
-int QVDecoder::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
+int QVDecoder::Impl::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
     if (!data || length <= 0) return -1;
     const uint8_t* input = data;
 
@@ -42,7 +42,7 @@ int QVDecoder::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
     return DecodeVideoFrame(input, length) == 0 ? 0 : -1;
 }
 
-const uint8_t* QVDecoder::PadInput(const uint8_t* data, int length) {
+const uint8_t* QVDecoder::Impl::PadInput(const uint8_t* data, int length) {
     // libavcodec may read AV_INPUT_BUFFER_PADDING_SIZE bytes past the data, so the
     // bytes go into a padded buffer of our own. The buffer is reference counted: it is
     // reused while the decoder holds no reference to it, so steady state allocates nothing.
@@ -58,7 +58,7 @@ const uint8_t* QVDecoder::PadInput(const uint8_t* data, int length) {
     return buffer->data;
 }
 
-int QVDecoder::SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int length) {
+int QVDecoder::Impl::SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int length) {
     // The packet refers to the padded buffer instead of owning a copy, so libavcodec
     // takes a reference and never allocates one per frame.
     const uint8_t* padded = PadInput(data, length);
@@ -73,7 +73,7 @@ int QVDecoder::SendPushedBytes(AVCodecContext* ctx, const uint8_t* data, int len
     return status;
 }
 
-int QVDecoder::DecodeVideoFrame(const uint8_t* data, int length) {
+int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length) {
     const bool file_mode = format_ctx && video_stream;
     AVCodecContext* ctx = file_mode ? file_video_ctx.get() : video_ctx.get();
     if (!ctx) return -10005;
@@ -109,7 +109,7 @@ int QVDecoder::DecodeVideoFrame(const uint8_t* data, int length) {
     return DeliverPicture(got_picture, status);
 }
 
-int QVDecoder::DeliverPicture(bool got_picture, int decode_status) {
+int QVDecoder::Impl::DeliverPicture(bool got_picture, int decode_status) {
     AVFrame* picture = frame.get();
     const int field_factor = code_mode == 1 ? 2 : 1;
     const int old_width = video_param.width;
@@ -222,21 +222,21 @@ int QVDecoder::DeliverPicture(bool got_picture, int decode_status) {
     return -10005;
 }
 
-unsigned char* QVDecoder::GetVideoFrame() {
+unsigned char* QVDecoder::Impl::GetVideoFrame() {
     return output_enabled ? output_param.video_buffer : video_param.video_buffer;
 }
 
-int QVDecoder::GetVideoFrameSize() {
+int QVDecoder::Impl::GetVideoFrameSize() {
     return output_enabled ? output_param.video_buffer_size : video_param.video_buffer_size;
 }
 
-unsigned char* QVDecoder::QVGetVideoFrame() {
+unsigned char* QVDecoder::Impl::QVGetVideoFrame() {
     if (output_enabled) return output_param.video_buffer;
     if (code_mode == 1) return merged_frame_buffer;
     return video_param.video_buffer;
 }
 
-int QVDecoder::QVGetVideoFrameSize() {
+int QVDecoder::Impl::QVGetVideoFrameSize() {
     if (output_enabled) return output_param.video_buffer_size;
     if (code_mode == 1) {
         // The merged frame is made again only at the next merge after a field-size change,
@@ -248,7 +248,7 @@ int QVDecoder::QVGetVideoFrameSize() {
     return video_param.video_buffer_size;
 }
 
-int QVDecoder::QVGetParam(_video_param& param) {
+int QVDecoder::Impl::QVGetParam(_video_param& param) {
     param = video_param;
     param.video_buffer = nullptr;
     param.audio_buffer = nullptr;

@@ -2,42 +2,42 @@
 #include <cstdlib>
 #include <new>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "bitstream/demux_buffer.h"
 #include "core/ffmpeg.h"
 #include "core/picture_buffer.h"
 #include "core/legacy_ids.h"
 #include "core/library.h"
 
-int QVDecoder::QVDecoderSetParam(_decoder_param param) {
+int QVDecoder::Impl::QVDecoderSetParam(_decoder_param param) {
     code_mode = param.code_mode;
     transfer_mode = param.transfer_mode;
     output_mode = param.output_mode;
     return 0;
 }
 
-int QVDecoder::QVDecoderSetEncodeMode(enum code_mode mode) {
+int QVDecoder::Impl::QVDecoderSetEncodeMode(enum code_mode mode) {
     code_mode = mode;
     return 0;
 }
 
-int QVDecoder::QVDecoderSetStreamMode(enum transfer_mode mode) {
+int QVDecoder::Impl::QVDecoderSetStreamMode(enum transfer_mode mode) {
     transfer_mode = mode;
     return 0;
 }
 
-int QVDecoder::QVDecoderSetOutputMode(enum output_mode mode) {
+int QVDecoder::Impl::QVDecoderSetOutputMode(enum output_mode mode) {
     output_mode = mode;
     return 0;
 }
 
-int QVDecoder::QVDecoderSetDemux(int value) {
+int QVDecoder::Impl::QVDecoderSetDemux(int value) {
     if (value != 0 && value != 1) return -1;
     demux = value;
     return 0;
 }
 
-_demux_buffer* QVDecoder::AllocateDemuxBuffer() {
+_demux_buffer* QVDecoder::Impl::AllocateDemuxBuffer() {
     _demux_buffer* buffer = new (std::nothrow) _demux_buffer;
     if (!buffer) return nullptr;
     buffer->length = 0;
@@ -50,7 +50,7 @@ _demux_buffer* QVDecoder::AllocateDemuxBuffer() {
     return buffer;
 }
 
-int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
     if (!qv::IsInitialized()) {
         QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
         return -1;
@@ -89,7 +89,7 @@ int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
     return FinishStreamVideoOpen();
 }
 
-AVCodecContext* QVDecoder::NewVideoContext(_picture_param picture) {
+AVCodecContext* QVDecoder::Impl::NewVideoContext(_picture_param picture) {
     AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
     if (!ctx) {
         QVDECODE_LOG("QVOpenDecoder: failed to allocate video context.", 15);
@@ -105,7 +105,7 @@ AVCodecContext* QVDecoder::NewVideoContext(_picture_param picture) {
     return ctx;
 }
 
-void QVDecoder::RecordStreamPicture(const AVCodecContext* ctx, int codec) {
+void QVDecoder::Impl::RecordStreamPicture(const AVCodecContext* ctx, int codec) {
     video_param.width = ctx->width;
     video_param.height = ctx->height;
     video_param.pix_fmt = ctx->pix_fmt;
@@ -116,7 +116,7 @@ void QVDecoder::RecordStreamPicture(const AVCodecContext* ctx, int codec) {
     video_param.frame_rate_den = 1;
 }
 
-int QVDecoder::AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message) {
+int QVDecoder::Impl::AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message) {
     const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(video_param.pix_fmt),
                                               video_param.width, video_param.height, 1);
     video_param.video_buffer_size = size;
@@ -137,7 +137,7 @@ int QVDecoder::AllocatePictureBuffer(const char* wrong_size_message, const char*
 
 // The last steps of both stream-mode opens that carry video: output set-up, the demux
 // buffer when demultiplexing, and the open state.
-int QVDecoder::FinishStreamVideoOpen() {
+int QVDecoder::Impl::FinishStreamVideoOpen() {
     SetUpOutputAfterOpen();
 
     if (demux == 1 && !demux_buffer) {
@@ -154,7 +154,7 @@ int QVDecoder::FinishStreamVideoOpen() {
     return 0;
 }
 
-void QVDecoder::SetUpOutputAfterOpen() {
+void QVDecoder::Impl::SetUpOutputAfterOpen() {
     if (output_enabled) {
         const int height = code_mode == 1 ? video_param.height * 2 : video_param.height;
         // A converter that cannot be built leaves the open successful.
@@ -169,7 +169,7 @@ void QVDecoder::SetUpOutputAfterOpen() {
     }
 }
 
-int QVDecoder::QVSetPictureParam(_picture_param picture) {
+int QVDecoder::Impl::QVSetPictureParam(_picture_param picture) {
     const int format = qv::PixelFormatFromLegacy(picture.format);
     if (picture.width == video_param.width && picture.height == video_param.height &&
         format == video_param.pix_fmt) {

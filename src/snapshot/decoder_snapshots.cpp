@@ -1,12 +1,12 @@
 // The decoder object's snapshots: the current decoded, merged or output picture as a BMP file.
 #include <new>
 
-#include "QVDecoder.h"
+#include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "snapshot/bmp_writer.h"
 #include "snapshot/snapshot_converter.h"
 
-SnapshotConverter* QVDecoder::SharedSnapshotConverter(int width, int height, int format) {
+SnapshotConverter* QVDecoder::Impl::SharedSnapshotConverter(int width, int height, int format) {
     if (snapshot_converter &&
         (snapshot_converter->src_width() != width || snapshot_converter->src_height() != height ||
          snapshot_converter->src_format() != format)) {
@@ -23,7 +23,7 @@ SnapshotConverter* QVDecoder::SharedSnapshotConverter(int width, int height, int
     return snapshot_converter->Usable() ? snapshot_converter : nullptr;
 }
 
-int QVDecoder::SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height,
+int QVDecoder::Impl::SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height,
                                 int format) {
     if (!path || !picture || width <= 0 || height <= 0) return -1;
     // A decoded picture is stored top row first. BGR24 goes straight to the file, its rows
@@ -50,7 +50,7 @@ bool HoldsPicture(int size, int width, int height, int format) {
 
 }  // namespace
 
-int QVDecoder::QVSaveCurrentImage(const char* path) {
+int QVDecoder::Impl::QVSaveCurrentImage(const char* path) {
     if (!path) return -1;
     if (!video_param.video_buffer) return 0;  // nothing decoded yet: no file
 
@@ -70,7 +70,7 @@ int QVDecoder::QVSaveCurrentImage(const char* path) {
     return SavePictureAsBmp(path, picture, width, height, format) < 0 ? -1 : 0;
 }
 
-int QVDecoder::QVSaveOutputImage(const char* path) {
+int QVDecoder::Impl::QVSaveOutputImage(const char* path) {
     if (!path) return -1;
     if (!output_param.video_buffer) return QVSaveCurrentImage(path);
 

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "QVDecoder.h"
+#include "core/ffmpeg_deleters.h"
+#include "core/picture.h"
 
 class SnapshotConverter {
 public:

@@ -14,7 +14,6 @@ struct LogEntry {
     bool null_context;
     int level;
     std::string text;
-    bool null_args;
 };
 
 class LogCapture {

@@ -1,0 +1,81 @@
+// The public class: every method hands over to the implementation object.
+#include "QVDecoder.h"
+
+#include <utility>
+
+#include "core/decoder_impl.h"
+
+QVDecoder::QVDecoder() : impl_(new Impl()) {}
+
+QVDecoder::QVDecoder(_picture_param output, char high_quality) : impl_(new Impl(output, high_quality)) {}
+
+QVDecoder::~QVDecoder() = default;
+
+QVDecoder::QVDecoder(QVDecoder&& other) noexcept : QVDecoder() { *this = std::move(other); }
+
+QVDecoder& QVDecoder::operator=(QVDecoder&& other) noexcept {
+    if (this == &other) return *this;
+    // The source keeps this object's state, closed: it stays usable and owns nothing.
+    QVClose();
+    std::swap(impl_, other.impl_);
+    return *this;
+}
+
+void QVDecoder::QVClose() { impl_->QVClose(); }
+int QVDecoder::QVDecoderRegisterLog(QVLogCallback callback, int level) {
+    return impl_->QVDecoderRegisterLog(callback, level);
+}
+int QVDecoder::QVDecoderSetParam(_decoder_param param) { return impl_->QVDecoderSetParam(param); }
+int QVDecoder::QVDecoderSetEncodeMode(enum code_mode mode) { return impl_->QVDecoderSetEncodeMode(mode); }
+int QVDecoder::QVDecoderSetStreamMode(enum transfer_mode mode) { return impl_->QVDecoderSetStreamMode(mode); }
+int QVDecoder::QVDecoderSetOutputMode(enum output_mode mode) { return impl_->QVDecoderSetOutputMode(mode); }
+int QVDecoder::QVDecoderSetDemux(int demux) { return impl_->QVDecoderSetDemux(demux); }
+
+int QVDecoder::QVOpenDecoder(enum CodecID codec, _picture_param picture) {
+    return impl_->QVOpenDecoder(codec, picture);
+}
+int QVDecoder::QVOpenDecoder(enum CodecID codec, _audio_param audio) { return impl_->QVOpenDecoder(codec, audio); }
+int QVDecoder::QVOpenDecoder(enum CodecID video_codec, _picture_param picture, enum CodecID audio_codec,
+                             _audio_param audio) {
+    return impl_->QVOpenDecoder(video_codec, picture, audio_codec, audio);
+}
+int QVDecoder::QVSetPictureParam(_picture_param picture) { return impl_->QVSetPictureParam(picture); }
+int QVDecoder::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
+    return impl_->QVDecodeVideoFrame(data, length, repack);
+}
+int QVDecoder::QVDecodeAudioFrame(unsigned char* data, int size) { return impl_->QVDecodeAudioFrame(data, size); }
+
+unsigned char* QVDecoder::QVGetVideoFrame() { return impl_->QVGetVideoFrame(); }
+int QVDecoder::QVGetVideoFrameSize() { return impl_->QVGetVideoFrameSize(); }
+int QVDecoder::QVGetParam(_video_param& param) { return impl_->QVGetParam(param); }
+unsigned char* QVDecoder::QVGetAudioFrame() { return impl_->QVGetAudioFrame(); }
+int QVDecoder::QVGetAudioFrameSize() { return impl_->QVGetAudioFrameSize(); }
+
+int QVDecoder::QVOpen(const char* name) { return impl_->QVOpen(name); }
+int QVDecoder::QVDecodeFrame() { return impl_->QVDecodeFrame(); }
+int64_t QVDecoder::QVGetFrameTimestamp() { return impl_->QVGetFrameTimestamp(); }
+int QVDecoder::QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
+                                  int& key_flag, int& position) {
+    return impl_->QVGetVideoRawFrame(buffer, size, header_length, timestamp_ms, key_flag, position);
+}
+int QVDecoder::QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag) {
+    return impl_->QVGetVideoRawFrame(buffer, size, timestamp_ms, key_flag);
+}
+
+void QVDecoder::QVSetOutput(_picture_param picture, char high_quality) { impl_->QVSetOutput(picture, high_quality); }
+void QVDecoder::QVSetOutputFormat(enum PixelFormat format, char high_quality) {
+    impl_->QVSetOutputFormat(format, high_quality);
+}
+void QVDecoder::QVSetOutputResolution(int width, int height, char high_quality) {
+    impl_->QVSetOutputResolution(width, height, high_quality);
+}
+void QVDecoder::QVGetOutputResolution(int& width, int& height) { impl_->QVGetOutputResolution(width, height); }
+
+int QVDecoder::QVSaveCurrentImage(const char* path) { return impl_->QVSaveCurrentImage(path); }
+int QVDecoder::QVSaveOutputImage(const char* path) { return impl_->QVSaveOutputImage(path); }
+
+int QVDecoder::QVReceiveVideoFrame() { return impl_->QVReceiveVideoFrame(); }
+int QVDecoder::QVFlushVideo() { return impl_->QVFlushVideo(); }
+int QVDecoder::QVGetPictureFlags() { return impl_->QVGetPictureFlags(); }
+int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
+int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
