@@ -11,6 +11,7 @@
 #include "audio/audio_decoder.h"
 #include "core/logger.h"
 #include "file/media_file.h"
+#include "file/picture_clock.h"
 #include "file/raw_extractor.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
@@ -87,7 +88,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     void ReleaseAll();  // QVClose without forgetting the container-format list
 
     // Decoding steps.
-    int DecodeVideoFrame(const uint8_t* data, int length);
+    // `packet`: a demuxed file packet, sent as it is (data and length then describe it).
+    int DecodeVideoFrame(const uint8_t* data, int length, const AVPacket* packet = nullptr);
     int DecodeFieldFrame(const uint8_t* data, int length);
     int DecodeChunkedVideo(const uint8_t* data, int length);
     bool UsesChunkedInput();
@@ -112,6 +114,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     qv::DemuxStage demux_stage;
     qv::AudioDecoder audio;
     qv::MediaFile file;
+    qv::PictureClock clock;         // file mode: picture times under threads and the drain
     qv::RawExtractor raw;
     qv::SnapshotSaver snapshots;
 
@@ -131,6 +134,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     // The host asked for the end of the stream; queued input goes in before the drain.
     bool flush_pending = false;
     int picture_flags = 0;
+    int64_t picture_time = 0;  // best-effort time of the picture last laid out (decoder time base)
 };
 
 // The library's own access to a decoder's implementation (tests, tools inside the tree).

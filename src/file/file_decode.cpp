@@ -15,11 +15,25 @@ int QVDecoder::Impl::QVDecodeFrame() {
         if (file.ReadFrame() != 0) file.draining = true;
     }
 
-    // At the end of the file the video decoder still holds the pictures it delayed for
-    // reordering: hand them out one per call before reporting the end.
     if (file.draining) {
-        if (file.video_stream() && video.ready() && DecodeVideoFrame(nullptr, 0) == 0) return 0;
-        return -10003;
+        // At the end of the file the video decoder still holds the pictures it delayed for
+        // reordering (and threads): hand them out one per call before reporting the end.
+        // Each reports its own time, or the packet time one thread would have given it.
+        if (file.video_stream() && video.ready() && DecodeVideoFrame(nullptr, 0) == 0) {
+            double seconds = 0.0;
+            if (!clock.NextDrainedTime(&seconds)) seconds = file.VideoSeconds(picture_time, file.frame_time);
+            file.frame_time = seconds;
+            return 0;
+        }
+        // A file still being written may have grown since: reading goes on where it ended.
+        if (file.ReadAfterEnd() != 0) return -10003;
+        file.draining = false;
+        if (video.draining()) {
+            // The drained decoder starts afresh; until the next key frame its pictures lack
+            // the references the drain dropped.
+            video.Restart();
+            reference_missing = true;
+        }
     }
 
     const AVPacket* packet = file.packet();
@@ -27,9 +41,12 @@ int QVDecoder::Impl::QVDecodeFrame() {
     const AVStream* audio_stream = file.audio_stream();
     if (video_stream && packet->stream_index == video_stream->index) {
         file.RecordPacketTime();
-        const int result = DecodeVideoFrame(packet->data, packet->size);
+        clock.PacketSent(file.frame_time);
+        const int result = DecodeVideoFrame(packet->data, packet->size, packet);
         file.DropPacket();
-        return result == 0 ? 0 : -10002;
+        if (result != 0) return -10002;
+        file.frame_time = clock.PictureTime(file.frame_time);
+        return 0;
     }
 
     if (audio_stream && packet->stream_index == audio_stream->index) {

@@ -91,6 +91,7 @@ int QVDecoder::Impl::QVOpen(const char* name) {
                               stream->time_base.den, stream->duration, stream->nb_frames);
         p.frame_rate_num = rate.num;
         p.frame_rate_den = rate.den;
+        file.set_frame_period(rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.0);
 
         if (!OpenStreamContext(c, codec)) {
             QVClose();
@@ -133,6 +134,10 @@ int QVDecoder::Impl::QVOpen(const char* name) {
         }
     }
 
+    // Frame threads deliver each picture thread_count - 1 packets later than one thread.
+    const AVCodecContext* vctx = video.context();
+    const bool frame_threads = vctx && (vctx->active_thread_type & FF_THREAD_FRAME) && vctx->thread_count > 1;
+    clock.Reset(frame_threads ? vctx->thread_count - 1 : 0);
     output.AfterOpen(Decoded().source());
     opened = true;
     key_frame_seen = false;

@@ -62,6 +62,8 @@ void MediaFile::Close() {
     audio_stream_ = nullptr;
     audio_offset = 0;
     draining = false;
+    video_seen_ = false;
+    video_time_ = 0.0;
 }
 
 const char* MediaFile::format_name() const { return format_ctx_ ? format_ctx_->iformat->name : nullptr; }
@@ -83,6 +85,16 @@ int MediaFile::ReadFrame() {
     return -1;
 }
 
+int MediaFile::ReadAfterEnd() {
+    if (!format_ctx_) return -1;
+    // The end was only where the file stopped then: look again.
+    if (format_ctx_->pb) {
+        format_ctx_->pb->eof_reached = 0;
+        format_ctx_->pb->error = 0;
+    }
+    return ReadFrame();
+}
+
 int MediaFile::ReadVideoPacket() {
     if (!format_ctx_ || !packet_ || !video_stream_) return -1;
     int read;
@@ -101,10 +113,21 @@ void MediaFile::DropPacket() {
     if (packet_) av_packet_unref(packet_.get());
 }
 
+double MediaFile::VideoSeconds(int64_t time, double fallback) const {
+    if (!video_stream_ || time == AV_NOPTS_VALUE || video_stream_->time_base.den == 0) return fallback;
+    return static_cast<double>(video_stream_->time_base.num) * static_cast<double>(time) /
+           video_stream_->time_base.den;
+}
+
 void MediaFile::RecordPacketTime() {
     const AVPacket& pkt = *packet_;
     if (video_stream_ && pkt.stream_index == video_stream_->index) {
-        frame_time = PacketSeconds(pkt, pkt.dts, *video_stream_, frame_time);
+        // Elementary streams (a raw .264 file) carry no times at all: the frame period
+        // keeps such pictures apart.
+        const double untimed = video_seen_ ? video_time_ + frame_period_ : frame_time;
+        frame_time = PacketSeconds(pkt, pkt.dts, *video_stream_, untimed);
+        video_seen_ = true;
+        video_time_ = frame_time;
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {
         frame_time = PacketSeconds(pkt, pkt.pts, *audio_stream_, frame_time);
     }

@@ -32,13 +32,19 @@ public:
     // Reads the next packet into packet(): 0, or -1 at the end of the file or on a read
     // error that persists (a transient one gets eleven immediate retries).
     int ReadFrame();
+    // Reads again after the end of the file: a file still being written may have grown.
+    int ReadAfterEnd();
     // Reads the next packet of the video stream, skipping others: 0 or -1.
     int ReadVideoPacket();
     void DropPacket();
 
     // Seconds of the packet just read by its stream's rules (video: decoding time first,
-    // audio: presentation time first), recorded as the frame time.
+    // audio: presentation time first), recorded as the frame time. A video packet without
+    // either comes one frame period after the video packet before it.
     void RecordPacketTime();
+    void set_frame_period(double seconds) { frame_period_ = seconds; }
+    // Seconds of a time in the video stream's time base; `fallback` when it has none.
+    double VideoSeconds(int64_t time, double fallback) const;
     double frame_time = 0.0;
     // Bytes of the pending audio packet already decoded.
     int audio_offset = 0;
@@ -50,6 +56,9 @@ private:
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;
     PacketPtr packet_;
+    double frame_period_ = 0.0;
+    bool video_seen_ = false;   // a video packet was read since the open
+    double video_time_ = 0.0;  // the time recorded for it
 };
 
 }  // namespace qv

@@ -10,7 +10,7 @@ qv::DecodedPicture QVDecoder::Impl::Decoded() const {
                               code_mode == 1 ? 2 : 1, opened && p.width > 0 && p.height > 0};
 }
 
-int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length) {
+int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVPacket* packet) {
     if (!video.ready()) return -10005;
     // A null input of length 0 asks a file decoder for the pictures it still holds;
     // pushed empty input is no frame at all (an empty packet would end the stream).
@@ -26,6 +26,8 @@ int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length) {
         }
     } else if (!data || length <= 0) {
         return DeliverPicture(false, 0);
+    } else if (packet) {
+        status = video.DecodePacket(packet, got_picture);
     } else {
         status = video.Decode(data, length, got_picture);
     }
@@ -52,6 +54,7 @@ bool QVDecoder::Impl::LayOutPicture() {
         picture.Follow(width, height, format);
     }
 
+    picture_time = frame->best_effort_timestamp;
     const bool key = frame->key_frame != 0;
     if (key) {
         key_frame_seen = true;

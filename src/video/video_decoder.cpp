@@ -36,14 +36,23 @@ void VideoDecoder::Close(bool locked) {
 }
 
 int VideoDecoder::Decode(const uint8_t* data, int length, bool& got) {
+    return DecodeWith([&] { return Send(data, length); }, got);
+}
+
+int VideoDecoder::DecodePacket(const AVPacket* packet, bool& got) {
+    return DecodeWith([&] { return avcodec_send_packet(ctx_.get(), packet); }, got);
+}
+
+template <typename SendStep>
+int VideoDecoder::DecodeWith(SendStep send, bool& got) {
     got = false;
     if (!ready()) return AVERROR(EINVAL);
-    int status = Send(data, length);
+    int status = send();
     if (status == AVERROR(EAGAIN)) {
         // The decoder still holds a picture: it is this call's picture, and the packet goes
         // in behind it.
         got = avcodec_receive_frame(ctx_.get(), frame_.get()) == 0;
-        status = Send(data, length);
+        status = send();
         if (status == AVERROR(EAGAIN)) status = 0;
     }
     if (!got && status >= 0) {

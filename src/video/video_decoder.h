@@ -33,6 +33,8 @@ public:
     // refuses the frame because it still holds a picture gives that picture first and takes
     // the frame behind it. Returns the first failure (< 0) or 0; `got` tells about a picture.
     int Decode(const uint8_t* data, int length, bool& got);
+    // The same for a demuxed packet, which is padded already and goes in as it is.
+    int DecodePacket(const AVPacket* packet, bool& got);
     // Sends one frame of a queue: AVERROR(EAGAIN) when the decoder must give a picture first.
     int Send(const uint8_t* data, int length) { return input_.Send(ctx_.get(), data, length); }
     // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
@@ -45,6 +47,9 @@ public:
     void Restart();
 
 private:
+    template <typename SendStep>
+    int DecodeWith(SendStep send, bool& got);
+
     CodecContextPtr ctx_;
     FramePtr frame_;
     PaddedPacket input_;
