@@ -31,7 +31,7 @@ const std::map<std::string, double> kTargets = {
 };
 
 // A figure with a unit prefix once it grows long (bytes per second run into the billions).
-std::string Figure(double value) {
+std::string Format(double value) {
     char text[32];
     if (value >= 1e9) {
         std::snprintf(text, sizeof(text), "%.1f G", value / 1e9);
@@ -67,12 +67,14 @@ public:
                            : bytes != run.counters.end() ? bytes->second.value
                                                          : 1.0 / run.GetAdjustedRealTime();
             figure.allocs = allocs != run.counters.end() ? allocs->second.value : -1.0;
+            figure.failed = run.error_occurred;
         }
     }
 
     // One line per case: both figures, their ratio against the target, and the heap
     // allocations per picture in steady state of each side where the case counts them.
     void PrintRatios() const {
+        const auto shown = [](const Side& side) { return side.failed ? std::string("-") : Format(side.value); };
         std::printf("\n%-28s %14s %14s %7s %8s %-8s %13s %13s\n", "case", "ours", "reference", "ratio",
                     "target", "", "alloc/pic", "ref alloc/pic");
         for (const auto& [name, sides] : figures_) {
@@ -84,11 +86,12 @@ public:
                 const auto target = kTargets.find(name);
                 char goal[16] = "-";
                 if (target != kTargets.end()) std::snprintf(goal, sizeof(goal), ">= %.2f", target->second);
-                const char* verdict = target == kTargets.end() ? "reported"
-                                      : ratio >= target->second ? "met"
-                                                                : "not met";
-                std::printf("%-28s %14s %14s %7.3f %8s %-8s", name.c_str(), Figure(ours->second.value).c_str(),
-                            Figure(reference.value).c_str(), ratio, goal, verdict);
+                const char* verdict = ours->second.failed || reference.failed ? "FAILED"
+                                      : target == kTargets.end()               ? "reported"
+                                      : ratio >= target->second                ? "met"
+                                                                               : "not met";
+                std::printf("%-28s %14s %14s %7.3f %8s %-8s", name.c_str(), shown(ours->second).c_str(),
+                            shown(reference).c_str(), ratio, goal, verdict);
                 if (ours->second.allocs >= 0 || reference.allocs >= 0) {
                     std::printf(" %13.2f %13.2f", ours->second.allocs, reference.allocs);
                 }
@@ -101,6 +104,7 @@ private:
     struct Side {
         double value = 0;
         double allocs = -1;  // heap allocations per picture in steady state, -1 where not counted
+        bool failed = false;  // skipped with an error (see the run's message above)
     };
     std::map<std::string, std::map<std::string, Side>> figures_;
 };
