@@ -163,6 +163,7 @@ class _Handle:
     """One qv_decoder handle, freed exactly once."""
 
     def __init__(self):
+        self.ptr = None
         self.lib = _library()
         self.ptr = self.lib.qv_decoder_new()
         if not self.ptr:

@@ -3,6 +3,7 @@
 import ctypes
 import ctypes.util
 import os
+import sys
 import sysconfig
 
 LIBRARY_NAME = "libqvdecoder.so.1"
@@ -79,6 +80,12 @@ def _candidates():
                 path = os.path.join(folder, sub, LIBRARY_NAME)
                 if os.path.exists(path):
                     found.append(path)
+    # make install's default prefix, whose lib folder the loader only knows after ldconfig,
+    # and the interpreter's own prefix (a venv, a conda environment).
+    for prefix in (sys.prefix, "/usr/local"):
+        path = os.path.join(prefix, "lib", LIBRARY_NAME)
+        if os.path.exists(path) and path not in found:
+            found.append(path)
     # The system's loader path (ldconfig's cache, LD_LIBRARY_PATH).
     found.append(LIBRARY_NAME)
     system = ctypes.util.find_library("qvdecoder")
