@@ -1,0 +1,120 @@
+#include "file/raw_extractor.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "bitstream/avc_config.h"
+#include "core/ffmpeg.h"
+#include "core/library.h"
+#include "file/file_rates.h"
+#include "file/media_file.h"
+
+namespace qv {
+namespace {
+
+// Codecs whose packets are offered, in the order they are tested.
+constexpr AVCodecID kRawCodecs[] = {
+    AV_CODEC_ID_H264,  AV_CODEC_ID_MPEG4, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MJPEG, AV_CODEC_ID_FLV1,
+    AV_CODEC_ID_H263,  AV_CODEC_ID_WMV1,  AV_CODEC_ID_WMV2,       AV_CODEC_ID_RV10,  AV_CODEC_ID_RV20,
+};
+
+}  // namespace
+
+void RawExtractor::LookUpFormats() {
+    input_formats_.clear();
+    for (const char* name : kInputFormatNames) {
+        std::lock_guard<std::mutex> lock(GlobalLock());
+        const AVInputFormat* format = av_find_input_format(name);
+        if (format) input_formats_.push_back(format);
+    }
+}
+
+bool RawExtractor::CheckFormatAndCodec(int codec, const char* format_name) const {
+    bool known = false;
+    for (AVCodecID id : kRawCodecs) {
+        if (codec == id) {
+            known = true;
+            break;
+        }
+    }
+    if (!known) return false;
+    for (const AVInputFormat* format : input_formats_) {
+        if (format && format->name == format_name) return true;
+    }
+    return false;
+}
+
+void RawExtractor::OnOpen(const MediaFile& file, int codec) {
+    raw_supported_ = file.video_stream() && CheckFormatAndCodec(codec, file.format_name());
+}
+
+int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
+                                   int& header_length, int64_t& timestamp_ms, int& key_flag, int& position) {
+    if (!buffer || size <= 0 || !raw_supported_ || !file.is_open() || !file.video_stream() || !file.packet()) {
+        return 0;
+    }
+    header_length = 0;
+    // Raw reads share the file position with sequential decoding; a pending audio piece
+    // is dropped.
+    file.audio_offset = 0;
+    if (file.ReadVideoPacket() != 0) return 0;
+    ++packet_count_;
+
+    const AVPacket& pkt = *file.packet();
+    const AVStream* stream = file.video_stream();
+    const char* container = file.format_name();
+    const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
+    int result = 0;
+    if (stream->codecpar->codec_id != AV_CODEC_ID_H264 || std::strncmp(container, "avi", 3) == 0 ||
+        std::strncmp(container, "mpeg", 4) == 0) {
+        // A packet larger than the buffer is cut, as hosts that size buffers by bit rate expect.
+        result = pkt.size < size ? pkt.size : size;
+        if (result > 0) std::memcpy(buffer, pkt.data, result);
+        header_length = 0;
+        position = static_cast<int>(static_cast<uint32_t>(pkt.pos));
+    } else {
+        const AVCodecParameters* par = stream->codecpar;
+        if (par->extradata_size <= 0 || !par->extradata) {
+            file.DropPacket();
+            return 0;
+        }
+        int offset = 0;
+        if (key) {
+            // Key frames carry their parameter sets so that a receiver can start there.
+            int capacity = size;
+            if (!GetSPSAndPPS(par->extradata, par->extradata_size, buffer, capacity)) {
+                file.DropPacket();
+                return 0;
+            }
+            offset = capacity;
+        }
+        const int units = LengthPrefixedToAnnexB(pkt.data, pkt.size, buffer + offset, size - offset);
+        if (units < 4) {
+            file.DropPacket();
+            return 0;
+        }
+        header_length = offset + 4;
+        result = offset + units;
+        position = static_cast<int>(static_cast<uint32_t>(pkt.pos) + 4);
+    }
+
+    // Time: the decoding time, else the presentation time, else frame periods counted
+    // from the last timed packet (or from the start when none came yet).
+    const AVRational tb = stream->time_base;
+    const int64_t time = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
+    if (time != AV_NOPTS_VALUE) {
+        timestamp_ms = TimeToMilliseconds(time, tb.num, tb.den);
+        last_raw_time_ = timestamp_ms;
+        last_raw_count_ = packet_count_;
+    } else if (last_raw_time_ >= 0 && last_raw_count_ >= 0) {
+        timestamp_ms = FramesToMilliseconds(last_raw_time_, packet_count_ - last_raw_count_, rate_num, rate_den);
+    } else {
+        timestamp_ms = FramesToMilliseconds(0, packet_count_, rate_num, rate_den);
+    }
+    // Only the key flag counts: other packet flags (discard, corrupt) say nothing of it.
+    key_flag = key ? AV_PKT_FLAG_KEY : 0;
+    file.DropPacket();
+    return result;
+}
+
+}  // namespace qv
