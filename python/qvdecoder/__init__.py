@@ -10,8 +10,9 @@ File mode: ``open(path)`` iterates the pictures of a file. Stream mode, as a cam
 (H.264 as Annex B), ``decode_g722(data)`` turns G.722 code words into 16-bit PCM.
 
 Pictures are copies by default, because the library reuses its picture buffer at the next decode.
-Pass ``copy=False`` for views of that buffer instead: each is valid only until the next picture
-is asked for (the next step of the iteration, push or flush), so take what you need right away.
+Pass ``copy=False`` for views of that buffer instead: a view shows its picture only until the
+next picture is asked for (the next step of the iteration, push or flush), so take what you need
+right away. Views keep the decoder's memory alive, so an old view is never dangling.
 
 Array layout by pixel format: packed RGB/BGR gives height x width x 3, the 32-bit formats
 height x width x 4, gray height x width, yuyv422/uyvy422 height x width x 2. Planar YUV
@@ -160,17 +161,21 @@ Packet.__doc__ = """A compressed video frame: ``data`` bytes (H.264 as Annex B),
 
 
 class _Handle:
-    """One qv_decoder handle, freed exactly once."""
+    """One qv_decoder handle, freed exactly once. Views of its picture buffer keep it alive:
+    closing a handle that has handed out views only refuses further calls, and the decoder is
+    freed with the last view."""
 
     def __init__(self):
         self.ptr = None
+        self.closed = False
+        self.viewed = False
         self.lib = _library()
         self.ptr = self.lib.qv_decoder_new()
         if not self.ptr:
             raise MemoryError("qv_decoder_new failed")
 
     def call(self, name, *args, what=None, accept=(_lib.QV_OK,)):
-        if not self.ptr:
+        if not self.ptr or self.closed:
             raise QVError(_lib.QV_ERR_NOT_OPEN, what or name)
         result = getattr(self.lib, name)(self.ptr, *args)
         if result not in accept:
@@ -185,10 +190,17 @@ class _Handle:
         if copy:
             flat = flat.copy()
         else:
+            buffer.handle = self
+            self.viewed = True
             flat.flags.writeable = False
         time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
         name = _FORMAT_NAMES.get(info.format, str(info.format))
         return Picture(flat, info.width, info.height, name, info.flags, time_us)
+
+    def close(self):
+        self.closed = True
+        if not self.viewed:
+            self.free()
 
     def free(self):
         if self.ptr:
@@ -249,10 +261,10 @@ class FileDecoder:
                 if result == _lib.QV_OK:
                     yield handle.picture(self._copy)
         finally:
-            handle.free()
+            handle.close()
 
     def close(self):
-        self._handle.free()
+        self._handle.close()
 
     def __enter__(self):
         return self
@@ -349,7 +361,7 @@ class StreamDecoder:
         self._handle.call("qv_save_output_image", os.fsencode(path))
 
     def close(self):
-        self._handle.free()
+        self._handle.close()
 
     def __enter__(self):
         return self

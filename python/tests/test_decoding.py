@@ -112,6 +112,11 @@ def test_views_alias_the_library_buffer_and_copies_do_not(samples):
     assert not first.array.flags.writeable
     assert numpy.array_equal(first.array, second.array)      # the same buffer, now the second picture
     assert not numpy.array_equal(kept, second.array)
+    # Views outlive their decoder's iteration: they keep its memory, showing the last picture.
+    last = list(qvdecoder.open(clip, format="gray", copy=False))
+    gc.collect()
+    assert len(last) == 100 and numpy.array_equal(last[0].array, last[-1].array)
+    assert numpy.array_equal(last[0].array, list(qvdecoder.open(clip, format="gray"))[-1].array)
     copies = iter(qvdecoder.open(clip, format="gray"))
     first, second = next(copies), next(copies)
     assert first.array.flags.writeable
