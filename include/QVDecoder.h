@@ -460,7 +460,8 @@ enum latency_mode {
     // are held back by the largest picture buffer their level allows (up to 16 pictures for
     // small pictures, 4 to 6 at 1080p) so that no B-picture is dropped; streams that state
     // their depth cost only that depth, as in low-latency mode. Decoding threads may also run
-    // frame-parallel (QVDecoderSetThreads).
+    // frame-parallel (QVDecoderSetThreads). Field-coded streams (CODE_MODE_FIELD) decode as in
+    // low-latency mode: both fields' pictures come out within their push.
     LATENCY_MODE_COMPLETE = 1,
 };
 

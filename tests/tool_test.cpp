@@ -243,29 +243,42 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
     EXPECT_GE(pictures, 98);   // the decoder may keep the last picture back
 }
 
-TEST_F(ToolTest, PushChunksDecodesProgramStreamPacksThatCutFrames) {
-    // 2048-byte "vob" packs beside MP2 audio cut the H.264 frames anywhere.
-    qvtest::VideoOptions options;
-    options.frames = 12;
-    options.gop = 6;
-    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);  // 352x288
-    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets, {}, true);
-    const std::vector<uint8_t> stream = qvtest::MuxProgramStream(video, "vob", true);
-    const std::string path = Path("cut.mpg");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+TEST_F(ToolTest, PushDemuxGivesEveryPictureOfProgramStreams) {
+    // 2048-byte "vob" packs beside MP2 audio cut 352x288 frames anywhere, and hold several
+    // 176x144 frames each; B-frames are held back to the end. --demux alone handles both.
+    struct Case {
+        int width, height, b_frames;
+    } cases[] = {{352, 288, 0}, {176, 144, 2}};
+    for (const Case& c : cases) {
+        qvtest::VideoOptions options;
+        options.frames = 24;
+        options.gop = 6;
+        options.width = c.width;
+        options.height = c.height;
+        options.b_frames = c.b_frames;
+        const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
+        const auto reference = qvtest::DecodeReference(video.codec_id, video.packets, {}, true);
+        const std::vector<uint8_t> stream = qvtest::MuxProgramStream(video, "vob", true);
+        const std::string path = Path("cut.mpg");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
 
-    const RunResult r = Run({"push", path, "--codec", "h264", "--size", "352x288", "--demux",
-                             "--chunks", "--raw", Path("cut.yuv")});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("chunked"), std::string::npos) << r.out;
-    std::vector<uint8_t> all;
-    for (const auto& p : reference) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
-    const std::vector<uint8_t> raw = ReadFileBytes(Path("cut.yuv"));
-    // Only the last frame, whose end no pack shows, may stay back.
-    EXPECT_GE(raw.size() + reference[0].bytes.size(), all.size());
-    ASSERT_LE(raw.size(), all.size());
-    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
+        const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+        const RunResult r = Run({"push", path, "--codec", "h264", "--size", size, "--demux", "--raw", Path("cut.yuv")});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("chunked"), std::string::npos) << r.out;
+        std::vector<uint8_t> all;
+        for (const auto& p : reference) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
+        EXPECT_TRUE(ReadFileBytes(Path("cut.yuv")) == all) << size;
+    }
+    // MPEG-1 packs are not for stream mode: the tool says what plays them.
+    const std::vector<uint8_t> mpeg1 = qvtest::MuxProgramStream(qvtest::EncodeVideo("mpeg2video", {}), "mpeg", false);
+    std::ofstream(Path("system.mpg"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(mpeg1.data()), static_cast<std::streamsize>(mpeg1.size()));
+    const RunResult m = Run({"push", Path("system.mpg"), "--codec", "mpeg2", "--size", "352x288", "--demux"});
+    EXPECT_EQ(m.code, 3);
+    EXPECT_NE(m.err.find("MPEG-1 system stream"), std::string::npos) << m.err;
+    EXPECT_NE(m.err.find("qvdecode decode"), std::string::npos) << m.err;
 }
 
 TEST_F(ToolTest, PushFieldsPairsTheFieldsIntoFramesOfTwiceTheHeight) {

@@ -57,8 +57,9 @@ AVCodecContext* QVDecoder::Impl::NewVideoContext(_picture_param requested) {
     ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(requested.format));
     if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     // One pushed frame gives at most one picture without frame threads; those only run for
-    // a host that takes every picture with the receive loop.
-    const bool complete = latency == LATENCY_MODE_COMPLETE;
+    // a host that takes every picture with the receive loop. Field-coded frames need both
+    // fields' pictures within the push, so they never wait.
+    const bool complete = latency == LATENCY_MODE_COMPLETE && code_mode != 1;
     qv::ApplyThreads(ctx, thread_request, complete);
     // Without a reordering depth in its parameter sets, an H.264 decoder learns it from the
     // first out-of-order picture and drops the ones before; the strict reading takes the

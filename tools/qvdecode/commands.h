@@ -21,6 +21,7 @@ struct DecodeOptions {
     int every = 25;
     std::string raw;  // raw picture file, empty: none
     bool verbose = false;
+    int threads = 0;  // decoding threads, 0: one per core
 };
 int RunDecode(const DecodeOptions& o);
 
@@ -33,6 +34,7 @@ struct PushOptions {
     bool fields = false;
     bool key_first = false;
     bool chunks = false;
+    bool frame_per_pack = false;  // with demux: each pack holds exactly one whole frame
 };
 int RunPush(const PushOptions& o);
 

@@ -30,6 +30,8 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
         ->needs(dir);
     cmd->add_option("--raw", o->raw, "append every delivered picture to this raw file");
     cmd->add_flag("-v,--verbose", o->verbose, "show FFmpeg's warnings");
+    cmd->add_option("--threads", o->threads, "decoding threads, 0 for one per core (default 0)")
+        ->check(CLI::Range(0, 64));
 }
 
 }  // namespace
@@ -69,7 +71,11 @@ int main(int argc, char** argv) {
     push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures (of one field with --fields)")
         ->required();
     push_cmd->add_flag("--repack", push.repack, "repack H.264 NAL units before decoding");
-    push_cmd->add_flag("--demux", push.demux, "the file is an MPEG program stream: push packs");
+    push_cmd->add_flag("--demux", push.demux,
+                       "the file is an MPEG-2 program stream: push packs (chunked, since a picture "
+                       "may span several packs and a pack may hold several pictures)");
+    push_cmd->add_flag("--frame-per-pack", push.frame_per_pack,
+                       "with --demux: every pack holds exactly one whole frame, decode each as it is");
     push_cmd->add_flag("--chunks", push.chunks,
                        "pushed units may end inside a picture (sets the chunked transfer mode)");
     push_cmd->add_flag("--fields", push.fields, "each picture is two separately coded fields: push them in pairs");

@@ -9,6 +9,15 @@
 #include "tool_common.h"
 
 namespace qvtool {
+namespace {
+
+// An MPEG-1 pack header: the two bits after 00 00 01 BA are 00 (MPEG-2 has 01).
+bool IsMpeg1Pack(const std::vector<uint8_t>& pack) {
+    return pack.size() > 4 && pack[0] == 0 && pack[1] == 0 && pack[2] == 1 && pack[3] == 0xBA &&
+           (pack[4] >> 6) == 0;
+}
+
+}  // namespace
 
 int RunPush(const PushOptions& o) {
     const CodecName* codec = FindCodec(o.codec);
@@ -32,11 +41,17 @@ int RunPush(const PushOptions& o) {
                        codec->ffmpeg_id, 0);
     if (const int code = cutter.Open(o.output.file); code != kExitOk) return code;
 
+    // A picture of a real program stream spans several packs, and a pack of small pictures
+    // holds several: packs go through the parser unless the user vouches for one frame each.
+    const bool chunks = o.chunks || (o.demux && !o.frame_per_pack);
     QVDecoder decoder;
     InstallLog(decoder, o.output.verbose);
-    // Modes come before the open: the decoder is set up for them.
+    // Modes come before the open: the decoder is set up for them. The tool takes every
+    // picture with the receive loop and flushes at the end, so nothing is held back.
     if (o.demux && decoder.QVDecoderSetDemux(1) != 0) return Fail(kExitFailed, "demux mode refused");
-    if (o.chunks) decoder.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK);
+    if (chunks) decoder.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK);
+    decoder.QVDecoderSetLatencyMode(LATENCY_MODE_COMPLETE);
+    decoder.QVDecoderSetThreads(o.output.threads);
     if (o.fields) decoder.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     if (o.key_first) decoder.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
     const int opened = decoder.QVOpenDecoder(static_cast<CodecID>(codec->interface_id),
@@ -69,6 +84,11 @@ int RunPush(const PushOptions& o) {
         }
         ++pushed;
         bytes += static_cast<int64_t>(unit.size());
+        if (o.demux && pushed == 1 && IsMpeg1Pack(unit)) {
+            return Fail(kExitInput, "'" + o.output.file + "' is an MPEG-1 system stream; stream mode "
+                        "demultiplexes MPEG-2 program streams only. Play it with 'qvdecode decode " +
+                        o.output.file + "'");
+        }
         const int r = decoder.QVDecodeVideoFrame(unit.data(), static_cast<int>(unit.size()),
                                                  o.repack ? 1 : 0);
         if (r == 0) {
@@ -77,9 +97,22 @@ int RunPush(const PushOptions& o) {
         } else {
             ++refused;
         }
+        // One push may yield more pictures: several frames in one pack, or frames the
+        // decoder held back for reordering.
+        while (decoder.QVReceiveVideoFrame() == 0) {
+            if (!sink.Take(decoder, pictures)) return kExitOutput;
+            ++pictures;
+        }
         progress.Update(cutter.size() > 0 ? static_cast<double>(cutter.consumed()) / cutter.size()
                                           : -1.0,
                         pictures);
+    }
+    // End of the stream: the pictures the decoder still holds come out.
+    if (decoder.QVFlushVideo() == 0) {
+        while (decoder.QVReceiveVideoFrame() == 0) {
+            if (!sink.Take(decoder, pictures)) return kExitOutput;
+            ++pictures;
+        }
     }
     progress.Finish();
     if (cutter.read_error()) return Fail(kExitInput, "reading '" + o.output.file + "' failed");
@@ -97,7 +130,7 @@ int RunPush(const PushOptions& o) {
                 " bytes; %" PRId64 " pictures of %dx%d %s delivered as %dx%d, %" PRId64
                 " pushes gave no picture; %.2f s (%.1f pictures/s)",
                 o.output.file.c_str(), o.codec.c_str(), o.demux ? ", demultiplexed" : "",
-                o.chunks ? ", chunked" : "",
+                chunks ? ", chunked" : "",
                 o.repack ? ", repacked" : "", o.fields ? ", field-coded" : "",
                 o.key_first ? ", from the first key frame" : "", pushed,
                 o.demux ? "packs" : (o.fields ? "field pairs" : "frames"), bytes, pictures,
