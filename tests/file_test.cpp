@@ -439,11 +439,13 @@ TEST_F(FileTest, QVDecoderSetThreads_SamePicturesAndTimes) {
     media.video[0].max_b_frames = 2;
     media.audio = AV_CODEC_ID_AAC;
     const std::string path = Make("threads.mp4", media);
-    Decoded runs[2];
-    const int counts[2] = {1, 0};
-    for (int i = 0; i < 2; ++i) {
+    // Without and with conversion (the scaler cuts frames into slices for its threads).
+    Decoded runs[4];
+    const int counts[4] = {1, 0, 1, 0};
+    for (int i = 0; i < 4; ++i) {
         QVDecoder decoder;
         ASSERT_EQ(decoder.QVDecoderSetThreads(counts[i]), 0);
+        if (i >= 2) decoder.QVSetOutput(_picture_param{160, 120, PIX_FMT_BGR24}, 0);
         ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
         const AVCodecContext* ctx = Parts(decoder).video.context();
         EXPECT_EQ(ctx->thread_count > 1 && (ctx->active_thread_type & FF_THREAD_FRAME), counts[i] == 0);
@@ -451,6 +453,8 @@ TEST_F(FileTest, QVDecoderSetThreads_SamePicturesAndTimes) {
     }
     ExpectSamePictures(runs[1].pictures, runs[0].pictures);
     EXPECT_EQ(runs[1].picture_times, runs[0].picture_times);
+    ExpectSamePictures(runs[3].pictures, runs[2].pictures);
+    EXPECT_EQ(runs[3].picture_times, runs[2].picture_times);
     ExpectSamePictures(runs[0].pictures, qvtest::ReferencePictures(path));
 }
 

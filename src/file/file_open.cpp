@@ -138,6 +138,7 @@ int QVDecoder::Impl::QVOpen(const char* name) {
     const AVCodecContext* vctx = video.context();
     const bool frame_threads = vctx && (vctx->active_thread_type & FF_THREAD_FRAME) && vctx->thread_count > 1;
     clock.Reset(frame_threads ? vctx->thread_count - 1 : 0);
+    output.set_threads(thread_request);
     output.AfterOpen(Decoded().source());
     opened = true;
     key_frame_seen = false;

@@ -64,10 +64,7 @@ int OutputConverter::SetConverter(_picture_param source, _picture_param destinat
     if (converter_) DestroyConverter();
     if (destination.format == PIX_FMT_NONE || destination.height <= 0 || destination.width <= 0) return -1;
     const int flags = high_quality_ ? SWS_BICUBIC : SWS_BILINEAR;
-    converter_.reset(sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
-                                    destination.width, destination.height,
-                                    static_cast<AVPixelFormat>(destination.format), flags, nullptr, nullptr,
-                                    nullptr));
+    converter_.reset(MakeScaler(source, destination, flags));
     if (!converter_) {
         output_enabled_ = false;
         log_.Log("SetConverter: allocate converter failed.", 15);
@@ -95,13 +92,64 @@ int OutputConverter::SetConverter(_picture_param source, _picture_param destinat
         return -1;
     }
     out_picture_size_ = size;
+    if (threads_ != 1 && !WrapTarget(destination)) {
+        DestroyConverter();
+        output_enabled_ = false;
+        log_.Log("SetConverter: fill picture failed.", 15);
+        return -1;
+    }
     out_picture_allocated_ = true;
     converter_source_ = source;
     return 0;
 }
 
+SwsContext* OutputConverter::MakeScaler(_picture_param source, _picture_param destination, int flags) const {
+    if (threads_ == 1) {
+        return sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
+                              destination.width, destination.height, static_cast<AVPixelFormat>(destination.format),
+                              flags, nullptr, nullptr, nullptr);
+    }
+    // Slice threads are an option of the context, set before it is initialised.
+    SwsContext* scaler = sws_alloc_context();
+    if (!scaler) return nullptr;
+    if (av_opt_set_int(scaler, "srcw", source.width, 0) < 0 || av_opt_set_int(scaler, "srch", source.height, 0) < 0 ||
+        av_opt_set_int(scaler, "src_format", source.format, 0) < 0 ||
+        av_opt_set_int(scaler, "dstw", destination.width, 0) < 0 ||
+        av_opt_set_int(scaler, "dsth", destination.height, 0) < 0 ||
+        av_opt_set_int(scaler, "dst_format", destination.format, 0) < 0 ||
+        av_opt_set_int(scaler, "sws_flags", flags, 0) < 0 || av_opt_set_int(scaler, "threads", threads_, 0) < 0 ||
+        sws_init_context(scaler, nullptr, nullptr) < 0) {
+        sws_freeContext(scaler);
+        return nullptr;
+    }
+    return scaler;
+}
+
+namespace {
+void LeaveToOwner(void*, uint8_t*) {}
+}  // namespace
+
+bool OutputConverter::WrapTarget(_picture_param destination) {
+    if (!target_frame_) target_frame_.reset(av_frame_alloc());
+    if (!target_frame_) return false;
+    av_frame_unref(target_frame_.get());
+    AVFrame* f = target_frame_.get();
+    f->buf[0] = av_buffer_create(out_picture_.data[0], out_picture_size_ > 0 ? out_picture_size_ : 1, LeaveToOwner,
+                                 nullptr, 0);
+    if (!f->buf[0]) return false;
+    for (int i = 0; i < 4; ++i) {
+        f->data[i] = out_picture_.data[i];
+        f->linesize[i] = out_picture_.linesize[i];
+    }
+    f->width = destination.width;
+    f->height = destination.height;
+    f->format = destination.format;
+    return true;
+}
+
 void OutputConverter::DestroyConverter() {
     converter_.reset();
+    if (target_frame_) av_frame_unref(target_frame_.get());
     out_picture_planes_.reset();
     out_picture_ = QVPicture{};
     out_picture_size_ = 0;
@@ -121,12 +169,16 @@ bool OutputConverter::Matches(_picture_param source) const {
 
 int OutputConverter::Scale(const uint8_t* const data[4], const int linesize[4], int height) {
     sws_scale(converter_.get(), data, linesize, 0, height, out_picture_.data, out_picture_.linesize);
-    if (out_picture_planes_) {
-        av_image_copy_to_buffer(output_param.video_buffer, out_picture_size_, out_picture_.data,
-                                out_picture_.linesize, static_cast<AVPixelFormat>(output_param.pix_fmt),
-                                output_param.width, output_param.height, 1);
-    }
+    PackTarget();
     return 0;
+}
+
+void OutputConverter::PackTarget() {
+    // Aligned planes of our own were the target: the output buffer gets them packed.
+    if (!out_picture_planes_) return;
+    av_image_copy_to_buffer(output_param.video_buffer, out_picture_size_, out_picture_.data, out_picture_.linesize,
+                            static_cast<AVPixelFormat>(output_param.pix_fmt), output_param.width,
+                            output_param.height, 1);
 }
 
 int OutputConverter::ConvertPicture(const uint8_t* source, _picture_param geometry) {
@@ -148,116 +200,13 @@ int OutputConverter::ConvertFrame(const AVFrame* frame) {
         log_.Log("ConvertPicture: failed to convert image.", 31);
         return -1;
     }
+    if (threads_ != 1 && frame->buf[0] && target_frame_ && target_frame_->buf[0]) {
+        // Whole frames are what libswscale cuts into slices for its threads.
+        if (sws_scale_frame(converter_.get(), target_frame_.get(), frame) < 0) return -1;
+        PackTarget();
+        return 0;
+    }
     return Scale(frame->data, frame->linesize, geometry.height);
-}
-
-void OutputConverter::AfterOpen(_picture_param decoded) {
-    // A scaler that cannot be built leaves the open successful.
-    if (output_enabled_) SetConverter(decoded, output_request_);
-    if (!output_enabled_) {
-        output_param.width = decoded.width;
-        output_param.height = decoded.height;
-        output_param.pix_fmt = decoded.format;
-    }
-}
-
-void OutputConverter::FillOpenRequest(_picture_param source, int width, int height, int format,
-                                      int field_factor) {
-    if (!output_size_set_ && !output_format_set_) return;
-    bool changed = false;
-    if (output_param.pix_fmt == AV_PIX_FMT_NONE) {
-        output_param.pix_fmt = format;
-        changed = true;
-    }
-    if (output_param.width == 0) {
-        output_param.width = width;
-        changed = true;
-    }
-    if (output_param.height == 0) {
-        output_param.height = height * field_factor;
-        changed = true;
-    }
-    if (changed) {
-        SetConverter(source, _picture_param{output_param.width, output_param.height,
-                                            static_cast<enum PixelFormat>(output_param.pix_fmt)});
-    }
-}
-
-void OutputConverter::FollowPicture(int width, int height, int format, int field_factor) {
-    if (output_enabled_) {
-        if (output_format_set_) {
-            output_param.width = width;
-            output_param.height = height * field_factor;
-        }
-        if (output_size_set_) output_param.pix_fmt = format;
-        DestroyConverter();
-        SetConverter(_picture_param{width, height * field_factor, static_cast<enum PixelFormat>(format)},
-                     _picture_param{output_param.width, output_param.height,
-                                    static_cast<enum PixelFormat>(output_param.pix_fmt)});
-    } else {
-        output_param.width = width;
-        output_param.height = height;
-        output_param.pix_fmt = format;
-    }
-}
-
-// Called before the new request is recorded, so a rebuild uses the previous quality.
-// Conversion that is on is rebuilt at once; conversion turned on for a decoder that
-// already has a picture geometry is built at once too, so the next picture converts
-// instead of failing for want of a scaler.
-void OutputConverter::RebuildConverter(int width, int height, int format, const DecodedPicture& decoded) {
-    if (!output_enabled_ && !decoded.has_picture) return;
-    DestroyConverter();
-    SetConverter(decoded.source(), _picture_param{width, height, static_cast<enum PixelFormat>(format)});
-}
-
-// Every setter records the same three values in the request and in output_param, turns
-// conversion on, and remembers which half (if only one) the host fixed.
-void OutputConverter::RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set,
-                                          char quality) {
-    output_request_ = _picture_param{width, height, static_cast<enum PixelFormat>(format)};
-    output_param.width = width;
-    output_param.height = height;
-    output_param.pix_fmt = format;
-    output_enabled_ = true;
-    output_format_set_ = format_set;
-    output_size_set_ = size_set;
-    high_quality_ = quality != 0;
-}
-
-void OutputConverter::SetOutput(_picture_param picture, char quality, const DecodedPicture& decoded) {
-    RebuildConverter(picture.width, picture.height, picture.format, decoded);
-    RecordOutputRequest(picture.width, picture.height, picture.format, false, false, quality);
-}
-
-void OutputConverter::SetOutputFormat(int format, char quality, const DecodedPicture& decoded) {
-    if (format == output_param.pix_fmt) return;
-    int width = decoded.picture.width;
-    int height = decoded.picture.height;
-    if (output_enabled_) {
-        width = output_param.width;
-        height = output_param.height;
-    }
-    RebuildConverter(width, height, format, decoded);
-    RecordOutputRequest(width, height, format, true, false, quality);
-}
-
-void OutputConverter::SetOutputResolution(int width, int height, char quality,
-                                          const DecodedPicture& decoded) {
-    if (width == output_param.width && height == output_param.height) return;
-    const int format = output_enabled_ ? output_param.pix_fmt : decoded.picture.format;
-    RebuildConverter(width, height, format, decoded);
-    RecordOutputRequest(width, height, format, false, true, quality);
-}
-
-void OutputConverter::GetOutputResolution(int& width, int& height, const DecodedPicture& decoded) const {
-    if (output_enabled_) {
-        width = output_param.width;
-        height = output_param.height;
-        return;
-    }
-    width = decoded.picture.width;
-    height = decoded.picture.height * decoded.field_factor;
 }
 
 void OutputConverter::Release() {

@@ -44,6 +44,9 @@ public:
 
     // The constructor's request: conversion on, quality left to the setters.
     void Request(_picture_param picture);
+    // Threads the scaler may cut a picture into slices with (0: one per core); used by the
+    // next SetConverter.
+    void set_threads(int threads) { threads_ = threads; }
 
     // Builds the scaler from source to destination geometry and the output buffer for it.
     // A scaler or buffer that cannot be made turns conversion off (-1).
@@ -75,8 +78,11 @@ public:
 
 private:
     bool LayOutPictureTarget(_picture_param destination);
+    SwsContext* MakeScaler(_picture_param source, _picture_param destination, int flags) const;
+    bool WrapTarget(_picture_param destination);
     bool Matches(_picture_param source) const;
     int Scale(const uint8_t* const data[4], const int linesize[4], int height);
+    void PackTarget();
     void RebuildConverter(int width, int height, int format, const DecodedPicture& decoded);
     void RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set, char quality);
 
@@ -92,6 +98,10 @@ private:
     int out_picture_size_ = 0;        // bytes the out_picture planes were laid out for
     bool out_picture_allocated_ = false;
     _picture_param converter_source_;  // geometry the scaler was built for
+    int threads_ = 1;
+    // With slice threads: the scaler's target as a frame (its planes are out_picture's and
+    // belong to us; the frame's buffer only lends them), so that frames can be scaled whole.
+    FramePtr target_frame_;
 };
 
 }  // namespace qv

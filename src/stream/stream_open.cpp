@@ -91,6 +91,7 @@ int QVDecoder::Impl::AllocatePictureBuffer(const char* wrong_size_message, const
 // The last steps of both stream-mode opens that carry video: output set-up, the demux
 // buffer when demultiplexing, and the open state.
 int QVDecoder::Impl::FinishStreamVideoOpen() {
+    output.set_threads(thread_request);
     output.AfterOpen(Decoded().source());
     if (demux == 1 && !demux_stage.AllocateDemuxBuffer()) {
         QVClose();
