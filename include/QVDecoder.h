@@ -494,6 +494,13 @@ public:
     int QVDecoderSetDemux(int demux);
 
     // Stream mode.
+    // Pushed bytes are copied into a padded buffer of the object (reused from call to call),
+    // so the host's buffer is never read past its length. A null pointer or a length <= 0
+    // gives -1 without touching the decoder. With demultiplexing, only video PES packets
+    // (stream ids 0xE0 to 0xEF) make up the picture; audio in the same pack is stepped over.
+    // With TRANSFER_MODE_CHUNK, libavcodec's parser cuts the pushed bytes into whole frames;
+    // frames the decoder cannot take yet wait on the object, in order, and the further
+    // pictures come out of QVReceiveVideoFrame.
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);
     int QVOpenDecoder(enum CodecID codec, _audio_param audio);
     int QVOpenDecoder(enum CodecID video_codec, _picture_param picture, enum CodecID audio_codec,
@@ -502,28 +509,40 @@ public:
     int QVDecodeVideoFrame(unsigned char* data, int length, int repack);
     int QVDecodeAudioFrame(unsigned char* data, int size);
 
-    // Results.
+    // Results. With output conversion on, QVGetVideoFrame hands out the converted picture,
+    // which is scaled straight from the decoder's frame; the decoded picture is laid out in
+    // the object's own picture buffer only when something reads it (QVSaveCurrentImage, the
+    // field merge), so a host never pays for a copy it does not use. Pointers stay valid
+    // until the next decode call, a change of the picture or output parameters, or QVClose.
     unsigned char* QVGetVideoFrame();
     int QVGetVideoFrameSize();
     int QVGetParam(_video_param& param);
     unsigned char* QVGetAudioFrame();
     int QVGetAudioFrameSize();
 
-    // File mode.
+    // File mode. At the end of the file the pictures the decoder still holds come out (0)
+    // before -10003; each reports its own time. A file without packet times (an elementary
+    // stream) advances by the frame period. After -10003 a later call reads again, so a host
+    // can follow a file that is still being written (transport and program streams): the
+    // decoder then starts afresh and its pictures are flagged damaged until a key frame.
     int QVOpen(const char* name);
     int QVDecodeFrame();
     int64_t QVGetFrameTimestamp();
+    // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
+    // carries; H.264 key frames come with their parameter sets in front.
     int QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
                            int& key_flag, int& position);
     int QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag);
 
-    // Output settings.
+    // Output settings. A size of 0 or a format of PIX_FMT_NONE left open follows the decoded
+    // picture, in stream and file mode alike.
     void QVSetOutput(_picture_param picture, char high_quality);
     void QVSetOutputFormat(enum PixelFormat format, char high_quality);
     void QVSetOutputResolution(int width, int height, char high_quality);
     void QVGetOutputResolution(int& width, int& height);
 
-    // Snapshots.
+    // Snapshots: -1 for a null path, a picture that cannot be converted, or a file that
+    // cannot be written whole.
     int QVSaveCurrentImage(const char* path);
     int QVSaveOutputImage(const char* path);
 

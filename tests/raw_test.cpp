@@ -1,6 +1,7 @@
 // Raw packet extraction: compressed packets handed out as they are, or as H.264 Annex B.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,30 @@ TEST_F(RawTest, QVGetVideoRawFrame_H264FromMp4IsAPlayableAnnexBStream) {
     const std::vector<Picture> got = qvtest::DecodeAnnexB(stream);
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i;
+}
+
+TEST_F(RawTest, QVGetVideoRawFrame_OnlyTheKeyFlagMakesAKeyFrame) {
+    // Cut with an edit list: the packets before its start are flagged DISCARD, and only the
+    // first of them is a key frame.
+    const std::string source = Make("source.mp4", VideoFile("mp4", AV_CODEC_ID_H264, 50));
+    const std::string cut = dir_.Path("cut.mp4");
+    const std::string command = "ffmpeg -v error -y -ss 0.5 -i '" + source + "' -c copy '" + cut + "'";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "no ffmpeg program to cut with";
+    const std::vector<PacketInfo> packets = qvtest::ReadPackets(cut);
+    int discarded = 0;
+    for (const PacketInfo& p : packets) discarded += (p.flags & AV_PKT_FLAG_DISCARD) && !(p.flags & AV_PKT_FLAG_KEY);
+    ASSERT_GT(discarded, 0);
+
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(cut.c_str()), 0);
+    const std::vector<RawFrame> frames = AllRaw(decoder);
+    ASSERT_EQ(frames.size(), packets.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const bool key = (packets[i].flags & AV_PKT_FLAG_KEY) != 0;
+        EXPECT_EQ(frames[i].key, key ? 1 : 0) << "packet " << i;
+        // Parameter sets (and so a header longer than one start code) only ahead of key frames.
+        EXPECT_EQ(frames[i].header_length > 4, key) << "packet " << i;
+    }
 }
 
 TEST_F(RawTest, QVGetVideoRawFrame_OtherCodecsAndContainersAreCopiedUnchanged) {
