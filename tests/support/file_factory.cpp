@@ -36,6 +36,9 @@ const char* EncoderName(AVCodecID codec) {
     switch (codec) {
         case AV_CODEC_ID_H264: return "libx264";
         case AV_CODEC_ID_FLV1: return "flv";
+        case AV_CODEC_ID_HEVC: return "libx265";
+        case AV_CODEC_ID_VP9: return "libvpx-vp9";
+        case AV_CODEC_ID_AV1: return "libaom-av1";
         default: return avcodec_get_name(codec);
     }
 }
