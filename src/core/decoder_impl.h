@@ -172,6 +172,7 @@ public:
     int demux;
     _demux_buffer* demux_buffer;
     std::vector<const AVInputFormat*> input_formats;
+    std::vector<const AVInputFormat*> extra_input_formats;  // Matroska/WebM, MPEG-TS
     bool raw_supported;
     int packet_count;
     int64_t last_raw_time;

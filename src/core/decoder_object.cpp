@@ -111,6 +111,12 @@ void QVDecoder::Impl::Init() {
         const AVInputFormat* format = av_find_input_format(name);
         if (format) input_formats.push_back(format);
     }
+    extra_input_formats.clear();
+    for (const char* name : qv::kExtraInputFormatNames) {
+        std::lock_guard<std::mutex> lock(qv::GlobalLock());
+        const AVInputFormat* format = av_find_input_format(name);
+        if (format) extra_input_formats.push_back(format);
+    }
 }
 
 void QVDecoder::Impl::ReleaseAll() {
@@ -199,6 +205,7 @@ void QVDecoder::Impl::ReleaseAll() {
 void QVDecoder::Impl::QVClose() {
     ReleaseAll();
     input_formats.clear();
+    extra_input_formats.clear();
 }
 
 int QVDecoder::Impl::QVDecoderRegisterLog(QVLogCallback callback, int level) {

@@ -1,9 +1,11 @@
 // Raw packet extraction: the compressed video packets of an open file, handed out as they
-// are, or as H.264 Annex B units with the parameter sets ahead of each key frame.
+// are, or as H.264 and HEVC Annex B units with the parameter sets ahead of each key frame.
 #include "decoder/raw_extract.h"
 
 #include <cstring>
 
+#include "bitstream/hevc_config.h"
+#include "bitstream/length_prefixed.h"
 #include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "decoder/file_rates.h"
@@ -18,52 +20,57 @@ constexpr AVCodecID kRawCodecs[] = {
     AV_CODEC_ID_H263,  AV_CODEC_ID_WMV1,  AV_CODEC_ID_WMV2,       AV_CODEC_ID_RV10,  AV_CODEC_ID_RV20,
 };
 
-uint32_t ReadBig32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+int ReadBig16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+
+// Identity, not spelling: the file must have been opened by one of the demuxers this
+// object looked up at construction.
+bool OpenedBy(const std::vector<const AVInputFormat*>& formats, const char* format_name) {
+    for (const AVInputFormat* format : formats) {
+        if (format && format->name == format_name) return true;
+    }
+    return false;
 }
 
-int ReadBig16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+// An HEVC packet of length-prefixed units as Annex B into buffer, behind the record's VPS,
+// SPS and PPS when it is a key frame. The bytes written, or 0 when the record or the packet
+// is unusable or does not fit; header_length and position are set only on success.
+int HevcPacketToAnnexB(const AVCodecParameters* par, const AVPacket& pkt, uint8_t* buffer, int size,
+                       int& header_length, int& position) {
+    // The record is needed for every packet: it gives the size of the unit lengths.
+    const int length_size = qv::HevcUnitLengthSize(par->extradata, par->extradata_size);
+    if (length_size < 0) return 0;
+    int offset = 0;
+    if (pkt.flags & AV_PKT_FLAG_KEY) {
+        offset = qv::WriteHevcParameterSets(par->extradata, par->extradata_size, buffer, size);
+        if (offset < 0) return 0;
+    }
+    const int units = qv::LengthPrefixedToAnnexB(pkt.data, pkt.size, length_size, buffer + offset, size - offset);
+    if (units < 4) return 0;
+    header_length = offset + 4;
+    position = static_cast<int>(static_cast<uint32_t>(pkt.pos) + static_cast<uint32_t>(length_size));
+    return offset + units;
+}
 
 }  // namespace
 
 namespace qv {
 
 int LengthPrefixedToAnnexB(const uint8_t* data, int length, uint8_t* out, int capacity) {
-    if (!data || !out || length < 0 || capacity < 0) return -1;
-    int read = 0;
-    int written = 0;
-    while (read < length) {
-        // unit_length: 32, big-endian
-        if (length - read < 4) return -1;
-        const uint32_t unit = ReadBig32(data + read);
-        read += 4;
-        if (unit > static_cast<uint32_t>(length - read)) return -1;
-        const int size = static_cast<int>(unit);
-        if (capacity - written < 4 || capacity - written - 4 < size) return -1;
-        std::memcpy(out + written, kStartCode, 4);
-        std::memcpy(out + written + 4, data + read, size);
-        written += 4 + size;
-        read += size;
-    }
-    return written;
+    return LengthPrefixedToAnnexB(data, length, 4, out, capacity);
 }
 
 }  // namespace qv
 
 bool QVDecoder::Impl::CheckFormatAndCodec(int codec, const char* format_name) {
-    bool known = false;
+    const bool classic = OpenedBy(input_formats, format_name);
+    const bool extra = OpenedBy(extra_input_formats, format_name);
+    if (!classic && !extra) return false;
     for (AVCodecID id : kRawCodecs) {
-        if (codec == id) {
-            known = true;
-            break;
-        }
+        if (codec == id) return true;
     }
-    if (!known) return false;
-    // Identity, not spelling: the file must have been opened by one of the demuxers this
-    // object looked up at construction.
-    for (const AVInputFormat* format : input_formats) {
-        if (format && format->name == format_name) return true;
-    }
+    // Today's camera codecs come in mp4/mov (one demuxer, found as "mp4"), Matroska/WebM
+    // and MPEG-TS; VP9 frames are handed out as stored.
+    if (codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9) return extra || av_match_name("mp4", format_name);
     return false;
 }
 
@@ -118,9 +125,17 @@ int QVDecoder::Impl::QVGetVideoRawFrame(unsigned char* buffer, int size, int& he
 
     const AVPacket& pkt = *packet;
     const char* container = format_ctx->iformat->name;
+    const AVCodecID codec = video_stream->codecpar->codec_id;
+    // avi, program and transport streams (mpeg, mpegts) carry Annex B as it stands.
+    const bool stored_as_annexb = std::strncmp(container, "avi", 3) == 0 || std::strncmp(container, "mpeg", 4) == 0;
     int result = 0;
-    if (video_stream->codecpar->codec_id != AV_CODEC_ID_H264 || std::strncmp(container, "avi", 3) == 0 ||
-        std::strncmp(container, "mpeg", 4) == 0) {
+    if (codec == AV_CODEC_ID_HEVC && !stored_as_annexb) {
+        result = HevcPacketToAnnexB(video_stream->codecpar, pkt, buffer, size, header_length, position);
+        if (result == 0) {
+            av_packet_unref(packet.get());
+            return 0;
+        }
+    } else if (codec != AV_CODEC_ID_H264 || stored_as_annexb) {
         // A packet larger than the buffer is cut, as hosts that size buffers by bit rate expect.
         result = pkt.size < size ? pkt.size : size;
         if (result > 0) std::memcpy(buffer, pkt.data, result);
