@@ -23,6 +23,9 @@ struct CodecName {
     int interface_id;   // the library's codec number
     int ffmpeg_id;      // AVCodecID, for the frame parser only
     bool audio;
+    // Frames without start codes (VP9, AV1): push reads them as the packets of a container
+    // (IVF, WebM, mp4) rather than cutting an elementary stream.
+    bool packets = false;
 };
 
 // Looks a codec up by its short name ("h264", "g722", ...); null when unknown.
