@@ -23,8 +23,9 @@ struct CodecName {
     int interface_id;   // the library's codec number
     int ffmpeg_id;      // AVCodecID, for the frame parser only
     bool audio;
-    // Frames without start codes (VP9, AV1): push reads them as the packets of a container
-    // (IVF, WebM, mp4) rather than cutting an elementary stream.
+    // Codecs whose frames libavcodec's parsers cannot cut out of a byte stream (no start
+    // codes, or no parser: VP8, VP9, AV1, FLV1, WMV1/2): push reads them as the packets of
+    // a container (IVF, WebM, mp4, flv, asf) instead.
     bool packets = false;
 };
 
