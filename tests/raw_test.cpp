@@ -271,14 +271,18 @@ void ExpectPlayableAnnexB(const std::string& path, AVCodecID codec, int slices) 
         EXPECT_EQ(Bytes(f.bytes.begin() + f.header_length, f.bytes.begin() + f.header_length + 8),
                   Bytes(p.data.begin() + 4, p.data.begin() + 12))
             << i;
-        if (key) EXPECT_EQ(Bytes(f.bytes.begin(), f.bytes.begin() + static_cast<long>(sets.size())), sets) << i;
+        if (key) {
+            EXPECT_EQ(Bytes(f.bytes.begin(), f.bytes.begin() + static_cast<long>(sets.size())), sets) << i;
+        }
         const std::vector<Bytes> units = SplitAnnexB(f.bytes);
         ASSERT_FALSE(units.empty());
         // Every unit of the packet is there, as FFmpeg's own conversion gives it.
         EXPECT_EQ(WithoutParameterSets(units, codec, record),
                   WithoutParameterSets(SplitAnnexB(filtered.packets[i]), codec, record))
             << i;
-        if (slices > 0) EXPECT_GE(WithoutParameterSets(units, codec).size(), static_cast<size_t>(slices)) << i;
+        if (slices > 0) {
+            EXPECT_GE(WithoutParameterSets(units, codec).size(), static_cast<size_t>(slices)) << i;
+        }
         stream.insert(stream.end(), f.bytes.begin(), f.bytes.end());
     }
     EXPECT_GE(keys, 2u) << "more than one key frame carries the parameter sets";
@@ -367,6 +371,82 @@ TEST_F(RawTest, QVGetVideoRawFrame_SmallBuffers) {
     const RawFrame inter = NextRaw(broken, needed);
     EXPECT_EQ(inter.result, needed);
     EXPECT_EQ(inter.header_length, 4);
+}
+
+// The file's HEVC stream written anew as mp4 with 2-byte unit lengths, in the record and in
+// every packet: the format allows them, FFmpeg's muxers never choose them.
+std::string RewriteWithTwoByteLengths(const std::string& source, const std::string& path) {
+    AVFormatContext* in = nullptr;
+    if (avformat_open_input(&in, source.c_str(), nullptr, nullptr) != 0) return "cannot open " + source;
+    std::string error;
+    AVFormatContext* out = nullptr;
+    avformat_find_stream_info(in, nullptr);
+    avformat_alloc_output_context2(&out, nullptr, "mp4", path.c_str());
+    AVStream* stream = avformat_new_stream(out, nullptr);
+    avcodec_parameters_copy(stream->codecpar, in->streams[0]->codecpar);
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = in->streams[0]->time_base;
+    AVCodecParameters* par = stream->codecpar;
+    par->extradata[21] = static_cast<uint8_t>((par->extradata[21] & 0xFC) | 1);  // lengthSizeMinusOne: 1
+    if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(out, nullptr) < 0)
+        error = "cannot write " + path;
+    AVPacket* pkt = av_packet_alloc();
+    while (error.empty() && av_read_frame(in, pkt) >= 0) {
+        Bytes units;
+        for (int at = 0; at + 4 <= pkt->size;) {
+            const uint32_t size = (uint32_t{pkt->data[at]} << 24) | (pkt->data[at + 1] << 16) |
+                                  (pkt->data[at + 2] << 8) | pkt->data[at + 3];
+            if (size > 0xFFFF || size > static_cast<uint32_t>(pkt->size - at - 4)) error = "unit too long";
+            if (!error.empty()) break;
+            units.push_back(static_cast<uint8_t>(size >> 8));
+            units.push_back(static_cast<uint8_t>(size));
+            units.insert(units.end(), pkt->data + at + 4, pkt->data + at + 4 + size);
+            at += 4 + static_cast<int>(size);
+        }
+        AVPacket* rewritten = av_packet_alloc();
+        av_new_packet(rewritten, static_cast<int>(units.size()));
+        std::copy(units.begin(), units.end(), rewritten->data);
+        av_packet_copy_props(rewritten, pkt);
+        rewritten->stream_index = 0;
+        av_packet_rescale_ts(rewritten, in->streams[0]->time_base, stream->time_base);
+        if (error.empty() && av_write_frame(out, rewritten) < 0) error = "write failed";
+        av_packet_free(&rewritten);
+        av_packet_unref(pkt);
+    }
+    if (error.empty() && av_write_trailer(out) < 0) error = "trailer failed";
+    av_packet_free(&pkt);
+    avio_closep(&out->pb);
+    avformat_free_context(out);
+    avformat_close_input(&in);
+    return error;
+}
+
+// Units behind 2-byte lengths come out as the same Annex B stream as behind 4-byte ones.
+TEST_F(RawTest, QVGetVideoRawFrame_HevcWithTwoByteUnitLengths) {
+    const std::string four = Make("four.mp4", VideoFile("mp4", AV_CODEC_ID_HEVC, 12));
+    const std::string two = dir_.Path("two.mp4");
+    ASSERT_EQ(RewriteWithTwoByteLengths(four, two), "");
+    const std::vector<PacketInfo> packets = qvtest::ReadPackets(two);
+    ASSERT_LT(qvtest::FileSize(two), qvtest::FileSize(four));
+
+    QVDecoder from_four, from_two;
+    ASSERT_EQ(from_four.QVOpen(four.c_str()), 0);
+    ASSERT_EQ(from_two.QVOpen(two.c_str()), 0);
+    const std::vector<RawFrame> want = AllRaw(from_four);
+    const std::vector<RawFrame> got = AllRaw(from_two);
+    ASSERT_EQ(got.size(), packets.size());
+    ASSERT_EQ(got.size(), want.size());
+    Bytes stream;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_TRUE(got[i].bytes == want[i].bytes) << i;
+        EXPECT_EQ(got[i].header_length, want[i].header_length) << i;
+        EXPECT_EQ(got[i].position, static_cast<int>(packets[i].pos + 2)) << i;
+        stream.insert(stream.end(), got[i].bytes.begin(), got[i].bytes.end());
+    }
+    const std::vector<Picture> pictures = qvtest::ReferencePictures(two);
+    const std::vector<Picture> decoded = qvtest::DecodeAnnexB(stream, AV_CODEC_ID_HEVC);
+    ASSERT_EQ(decoded.size(), pictures.size());
+    for (size_t i = 0; i < pictures.size(); ++i) EXPECT_TRUE(decoded[i].bytes == pictures[i].bytes) << i;
 }
 
 // HEVC packets that cannot be converted give 0 and are consumed: the next read goes on
