@@ -9,12 +9,12 @@
 #include "audio_factory.h"
 #include "core/ffmpeg.h"
 #include "g722/g722_decoder.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
 #include "log_capture.h"
 
 using qvtest::Bytes;
 using qvtest::LogCapture;
-using I = QVDecoderInspector;
+using qvtest::Parts;
 
 namespace {
 
@@ -43,21 +43,21 @@ std::vector<int16_t> Samples(QVDecoder& d) {
 TEST_F(AudioTest, OpenG722_ParametersDecideAndFirstDecoderStays) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_QV_G722, G722Wide()), 0);
-    EXPECT_TRUE(I::opened(d));
+    EXPECT_TRUE(Parts(d).opened);
     EXPECT_EQ(d.QVGetAudioFrameSize(), 192000);
     EXPECT_NE(d.QVGetAudioFrame(), nullptr);
 
     // A second open with other parameters keeps the first decoder (16000 Hz: 4 bytes per byte).
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_QV_G722, _audio_param{8000, 1, 48000}), 0);
-    EXPECT_EQ(I::video_param(d).sample_rate, 8000);
+    EXPECT_EQ(Parts(d).audio.audio_param.sample_rate, 8000);
     EXPECT_EQ(Push(d, Bytes(100, 0x20)), 0);
     EXPECT_EQ(d.QVGetAudioFrameSize(), 400);
 
     QVDecoder two;
     EXPECT_EQ(two.QVOpenDecoder(CODEC_ID_QV_G722, _audio_param{16000, 2, 64000}), -1);
-    EXPECT_FALSE(I::opened(two));
+    EXPECT_FALSE(Parts(two).opened);
     EXPECT_EQ(two.QVGetAudioFrame(), nullptr);
-    EXPECT_EQ(I::g722_decoder(two), nullptr);
+    EXPECT_EQ(Parts(two).audio.g722_decoder(), nullptr);
 }
 
 TEST_F(AudioTest, DecodeG722_SizesAndRefusals) {
@@ -187,13 +187,13 @@ TEST_F(AudioTest, OpenAudioOnly_FailuresReportAndClose) {
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, Cif()), 0);
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _audio_param{8000, 1, 64000}), -10007);
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: can't find the audio decoder."));
-    EXPECT_FALSE(I::opened(d));
-    EXPECT_EQ(I::video_ctx(d), nullptr) << "the failure closes the video decoder too";
+    EXPECT_FALSE(Parts(d).opened);
+    EXPECT_EQ(Parts(d).video.context(), nullptr) << "the failure closes the video decoder too";
 
     LogCapture::Clear();
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_PCM_ALAW, _audio_param{8000, 0, 64000}), -10007);
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open audio codec."));
-    EXPECT_EQ(I::audio_ctx(d), nullptr);
+    EXPECT_EQ(Parts(d).audio.context(), nullptr);
 
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_QV_G7221, _audio_param{8000, 1, 24000}), -1);
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_QV_G722, _audio_param{16000, 1, 32000}), -1);
@@ -210,11 +210,11 @@ TEST_F(AudioTest, OpenAudioOnly_FailuresReportAndClose) {
 TEST_F(AudioTest, OpenAudioOnly_SecondOpenReplacesTheFirst) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_PCM_MULAW, _audio_param{8000, 1, 64000}), 0);
-    AVCodecContext* first = I::audio_ctx(d);
+    const AVCodecContext* first = Parts(d).audio.context();
     ASSERT_NE(first, nullptr);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_PCM_ALAW, _audio_param{8000, 1, 64000}), 0);
-    ASSERT_NE(I::audio_ctx(d), nullptr);
-    EXPECT_EQ(I::audio_ctx(d)->codec_id, AV_CODEC_ID_PCM_ALAW);
+    ASSERT_NE(Parts(d).audio.context(), nullptr);
+    EXPECT_EQ(Parts(d).audio.context()->codec_id, AV_CODEC_ID_PCM_ALAW);
     const Bytes alaw = {0xD5, 0x55, 0x2A, 0xAA};
     bool ok = false;
     const auto reference = qvtest::DecodeToS16(AV_CODEC_ID_PCM_ALAW, 8000, 1, 64000, {alaw}, &ok);
@@ -223,20 +223,20 @@ TEST_F(AudioTest, OpenAudioOnly_SecondOpenReplacesTheFirst) {
     EXPECT_EQ(Samples(d), reference);
     // Changing to the own decoder drops the libavcodec one.
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_QV_G722, G722Wide()), 0);
-    EXPECT_EQ(I::audio_ctx(d), nullptr);
+    EXPECT_EQ(Parts(d).audio.context(), nullptr);
 }
 
 TEST_F(AudioTest, OpenCombined_SucceedsOnceAndFailuresReport) {
     QVDecoder d;
     d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, Cif(), CODEC_ID_PCM_ALAW, _audio_param{8000, 1, 64000}), 0);
-    EXPECT_TRUE(I::opened(d));
+    EXPECT_TRUE(Parts(d).opened);
     EXPECT_EQ(d.QVGetVideoFrameSize(), 352 * 288 * 3 / 2);
     EXPECT_EQ(d.QVGetAudioFrameSize(), 192000);
-    EXPECT_EQ(I::video_ctx(d)->flags & AV_CODEC_FLAG_INTERLACED_DCT, 0);
-    AVCodecContext* audio = I::audio_ctx(d);
+    EXPECT_EQ(Parts(d).video.context()->flags & AV_CODEC_FLAG_INTERLACED_DCT, 0);
+    const AVCodecContext* audio = Parts(d).audio.context();
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif(), CODEC_ID_MP2, _audio_param{48000, 2, 128000}), 0);
-    EXPECT_EQ(I::audio_ctx(d), audio) << "an open object is left as it was";
+    EXPECT_EQ(Parts(d).audio.context(), audio) << "an open object is left as it was";
     EXPECT_EQ(Push(d, Bytes(80, 0xD5)), 0);
     EXPECT_EQ(d.QVGetAudioFrameSize(), 160);
 
@@ -270,9 +270,9 @@ TEST_F(AudioTest, OpenCombined_SucceedsOnceAndFailuresReport) {
         } else {
             EXPECT_TRUE(LogCapture::Own().empty());
         }
-        EXPECT_FALSE(I::opened(d));
-        EXPECT_EQ(I::video_ctx(d), nullptr);
-        EXPECT_EQ(I::audio_ctx(d), nullptr);
+        EXPECT_FALSE(Parts(d).opened);
+        EXPECT_EQ(Parts(d).video.context(), nullptr);
+        EXPECT_EQ(Parts(d).audio.context(), nullptr);
         EXPECT_EQ(d.QVGetAudioFrame(), nullptr);
     }
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
+
+using qvtest::Parts;
 #include "media_factory.h"
 #include "ps_muxer.h"
 
@@ -124,7 +126,7 @@ TEST_F(ChunkedInputTest, Vp9AndAv1_WholeFramesPassTheirParsers) {
         QVDecoder d;
         OpenChunked(d, codec, 0);
         const std::vector<Bytes> pictures = PushAll(d, frames);
-        EXPECT_NE(QVDecoderInspector::video_parser(d), nullptr);
+        EXPECT_NE(Parts(d).chunks.parser(), nullptr);
         EXPECT_EQ(pictures.size(), qvtest::DecodeReference(video.codec_id, video.packets).size());
         ExpectStreamPictures(pictures, video);
     }
@@ -148,11 +150,11 @@ TEST_F(ChunkedInputTest, ManyFramesInOnePush_WaitAndComeOutInOrder) {
     const std::vector<Bytes> head(pieces.begin(), pieces.begin() + 3);
     std::vector<Bytes> pictures = PushAll(d, head);
     EXPECT_EQ(pictures.size(), 3u) << "one picture per call";
-    EXPECT_GT(QVDecoderInspector::waiting_frames(d), 5u);
+    EXPECT_GT(Parts(d).chunks.waiting_frames(), 5u);
     for (Bytes& p : PushAll(d, std::vector<Bytes>(pieces.begin() + 3, pieces.end()))) {
         pictures.push_back(std::move(p));
     }
-    EXPECT_EQ(QVDecoderInspector::waiting_frames(d), 0u);
+    EXPECT_EQ(Parts(d).chunks.waiting_frames(), 0u);
     ExpectStreamPictures(pictures, video);
 }
 
@@ -166,8 +168,8 @@ TEST_F(ChunkedInputTest, MovedDecoder_KeepsTheFramesAndPartialFrameItHolds) {
     std::vector<Bytes> pictures = PushAll(first, std::vector<Bytes>(pieces.begin(), pieces.begin() + static_cast<long>(half)));
     QVDecoder second;
     second = std::move(first);
-    EXPECT_EQ(QVDecoderInspector::video_parser(first), nullptr);
-    ASSERT_NE(QVDecoderInspector::video_parser(second), nullptr);
+    EXPECT_EQ(Parts(first).chunks.parser(), nullptr);
+    ASSERT_NE(Parts(second).chunks.parser(), nullptr);
     for (Bytes& p : PushAll(second, std::vector<Bytes>(pieces.begin() + static_cast<long>(half), pieces.end()))) {
         pictures.push_back(std::move(p));
     }
@@ -184,8 +186,8 @@ TEST_F(ChunkedInputTest, CloseDropsThePartialFrame_NextStreamStartsClean) {
     // Ends in the middle of a frame: without the close its bytes would start the next one.
     PushAll(d, Chunks(Bytes(old_stream.begin(), old_stream.end() - 500), 1000));
     d.QVClose();
-    EXPECT_EQ(QVDecoderInspector::video_parser(d), nullptr);
-    EXPECT_EQ(QVDecoderInspector::waiting_frames(d), 0u);
+    EXPECT_EQ(Parts(d).chunks.parser(), nullptr);
+    EXPECT_EQ(Parts(d).chunks.waiting_frames(), 0u);
     OpenChunked(d, CODEC_ID_H264, 0);
     ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
 }
@@ -202,7 +204,7 @@ TEST_F(ChunkedInputTest, WithoutParserOrChunkedOpen_FramesGoStraightToTheDecoder
         ASSERT_EQ(pictures.size(), 1u) << i;
         EXPECT_TRUE(pictures[0] == flv_reference[i].bytes) << i;
     }
-    EXPECT_EQ(QVDecoderInspector::video_parser(d), nullptr);
+    EXPECT_EQ(Parts(d).chunks.parser(), nullptr);
 
     // The mode chosen after the open does not reach that decoder: whole frames, no delay.
     const auto h264 = Video("libx264", 3);
@@ -213,7 +215,7 @@ TEST_F(ChunkedInputTest, WithoutParserOrChunkedOpen_FramesGoStraightToTheDecoder
     const auto pictures = PushAll(late, {h264.packets[0].data});
     ASSERT_EQ(pictures.size(), 1u);
     EXPECT_TRUE(pictures[0] == h264_reference[0].bytes);
-    EXPECT_EQ(QVDecoderInspector::video_parser(late), nullptr);
+    EXPECT_EQ(Parts(late).chunks.parser(), nullptr);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "QVDecoder.h"
 #include "bitstream/field_split.h"
 #include "core/ffmpeg.h"
-#include "decoder/field_merge.h"
+#include "stream/field_merge.h"
 #include "field_pictures.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
 #include "log_capture.h"
 #include "media_factory.h"
 

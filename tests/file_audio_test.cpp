@@ -7,7 +7,9 @@
 #include "audio_factory.h"
 #include "core/ffmpeg.h"
 #include "file_factory.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
+
+using qvtest::Parts;
 
 namespace {
 
@@ -104,11 +106,11 @@ TEST(FileAudioTest, QVClose_ReleasesTheFrameDecodedAhead) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpen(path.c_str()), 0);
     ASSERT_EQ(d.QVDecodeFrame(), 1);
-    const AVFrame* ahead = QVDecoderInspector::audio_next_frame(d);
+    const AVFrame* ahead = Parts(d).audio.next_frame();
     ASSERT_NE(ahead, nullptr);
     ASSERT_GT(ahead->nb_samples, 0) << "the second frame of the packet waits";
     d.QVClose();
-    ahead = QVDecoderInspector::audio_next_frame(d);
+    ahead = Parts(d).audio.next_frame();
     if (ahead) {
         EXPECT_EQ(ahead->nb_samples, 0);
         EXPECT_EQ(ahead->buf[0], nullptr) << "decoded samples kept after QVClose";

@@ -10,9 +10,11 @@
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
-#include "decoder/file_rates.h"
+#include "file/file_rates.h"
 #include "file_factory.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
+
+using qvtest::Parts;
 #include "log_capture.h"
 
 using qvtest::ExtraStream;
@@ -47,7 +49,7 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
         out.results.push_back(result);
         if (result == -10003) break;
         if (result == 0) {
-            const _video_param& p = QVDecoderInspector::video_param(decoder);
+            const _video_param& p = Parts(decoder).picture.video_param;
             Picture picture;
             picture.width = p.width;
             picture.height = p.height;
@@ -104,9 +106,9 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).codec_id, c.codec);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 176);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).height, 144);
+    EXPECT_EQ(Parts(decoder).picture.video_param.codec_id, c.codec);
+    EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
+    EXPECT_EQ(Parts(decoder).picture.video_param.height, 144);
     _video_param param{};
     ASSERT_EQ(decoder.QVGetParam(param), 0);
     EXPECT_EQ(param.codec_id, c.reported);
@@ -178,18 +180,18 @@ TEST_F(FileTest, QVGetFrameTimestamp_FollowsTheContainerTimes) {
         const double seconds = static_cast<double>(p.time_base.num) * time / p.time_base.den;
         EXPECT_EQ(decoder.QVGetFrameTimestamp(), static_cast<int64_t>(seconds * 1000000.0)) << "packet " << next;
         // An audio packet may take several calls; it is done when the decoder has moved on.
-        if (p.stream == 0 || QVDecoderInspector::packet(decoder)->size <= 0) ++next;
+        if (p.stream == 0 || Parts(decoder).file.packet()->size <= 0) ++next;
     }
     EXPECT_EQ(next, packets.size());
 }
 
 TEST_F(FileTest, QVGetFrameTimestamp_TruncatesTowardZero) {
     QVDecoder decoder;
-    QVDecoderInspector::set_frame_time(decoder, 1.5);
+    Parts(decoder).file.frame_time = 1.5;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), 1500000);
-    QVDecoderInspector::set_frame_time(decoder, -0.0000015);
+    Parts(decoder).file.frame_time = -0.0000015;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), -1);
-    QVDecoderInspector::set_frame_time(decoder, -2.9999996);
+    Parts(decoder).file.frame_time = -2.9999996;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), -2999999);
 }
 
@@ -204,8 +206,8 @@ TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 128);
-    EXPECT_EQ(QVDecoderInspector::video_stream(decoder)->index, 1);
+    EXPECT_EQ(Parts(decoder).picture.video_param.width, 128);
+    EXPECT_EQ(Parts(decoder).file.video_stream()->index, 1);
     const Decoded got = DecodeAll(decoder);
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
     // The first stream's packets belong to no chosen stream.
@@ -242,11 +244,11 @@ TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 176);
+    EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
     const Decoded got = DecodeAll(decoder);
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).width, 352);
-    EXPECT_EQ(QVDecoderInspector::video_param(decoder).height, 288);
+    EXPECT_EQ(Parts(decoder).picture.video_param.width, 352);
+    EXPECT_EQ(Parts(decoder).picture.video_param.height, 288);
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a
@@ -287,10 +289,10 @@ TEST_F(FileTest, QVOpen_AudioOnlyFile) {
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    EXPECT_FALSE(QVDecoderInspector::has_video(decoder));
-    EXPECT_TRUE(QVDecoderInspector::has_audio(decoder));
-    EXPECT_FALSE(QVDecoderInspector::raw_supported(decoder));
-    const _video_param& p = QVDecoderInspector::video_param(decoder);
+    EXPECT_FALSE(Parts(decoder).has_video);
+    EXPECT_TRUE(Parts(decoder).has_audio);
+    EXPECT_FALSE(Parts(decoder).raw.raw_supported());
+    const _video_param& p = Parts(decoder).audio.audio_param;
     EXPECT_EQ(p.audio_codec_id, AV_CODEC_ID_AAC);
     EXPECT_EQ(p.sample_rate, 44100);
     EXPECT_EQ(p.channels, 1);
@@ -303,7 +305,7 @@ TEST_F(FileTest, QVOpen_ReportsStreamParameters) {
     const std::string path = Make("p.avi", VideoFile("avi", AV_CODEC_ID_MPEG4));
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    const _video_param& p = QVDecoderInspector::video_param(decoder);
+    const _video_param& p = Parts(decoder).picture.video_param;
     EXPECT_EQ(p.pix_fmt, AV_PIX_FMT_YUV420P);
     EXPECT_EQ(p.frame_rate_num, 25);
     EXPECT_EQ(p.frame_rate_den, 1);
@@ -311,13 +313,13 @@ TEST_F(FileTest, QVOpen_ReportsStreamParameters) {
     EXPECT_EQ(p.video_buffer_size, 176 * 144 * 3 / 2);
     EXPECT_NE(p.video_buffer, nullptr);
     // Without output conversion the output record follows the picture.
-    EXPECT_EQ(QVDecoderInspector::output_param(decoder).width, 176);
-    EXPECT_EQ(QVDecoderInspector::output_param(decoder).pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(Parts(decoder).output.output_param.width, 176);
+    EXPECT_EQ(Parts(decoder).output.output_param.pix_fmt, AV_PIX_FMT_YUV420P);
 
     // A second open on an open object changes nothing.
     const std::string other = Make("q.mp4", VideoFile("mp4", AV_CODEC_ID_MPEG4));
     EXPECT_EQ(decoder.QVOpen(other.c_str()), 0);
-    EXPECT_EQ(std::string(QVDecoderInspector::format_ctx(decoder)->iformat->name), "avi");
+    EXPECT_EQ(std::string(Parts(decoder).file.format()->iformat->name), "avi");
 }
 
 TEST_F(FileTest, QVOpen_WithOutputConversionDeliversConvertedPictures) {
@@ -342,7 +344,7 @@ TEST_F(FileTest, QVOpen_Failures) {
     EXPECT_EQ(decoder.QVOpen(dir_.Path("missing.mp4").c_str()), -10001);
     EXPECT_TRUE(LogCapture::Contains("QVOpen: failed to open input file."));
     // A file that cannot be opened leaves the object as it was.
-    EXPECT_EQ(QVDecoderInspector::input_format_count(decoder), 8u);
+    EXPECT_EQ(Parts(decoder).raw.input_format_count(), 8u);
 
     const std::string empty = dir_.Path("empty.mp4");
     std::ofstream(empty).close();
@@ -351,7 +353,7 @@ TEST_F(FileTest, QVOpen_Failures) {
     const std::string text = dir_.Path("notes.txt");
     std::ofstream(text) << "These are not the frames you are looking for.\n";
     EXPECT_EQ(decoder.QVOpen(text.c_str()), -10001);
-    EXPECT_FALSE(QVDecoderInspector::opened(decoder));
+    EXPECT_FALSE(Parts(decoder).opened);
 
     EXPECT_EQ(decoder.QVDecodeFrame(), -10008);
     EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: non-opened decoder."));
@@ -412,7 +414,7 @@ TEST_F(FileTest, QVClose_ReleasesTheFileAndAllowsReopening) {
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
     ASSERT_EQ(decoder.QVDecodeFrame(), 0);
     decoder.QVClose();
-    EXPECT_EQ(QVDecoderInspector::format_ctx(decoder), nullptr);
+    EXPECT_EQ(Parts(decoder).file.format(), nullptr);
     EXPECT_EQ(decoder.QVDecodeFrame(), -10008);
 
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);

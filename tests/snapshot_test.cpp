@@ -8,7 +8,9 @@
 #include "QVDecoder.h"
 #include "bmp_file.h"
 #include "field_pictures.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
+
+using qvtest::Parts;
 #include "media_factory.h"
 #include "core/ffmpeg.h"
 #include "snapshot/snapshot_converter.h"
@@ -304,30 +306,30 @@ TEST_F(DecoderSnapshotTest, Bgr24OutputIsSavedUpright) {
     ASSERT_TRUE(ReadBmp(Path("bgr.bmp"), &image));
     // The output buffer holds the top row first; the image must show it at the top.
     EXPECT_EQ(image.TopDown(), output);
-    EXPECT_EQ(QVDecoderInspector::snapshot_converter(d), nullptr);  // written without converting
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter(), nullptr);  // written without converting
     EXPECT_EQ(d.QVSaveOutputImage("/dev/full"), -1);
 }
 
 TEST_F(DecoderSnapshotTest, ConverterIsKeptPerGeometryAndRebuiltOnChange) {
-    using I = QVDecoderInspector;
+
     const qvtest::EncodedVideo video = Video(96, 72);
     QVDecoder d;
     DecodePictures(d, video, 1);
     ASSERT_EQ(d.QVSaveCurrentImage(Path("a.bmp").c_str()), 0);
-    SnapshotConverter* first = I::snapshot_converter(d);
+    const SnapshotConverter* first = Parts(d).snapshots.snapshot_converter();
     ASSERT_NE(first, nullptr);
     ASSERT_EQ(d.QVSaveCurrentImage(Path("b.bmp").c_str()), 0);
-    EXPECT_EQ(I::snapshot_converter(d), first);
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter(), first);
     EXPECT_EQ(ReadFileBytes(Path("a.bmp")), ReadFileBytes(Path("b.bmp")));
 
     // A scaled 4:2:2 output picture has another geometry: the converter follows it.
     d.QVSetOutput(_picture_param{48, 35, PIX_FMT_YUV422P}, 0);
     DecodePictures(d, video, 1);
     ASSERT_EQ(d.QVSaveOutputImage(Path("small.bmp").c_str()), 0);
-    ASSERT_NE(I::snapshot_converter(d), nullptr);
-    EXPECT_EQ(I::snapshot_converter(d)->src_width(), 48);
-    EXPECT_EQ(I::snapshot_converter(d)->src_height(), 35);
-    EXPECT_EQ(I::snapshot_converter(d)->src_format(), AV_PIX_FMT_YUV422P);
+    ASSERT_NE(Parts(d).snapshots.snapshot_converter(), nullptr);
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter()->src_width(), 48);
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter()->src_height(), 35);
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter()->src_format(), AV_PIX_FMT_YUV422P);
     BmpImage small;
     ASSERT_TRUE(ReadBmp(Path("small.bmp"), &small));
     ASSERT_EQ(small.width, 48);
@@ -344,7 +346,7 @@ TEST_F(DecoderSnapshotTest, ConverterIsKeptPerGeometryAndRebuiltOnChange) {
     EXPECT_EQ(small.TopDown(), ReferenceBgr(as_yuv));
 
     d.QVClose();
-    EXPECT_EQ(I::snapshot_converter(d), nullptr);
+    EXPECT_EQ(Parts(d).snapshots.snapshot_converter(), nullptr);
 }
 
 TEST_F(DecoderSnapshotTest, FieldCodedFramesAreSavedAtTwiceTheFieldHeight) {

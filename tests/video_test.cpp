@@ -7,13 +7,13 @@
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
-#include "decoder_access.h"
+#include "decoder_parts.h"
 #include "log_capture.h"
 #include "media_factory.h"
 
 using qvtest::EncodedVideo;
 using qvtest::LogCapture;
-using I = QVDecoderInspector;
+using qvtest::Parts;
 
 namespace {
 
@@ -70,8 +70,8 @@ TEST_F(VideoTest, OpenDecoder_CifGivesBufferSizeAndDefaultRate) {
     EXPECT_EQ(p.codec_id, CODEC_ID_H264);
     EXPECT_EQ(p.pix_fmt, PIX_FMT_YUV420P);
     EXPECT_EQ(p.video_buffer, nullptr);
-    EXPECT_FALSE(I::key_frame_seen(d));
-    const _video_param& out = I::output_param(d);
+    EXPECT_FALSE(Parts(d).key_frame_seen);
+    const _video_param& out = Parts(d).output.output_param;
     EXPECT_EQ(out.width, 352);
     EXPECT_EQ(out.height, 288);
     EXPECT_EQ(out.pix_fmt, AV_PIX_FMT_YUV420P);
@@ -85,7 +85,7 @@ TEST_F(VideoTest, OpenDecoder_CifGivesBufferSizeAndDefaultRate) {
 TEST_F(VideoTest, OpenDecoder_FlagsFollowModes) {
     QVDecoder plain;
     ASSERT_EQ(plain.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    AVCodecContext* ctx = I::video_ctx(plain);
+    AVCodecContext* ctx = Parts(plain).video.context();
     EXPECT_EQ(ctx->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
     EXPECT_NE(ctx->flags & AV_CODEC_FLAG_INTERLACED_DCT, 0);
     EXPECT_NE(ctx->flags & AV_CODEC_FLAG_INTERLACED_ME, 0);
@@ -93,12 +93,12 @@ TEST_F(VideoTest, OpenDecoder_FlagsFollowModes) {
     QVDecoder fields;
     fields.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     ASSERT_EQ(fields.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    EXPECT_NE(I::video_ctx(fields)->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+    EXPECT_NE(Parts(fields).video.context()->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
 
     QVDecoder chunks;
     chunks.QVDecoderSetParam(_decoder_param{CODE_MODE_FRAME, TRANSFER_MODE_CHUNK, OUTPUT_MODE_ALL});
     ASSERT_EQ(chunks.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    EXPECT_NE(I::video_ctx(chunks)->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+    EXPECT_NE(Parts(chunks).video.context()->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
 }
 
 TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
@@ -107,9 +107,9 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
 
     EXPECT_EQ(d.QVOpenDecoder(static_cast<CodecID>(123456), Cif()), -10007);
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: can't find the video codec."));
-    EXPECT_FALSE(I::opened(d));
-    EXPECT_EQ(I::video_ctx(d), nullptr);
-    EXPECT_EQ(I::input_format_count(d), 0u) << "a failed open closes the whole object";
+    EXPECT_FALSE(Parts(d).opened);
+    EXPECT_EQ(Parts(d).video.context(), nullptr);
+    EXPECT_EQ(Parts(d).raw.input_format_count(), 0u) << "a failed open closes the whole object";
 
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_RAWVIDEO, _picture_param{16, 16, PIX_FMT_NONE}), -10007);
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open video codec."));
@@ -118,7 +118,7 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
         LogCapture::Clear();
         EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, bad), -10005) << bad.width << "x" << bad.height;
         EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: wrong buffer size."));
-        EXPECT_FALSE(I::opened(d));
+        EXPECT_FALSE(Parts(d).opened);
     }
     // Sizes FFmpeg itself refuses stop the decoder from opening.
     for (_picture_param bad : {_picture_param{-352, 288, PIX_FMT_YUV420P},
@@ -126,7 +126,7 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
         LogCapture::Clear();
         EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, bad), -10007) << bad.width << "x" << bad.height;
         EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open video codec."));
-        EXPECT_FALSE(I::opened(d));
+        EXPECT_FALSE(Parts(d).opened);
         EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
     }
     // Audio-only ids and the "none" id name no video decoder.
@@ -150,10 +150,10 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
 TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    AVCodecContext* first = I::video_ctx(d);
+    AVCodecContext* first = Parts(d).video.context();
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{640, 480, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(I::video_ctx(d), first);
-    EXPECT_EQ(I::video_param(d).width, 352);
+    EXPECT_EQ(Parts(d).video.context(), first);
+    EXPECT_EQ(Parts(d).picture.video_param.width, 352);
 }
 
 TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
@@ -161,12 +161,12 @@ TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
     EXPECT_EQ(d.QVDecoderSetDemux(1), 0);
     EXPECT_EQ(d.QVDecoderSetDemux(2), -1);
     EXPECT_EQ(d.QVDecoderSetDemux(-1), -1);
-    EXPECT_EQ(I::demux(d), 1);
+    EXPECT_EQ(Parts(d).demux, 1);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    _demux_buffer* buffer = I::demux_buffer(d);
+    const _demux_buffer* buffer = Parts(d).demux_stage.demux_buffer();
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(d.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(I::demux_buffer(d), buffer) << "a picture change keeps the demux buffer";
+    EXPECT_EQ(Parts(d).demux_stage.demux_buffer(), buffer) << "a picture change keeps the demux buffer";
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
@@ -227,7 +227,7 @@ TEST_F(VideoTest, DecodeVideoFrame_PictureChangeReallocatesAndFollows) {
     EXPECT_EQ(p.width, 704);
     EXPECT_EQ(p.height, 576);
     EXPECT_EQ(p.video_buffer_size, 608256);
-    EXPECT_EQ(I::output_param(d).width, 704) << "without conversion the output follows";
+    EXPECT_EQ(Parts(d).output.output_param.width, 704) << "without conversion the output follows";
     EXPECT_EQ(Frame(d), ref_b[0].bytes);
 
     // Shrinking keeps the larger buffer but reports the smaller size.
@@ -249,7 +249,7 @@ TEST_F(VideoTest, DecodeVideoFrame_PictureChangeRebuildsFixedSizeConverter) {
     d.QVSetOutputResolution(320, 240, 0);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     ASSERT_EQ(Push(d, b.packets[0]), 0);
-    EXPECT_EQ(I::converter_source(d).width, 704);
+    EXPECT_EQ(Parts(d).output.converter_source().width, 704);
     int w = 0, h = 0;
     d.QVGetOutputResolution(w, h);
     EXPECT_EQ(w, 320);
@@ -264,7 +264,7 @@ TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
     auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
 
     QVDecoder bgr(_picture_param{352, 288, PIX_FMT_BGR24}, 1);
-    EXPECT_FALSE(I::high_quality(bgr)) << "the constructor's quality argument has no effect";
+    EXPECT_FALSE(Parts(bgr).output.high_quality()) << "the constructor's quality argument has no effect";
     ASSERT_EQ(bgr.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     QVDecoder smaller;
     ASSERT_EQ(smaller.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
@@ -289,8 +289,8 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
     auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
     QVDecoder d;
     d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
-    EXPECT_TRUE(I::output_format_set(d));
-    EXPECT_EQ(I::output_param(d).width, 0);
+    EXPECT_TRUE(Parts(d).output.format_set());
+    EXPECT_EQ(Parts(d).output.output_param.width, 0);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{0, 0, PIX_FMT_YUV420P}), -10005)
         << "a 0x0 open has no buffer size";
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
@@ -307,20 +307,20 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
 TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {
     QVDecoder d;
     d.QVSetOutputResolution(320, 240, 1);
-    EXPECT_TRUE(I::output_size_set(d));
-    EXPECT_EQ(I::output_param(d).pix_fmt, AV_PIX_FMT_YUV420P) << "format 0 recorded before any open";
-    EXPECT_TRUE(I::high_quality(d));
+    EXPECT_TRUE(Parts(d).output.size_set());
+    EXPECT_EQ(Parts(d).output.output_param.pix_fmt, AV_PIX_FMT_YUV420P) << "format 0 recorded before any open";
+    EXPECT_TRUE(Parts(d).output.high_quality());
     d.QVSetOutputResolution(320, 240, 0);
-    EXPECT_TRUE(I::high_quality(d)) << "same size: nothing changes";
+    EXPECT_TRUE(Parts(d).output.high_quality()) << "same size: nothing changes";
     d.QVSetOutputFormat(PIX_FMT_YUV420P, 0);
-    EXPECT_TRUE(I::high_quality(d)) << "same format: nothing changes";
+    EXPECT_TRUE(Parts(d).output.high_quality()) << "same format: nothing changes";
     d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
-    EXPECT_TRUE(I::output_format_set(d));
-    EXPECT_FALSE(I::output_size_set(d));
+    EXPECT_TRUE(Parts(d).output.format_set());
+    EXPECT_FALSE(Parts(d).output.size_set());
     d.QVSetOutput(_picture_param{100, 80, PIX_FMT_GRAY8}, 0);
-    EXPECT_FALSE(I::output_format_set(d));
-    EXPECT_FALSE(I::output_size_set(d));
-    EXPECT_EQ(I::output_request(d).width, 100);
+    EXPECT_FALSE(Parts(d).output.format_set());
+    EXPECT_FALSE(Parts(d).output.size_set());
+    EXPECT_EQ(Parts(d).output.request().width, 100);
 
     // Field mode doubles the delivered height when conversion is off.
     QVDecoder fields;
@@ -338,7 +338,7 @@ TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {
     QVDecoder requested(_picture_param{720, 576, PIX_FMT_BGR24}, 0);
     requested.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     ASSERT_EQ(requested.QVOpenDecoder(CODEC_ID_H264, _picture_param{720, 288, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(I::converter_source(requested).height, 576);
+    EXPECT_EQ(Parts(requested).output.converter_source().height, 576);
 }
 
 TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
@@ -348,10 +348,10 @@ TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     d.QVSetOutputResolution(0, -4, 0);
-    EXPECT_EQ(I::converter(d), nullptr);
+    EXPECT_EQ(Parts(d).output.converter(), nullptr);
     EXPECT_EQ(Push(d, video.packets[0]), 0) << "a failed conversion never fails the decode";
     EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
-    EXPECT_EQ(I::ConvertPicture(d, I::video_param(d).video_buffer, nullptr), -1);
+    EXPECT_EQ(Parts(d).output.ConvertPicture(Parts(d).picture.video_param.video_buffer, Parts(d).Decoded().source()), -1);
     d.QVSetOutput(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
     EXPECT_EQ(Push(d, video.packets[1]), 0);
     EXPECT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
@@ -362,16 +362,16 @@ TEST_F(VideoTest, Output_UnconvertibleFormatReportsAndTurnsConversionOff) {
     d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0) << "a converter failure leaves the open successful";
     EXPECT_TRUE(LogCapture::Contains("SetConverter: allocate converter failed."));
-    EXPECT_FALSE(I::output_enabled(d));
-    EXPECT_EQ(I::output_param(d).width, 352) << "the output then mirrors the decoded picture";
-    EXPECT_EQ(I::output_param(d).pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_FALSE(Parts(d).output.enabled());
+    EXPECT_EQ(Parts(d).output.output_param.width, 352) << "the output then mirrors the decoded picture";
+    EXPECT_EQ(Parts(d).output.output_param.pix_fmt, AV_PIX_FMT_YUV420P);
 }
 
 TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
     QVDecoder before;
     EXPECT_EQ(before.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(I::video_param(before).video_buffer_size, 176 * 144 * 3 / 2);
-    EXPECT_EQ(I::video_ctx(before), nullptr);
+    EXPECT_EQ(Parts(before).picture.video_param.video_buffer_size, 176 * 144 * 3 / 2);
+    EXPECT_EQ(Parts(before).video.context(), nullptr);
 
     QVDecoder d;
     d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
@@ -380,13 +380,13 @@ TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
     EXPECT_EQ(d.QVSetPictureParam(Cif()), 0);
     EXPECT_EQ(d.QVGetVideoFrame(), buffer) << "same parameters reallocate nothing";
     EXPECT_EQ(d.QVSetPictureParam(_picture_param{704, 576, PIX_FMT_YUV420P}), 0);
-    EXPECT_TRUE(I::opened(d));
-    EXPECT_EQ(I::video_param(d).video_buffer_size, 608256);
-    EXPECT_EQ(I::output_param(d).width, 0) << "output follows the (empty) request";
+    EXPECT_TRUE(Parts(d).opened);
+    EXPECT_EQ(Parts(d).picture.video_param.video_buffer_size, 608256);
+    EXPECT_EQ(Parts(d).output.output_param.width, 0) << "output follows the (empty) request";
 
     EXPECT_EQ(d.QVSetPictureParam(_picture_param{0, 0, PIX_FMT_YUV420P}), -1);
     EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: allocate video buffer failed."));
-    EXPECT_EQ(I::video_param(d).video_buffer_size, 0);
+    EXPECT_EQ(Parts(d).picture.video_param.video_buffer_size, 0);
     qvtest::VideoOptions o;
     o.frames = 1;
     auto video = qvtest::EncodeVideo("libx264", o);
@@ -445,33 +445,33 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
         if (gated_results[i] != 0) ++gated_failures;
     }
     EXPECT_GT(gated_failures, 0) << "the stream must show a picture before its key frame";
-    EXPECT_TRUE(I::key_frame_seen(gated));
+    EXPECT_TRUE(Parts(gated).key_frame_seen);
 }
 
 TEST_F(VideoTest, Close_TwiceAndNeverOpened) {
     QVDecoder d;
-    EXPECT_EQ(I::input_format_count(d), 8u);
+    EXPECT_EQ(Parts(d).raw.input_format_count(), 8u);
     d.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     d.QVDecoderSetDemux(1);
     d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     d.QVClose();
     d.QVClose();
-    EXPECT_EQ(I::input_format_count(d), 0u);
-    EXPECT_EQ(I::output_param(d).pix_fmt, -1);
-    EXPECT_FALSE(I::output_enabled(d));
-    EXPECT_EQ(I::code_mode(d), 1);
-    EXPECT_EQ(I::demux(d), 1);
-    EXPECT_EQ(I::log_callback(d), &LogCapture::Callback);
-    EXPECT_EQ(I::log_level(d), 16);
+    EXPECT_EQ(Parts(d).raw.input_format_count(), 0u);
+    EXPECT_EQ(Parts(d).output.output_param.pix_fmt, -1);
+    EXPECT_FALSE(Parts(d).output.enabled());
+    EXPECT_EQ(Parts(d).code_mode, 1);
+    EXPECT_EQ(Parts(d).demux, 1);
+    EXPECT_EQ(Parts(d).log.callback(), &LogCapture::Callback);
+    EXPECT_EQ(Parts(d).log.threshold(), 16);
     EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
     EXPECT_EQ(d.QVGetVideoFrameSize(), 0);
 
     QVDecoder o(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
     ASSERT_EQ(o.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     o.QVClose();
-    EXPECT_FALSE(I::output_enabled(o));
+    EXPECT_FALSE(Parts(o).output.enabled());
     EXPECT_EQ(o.QVOpenDecoder(CODEC_ID_H264, Cif()), 0) << "a closed object opens again";
-    EXPECT_FALSE(I::output_enabled(o)) << "conversion stays off until a setter is called";
+    EXPECT_FALSE(Parts(o).output.enabled()) << "conversion stays off until a setter is called";
 }
 
 TEST_F(VideoTest, Move_PassesOwnershipAndClosesSource) {
@@ -482,13 +482,13 @@ TEST_F(VideoTest, Move_PassesOwnershipAndClosesSource) {
     ASSERT_EQ(a.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     ASSERT_EQ(Push(a, video.packets[0]), 0);
     QVDecoder b(std::move(a));
-    EXPECT_FALSE(I::opened(a));
+    EXPECT_FALSE(Parts(a).opened);
     EXPECT_EQ(a.QVGetVideoFrame(), nullptr);
     EXPECT_EQ(Push(b, video.packets[1]), 0);
     QVDecoder c;
     c = std::move(b);
-    EXPECT_TRUE(I::opened(c));
-    EXPECT_FALSE(I::opened(b));
+    EXPECT_TRUE(Parts(c).opened);
+    EXPECT_FALSE(Parts(b).opened);
     a.QVClose();
     b.QVClose();
 }
@@ -519,7 +519,7 @@ TEST_F(VideoTest, Threads_ManyObjectsOpenDecodeClose) {
                             continue;
                         }
                         ++decoded;
-                        if (!I::output_enabled(d) && Frame(d) != ref[i].bytes) ++mismatches;
+                        if (!Parts(d).output.enabled() && Frame(d) != ref[i].bytes) ++mismatches;
                     }
                 }
                 for (QVDecoder& d : objects) d.QVClose();

@@ -1,4 +1,4 @@
-#include "decoder/field_merge.h"
+#include "stream/field_merge.h"
 
 #include <cstring>
 

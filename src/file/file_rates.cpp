@@ -1,4 +1,4 @@
-#include "decoder/file_rates.h"
+#include "file/file_rates.h"
 
 #include <climits>
 

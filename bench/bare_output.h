@@ -1,0 +1,51 @@
+// What a bare FFmpeg loop does with each decoded picture, and nothing more: one copy of the
+// planes into a contiguous buffer, or, when converting, one sws_scale from the frame's own
+// planes straight into the packed output buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ffmpeg.h"
+
+namespace qvbench {
+
+class BareOutput {
+public:
+    BareOutput(int width, int height, bool convert) : width_(width), height_(height) {
+        const AVPixelFormat format = convert ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P;
+        size_ = av_image_get_buffer_size(format, width, height, 1);
+        buffer_ = static_cast<uint8_t*>(av_malloc(size_));
+        av_image_fill_arrays(planes_, lines_, buffer_, format, width, height, 1);
+        if (convert) {
+            // Single-threaded, as libswscale is by default; the flags the library uses without
+            // high quality.
+            sws_ = sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+                                  SWS_BILINEAR, nullptr, nullptr, nullptr);
+        }
+    }
+    ~BareOutput() {
+        sws_freeContext(sws_);
+        av_free(buffer_);
+    }
+    BareOutput(const BareOutput&) = delete;
+    BareOutput& operator=(const BareOutput&) = delete;
+
+    const uint8_t* Deliver(const AVFrame* frame) {
+        if (sws_) {
+            sws_scale(sws_, frame->data, frame->linesize, 0, height_, planes_, lines_);
+        } else {
+            av_image_copy_to_buffer(buffer_, size_, frame->data, frame->linesize, AV_PIX_FMT_YUV420P, width_,
+                                    height_, 1);
+        }
+        return buffer_;
+    }
+
+private:
+    int width_, height_, size_ = 0;
+    uint8_t* buffer_ = nullptr;
+    uint8_t* planes_[4] = {};
+    int lines_[4] = {};
+    SwsContext* sws_ = nullptr;
+};
+
+}  // namespace qvbench

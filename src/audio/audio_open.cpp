@@ -1,0 +1,102 @@
+// Stream-mode audio opens (audio alone, or video and audio together) and pushed audio.
+#include <mutex>
+
+#include "core/decoder_impl.h"
+#include "core/ffmpeg.h"
+#include "core/legacy_ids.h"
+#include "core/library.h"
+
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec_in, _audio_param params) {
+    if (!qv::IsInitialized()) {
+        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
+        return -1;
+    }
+    const int codec = qv::CodecFromLegacy(codec_in);
+    // An audio decoder opened before is released, not leaked.
+    audio.CloseStreamContext();
+    const int own = audio.SetUpOwnAudioDecoder(codec, params);
+    if (own < 0) {
+        QVClose();
+        return -1;
+    }
+    if (own > 0) {
+        const char* message = nullptr;
+        const int result = audio.OpenAudioCodec(codec, params, false, &message);
+        if (result != 0) {
+            QVClose();
+            QVDECODE_LOG(message, 15);
+            return result;
+        }
+    }
+    if (audio.InitializeAudio(params.sample_rate, params.bit_rate, params.channels, codec) != 0) {
+        QVClose();
+        return -10006;
+    }
+    key_frame_seen = false;
+    opened = true;
+    return 0;
+}
+
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID video_codec, _picture_param requested, enum CodecID audio_codec,
+                                   _audio_param params) {
+    if (!qv::IsInitialized()) {
+        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
+        return -1;
+    }
+    if (opened) return 0;
+
+    // Unlike the video-only open, the interlacing flags stay clear here.
+    AVCodecContext* ctx = NewVideoContext(requested);
+    if (!ctx) return -10006;
+
+    const int av_video = qv::CodecFromLegacy(video_codec);
+    const AVCodec* decoder = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(qv::GlobalLock());
+        decoder = av_video >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(av_video)) : nullptr;
+    }
+    if (!decoder || decoder->type != AVMEDIA_TYPE_VIDEO) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder:failed to find an decoder.", 15);
+        return -10007;
+    }
+    {
+        std::unique_lock<std::mutex> lock(qv::GlobalLock());
+        if (avcodec_open2(ctx, decoder, nullptr) != 0) {
+            video.Adopt(nullptr);
+            lock.unlock();
+            QVClose();
+            QVDECODE_LOG("QVOpenDecoder: failed to open the video codec.", 15);
+            return -10007;
+        }
+    }
+
+    RecordStreamPicture(ctx, av_video);
+    const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong video buffer size.",
+                                             "QVOpenDecoder: failed to allocate video buffer.");
+    if (buffer != 0) return buffer;
+
+    const int av_audio = qv::CodecFromLegacy(audio_codec);
+    const int own = audio.SetUpOwnAudioDecoder(av_audio, params);
+    if (own < 0) {
+        QVClose();
+        return -10100;
+    }
+    if (own > 0) {
+        const char* message = nullptr;
+        if (audio.OpenAudioCodec(av_audio, params, true, &message) != 0) {
+            QVClose();
+            QVDECODE_LOG(message, 15);
+            return -10100;
+        }
+    }
+    if (audio.InitializeAudio(params.sample_rate, params.bit_rate, params.channels, av_audio) != 0) {
+        QVClose();
+        return -10100;
+    }
+    return FinishStreamVideoOpen();
+}
+
+int QVDecoder::Impl::QVDecodeAudioFrame(unsigned char* data, int size) {
+    return audio.DecodeAudioFrame(data, size, file.is_open() && file.audio_stream()) > 0 ? 0 : -1;
+}

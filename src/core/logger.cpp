@@ -1,0 +1,32 @@
+#include "core/logger.h"
+
+#include <cstdarg>
+
+#include "core/ffmpeg.h"
+
+namespace qv {
+namespace {
+
+// The callback has the shape of FFmpeg's and takes an argument list; our messages have no
+// arguments, so it gets a real, empty one (a null va_list is not portable).
+void CallLog(QVLogCallback callback, int level, const char* text, ...) {
+    va_list args;
+    va_start(args, text);
+    callback(nullptr, level, text, args);
+    va_end(args);
+}
+
+}  // namespace
+
+void Logger::Register(QVLogCallback callback, int level) {
+    av_log_set_level(level);
+    callback_ = callback;
+    // FFmpeg must never be handed a null callback: fall back to its own printer.
+    av_log_set_callback(callback ? callback : av_log_default_callback);
+}
+
+void Logger::Log(const char* text, int level) const {
+    if (callback_ && level <= threshold_) CallLog(callback_, level, text);
+}
+
+}  // namespace qv

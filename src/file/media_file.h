@@ -1,0 +1,64 @@
+// An open media file: the container, the chosen video and audio streams, the packet being
+// consumed, and the time of the last packet read.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ffmpeg_deleters.h"
+
+namespace qv {
+
+class MediaFile {
+public:
+    MediaFile();
+    ~MediaFile();
+    MediaFile(const MediaFile&) = delete;
+    MediaFile& operator=(const MediaFile&) = delete;
+
+    // Opens the container and probes its streams: 0, -10001 when it cannot be opened,
+    // -10005 when its streams cannot be told (the container stays open until Close).
+    // The last stream of each kind is chosen, as hosts of multi-angle files expect.
+    int Open(const char* name);
+    void Close();
+    bool is_open() const { return format_ctx_ != nullptr; }
+
+    AVFormatContext* format() const { return format_ctx_.get(); }
+    const char* format_name() const;
+    AVStream* video_stream() const { return video_stream_; }
+    AVStream* audio_stream() const { return audio_stream_; }
+    AVPacket* packet() const { return packet_.get(); }
+    bool has_pending_packet() const;
+
+    // Reads the next packet into packet(): 0, or -1 at the end of the file or on a read
+    // error that persists (a transient one gets eleven immediate retries).
+    int ReadFrame();
+    // Reads again after the end of the file: a file still being written may have grown.
+    int ReadAfterEnd();
+    // Reads the next packet of the video stream, skipping others: 0 or -1.
+    int ReadVideoPacket();
+    void DropPacket();
+
+    // Seconds of the packet just read by its stream's rules (video: decoding time first,
+    // audio: presentation time first), recorded as the frame time. A video packet without
+    // either comes one frame period after the video packet before it.
+    void RecordPacketTime();
+    void set_frame_period(double seconds) { frame_period_ = seconds; }
+    // Seconds of a time in the video stream's time base; `fallback` when it has none.
+    double VideoSeconds(int64_t time, double fallback) const;
+    double frame_time = 0.0;
+    // Bytes of the pending audio packet already decoded.
+    int audio_offset = 0;
+    // End of file reached: the decoders give up what they still hold.
+    bool draining = false;
+
+private:
+    FormatContextPtr format_ctx_;
+    AVStream* video_stream_ = nullptr;
+    AVStream* audio_stream_ = nullptr;
+    PacketPtr packet_;
+    double frame_period_ = 0.0;
+    bool video_seen_ = false;   // a video packet was read since the open
+    double video_time_ = 0.0;  // the time recorded for it
+};
+
+}  // namespace qv

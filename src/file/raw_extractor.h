@@ -1,0 +1,49 @@
+// Raw packet extraction: the compressed video packets of an open file, handed out as they
+// are, or as H.264 and HEVC Annex B units with the parameter sets ahead of each key frame.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/ffmpeg_deleters.h"
+
+namespace qv {
+
+class MediaFile;
+
+class RawExtractor {
+public:
+    // Looks up the demuxers raw extraction is offered for (done at construction only:
+    // an object closed and opened again offers none).
+    void LookUpFormats();
+    void ForgetFormats() {
+        input_formats_.clear();
+        extra_input_formats_.clear();
+    }
+    size_t input_format_count() const { return input_formats_.size(); }
+
+    // True when the codec is one whose packets are offered and the file was opened by one
+    // of the demuxers looked up (identity of the name, not its spelling).
+    bool CheckFormatAndCodec(int codec, const char* format_name) const;
+    // Called after a file opened: whether its video is offered.
+    void OnOpen(const MediaFile& file, int codec);
+    void OnClose() { raw_supported_ = false; }
+    bool raw_supported() const { return raw_supported_; }
+    int packet_count() const { return packet_count_; }
+
+    // Reads the next video packet and writes it into buffer; the byte count, or 0 when
+    // nothing was handed out (end of file, refused packet, unusable record: the packet is
+    // consumed). `frame_rate` paces packets without a time of their own.
+    int GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
+                         int& header_length, int64_t& timestamp_ms, int& key_flag, int& position);
+
+private:
+    std::vector<const AVInputFormat*> input_formats_;        // the eight classic containers
+    std::vector<const AVInputFormat*> extra_input_formats_;  // Matroska/WebM, MPEG-TS
+    bool raw_supported_ = false;
+    int packet_count_ = 0;
+    int64_t last_raw_time_ = -1;  // no timed raw packet handed out yet
+    int last_raw_count_ = -1;
+};
+
+}  // namespace qv

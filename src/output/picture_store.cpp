@@ -1,0 +1,105 @@
+#include "output/picture_store.h"
+
+#include <cstring>
+
+#include "core/ffmpeg.h"
+#include "core/picture_buffer.h"
+
+namespace qv {
+
+int PictureSize(int format, int width, int height) {
+    return av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, 1);
+}
+
+PictureStore::PictureStore() : held_(av_frame_alloc()) { std::memset(&video_param, 0, sizeof(video_param)); }
+
+PictureStore::~PictureStore() { Release(); }
+
+bool PictureStore::SameGeometry(int width, int height, int format) const {
+    return width == video_param.width && height == video_param.height && format == video_param.pix_fmt;
+}
+
+int PictureStore::AllocatePictureBuffer() {
+    const int size = PictureSize(video_param.pix_fmt, video_param.width, video_param.height);
+    video_param.video_buffer_size = size;
+    if (size <= 0) return -10005;
+    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    held_pending_ = false;
+    video_param.video_buffer = AllocatePicture(size);
+    return video_param.video_buffer ? 0 : -10006;
+}
+
+bool PictureStore::Replace(int width, int height, int format) {
+    const int size = PictureSize(format, width, height);
+    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    video_param.video_buffer_size = 0;
+    held_pending_ = false;
+    // A size FFmpeg refuses gets no buffer at all rather than a bogus allocation.
+    video_param.video_buffer = AllocatePicture(size);
+    if (!video_param.video_buffer) return false;
+    video_param.width = width;
+    video_param.height = height;
+    video_param.video_buffer_size = size;
+    return true;
+}
+
+void PictureStore::Follow(int width, int height, int format) {
+    const int new_size = PictureSize(format, width, height);
+    const int old_size = PictureSize(video_param.pix_fmt, video_param.width, video_param.height);
+    held_pending_ = false;
+    // The buffer's own size counts too: a picture-size change recorded without a reopen
+    // (file mode) leaves a buffer smaller than the old geometry asks for.
+    if (new_size > old_size || new_size > video_param.video_buffer_size || new_size <= 0 ||
+        !video_param.video_buffer) {
+        av_freep(&video_param.video_buffer);
+        video_param.video_buffer_size = 0;
+        if (new_size > 0) {
+            video_param.video_buffer = AllocatePicture(new_size);
+            if (video_param.video_buffer) video_param.video_buffer_size = new_size;
+        }
+    } else {
+        video_param.video_buffer_size = new_size;
+    }
+    video_param.width = width;
+    video_param.height = height;
+    video_param.pix_fmt = format;
+}
+
+bool PictureStore::Fits(const AVFrame* frame) const {
+    const int needed = PictureSize(video_param.pix_fmt, video_param.width, video_param.height);
+    return frame->data[0] && video_param.video_buffer && needed > 0 && needed <= video_param.video_buffer_size &&
+           SameGeometry(frame->width, frame->height, frame->format);
+}
+
+void PictureStore::LayOut(const AVFrame* frame) {
+    held_pending_ = false;
+    av_image_copy_to_buffer(video_param.video_buffer, video_param.video_buffer_size, frame->data,
+                            frame->linesize, static_cast<AVPixelFormat>(video_param.pix_fmt),
+                            video_param.width, video_param.height, 1);
+}
+
+void PictureStore::Hold(AVFrame* frame) {
+    if (!held_) {
+        LayOut(frame);  // no frame to hold with: copy now
+        av_frame_unref(frame);
+        return;
+    }
+    av_frame_unref(held_.get());
+    av_frame_move_ref(held_.get(), frame);
+    held_pending_ = true;
+}
+
+void PictureStore::Materialize() {
+    if (!held_pending_) return;
+    held_pending_ = false;
+    if (Fits(held_.get())) LayOut(held_.get());
+}
+
+void PictureStore::Release() {
+    if (held_) av_frame_unref(held_.get());
+    held_pending_ = false;
+    if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    std::memset(&video_param, 0, sizeof(video_param));
+}
+
+}  // namespace qv

@@ -1,0 +1,61 @@
+// The decoded picture: its record in video_param (codec, geometry, rates, buffer) and the
+// contiguous picture buffer, which follows the decoded geometry when it changes.
+//
+// While output conversion is on, pictures are converted straight from the decoder's frame
+// and the frame is only held here; it is laid out in the buffer when something reads the
+// decoded picture (a snapshot, the field merge), so the copy is paid only then.
+#pragma once
+
+#include <cstdint>
+
+#include "QVDecoder.h"
+#include "core/ffmpeg_deleters.h"
+
+namespace qv {
+
+class PictureStore {
+public:
+    PictureStore();
+    ~PictureStore();
+    PictureStore(const PictureStore&) = delete;
+    PictureStore& operator=(const PictureStore&) = delete;
+
+    // The record; codec id and pixel format hold FFmpeg's values. Video fields only.
+    _video_param video_param;
+
+    int width() const { return video_param.width; }
+    int height() const { return video_param.height; }
+    int format() const { return video_param.pix_fmt; }
+    bool SameGeometry(int width, int height, int format) const;
+
+    // Makes a buffer for the recorded geometry: 0, -10005 when the geometry has no positive
+    // size (the buffer size is recorded as FFmpeg gives it), -10006 when out of memory.
+    int AllocatePictureBuffer();
+    // A new geometry asked for by the host: the buffer is made again for it. False (no
+    // buffer, geometry unchanged) when the size is refused or memory runs out.
+    bool Replace(int width, int height, int format);
+    // A decoded picture of another geometry: the buffer follows it (kept when the new
+    // picture fits the buffer's real size) and the record takes the new geometry.
+    void Follow(int width, int height, int format);
+
+    // True when the frame matches the recorded geometry and the buffer holds it.
+    bool Fits(const AVFrame* frame) const;
+    // Copies a fitting frame into the buffer.
+    void LayOut(const AVFrame* frame);
+    // Keeps a fitting frame (its reference moves here, nothing is allocated) to be laid out
+    // on demand; the frame left behind is empty.
+    void Hold(AVFrame* frame);
+    // Lays out a held frame, if any: the buffer then holds the last picture.
+    void Materialize();
+
+    // Frees the buffer and clears the record.
+    void Release();
+
+private:
+    FramePtr held_;
+    bool held_pending_ = false;
+};
+
+int PictureSize(int format, int width, int height);
+
+}  // namespace qv

@@ -1,0 +1,39 @@
+#include "video/padded_packet.h"
+
+#include <cstring>
+
+#include "core/ffmpeg.h"
+
+namespace qv {
+
+bool PaddedPacket::Fill(const uint8_t* data, int length) {
+    if (!packet_) packet_.reset(av_packet_alloc());
+    if (!packet_) return false;
+    // The packet owns the padded buffer and keeps it between sends: once the decoder has
+    // dropped its reference the buffer is ours alone and is reused, so steady state
+    // allocates nothing beyond the reference the decoder itself takes.
+    const size_t needed = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
+    AVBufferRef* buffer = packet_->buf;
+    if (!buffer || buffer->size < needed || !av_buffer_is_writable(buffer)) {
+        av_packet_unref(packet_.get());
+        packet_->buf = av_buffer_alloc(needed + needed / 4);
+        if (!packet_->buf) return false;
+        buffer = packet_->buf;
+    }
+    std::memcpy(buffer->data, data, static_cast<size_t>(length));
+    std::memset(buffer->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    packet_->data = buffer->data;
+    packet_->size = length;
+    return true;
+}
+
+int PaddedPacket::Send(AVCodecContext* ctx, const uint8_t* data, int length) {
+    if (!Fill(data, length)) return AVERROR(ENOMEM);
+    return avcodec_send_packet(ctx, packet_.get());
+}
+
+void PaddedPacket::Release() {
+    if (packet_) av_packet_unref(packet_.get());
+}
+
+}  // namespace qv

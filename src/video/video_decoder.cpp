@@ -1,0 +1,86 @@
+#include "video/video_decoder.h"
+
+#include <mutex>
+
+#include "core/ffmpeg.h"
+#include "core/library.h"
+
+namespace qv {
+
+void ApplyThreads(AVCodecContext* ctx, int count, bool frame_threads) {
+    ctx->thread_count = count;
+    ctx->thread_type = count == 1 ? 0 : (frame_threads ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE);
+}
+
+VideoDecoder::VideoDecoder() : frame_(av_frame_alloc()) {}
+
+VideoDecoder::~VideoDecoder() = default;
+
+void VideoDecoder::Adopt(AVCodecContext* ctx) {
+    ctx_.reset(ctx);
+    draining_ = false;
+    if (!frame_) frame_.reset(av_frame_alloc());
+}
+
+void VideoDecoder::Close(bool locked) {
+    if (frame_) av_frame_unref(frame_.get());
+    input_.Release();
+    draining_ = false;
+    if (!ctx_) return;
+    if (locked) {
+        std::lock_guard<std::mutex> lock(GlobalLock());
+        ctx_.reset();
+    } else {
+        ctx_.reset();
+    }
+}
+
+int VideoDecoder::Decode(const uint8_t* data, int length, bool& got) {
+    return DecodeWith([&] { return Send(data, length); }, got);
+}
+
+int VideoDecoder::DecodePacket(const AVPacket* packet, bool& got) {
+    return DecodeWith([&] { return avcodec_send_packet(ctx_.get(), packet); }, got);
+}
+
+template <typename SendStep>
+int VideoDecoder::DecodeWith(SendStep send, bool& got) {
+    got = false;
+    if (!ready()) return AVERROR(EINVAL);
+    int status = send();
+    if (status == AVERROR(EAGAIN)) {
+        // The decoder still holds a picture: it is this call's picture, and the packet goes
+        // in behind it.
+        got = avcodec_receive_frame(ctx_.get(), frame_.get()) == 0;
+        status = send();
+        if (status == AVERROR(EAGAIN)) status = 0;
+    }
+    if (!got && status >= 0) {
+        const int received = Receive();
+        got = received == 0;
+        if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF) status = received;
+    }
+    return status;
+}
+
+int VideoDecoder::Receive() {
+    if (!ready()) return AVERROR(EINVAL);
+    return avcodec_receive_frame(ctx_.get(), frame_.get());
+}
+
+int VideoDecoder::StartDrain() {
+    if (!ready()) return AVERROR(EINVAL);
+    if (draining_) return 0;
+    const int status = avcodec_send_packet(ctx_.get(), nullptr);
+    if (status < 0 && status != AVERROR_EOF) return status;
+    draining_ = true;
+    return 0;
+}
+
+void VideoDecoder::Restart() {
+    if (ctx_) avcodec_flush_buffers(ctx_.get());
+    if (frame_) av_frame_unref(frame_.get());
+    draining_ = false;
+}
+
+}  // namespace qv

@@ -1,0 +1,59 @@
+// One libavcodec video decoder: the codec context, the reused frame and the padded packet,
+// and the send/receive steps of pushed frames, queued frames and the end-of-stream drain.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ffmpeg_deleters.h"
+#include "video/padded_packet.h"
+
+namespace qv {
+
+// Decoding threads for a context about to be opened: count 1 keeps one picture per pushed
+// frame; 0 means one per core. Frame threads only where pictures may come out later.
+void ApplyThreads(AVCodecContext* ctx, int count, bool frame_threads);
+
+class VideoDecoder {
+public:
+    VideoDecoder();
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // Takes an allocated context (opened or not); the previous one is closed.
+    void Adopt(AVCodecContext* ctx);
+    // Closes the context; `locked` takes the library's global lock around the close.
+    void Close(bool locked);
+    AVCodecContext* context() const { return ctx_.get(); }
+    // The frame the last step decoded into (empty when none); reused from call to call.
+    AVFrame* frame() const { return frame_.get(); }
+    bool ready() const { return ctx_ && frame_; }
+
+    // Sends one compressed frame and takes at most one picture into frame(). A decoder that
+    // refuses the frame because it still holds a picture gives that picture first and takes
+    // the frame behind it. Returns the first failure (< 0) or 0; `got` tells about a picture.
+    int Decode(const uint8_t* data, int length, bool& got);
+    // The same for a demuxed packet, which is padded already and goes in as it is.
+    int DecodePacket(const AVPacket* packet, bool& got);
+    // Sends one frame of a queue: AVERROR(EAGAIN) when the decoder must give a picture first.
+    int Send(const uint8_t* data, int length) { return input_.Send(ctx_.get(), data, length); }
+    // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
+    // it needs input, AVERROR_EOF when a drain is over, or a decoding failure.
+    int Receive();
+    // Tells the decoder the stream has ended; its held pictures then come out through Receive.
+    int StartDrain();
+    bool draining() const { return draining_; }
+    // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
+    void Restart();
+
+private:
+    template <typename SendStep>
+    int DecodeWith(SendStep send, bool& got);
+
+    CodecContextPtr ctx_;
+    FramePtr frame_;
+    PaddedPacket input_;
+    bool draining_ = false;
+};
+
+}  // namespace qv
