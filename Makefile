@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo sanitize tsan bench fuzz fuzz-smoke clean
+.PHONY: all deps build test demo install deb sanitize tsan bench fuzz fuzz-smoke clean
 
 all: build
 
@@ -16,6 +16,16 @@ build: deps
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+# make install PREFIX=/opt/qvdecoder (default /usr/local): libraries, headers, qvdecode,
+# pkg-config file and CMake package.
+PREFIX     ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Debian packages libqvdecoder1, libqvdecoder-dev and qvdecode in $(BUILD)/packages.
+deb: build
+	@cd $(BUILD) && cpack -G DEB
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs qvdecode on the bundled samples: BMP snapshots of the H.264 clip, the MPEG-2 program
+# Runs qvdecode on the bundled samples: PNG snapshots of the H.264 clip, the MPEG-2 program
 # stream pushed through stream mode with demultiplexing, and the G.722 speech as a WAV file.
 set -euo pipefail
 build="${1:-build}"
@@ -31,8 +31,8 @@ audio_status=0
   || audio_status=$?
 echo
 echo "Results in $out:"
-echo "  clip/    BMP snapshots of the decoded H.264 clip (one per second)"
-echo "  pushed/  BMP snapshots of the program stream pushed through stream mode, scaled to 160x120"
+echo "  clip/    PNG snapshots of the decoded H.264 clip (one per second)"
+echo "  pushed/  PNG snapshots of the program stream pushed through stream mode, scaled to 160x120"
 if [ "$audio_status" -eq 0 ]; then
   echo "  speech.wav  the G.722 speech sample as 16 kHz PCM"
 else

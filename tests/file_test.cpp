@@ -38,7 +38,7 @@ MediaFile VideoFile(const std::string& muxer, AVCodecID codec, int frames = 25) 
 struct Decoded {
     std::vector<Picture> pictures;   // one per result 0, as the host reads it
     std::vector<int> results;        // every result up to the first -10003
-    std::vector<int64_t> video_times;  // QVGetFrameTimestamp after each video packet
+    std::vector<int64_t> picture_times;  // QVGetFrameTimestamp with each picture
 };
 
 // Runs QVDecodeFrame to the end of the file, the way a host plays a file.
@@ -57,6 +57,7 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
             const unsigned char* data = decoder.QVGetVideoFrame();
             picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
             out.pictures.push_back(std::move(picture));
+            out.picture_times.push_back(decoder.QVGetFrameTimestamp());
         }
     }
     return out;
@@ -446,6 +447,93 @@ TEST(FileRatesTest, FileBitRate_FallsBackToTheTolerance) {
     EXPECT_EQ(qv::FileBitRate(0, 0), 0);
     EXPECT_EQ(qv::FileBitRate(0, -5), -5);
     EXPECT_EQ(qv::FileBitRate(int64_t{5} << 32, 0), INT32_MAX);
+}
+
+// Threads change when pictures come out of the decoder, never which ones or their times.
+TEST_F(FileTest, QVDecoderSetThreads_SamePicturesAndTimes) {
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 40);
+    media.video[0].max_b_frames = 2;
+    media.audio = AV_CODEC_ID_AAC;
+    const std::string path = Make("threads.mp4", media);
+    Decoded runs[2];
+    const int counts[2] = {1, 0};
+    for (int i = 0; i < 2; ++i) {
+        QVDecoder decoder;
+        ASSERT_EQ(decoder.QVDecoderSetThreads(counts[i]), 0);
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        const AVCodecContext* ctx = Parts(decoder).video.context();
+        EXPECT_EQ(ctx->thread_count > 1 && (ctx->active_thread_type & FF_THREAD_FRAME), counts[i] == 0);
+        runs[i] = DecodeAll(decoder);
+    }
+    ExpectSamePictures(runs[1].pictures, runs[0].pictures);
+    EXPECT_EQ(runs[1].picture_times, runs[0].picture_times);
+    ExpectSamePictures(runs[0].pictures, qvtest::ReferencePictures(path));
+}
+
+TEST_F(FileTest, QVGetFrameTimestamp_DrainedPicturesReportTheirOwnTimes) {
+    MediaFile media = VideoFile("mp4", AV_CODEC_ID_H264, 20);
+    media.video[0].max_b_frames = 2;
+    media.audio = AV_CODEC_ID_AAC;  // audio runs on after the last video packet
+    const std::string path = Make("drain.mp4", media);
+    int64_t last_video_pts = INT64_MIN;
+    for (const qvtest::PacketInfo& p : qvtest::ReadPackets(path)) {
+        if (p.stream != 0) continue;
+        const int64_t micros = static_cast<int64_t>(static_cast<double>(p.time_base.num) * p.pts / p.time_base.den * 1e6);
+        last_video_pts = std::max(last_video_pts, micros);
+    }
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    ASSERT_GE(got.picture_times.size(), 2u);
+    // The last picture shown is the last in presentation order; its time is its own.
+    EXPECT_EQ(got.picture_times.back(), last_video_pts);
+    EXPECT_LT(got.picture_times[got.picture_times.size() - 2], last_video_pts);
+}
+
+TEST_F(FileTest, QVGetFrameTimestamp_ElementaryStreamAdvancesByTheFramePeriod) {
+    qvtest::VideoOptions o;
+    o.frames = 10;
+    const auto video = qvtest::EncodeVideo("libx264", o);
+    const std::string path = dir_.Path("raw.h264");
+    const std::vector<uint8_t> bytes = qvtest::Concatenate(video.packets);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    ASSERT_EQ(got.picture_times.size(), 10u);
+    for (size_t i = 1; i < got.picture_times.size(); ++i) {
+        EXPECT_EQ(got.picture_times[i] - got.picture_times[i - 1], 40000) << "picture " << i;
+    }
+}
+
+TEST_F(FileTest, QVDecodeFrame_FollowsAFileThatIsStillBeingWritten) {
+    // Transport-stream packets hold one frame's bytes each, so a recorder that has written
+    // whole packets has written whole frames.
+    for (const char* muxer : {"mpegts"}) {
+        SCOPED_TRACE(muxer);
+        MediaFile media = VideoFile(muxer, AV_CODEC_ID_H264, 30);
+        const std::string whole = Make(std::string("whole.") + muxer, media);
+        // The recorder has written everything before the second key frame so far.
+        int64_t cut = -1;
+        int keys = 0;
+        for (const qvtest::PacketInfo& p : qvtest::ReadPackets(whole)) {
+            if (p.stream == 0 && (p.flags & AV_PKT_FLAG_KEY) && ++keys == 2) cut = p.pos;
+        }
+        ASSERT_GT(cut, 0);
+        std::ifstream in(whole, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string growing = dir_.Path(std::string("growing.") + muxer);
+        std::ofstream(growing, std::ios::binary).write(bytes.data(), cut);
+
+        QVDecoder decoder;
+        ASSERT_EQ(decoder.QVOpen(growing.c_str()), 0);
+        Decoded first = DecodeAll(decoder);
+        EXPECT_EQ(decoder.QVDecodeFrame(), -10003) << "nothing new yet";
+        std::ofstream(growing, std::ios::binary | std::ios::app).write(bytes.data() + cut, static_cast<long>(bytes.size() - cut));
+        const Decoded rest = DecodeAll(decoder);
+        first.pictures.insert(first.pictures.end(), rest.pictures.begin(), rest.pictures.end());
+        ExpectSamePictures(first.pictures, qvtest::ReferencePictures(whole));
+    }
 }
 
 }  // namespace

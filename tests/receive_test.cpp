@@ -93,8 +93,8 @@ TEST_F(ReceiveTest, ReceiveLoopAndFlush_GiveEveryPictureOfTheStream) {
         ASSERT_EQ(d.QVOpenDecoder(c.codec, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
         const Delivered got = PushWithReceiveLoop(d, Frames(video));
         ExpectAll(got, qvtest::DecodeReference(video.codec_id, video.packets, {}, true));
-        // The last pictures come out of the flush, marked so.
-        EXPECT_NE(got.flags.back() & QV_PICTURE_DRAINED, 0);
+        // Pictures held back for reordering or by threads come out of the flush, marked so.
+        if (c.b_frames > 0 || c.threads != 1) EXPECT_NE(got.flags.back() & QV_PICTURE_DRAINED, 0);
         EXPECT_EQ(got.flags.front() & (QV_PICTURE_KEY | QV_PICTURE_DAMAGED | QV_PICTURE_DRAINED), QV_PICTURE_KEY);
     }
 }
@@ -124,19 +124,19 @@ TEST_F(ReceiveTest, FlushThenNewStream_DecodesAsFromAFreshStart) {
 }
 
 TEST_F(ReceiveTest, ReorderDepthNotStated_LowLatencyLosesCompleteKeeps) {
-    // I, P, B, B, B: without the depth in the parameter sets the decoder shows the P first
-    // and only then learns that it must reorder.
-    auto video = Encode("libx264", 24, 3, 352, 288, "b-pyramid=none:b-adapt=0");
+    // Pyramids of B-pictures: without the depth in the parameter sets the decoder shows a
+    // picture too early and only then learns how deep it must reorder.
+    auto video = Encode("libx264", 24, 7, 176, 144, "b-pyramid=normal:b-adapt=0");
     const auto reference = qvtest::DecodeReference(video.codec_id, video.packets, {}, true);
     ASSERT_TRUE(qvtest::StripReorderDepth(video.packets));
 
     QVDecoder low;
-    ASSERT_EQ(low.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(low.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
     EXPECT_LT(PushWithReceiveLoop(low, Frames(video)).pictures.size(), reference.size());
 
     QVDecoder complete;
     ASSERT_EQ(complete.QVDecoderSetLatencyMode(LATENCY_MODE_COMPLETE), 0);
-    ASSERT_EQ(complete.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(complete.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
     ExpectAll(PushWithReceiveLoop(complete, Frames(video)), reference);
 }
 

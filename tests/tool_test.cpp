@@ -16,6 +16,7 @@
 #include "core/ffmpeg.h"
 #include "field_pictures.h"
 #include "file_factory.h"
+#include "image_file.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
 
@@ -114,6 +115,8 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         {"decode", clip, "--size", "0x240"},
         {"decode", clip, "--every", "5"},  // --every without --snapshots
         {"decode", clip, "--snapshots", Path("s"), "--every", "0"},
+        {"decode", clip, "--snapshots", Path("s"), "--snapshot-format", "gif"},
+        {"decode", clip, "--snapshot-format", "png"},  // without --snapshots
         {"push", clip, "--codec", "h264"},  // no --size
         {"push", clip, "--codec", "xyz", "--size", "320x240"},
         {"push", clip, "--codec", "mpeg2", "--size", "320x240", "--repack"},
@@ -189,16 +192,17 @@ TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
     ASSERT_EQ(raw.size() % reference[0].bytes.size(), 0u);
     EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
 
+    // PNG by default, lossless: the very pixels of the picture.
     for (int index : {0, 4}) {
         char name[64];
-        std::snprintf(name, sizeof(name), "/snaps/snapshot-%06d.bmp", index);
-        BmpImage image;
-        ASSERT_TRUE(ReadBmp(dir + name, &image)) << name;
-        EXPECT_EQ(image.TopDown(), qvtest::ScaleReference(reference[index], 96, 64,
-                                                          AV_PIX_FMT_BGR24, SWS_BILINEAR))
+        std::snprintf(name, sizeof(name), "/snaps/snapshot-%06d.png", index);
+        qvtest::Image image;
+        ASSERT_TRUE(qvtest::ReadImage(dir + name, &image)) << name;
+        EXPECT_EQ(image.codec, "png");
+        EXPECT_EQ(image.rgb, qvtest::ScaleReference(reference[index], 96, 64, AV_PIX_FMT_RGB24, SWS_BILINEAR))
             << name;
     }
-    EXPECT_FALSE(FileExists(Path("snaps/snapshot-000001.bmp")));
+    EXPECT_FALSE(FileExists(Path("snaps/snapshot-000001.png")));
 }
 
 TEST_F(ToolTest, PushConvertsToTheRequestedOutput) {
@@ -227,9 +231,8 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
         << r.out;
     EXPECT_EQ(CountPackets(Sample("clip.mp4"), AVMEDIA_TYPE_VIDEO), 100);
     EXPECT_EQ(ReadFileBytes(Path("d.yuv")).size(), 100u * 320 * 240 * 3 / 2);
-    BmpImage image;
-    EXPECT_TRUE(ReadBmp(Path("d/snapshot-000080.bmp"), &image));
-    EXPECT_FALSE(FileExists(Path("d/snapshot-000081.bmp")));
+    EXPECT_TRUE(FileExists(Path("d/snapshot-000080.png")));
+    EXPECT_FALSE(FileExists(Path("d/snapshot-000081.png")));
 
     r = Run({"push", Sample("clip.mpg"), "--codec", "mpeg2", "--size", "320x240", "--demux"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -292,8 +295,8 @@ TEST_F(ToolTest, PushFieldsPairsTheFieldsIntoFramesOfTwiceTheHeight) {
         const std::vector<uint8_t> got(raw.begin() + i * frame_size, raw.begin() + (i + 1) * frame_size);
         EXPECT_EQ(got, qvtest::LineDoubled420(reference[i].bytes, 352, 240).bytes) << i;
     }
-    BmpImage image;
-    ASSERT_TRUE(ReadBmp(Path("s/snapshot-000002.bmp"), &image));
+    qvtest::Image image;
+    ASSERT_TRUE(qvtest::ReadImage(Path("s/snapshot-000002.png"), &image));
     EXPECT_EQ(image.height, 480);
 
     // A file that ends after a first field leaves that field unpaired.
@@ -303,6 +306,46 @@ TEST_F(ToolTest, PushFieldsPairsTheFieldsIntoFramesOfTwiceTheHeight) {
     const RunResult odd = Run({"push", Path("odd.h264"), "--codec", "h264", "--size", "352x240", "--fields"});
     ASSERT_EQ(odd.code, 0) << odd.err;
     EXPECT_NE(odd.err.find("unpaired"), std::string::npos) << odd.err;
+}
+
+TEST_F(ToolTest, SnapshotFormatsShowTheSamePicture) {
+    // The library's BMP is the reference; PNG must match it exactly, JPEG closely.
+    struct Case {
+        const char* format;  // nullptr: the default
+        const char* file;
+        double max_mean_difference;
+    };
+    const Case cases[] = {{"bmp", "snapshot-000050.bmp", 0}, {nullptr, "snapshot-000050.png", 0},
+                          {"png", "snapshot-000050.png", 0}, {"jpg", "snapshot-000050.jpg", 3.0},
+                          {"jpeg", "snapshot-000050.jpg", 3.0}};
+    std::vector<uint8_t> reference;
+    for (const Case& c : cases) {
+        const std::string folder = Path(std::string("snap-") + (c.format ? c.format : "default"));
+        std::vector<std::string> args = {"decode", Sample("clip.mp4"), "--size", "160x120",
+                                         "--format", "yuv420p", "--snapshots", folder, "--every", "50"};
+        if (c.format) args.insert(args.end(), {"--snapshot-format", c.format});
+        const RunResult r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        std::vector<uint8_t> rgb;
+        if (std::string(c.file).find(".bmp") != std::string::npos) {
+            BmpImage bmp;
+            ASSERT_TRUE(ReadBmp(folder + "/" + c.file, &bmp));
+            rgb = bmp.TopDown();
+            for (size_t i = 0; i + 2 < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+            reference = rgb;
+            continue;
+        }
+        qvtest::Image image;
+        ASSERT_TRUE(qvtest::ReadImage(folder + "/" + c.file, &image)) << c.file;
+        ASSERT_EQ(image.width * 1000 + image.height, 160120) << c.file;
+        ASSERT_EQ(image.rgb.size(), reference.size());
+        double sum = 0;
+        for (size_t i = 0; i < reference.size(); ++i) sum += std::abs(image.rgb[i] - reference[i]);
+        EXPECT_LE(sum / reference.size(), c.max_mean_difference) << c.file;
+        if (c.max_mean_difference == 0) {
+            EXPECT_EQ(image.rgb, reference) << c.file;
+        }
+    }
 }
 
 TEST_F(ToolTest, ExtractWritesAnnexBFramesAndAConsistentIndex) {

@@ -388,11 +388,16 @@ TEST_F(VideoTest, SetPictureParam_ReopensWithNewSize) {
     EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: allocate video buffer failed."));
     EXPECT_EQ(Parts(d).picture.video_param.video_buffer_size, 0);
     qvtest::VideoOptions o;
-    o.frames = 1;
+    o.frames = 2;
     auto video = qvtest::EncodeVideo("libx264", o);
+    const auto reference = qvtest::DecodeReference(video.codec_id, video.packets);
     // The next picture brings its own geometry, and the buffer is made again for it.
     EXPECT_EQ(Push(d, video.packets[0]), 0);
-    EXPECT_EQ(Frame(d), qvtest::DecodeReference(video.codec_id, video.packets)[0].bytes);
+    EXPECT_EQ(Frame(d), reference[0].bytes);
+    // So does a picture of the very geometry recorded, after a refused change.
+    EXPECT_EQ(d.QVSetPictureParam(_picture_param{0, 0, PIX_FMT_YUV420P}), -1);
+    EXPECT_EQ(Push(d, video.packets[1]), 0);
+    EXPECT_EQ(Frame(d), reference[1].bytes);
 }
 
 TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {

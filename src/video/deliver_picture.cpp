@@ -60,6 +60,7 @@ bool QVDecoder::Impl::LayOutPicture() {
         key_frame_seen = true;
         reference_missing = false;
     }
+    if (video.TakeLoss()) reference_missing = true;
     const bool damaged =
         reference_missing || frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
     const bool drained = video.draining() || file.draining;

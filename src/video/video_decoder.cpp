@@ -19,6 +19,8 @@ VideoDecoder::~VideoDecoder() = default;
 void VideoDecoder::Adopt(AVCodecContext* ctx) {
     ctx_.reset(ctx);
     draining_ = false;
+    frame_nums_ = H264FrameNumWatch();
+    loss_ = false;
     if (!frame_) frame_.reset(av_frame_alloc());
 }
 
@@ -63,6 +65,22 @@ int VideoDecoder::DecodeWith(SendStep send, bool& got) {
     return status;
 }
 
+int VideoDecoder::Send(const uint8_t* data, int length) {
+    if (ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 && data != watched_) {
+        watched_ = data;
+        if (frame_nums_.Missing(data, length)) loss_ = true;
+    }
+    const int status = input_.Send(ctx_.get(), data, length);
+    if (status != AVERROR(EAGAIN)) watched_ = nullptr;
+    return status;
+}
+
+bool VideoDecoder::TakeLoss() {
+    const bool loss = loss_;
+    loss_ = false;
+    return loss;
+}
+
 int VideoDecoder::Receive() {
     if (!ready()) return AVERROR(EINVAL);
     return avcodec_receive_frame(ctx_.get(), frame_.get());
@@ -81,6 +99,8 @@ void VideoDecoder::Restart() {
     if (ctx_) avcodec_flush_buffers(ctx_.get());
     if (frame_) av_frame_unref(frame_.get());
     draining_ = false;
+    frame_nums_.Reset();
+    loss_ = false;
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/ffmpeg_deleters.h"
+#include "bitstream/h264_frame_num.h"
 #include "video/padded_packet.h"
 
 namespace qv {
@@ -36,7 +37,10 @@ public:
     // The same for a demuxed packet, which is padded already and goes in as it is.
     int DecodePacket(const AVPacket* packet, bool& got);
     // Sends one frame of a queue: AVERROR(EAGAIN) when the decoder must give a picture first.
-    int Send(const uint8_t* data, int length) { return input_.Send(ctx_.get(), data, length); }
+    int Send(const uint8_t* data, int length);
+    // True (once) when the frames sent since the last call show that frames were lost
+    // before they reached us (H.264 frame numbers that jump).
+    bool TakeLoss();
     // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
     // it needs input, AVERROR_EOF when a drain is over, or a decoding failure.
     int Receive();
@@ -54,6 +58,9 @@ private:
     FramePtr frame_;
     PaddedPacket input_;
     bool draining_ = false;
+    H264FrameNumWatch frame_nums_;
+    const uint8_t* watched_ = nullptr;  // the frame last looked at (a refused send comes again)
+    bool loss_ = false;
 };
 
 }  // namespace qv

@@ -17,6 +17,7 @@ struct DecodeOptions {
     std::string size;    // output "WxH", empty: the decoded size
     bool high_quality = false;
     std::string snapshots;  // folder, empty: none
+    std::string snapshot_format = "png";  // png, jpg or bmp
     int every = 25;
     std::string raw;  // raw picture file, empty: none
     bool verbose = false;

@@ -41,7 +41,9 @@ int RunDecode(const DecodeOptions& o) {
     const bool has_video = param.width > 0 && param.height > 0;
     if (has_video) ApplyOutputRequest(decoder, request);
 
-    PictureSink sink(o.snapshots, o.every, o.raw);
+    SnapshotFormat snapshot_format = SnapshotFormat::kPng;
+    ParseSnapshotFormat(o.snapshot_format, &snapshot_format);  // checked by the option parser
+    PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
 
     const int64_t duration = DurationUs(o.file);

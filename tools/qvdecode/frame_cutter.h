@@ -1,6 +1,6 @@
 // Cuts a file read from disk into the units stream mode expects: frames of an elementary
 // stream (libavcodec's parser), packs of an MPEG program stream, fixed-size chunks, or the
-// video packets of a container (VP9 and AV1 frames have no start codes to cut at).
+// video packets of a container (codecs whose frames no parser cuts out of a byte stream).
 #pragma once
 
 #include <cstdint>

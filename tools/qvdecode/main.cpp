@@ -20,9 +20,13 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
     cmd->add_option("--format", o->format, "output pixel format: " + PixelFormatNames());
     cmd->add_option(size_option, o->size, "output picture size WxH (scaled)");
     cmd->add_flag("--hq", o->high_quality, "bicubic instead of bilinear scaling");
-    auto* dir = cmd->add_option("--snapshots", o->snapshots, "write BMP snapshots into this folder");
+    auto* dir = cmd->add_option("--snapshots", o->snapshots, "write snapshots into this folder");
     cmd->add_option("--every", o->every, "one snapshot every N pictures (default 25)")
         ->check(CLI::PositiveNumber)
+        ->needs(dir);
+    // --format already names the output pixel format.
+    cmd->add_option("--snapshot-format", o->snapshot_format, "snapshot files: png (default), jpg or bmp")
+        ->check(CLI::IsMember({"png", "jpg", "jpeg", "bmp"}))
         ->needs(dir);
     cmd->add_option("--raw", o->raw, "append every delivered picture to this raw file");
     cmd->add_flag("-v,--verbose", o->verbose, "show FFmpeg's warnings");
@@ -37,7 +41,7 @@ int main(int argc, char** argv) {
         "Run 'qvdecode SUBCOMMAND --help' for the options of one subcommand.\n\n"
         "Examples:\n"
         "  qvdecode info samples/clip.mp4\n"
-        "  qvdecode decode samples/clip.mp4 --snapshots out --every 25\n"
+        "  qvdecode decode samples/clip.mp4 --snapshots out --every 25 --snapshot-format jpg\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
         "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "

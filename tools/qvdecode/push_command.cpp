@@ -50,7 +50,9 @@ int RunPush(const PushOptions& o) {
     }
     ApplyOutputRequest(decoder, request);
 
-    PictureSink sink(o.output.snapshots, o.output.every, o.output.raw);
+    SnapshotFormat snapshot_format = SnapshotFormat::kPng;
+    ParseSnapshotFormat(o.output.snapshot_format, &snapshot_format);  // checked by the option parser
+    PictureSink sink(o.output.snapshots, o.output.every, o.output.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
 
     Progress progress("push");

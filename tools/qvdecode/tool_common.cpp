@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace qvtool {
@@ -209,8 +210,10 @@ double Progress::Seconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-PictureSink::PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path)
-    : dir_(snapshot_dir), every_(every > 0 ? every : 1), raw_path_(raw_path) {}
+PictureSink::PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path,
+                         SnapshotFormat format, PixelFormat output_format)
+    : dir_(snapshot_dir), every_(every > 0 ? every : 1), format_(format), output_format_(output_format),
+      raw_path_(raw_path) {}
 
 PictureSink::~PictureSink() {
     if (raw_) std::fclose(raw_);
@@ -249,16 +252,44 @@ bool PictureSink::Take(QVDecoder& decoder, int64_t index) {
     }
     if (!dir_.empty() && index % every_ == 0) {
         char name[64];
-        std::snprintf(name, sizeof(name), "/snapshot-%06lld.bmp", static_cast<long long>(index));
+        std::snprintf(name, sizeof(name), "/snapshot-%06lld.%s", static_cast<long long>(index),
+                      SnapshotExtension(format_));
         const std::string path = dir_ + name;
-        if (decoder.QVSaveOutputImage(path.c_str()) != 0) {
-            Fail(kExitOutput, "cannot save the snapshot '" + path + "'");
-            return false;
-        }
+        if (!SaveSnapshot(decoder, path)) return false;
         if (snapshots_ == 0) first_snapshot_ = path;
         ++snapshots_;
     }
     return true;
+}
+
+bool PictureSink::SaveSnapshot(QVDecoder& decoder, const std::string& path) {
+    if (format_ == SnapshotFormat::kBmp) {
+        if (decoder.QVSaveOutputImage(path.c_str()) == 0) return true;
+        Fail(kExitOutput, "cannot save the snapshot '" + path + "'");
+        return false;
+    }
+    // The interface tells the delivered size but not its pixel format: that is the one asked
+    // for, else the decoder's own.
+    PixelFormat format = output_format_;
+    if (format == PIX_FMT_NONE) {
+        _video_param param{};
+        decoder.QVGetParam(param);
+        format = static_cast<PixelFormat>(param.pix_fmt);
+    }
+    // The tool's pixel-format names are FFmpeg's own.
+    const AVPixelFormat ffmpeg_format = av_get_pix_fmt(PixelFormatName(format));
+    if (ffmpeg_format == AV_PIX_FMT_NONE) {
+        Fail(kExitOutput, "pictures in pixel format " + std::to_string(format) + " can only be saved as "
+                          "BMP snapshots (--snapshot-format bmp)");
+        return false;
+    }
+    int width = 0, height = 0;
+    decoder.QVGetOutputResolution(width, height);
+    const std::string error = WriteEncodedImage(path, format_, decoder.QVGetVideoFrame(),
+                                                decoder.QVGetVideoFrameSize(), width, height, ffmpeg_format);
+    if (error.empty()) return true;
+    Fail(kExitOutput, "cannot save the snapshot '" + path + "': " + error);
+    return false;
 }
 
 }  // namespace qvtool

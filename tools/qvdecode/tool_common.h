@@ -8,6 +8,7 @@
 #include <string>
 
 #include "QVDecoder.h"
+#include "image_writer.h"
 
 namespace qvtool {
 
@@ -73,11 +74,14 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
-// Writes the picture bytes of the decoder's current frame to a raw file and BMP snapshots
-// every n pictures; shared by decode and push.
+// Writes the picture bytes of the decoder's current frame to a raw file and PNG, JPEG or BMP
+// snapshots every n pictures; shared by decode and push.
 class PictureSink {
 public:
-    PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path);
+    // output_format: the pixel format the pictures were asked in, PIX_FMT_NONE for the
+    // decoder's own.
+    PictureSink(const std::string& snapshot_dir, int every, const std::string& raw_path,
+                SnapshotFormat format = SnapshotFormat::kPng, PixelFormat output_format = PIX_FMT_NONE);
     bool Open();  // creates the directory and the raw file; prints errors
     // Handles one delivered picture; false on a write failure (already printed).
     bool Take(QVDecoder& decoder, int64_t index);
@@ -87,8 +91,12 @@ public:
     ~PictureSink();
 
 private:
+    bool SaveSnapshot(QVDecoder& decoder, const std::string& path);
+
     std::string dir_;
     int every_;
+    SnapshotFormat format_;
+    PixelFormat output_format_;
     std::string raw_path_;
     std::FILE* raw_ = nullptr;
     int snapshots_ = 0;

@@ -1,0 +1,79 @@
+# Installation (cmake --install, make install PREFIX=...): the versioned library with the
+# G.722.1 library beside it, the public headers, qvdecode, a pkg-config file and a CMake
+# package; and Debian packages of the same files through CPack (make deb).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+get_target_property(QV_VERSION qvdecoder VERSION)
+
+# Installed binaries find the installed libraries wherever the prefix is: the library looks
+# beside itself for libG7221.so, the tool one folder over.
+file(RELATIVE_PATH qv_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+set_target_properties(qvdecoder PROPERTIES INSTALL_RPATH "$ORIGIN")
+# Hosts get the include folder of the tree they build against, never the source tree's.
+set_target_properties(qvdecoder PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "$<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>")
+
+install(TARGETS qvdecoder EXPORT QVDecoderTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET G7221)
+  # Exported with the library that links it, as the CMake package must name every library
+  # libqvdecoder.so.1 needs at run time.
+  get_target_property(qv_g7221_includes G7221 INTERFACE_INCLUDE_DIRECTORIES)
+  set_target_properties(G7221 PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES "$<BUILD_INTERFACE:${qv_g7221_includes}>")
+  install(TARGETS G7221 EXPORT QVDecoderTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/include/QVDecoder.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_c.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+if(TARGET qvdecode)
+  set_target_properties(qvdecode PROPERTIES INSTALL_RPATH "$ORIGIN/${qv_bin_to_lib}")
+  install(TARGETS qvdecode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+endif()
+
+# pkg-config: the prefix is found from the .pc file's own place, so the tree can move.
+file(RELATIVE_PATH qv_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" qv_pc_to_prefix "${qv_pc_to_prefix}")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/qvdecoder.pc.in ${CMAKE_BINARY_DIR}/qvdecoder.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/qvdecoder.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# find_package(QVDecoder) gives QVDecoder::qvdecoder.
+set(qv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/QVDecoder)
+install(EXPORT QVDecoderTargets NAMESPACE QVDecoder:: DESTINATION ${qv_cmake_dir}
+  COMPONENT development)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/QVDecoderConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/QVDecoderConfig.cmake INSTALL_DESTINATION ${qv_cmake_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/QVDecoderConfigVersion.cmake
+  VERSION ${QV_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/QVDecoderConfig.cmake ${CMAKE_BINARY_DIR}/QVDecoderConfigVersion.cmake
+  DESTINATION ${qv_cmake_dir} COMPONENT development)
+
+# Debian packages: libqvdecoder1 (the libraries), libqvdecoder-dev (headers, link, pkg-config,
+# CMake package) and qvdecode (the tool), each depending on what it needs.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qvdecoder)
+set(CPACK_PACKAGE_VERSION ${QV_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decodes camera streams and media files into raw pictures and PCM")
+set(CPACK_PACKAGE_CONTACT "libqvdecoder developers <qvdecoder@localhost>")
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL runtime development tool)
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
+set(CPACK_COMPONENT_TOOL_DEPENDS runtime)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libqvdecoder1)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libqvdecoder-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME qvdecode)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION video)
+# dpkg-shlibdeps turns the FFmpeg libraries the binaries link into package dependencies.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+include(CPack)

@@ -1,0 +1,264 @@
+/* libqvdecoder from C (and from anything that calls C: Python's ctypes, Rust, Go, ...).
+ *
+ * One qv_decoder handle wraps one QVDecoder object (QVDecoder.h) and serves one stream or one
+ * file. Every function checks its handle and pointers and answers with a result code instead of
+ * crashing; nothing C++ crosses this interface. A handle is not safe to use from two threads at
+ * once; different handles are independent.
+ *
+ * Codes are those of the C++ interface (QV_OK, QV_ERR_*), plus QV_ERR_ARGUMENT for a null handle,
+ * a null pointer, a negative length or a mode number out of range. qv_strerror() says what each
+ * one means.
+ *
+ * Buffers handed out (qv_picture, qv_audio) belong to the decoder: they stay valid until the next
+ * decoding call, open, close or output change on the same handle.
+ */
+#ifndef QVDECODER_C_H
+#define QVDECODER_C_H
+
+#include <stdarg.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(QVDECODER_BUILD)
+#    define QVDECODER_C_API __declspec(dllexport)
+#  else
+#    define QVDECODER_C_API __declspec(dllimport)
+#  endif
+#else
+#  define QVDECODER_C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+/* C++ code that mixes both interfaces gets the shared result codes and picture flags from the
+   C++ header, which declares them under the same names. */
+#include "QVDecoder.h"
+extern "C" {
+#else
+/* Result codes, as in QVDecoder.h. */
+enum {
+    QV_OK = 0,
+    QV_AUDIO_PIECE = 1,
+    QV_FAILED = -1,
+    QV_ERR_OPEN_FILE = -10001,
+    QV_ERR_NO_PICTURE = -10002,
+    QV_ERR_END_OF_FILE = -10003,
+    QV_ERR_BAD_DATA = -10005,
+    QV_ERR_NO_MEMORY = -10006,
+    QV_ERR_NO_DECODER = -10007,
+    QV_ERR_NOT_OPEN = -10008,
+    QV_ERR_AUDIO_OPEN = -10100
+};
+
+/* Flags of the picture last laid out (qv_picture_info.flags), as in QVDecoder.h. */
+enum {
+    QV_PICTURE_KEY = 1,
+    QV_PICTURE_DAMAGED = 2,
+    QV_PICTURE_DRAINED = 4
+};
+#endif
+
+/* Only the C interface answers with this code: a null handle or pointer, a negative length, a
+   mode number out of range. */
+#define QV_ERR_ARGUMENT (-10200)
+
+/* qv_picture_info.time_us of a stream-mode picture: pushed frames carry no time. */
+#define QV_NO_TIME INT64_MIN
+
+/* Codec numbers (the interface's numbering; any CodecID of QVDecoder.h is accepted). */
+enum {
+    QV_CODEC_MPEG1VIDEO = 1,
+    QV_CODEC_MPEG2VIDEO = 2,
+    QV_CODEC_H263 = 5,
+    QV_CODEC_MJPEG = 8,
+    QV_CODEC_MPEG4 = 13,
+    QV_CODEC_WMV1 = 18,
+    QV_CODEC_WMV2 = 19,
+    QV_CODEC_FLV1 = 22,
+    QV_CODEC_H264 = 28,
+    QV_CODEC_VP8 = 146,
+    QV_CODEC_PCM_S16LE = 65536,
+    QV_CODEC_PCM_MULAW = 65542,
+    QV_CODEC_PCM_ALAW = 65543,
+    QV_CODEC_ADPCM_G726 = 69643,
+    QV_CODEC_MP2 = 86016,
+    QV_CODEC_MP3 = 86017,
+    QV_CODEC_AAC = 86018,
+    QV_CODEC_AC3 = 86019,
+    QV_CODEC_G722 = 0x990000,        /* the library's own G.722 decoder */
+    QV_CODEC_G7221 = 0x990001,       /* G.722.1 through libG7221.so */
+    QV_CODEC_HEVC = 0x990100,
+    QV_CODEC_VP9 = 0x990101,
+    QV_CODEC_AV1 = 0x990102,
+    QV_CODEC_FFMPEG_G722 = 0x990200, /* libavcodec's G.722 decoder */
+    QV_CODEC_OPUS = 0x990201,
+    QV_CODEC_G729 = 0x990202,
+    QV_CODEC_G723_1 = 0x990203,
+    QV_CODEC_ADPCM_G726LE = 0x990204
+};
+
+/* Pixel formats (the interface's numbering; any PixelFormat of QVDecoder.h is accepted).
+   Pictures are laid out as contiguous planes without row padding. */
+enum {
+    QV_PIX_FMT_NONE = -1,
+    QV_PIX_FMT_YUV420P = 0,
+    QV_PIX_FMT_YUYV422 = 1,
+    QV_PIX_FMT_RGB24 = 2,
+    QV_PIX_FMT_BGR24 = 3,
+    QV_PIX_FMT_YUV422P = 4,
+    QV_PIX_FMT_YUV444P = 5,
+    QV_PIX_FMT_YUV410P = 6,
+    QV_PIX_FMT_YUV411P = 7,
+    QV_PIX_FMT_GRAY8 = 8,
+    QV_PIX_FMT_YUVJ420P = 12,
+    QV_PIX_FMT_YUVJ422P = 13,
+    QV_PIX_FMT_YUVJ444P = 14,
+    QV_PIX_FMT_UYVY422 = 17,
+    QV_PIX_FMT_NV12 = 25,
+    QV_PIX_FMT_NV21 = 26,
+    QV_PIX_FMT_ARGB = 27,
+    QV_PIX_FMT_RGBA = 28,
+    QV_PIX_FMT_ABGR = 29,
+    QV_PIX_FMT_BGRA = 30
+};
+
+/* Modes (qv_set_param and the single setters): only the value 1 of each changes behaviour. */
+enum {
+    QV_CODE_MODE_FRAME = 0,
+    QV_CODE_MODE_FIELD = 1,        /* two coded fields per frame */
+    QV_TRANSFER_MODE_FRAME = 0,
+    QV_TRANSFER_MODE_CHUNK = 1,    /* pushed units may end inside a picture */
+    QV_OUTPUT_MODE_ALL = 0,
+    QV_OUTPUT_MODE_KEY_FIRST = 1,  /* nothing before a key frame */
+    QV_LATENCY_MODE_LOW = 0,       /* see latency_mode in QVDecoder.h */
+    QV_LATENCY_MODE_COMPLETE = 1
+};
+
+typedef struct qv_decoder qv_decoder;
+
+/* Same shape as FFmpeg's log callback; the library's own messages come with a null context
+   and an empty argument list. FFmpeg keeps one callback for the whole process. */
+typedef void (*qv_log_callback)(void* context, int level, const char* text, va_list args);
+
+/* The picture last laid out by qv_push_video, qv_receive_video or qv_decode_frame. */
+typedef struct qv_picture_info {
+    const unsigned char* data; /* owned by the decoder, valid until its next call */
+    int size;                  /* bytes at data */
+    int width;
+    int height;
+    int format;                /* QV_PIX_FMT_* */
+    int flags;                 /* QV_PICTURE_* */
+    int64_t time_us;           /* file mode: the frame's time in microseconds; stream mode: QV_NO_TIME */
+} qv_picture_info;
+
+/* What the decoder knows of its streams (QVGetParam). */
+typedef struct qv_stream_info {
+    int video_codec;           /* QV_CODEC_*, 0 when there is no video */
+    int width;
+    int height;                /* of the whole frame (both fields in field mode) */
+    int format;                /* decoded pixel format, QV_PIX_FMT_* */
+    int frame_rate_num;
+    int frame_rate_den;
+    int bit_rate;
+    int audio_codec;           /* 0 when there is no audio */
+    int sample_rate;
+    int channels;
+    int audio_bit_rate;
+} qv_stream_info;
+
+/* One compressed video frame copied out of a file (qv_raw_frame). */
+typedef struct qv_raw_info {
+    int header_length;         /* H.264: bytes up to and including the first slice's start code */
+    int64_t timestamp_ms;      /* decoding time in milliseconds */
+    int key;                   /* 1 for a key frame */
+    int position;              /* byte position of the frame in the file */
+} qv_raw_info;
+
+/* Process set-up (QVDecoderInitialize / QVDecoderDestroy). qv_decoder_new calls qv_initialize
+   itself; qv_shutdown belongs after the last handle is freed. */
+QVDECODER_C_API void qv_initialize(void);
+QVDECODER_C_API void qv_shutdown(void);
+
+/* A new decoder, or NULL when memory ran out. */
+QVDECODER_C_API qv_decoder* qv_decoder_new(void);
+/* Closes and frees; NULL is ignored. */
+QVDECODER_C_API void qv_decoder_free(qv_decoder* decoder);
+/* Closes whatever is open; the handle and its output settings stay. */
+QVDECODER_C_API int qv_close(qv_decoder* decoder);
+QVDECODER_C_API int qv_set_log(qv_decoder* decoder, qv_log_callback callback, int level);
+
+/* Modes; they take effect at the next open. */
+QVDECODER_C_API int qv_set_param(qv_decoder* decoder, int code_mode, int transfer_mode, int output_mode);
+QVDECODER_C_API int qv_set_encode_mode(qv_decoder* decoder, int code_mode);
+QVDECODER_C_API int qv_set_stream_mode(qv_decoder* decoder, int transfer_mode);
+QVDECODER_C_API int qv_set_output_mode(qv_decoder* decoder, int output_mode);
+QVDECODER_C_API int qv_set_demux(qv_decoder* decoder, int demux);
+QVDECODER_C_API int qv_set_latency_mode(qv_decoder* decoder, int latency_mode);
+/* 1 (default), 0 for one per core, or up to 64; see QVDecoderSetThreads. */
+QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
+
+/* Stream mode: open for pushed frames. format is the pushed pictures' pixel format
+   (QV_PIX_FMT_YUV420P for the usual camera). */
+QVDECODER_C_API int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format);
+QVDECODER_C_API int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels,
+                                  int bit_rate);
+QVDECODER_C_API int qv_open_video_audio(qv_decoder* decoder, int video_codec, int width, int height,
+                                        int format, int audio_codec, int sample_rate, int channels,
+                                        int bit_rate);
+QVDECODER_C_API int qv_set_picture_param(qv_decoder* decoder, int width, int height, int format);
+/* One compressed frame (or program-stream pack with demux on). QV_OK when a picture was laid
+   out, QV_FAILED when none came (yet), QV_ERR_ARGUMENT for bad arguments. The input is only
+   read. repack 1 rebuilds H.264 NAL units first. */
+QVDECODER_C_API int qv_push_video(qv_decoder* decoder, const unsigned char* data, int length, int repack);
+/* The next picture the decoder holds, without new input: QV_OK with a picture, QV_FAILED when
+   none is ready. Call it after every push until it fails. */
+QVDECODER_C_API int qv_receive_video(qv_decoder* decoder);
+/* End of stream: held pictures come out through qv_receive_video; then the decoder takes new
+   input as from a fresh start. QV_FAILED when no stream-mode video decoder is open. */
+QVDECODER_C_API int qv_flush_video(qv_decoder* decoder);
+/* Audio code words or frames; the PCM comes from qv_audio. */
+QVDECODER_C_API int qv_push_audio(qv_decoder* decoder, const unsigned char* data, int length);
+
+/* Results. qv_picture: QV_ERR_NO_PICTURE while no picture has been laid out since the last open,
+   close or output change. */
+QVDECODER_C_API int qv_picture(qv_decoder* decoder, qv_picture_info* picture);
+/* QV_PICTURE_* flags of the picture last laid out (>= 0), or QV_ERR_ARGUMENT. */
+QVDECODER_C_API int qv_picture_flags(qv_decoder* decoder);
+/* Signed 16-bit interleaved PCM of the last decoded audio; *size is 0 when there is none. */
+QVDECODER_C_API int qv_audio(qv_decoder* decoder, const unsigned char** data, int* size);
+QVDECODER_C_API int qv_get_info(qv_decoder* decoder, qv_stream_info* info);
+
+/* File mode. qv_decode_frame: QV_OK a picture, QV_AUDIO_PIECE a piece of audio,
+   QV_ERR_NO_PICTURE a packet gave nothing, QV_ERR_OPEN_FILE a packet of another stream,
+   QV_ERR_END_OF_FILE the end. */
+QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
+QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
+/* Time of the frame last read, in microseconds. */
+QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
+/* The next compressed video frame of an opened file (H.264 as Annex B) copied into buffer:
+   its byte count, 0 at the end (or when an H.264 frame did not fit: size the buffer
+   generously), or a negative code. info may be NULL. Use a handle of its own for this: it
+   reads the same packets as qv_decode_frame. */
+QVDECODER_C_API int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info);
+
+/* Output conversion: pictures come out at this size and pixel format from the next one on. */
+QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);
+QVDECODER_C_API int qv_set_output_format(qv_decoder* decoder, int format, int high_quality);
+QVDECODER_C_API int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality);
+QVDECODER_C_API int qv_output_resolution(qv_decoder* decoder, int* width, int* height);
+
+/* BMP snapshots of the decoded picture (current) or the delivered one (output). */
+QVDECODER_C_API int qv_save_current_image(qv_decoder* decoder, const char* path);
+QVDECODER_C_API int qv_save_output_image(qv_decoder* decoder, const char* path);
+QVDECODER_C_API int qv_save_picture(const char* path, const unsigned char* data, int width, int height,
+                                    int format);
+/* Packed BGR24 rows, first row at the bottom of the image. */
+QVDECODER_C_API int qv_write_bmp(const char* path, const unsigned char* data, int width, int height);
+
+/* One sentence about a result code; never NULL. */
+QVDECODER_C_API const char* qv_strerror(int code);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QVDECODER_C_H */

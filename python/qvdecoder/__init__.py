@@ -1,0 +1,423 @@
+"""Decode camera streams and media files into numpy pictures and PCM with libqvdecoder.
+
+    import qvdecoder
+    for picture in qvdecoder.open("clip.mp4", format="bgr24"):
+        picture.array      # height x width x 3 numpy array, picture.time in seconds
+
+File mode: ``open(path)`` iterates the pictures of a file. Stream mode, as a camera host:
+``StreamDecoder("h264").push(frame)`` returns the pictures one compressed frame gives, and
+``flush()`` those still held at the end. ``extract(path)`` gives the compressed frames of a file
+(H.264 as Annex B), ``decode_g722(data)`` turns G.722 code words into 16-bit PCM.
+
+Pictures are copies by default, because the library reuses its picture buffer at the next decode.
+Pass ``copy=False`` for views of that buffer instead: a view shows its picture only until the
+next picture is asked for (the next step of the iteration, push or flush), so take what you need
+right away. Views keep the decoder's memory alive, so an old view is never dangling.
+
+Array layout by pixel format: packed RGB/BGR gives height x width x 3, the 32-bit formats
+height x width x 4, gray height x width, yuyv422/uyvy422 height x width x 2. Planar YUV
+(yuv420p, yuv422p, ...) gives a tuple (Y, U, V) of 2-D arrays, nv12/nv21 a tuple (Y, UV) with UV
+of shape h/2 x w/2 x 2. ``picture.data`` is always the whole picture as one flat uint8 array in
+the library's layout: contiguous planes without row padding.
+
+Errors raise ``QVError``, which carries the library's result ``code`` and its ``message``.
+"""
+
+import ctypes
+import os
+from collections import namedtuple
+
+import numpy
+
+from . import _lib
+
+__all__ = [
+    "QVError", "Picture", "Packet", "FileDecoder", "StreamDecoder", "open", "extract",
+    "decode_g722", "library_path",
+]
+__version__ = "1.0.0"
+
+_LIB = None
+
+
+def _library():
+    global _LIB
+    if _LIB is None:
+        _LIB = _lib.load()
+    return _LIB
+
+
+def library_path():
+    """Path of the libqvdecoder.so.1 in use."""
+    return _lib.library_path(_library())
+
+
+class QVError(Exception):
+    """A result code of the library: ``code`` (negative) and ``message`` (qv_strerror)."""
+
+    def __init__(self, code, what=None):
+        self.code = code
+        self.message = _library().qv_strerror(code).decode()
+        text = f"{self.message} ({code})"
+        super().__init__(f"{what}: {text}" if what else text)
+
+
+# Codec names, as qvdecode spells them.
+CODECS = {
+    "h264": 28, "mpeg4": 13, "mpeg2": 2, "mpeg1": 1, "mjpeg": 8, "h263": 5, "flv1": 22,
+    "wmv1": 18, "wmv2": 19, "vp8": 146, "hevc": 0x990100, "vp9": 0x990101, "av1": 0x990102,
+}
+G722 = 0x990000
+
+# Pixel formats: number, then how the flat picture splits into arrays.
+#   ("packed", bytes per pixel) or ("planar", log2 chroma width, log2 chroma height)
+#   or ("semiplanar",) for nv12/nv21.
+FORMATS = {
+    "yuv420p": (0, ("planar", 1, 1)), "yuyv422": (1, ("packed", 2)), "rgb24": (2, ("packed", 3)),
+    "bgr24": (3, ("packed", 3)), "yuv422p": (4, ("planar", 1, 0)), "yuv444p": (5, ("planar", 0, 0)),
+    "yuv410p": (6, ("planar", 2, 2)), "yuv411p": (7, ("planar", 2, 0)), "gray": (8, ("packed", 1)),
+    "yuvj420p": (12, ("planar", 1, 1)), "yuvj422p": (13, ("planar", 1, 0)),
+    "yuvj444p": (14, ("planar", 0, 0)), "uyvy422": (17, ("packed", 2)), "nv12": (25, ("semiplanar",)),
+    "nv21": (26, ("semiplanar",)), "argb": (27, ("packed", 4)), "rgba": (28, ("packed", 4)),
+    "abgr": (29, ("packed", 4)), "bgra": (30, ("packed", 4)),
+}
+_FORMAT_NAMES = {number: name for name, (number, _) in FORMATS.items()}
+
+
+def _format_number(format):
+    if isinstance(format, int):
+        return format
+    try:
+        return FORMATS[format][0]
+    except KeyError:
+        raise ValueError(f"unknown pixel format {format!r}; known: {', '.join(FORMATS)}") from None
+
+
+def _shaped(flat, width, height, format_name):
+    """The flat picture as the arrays of its format; the flat array itself when unknown."""
+    layout = FORMATS.get(format_name, (None, None))[1]
+    if layout is None:
+        return flat
+    if layout[0] == "packed":
+        depth = layout[1]
+        if flat.size != width * height * depth:
+            return flat
+        shape = (height, width) if depth == 1 else (height, width, depth)
+        return flat.reshape(shape)
+    # Chroma planes round up, as libavutil lays them out.
+    if layout[0] == "planar":
+        cw, ch = -(-width >> layout[1]), -(-height >> layout[2])
+        luma = width * height
+        if flat.size != luma + 2 * cw * ch:
+            return flat
+        return (
+            flat[:luma].reshape(height, width),
+            flat[luma:luma + cw * ch].reshape(ch, cw),
+            flat[luma + cw * ch:].reshape(ch, cw),
+        )
+    cw, ch = -(-width >> 1), -(-height >> 1)
+    luma = width * height
+    if flat.size != luma + 2 * cw * ch:
+        return flat
+    return flat[:luma].reshape(height, width), flat[luma:].reshape(ch, cw, 2)
+
+
+class Picture:
+    """One decoded picture.
+
+    ``array``: the picture as numpy arrays (see the module's help for the layout per format);
+    ``data``: the same bytes as one flat uint8 array; ``width``, ``height``, ``format`` (name);
+    ``time``: seconds (file mode; None in stream mode), ``time_us``: the same in microseconds;
+    ``flags``: QV_PICTURE_* bits, also as ``key``, ``damaged`` and ``drained``.
+    """
+
+    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us")
+
+    def __init__(self, data, width, height, format, flags, time_us):
+        self.data = data
+        self.width = width
+        self.height = height
+        self.format = format
+        self.flags = flags
+        self.time_us = time_us
+        self.array = _shaped(data, width, height, format)
+
+    @property
+    def time(self):
+        return None if self.time_us is None else self.time_us / 1e6
+
+    key = property(lambda self: bool(self.flags & _lib.QV_PICTURE_KEY))
+    damaged = property(lambda self: bool(self.flags & _lib.QV_PICTURE_DAMAGED))
+    drained = property(lambda self: bool(self.flags & _lib.QV_PICTURE_DRAINED))
+
+    def __repr__(self):
+        when = "" if self.time_us is None else f" at {self.time:.3f} s"
+        return f"<Picture {self.width}x{self.height} {self.format}{when} flags={self.flags}>"
+
+
+Packet = namedtuple("Packet", "data key time_ms header_length position")
+Packet.__doc__ = """A compressed video frame: ``data`` bytes (H.264 as Annex B), ``key`` bool,
+``time_ms`` decoding time in milliseconds, ``header_length`` and ``position`` in the file."""
+
+
+class _Handle:
+    """One qv_decoder handle, freed exactly once. Views of its picture buffer keep it alive:
+    closing a handle that has handed out views only refuses further calls, and the decoder is
+    freed with the last view."""
+
+    def __init__(self):
+        self.ptr = None
+        self.closed = False
+        self.viewed = False
+        self.lib = _library()
+        self.ptr = self.lib.qv_decoder_new()
+        if not self.ptr:
+            raise MemoryError("qv_decoder_new failed")
+
+    def call(self, name, *args, what=None, accept=(_lib.QV_OK,)):
+        if not self.ptr or self.closed:
+            raise QVError(_lib.QV_ERR_NOT_OPEN, what or name)
+        result = getattr(self.lib, name)(self.ptr, *args)
+        if result not in accept:
+            raise QVError(result, what or name)
+        return result
+
+    def picture(self, copy):
+        info = _lib.PictureInfo()
+        self.call("qv_picture", ctypes.byref(info))
+        buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
+        flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
+        if copy:
+            flat = flat.copy()
+        else:
+            buffer.handle = self
+            self.viewed = True
+            flat.flags.writeable = False
+        time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
+        name = _FORMAT_NAMES.get(info.format, str(info.format))
+        return Picture(flat, info.width, info.height, name, info.flags, time_us)
+
+    def close(self):
+        self.closed = True
+        if not self.viewed:
+            self.free()
+
+    def free(self):
+        if self.ptr:
+            self.lib.qv_decoder_free(self.ptr)
+            self.ptr = None
+
+    def __del__(self):
+        self.free()
+
+
+def _set_output(handle, format, size, high_quality):
+    quality = 1 if high_quality else 0
+    if format is not None and size is not None:
+        handle.call("qv_set_output", int(size[0]), int(size[1]), _format_number(format), quality)
+    elif format is not None:
+        handle.call("qv_set_output_format", _format_number(format), quality)
+    elif size is not None:
+        handle.call("qv_set_output_resolution", int(size[0]), int(size[1]), quality)
+
+
+class FileDecoder:
+    """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
+    a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
+    file's streams (codec numbers, size, frame rate, audio rate and channels)."""
+
+    def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None):
+        self._copy = copy
+        self._handle = _Handle()
+        try:
+            if threads is not None:
+                self._handle.call("qv_set_threads", int(threads))
+            self._handle.call("qv_open_file", os.fsencode(path), what=f"cannot open {path!r}")
+            info = _lib.StreamInfo()
+            self._handle.call("qv_get_info", ctypes.byref(info))
+            self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
+            if info.width > 0 and info.height > 0:
+                _set_output(self._handle, format, size, high_quality)
+        except BaseException:
+            self._handle.free()
+            raise
+        self._started = False
+
+    def __iter__(self):
+        if self._started:
+            raise RuntimeError("a FileDecoder is iterated once; open the file again")
+        self._started = True
+        return self._pictures()
+
+    def _pictures(self):
+        handle = self._handle
+        skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
+        try:
+            while True:
+                result = handle.call("qv_decode_frame",
+                                     accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
+                if result == _lib.QV_ERR_END_OF_FILE:
+                    return
+                if result == _lib.QV_OK:
+                    yield handle.picture(self._copy)
+        finally:
+            handle.close()
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None):
+    """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
+
+    ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
+    None for the decoder's own; ``size``: (width, height) to scale to, or None; ``high_quality``:
+    bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
+    ``threads``: decoding threads (0 for one per core). Raises QVError when the file cannot
+    be opened.
+    """
+    return FileDecoder(path, format, size, high_quality, copy, threads)
+
+
+class StreamDecoder:
+    """Stream mode, as a camera host: push compressed frames, get pictures back.
+
+    ``codec``: "h264", "mpeg4", "mpeg2", "hevc", ... ; ``format``/``size``/``high_quality``:
+    output conversion as in ``open()``; ``stream_size``: (width, height) of the pushed pictures
+    if known (the decoder follows the stream's own headers); ``latency``: "low" (the default:
+    pictures as soon as possible) or "complete" (no B-picture is ever dropped; run to the end
+    and flush); ``threads``; ``demux``: pushes are MPEG program-stream packs; ``chunks``: pushes
+    may end inside a frame; ``key_first``: nothing before the first key frame; ``repack``:
+    rebuild H.264 NAL units before decoding; ``copy``: False for views.
+
+    ``push(data)`` and ``flush()`` return the list of pictures that came out (an iterator with
+    copy=False). Use it as a context manager, or call ``close()``, to free the decoder at once.
+    """
+
+    def __init__(self, codec="h264", format="bgr24", size=None, high_quality=False, stream_size=None,
+                 latency="low", threads=None, demux=False, chunks=False, key_first=False,
+                 repack=False, copy=True):
+        if codec not in CODECS:
+            raise ValueError(f"unknown video codec {codec!r}; known: {', '.join(CODECS)}")
+        if latency not in ("low", "complete"):
+            raise ValueError("latency is 'low' or 'complete'")
+        self._repack = 1 if repack else 0
+        self._copy = copy
+        self._handle = _Handle()
+        h = self._handle
+        try:
+            h.call("qv_set_latency_mode", 1 if latency == "complete" else 0)
+            if threads is not None:
+                h.call("qv_set_threads", int(threads))
+            h.call("qv_set_demux", 1 if demux else 0)
+            h.call("qv_set_stream_mode", 1 if chunks else 0)
+            h.call("qv_set_output_mode", 1 if key_first else 0)
+            width, height = stream_size or (352, 288)
+            h.call("qv_open_video", CODECS[codec], int(width), int(height), 0,
+                   what=f"the {codec} decoder did not open")
+            _set_output(h, format, size, high_quality)
+        except BaseException:
+            h.free()
+            raise
+
+    def push(self, data):
+        """Pushes one compressed frame (bytes-like); returns the pictures that came out."""
+        data = bytes(data)
+        first = self._handle.call("qv_push_video", data, len(data), self._repack,
+                                  accept=(_lib.QV_OK, _lib.QV_FAILED))
+        return self._collect(first == _lib.QV_OK)
+
+    def flush(self):
+        """End of stream: returns every picture the decoder still held. The decoder then takes
+        new input as from a fresh start."""
+        self._handle.call("qv_flush_video")
+        return self._collect(False)
+
+    def _collect(self, have_first):
+        pictures = self._receive(have_first)
+        return list(pictures) if self._copy else pictures
+
+    def _receive(self, have_first):
+        handle = self._handle
+        try:
+            if have_first:
+                yield handle.picture(self._copy)
+            while handle.call("qv_receive_video", accept=(_lib.QV_OK, _lib.QV_FAILED)) == _lib.QV_OK:
+                yield handle.picture(self._copy)
+        except GeneratorExit:
+            # Pictures not taken are dropped, so that the next push starts clean.
+            while handle.ptr and handle.lib.qv_receive_video(handle.ptr) == _lib.QV_OK:
+                pass
+            raise
+
+    def save_snapshot(self, path):
+        """The last picture as a BMP file."""
+        self._handle.call("qv_save_output_image", os.fsencode(path))
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def extract(path):
+    """The compressed video frames of a media file, in file order, as ``Packet`` tuples (H.264 as
+    Annex B with its parameter sets before each key frame). Raises QVError when the file cannot
+    be opened."""
+    handle = _Handle()
+    try:
+        handle.call("qv_open_file", os.fsencode(path), what=f"cannot open {path!r}")
+        # A frame never outgrows the file it comes from, plus the parameter sets put in front.
+        capacity = max(1 << 20, min(os.path.getsize(path) + (1 << 16), 1 << 30))
+    except BaseException:
+        handle.free()
+        raise
+    return _packets(handle, capacity)
+
+
+def _packets(handle, capacity):
+    buffer = ctypes.create_string_buffer(capacity)
+    info = _lib.RawInfo()
+    try:
+        while True:
+            size = handle.call("qv_raw_frame", buffer, capacity, ctypes.byref(info),
+                               accept=range(0, capacity + 1))
+            if size == 0:
+                return
+            yield Packet(buffer.raw[:size], bool(info.key), info.timestamp_ms, info.header_length,
+                         info.position)
+    finally:
+        handle.free()
+
+
+def decode_g722(data, rate=16000, bit_rate=64000):
+    """G.722 code words (bytes-like) to 16-bit PCM: a 1-D numpy int16 array at ``rate`` Hz
+    (16000, or 8000 for the narrow-band output). ``bit_rate``: 64000, 56000 or 48000."""
+    data = bytes(data)
+    handle = _Handle()
+    try:
+        handle.call("qv_open_audio", G722, int(rate), 1, int(bit_rate),
+                    what="the G.722 decoder did not open")
+        # 20 ms of code words per push, the codec's usual frame.
+        chunk = max(1, bit_rate // 8 // 50)
+        pieces = []
+        pcm, size = ctypes.c_void_p(), ctypes.c_int()
+        for start in range(0, len(data), chunk):
+            piece = data[start:start + chunk]
+            handle.call("qv_push_audio", piece, len(piece), what="G.722 decoding failed")
+            handle.call("qv_audio", ctypes.byref(pcm), ctypes.byref(size))
+            if size.value > 0:
+                pieces.append(ctypes.string_at(pcm.value, size.value))
+        return numpy.frombuffer(b"".join(pieces), dtype="<i2").copy()
+    finally:
+        handle.free()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The Debian packages install and uninstall cleanly: dpkg installs them into a scratch root whose
+# package database is a copy of this machine's, so their dependencies are checked against what
+# is really installed while the machine's own /usr stays untouched. Skipped (77) without dpkg or
+# root.
+set -euo pipefail
+build=$1
+src=$2
+command -v dpkg >/dev/null && command -v dpkg-deb >/dev/null || { echo "no dpkg"; exit 77; }
+[ "$(id -u)" = 0 ] || { echo "dpkg needs root"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; exit 1; }
+debs=("$work"/packages/*.deb)
+[ ${#debs[@]} = 3 ] || { echo "expected 3 packages, got ${debs[*]}"; exit 1; }
+
+root=$work/root
+admin=$work/admin
+mkdir -p "$root" "$admin/info" "$admin/updates" "$admin/triggers"
+cp /var/lib/dpkg/status "$admin/status"
+: > "$admin/available"
+dpkg_() {
+  # Maintainer scripts (ldconfig) run outside the scratch root, which has no shell of its own.
+  dpkg --instdir="$root" --admindir="$admin" --log=/dev/null --force-script-chrootless "$@" \
+    >>"$work/dpkg.log" 2>&1 || { grep -v "files list file" "$work/dpkg.log"; exit 1; }
+}
+dpkg_ -i "${debs[@]}"
+for f in usr/bin/qvdecode usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so usr/include/qvdecoder_c.h \
+         usr/lib/pkgconfig/qvdecoder.pc usr/lib/cmake/QVDecoder/QVDecoderConfig.cmake; do
+  [ -e "$root/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+env -u LD_LIBRARY_PATH "$root/usr/bin/qvdecode" info "$src/samples/clip.mp4" >/dev/null
+dpkg_ -r qvdecode libqvdecoder-dev libqvdecoder1
+left=$(find "$root" -not -type d)
+[ -z "$left" ] || { echo "left behind after dpkg -r:"; echo "$left"; exit 1; }
+echo "packages install and remove cleanly"
