@@ -1,8 +1,8 @@
 #include "bitstream/avc_config.h"
 
-#include "bitstream/length_prefixed.h"
-
 #include <cstring>
+
+#include "bitstream/length_prefixed.h"
 
 namespace qv {
 namespace {
