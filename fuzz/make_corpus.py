@@ -87,6 +87,11 @@ def main():
             ("mpeg4_pcm.avi", 0x09, ["-c:v", "mpeg4", "-c:a", "pcm_s16le"]),
             ("flv1_adpcm.flv", 0x03, ["-c:v", "flv", "-c:a", "adpcm_swf", "-ar", "11025"]),
             ("mpeg1_mp2.mpg", 0x0D, ["-r", "25", "-c:v", "mpeg1video", "-c:a", "mp2", "-ar", "16000", "-f", "mpeg"]),
+            # HEVC behind an hvcC record (mp4, Matroska) and H.264 behind avcC in Matroska.
+            ("hevc_aac.mp4", 0x05, ["-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error",
+                                    "-c:a", "aac", "-b:a", "16k"]),
+            ("hevc.mkv", 0x09, ["-an", "-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error"]),
+            ("h264_mp3.mkv", 0x05, ["-c:v", "libx264", "-bf", "0", "-c:a", "libmp3lame", "-b:a", "16k"]),
         ]
         for name, mode, codecs in files:
             path = os.path.join(tmp, name)

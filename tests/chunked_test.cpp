@@ -95,15 +95,40 @@ TEST_F(ChunkedInputTest, ProgramStreamPacks_Mpeg2WithAudio) {
     ExpectProgramStreamDecodes("mpeg2video", CODEC_ID_MPEG2VIDEO);
 }
 
+TEST_F(ChunkedInputTest, ProgramStreamPacks_HevcWithAudio) {
+    ExpectProgramStreamDecodes("libx265", CODEC_ID_QV_HEVC);
+}
+
 TEST_F(ChunkedInputTest, ElementaryStreamInThousandByteChunks) {
-    const std::pair<const char*, CodecID> codecs[] = {
-        {"libx264", CODEC_ID_H264}, {"mpeg2video", CODEC_ID_MPEG2VIDEO}, {"mpeg4", CODEC_ID_MPEG4}};
+    const std::pair<const char*, CodecID> codecs[] = {{"libx264", CODEC_ID_H264},
+                                                      {"mpeg2video", CODEC_ID_MPEG2VIDEO},
+                                                      {"mpeg4", CODEC_ID_MPEG4},
+                                                      {"libx265", CODEC_ID_QV_HEVC}};
     for (const auto& [encoder, codec] : codecs) {
         SCOPED_TRACE(encoder);
         const auto video = Video(encoder, 16);
         QVDecoder d;
         OpenChunked(d, codec, 0);
         ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
+    }
+}
+
+// VP9 and AV1 streams have no start codes to cut at: their parsers take each push as one
+// whole frame (a VP9 superframe, an AV1 temporal unit), so the chunked mode still decodes
+// frame by frame.
+TEST_F(ChunkedInputTest, Vp9AndAv1_WholeFramesPassTheirParsers) {
+    const std::pair<const char*, CodecID> codecs[] = {{"libvpx-vp9", CODEC_ID_QV_VP9}, {"libaom-av1", CODEC_ID_QV_AV1}};
+    for (const auto& [encoder, codec] : codecs) {
+        SCOPED_TRACE(encoder);
+        const auto video = Video(encoder, 8);
+        std::vector<Bytes> frames;
+        for (const auto& packet : video.packets) frames.push_back(packet.data);
+        QVDecoder d;
+        OpenChunked(d, codec, 0);
+        const std::vector<Bytes> pictures = PushAll(d, frames);
+        EXPECT_NE(Parts(d).chunks.parser(), nullptr);
+        EXPECT_EQ(pictures.size(), qvtest::DecodeReference(video.codec_id, video.packets).size());
+        ExpectStreamPictures(pictures, video);
     }
 }
 

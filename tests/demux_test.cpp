@@ -355,6 +355,8 @@ TEST_F(DemuxDecodeTest, MuxedProgramStream_H264WithAudio) { ExpectMuxedStreamDem
 
 TEST_F(DemuxDecodeTest, MuxedProgramStream_Mpeg2WithAudio) { ExpectMuxedStreamDemuxes("mpeg2video"); }
 
+TEST_F(DemuxDecodeTest, MuxedProgramStream_HevcWithAudio) { ExpectMuxedStreamDemuxes("libx265"); }
+
 TEST_F(DemuxDecodeTest, Mpeg1Packs_AreRefused) {
     qvtest::VideoOptions o;
     o.frames = 2;

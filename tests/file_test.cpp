@@ -94,6 +94,7 @@ struct Container {
     const char* muxer;
     AVCodecID codec;
     int b_frames;
+    CodecID reported;  // QVGetParam's codec number
 };
 
 class FileDecodeTest : public FileTest, public ::testing::WithParamInterface<Container> {};
@@ -109,6 +110,9 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
     EXPECT_EQ(Parts(decoder).picture.video_param.codec_id, c.codec);
     EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
     EXPECT_EQ(Parts(decoder).picture.video_param.height, 144);
+    _video_param param{};
+    ASSERT_EQ(decoder.QVGetParam(param), 0);
+    EXPECT_EQ(param.codec_id, c.reported);
     const Decoded got = DecodeAll(decoder);
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
     // Past the end the answer stays the same.
@@ -117,12 +121,24 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, FileDecodeTest,
-                         ::testing::Values(Container{"mp4", AV_CODEC_ID_H264, 0}, Container{"mov", AV_CODEC_ID_H264, 0},
-                                           Container{"3gp", AV_CODEC_ID_H264, 0}, Container{"flv", AV_CODEC_ID_H264, 0},
-                                           Container{"mp4", AV_CODEC_ID_H264, 2}, Container{"avi", AV_CODEC_ID_MPEG4, 0},
-                                           Container{"mp4", AV_CODEC_ID_MPEG4, 0},
-                                           Container{"mpeg", AV_CODEC_ID_MPEG2VIDEO, 2},
-                                           Container{"asf", AV_CODEC_ID_WMV2, 0}, Container{"rm", AV_CODEC_ID_RV20, 0}),
+                         ::testing::Values(Container{"mp4", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"mov", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"3gp", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"flv", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"mp4", AV_CODEC_ID_H264, 2, CODEC_ID_H264},
+                                           Container{"avi", AV_CODEC_ID_MPEG4, 0, CODEC_ID_MPEG4},
+                                           Container{"mp4", AV_CODEC_ID_MPEG4, 0, CODEC_ID_MPEG4},
+                                           Container{"mpeg", AV_CODEC_ID_MPEG2VIDEO, 2, CODEC_ID_MPEG2VIDEO},
+                                           Container{"asf", AV_CODEC_ID_WMV2, 0, CODEC_ID_WMV2},
+                                           Container{"rm", AV_CODEC_ID_RV20, 0, CODEC_ID_RV20},
+                                           Container{"matroska", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"mpegts", AV_CODEC_ID_H264, 0, CODEC_ID_H264},
+                                           Container{"mp4", AV_CODEC_ID_HEVC, 0, CODEC_ID_QV_HEVC},
+                                           Container{"matroska", AV_CODEC_ID_HEVC, 2, CODEC_ID_QV_HEVC},
+                                           Container{"mpegts", AV_CODEC_ID_HEVC, 0, CODEC_ID_QV_HEVC},
+                                           Container{"webm", AV_CODEC_ID_VP9, 0, CODEC_ID_QV_VP9},
+                                           Container{"matroska", AV_CODEC_ID_AV1, 0, CODEC_ID_QV_AV1},
+                                           Container{"mp4", AV_CODEC_ID_AV1, 0, CODEC_ID_QV_AV1}),
                          [](const ::testing::TestParamInfo<Container>& info) {
                              return std::string(info.param.muxer) + "_" + avcodec_get_name(info.param.codec) +
                                     (info.param.b_frames ? "_bframes" : "");

@@ -8,12 +8,14 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio_factory.h"
 #include "bmp_file.h"
 #include "core/ffmpeg.h"
 #include "field_pictures.h"
+#include "file_factory.h"
 #include "image_file.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
@@ -430,6 +432,66 @@ Wav ReadWav(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Today's camera codecs through the tool: HEVC extracted from Matroska and MPEG-TS as a
+// stream that decodes to the file's pictures, an HEVC elementary stream pushed frame by
+// frame, VP9 and AV1 pushed packet by packet from their containers.
+TEST_F(ToolTest, ExtractAndPushHevcVp9AndAv1) {
+    const auto make = [&](const std::string& name, const char* muxer, AVCodecID codec) {
+        qvtest::MediaFile media;
+        media.muxer = muxer;
+        qvtest::VideoTrack track;
+        track.codec = codec;
+        media.video.push_back(track);
+        media.frames = 12;
+        const std::string path = Path(name);
+        EXPECT_EQ(qvtest::WriteMediaFile(path, media), "") << name;
+        return path;
+    };
+    const auto joined = [](const std::vector<qvtest::Picture>& pictures) {
+        std::vector<uint8_t> all;
+        for (const auto& p : pictures) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
+        return all;
+    };
+
+    for (const char* muxer : {"matroska", "mpegts"}) {
+        SCOPED_TRACE(muxer);
+        const std::string file = make(std::string("hevc.") + muxer, muxer, AV_CODEC_ID_HEVC);
+        const RunResult info = Run({"info", file, "--json"});
+        ASSERT_EQ(info.code, 0) << info.err;
+        EXPECT_NE(info.out.find("\"codec\": \"hevc\", \"codec_id\": 10027264"), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find("\"raw_extraction\": true"), std::string::npos) << info.out;
+        const RunResult r = Run({"extract", file, "-o", Path("out.hevc")});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("Extracted 12 frames"), std::string::npos) << r.out;
+        EXPECT_TRUE(joined(qvtest::DecodeAnnexB(ReadFileBytes(Path("out.hevc")), AV_CODEC_ID_HEVC)) ==
+                    joined(qvtest::ReferencePictures(file)));
+    }
+
+    qvtest::VideoOptions options;
+    options.width = 176;
+    options.height = 144;
+    options.frames = 8;
+    const qvtest::EncodedVideo hevc = qvtest::EncodeVideo("libx265", options);
+    WriteFile(Path("clip.hevc"), qvtest::Concatenate(hevc.packets));
+    const std::vector<uint8_t> hevc_pictures = joined(qvtest::DecodeReference(hevc.codec_id, hevc.packets));
+    ASSERT_FALSE(hevc_pictures.empty());
+    const RunResult pushed = Run({"push", Path("clip.hevc"), "--codec", "hevc", "--size", "176x144", "--raw", Path("hevc.yuv")});
+    ASSERT_EQ(pushed.code, 0) << pushed.err;
+    EXPECT_TRUE(ReadFileBytes(Path("hevc.yuv")) == hevc_pictures);
+
+    for (const auto& [muxer, codec, name] : {std::tuple<const char*, AVCodecID, const char*>{"webm", AV_CODEC_ID_VP9, "vp9"},
+                                            {"matroska", AV_CODEC_ID_AV1, "av1"}}) {
+        SCOPED_TRACE(name);
+        const std::string file = make(std::string(name) + "." + muxer, muxer, codec);
+        const RunResult r = Run({"push", file, "--codec", name, "--size", "176x144", "--raw", Path("p.yuv")});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("12 frames"), std::string::npos) << r.out;
+        EXPECT_TRUE(ReadFileBytes(Path("p.yuv")) == joined(qvtest::ReferencePictures(file)));
+        EXPECT_EQ(Run({"push", file, "--codec", name, "--size", "176x144", "--demux"}).code, 2);
+    }
+    EXPECT_EQ(Run({"push", Path("clip.hevc"), "--codec", "vp9", "--size", "176x144"}).code, 3) << "no VP9 stream in it";
 }
 
 TEST_F(ToolTest, AudioTurnsG722IntoWav) {

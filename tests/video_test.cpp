@@ -51,6 +51,9 @@ void ExpectSameAsReference(const EncodedVideo& video, CodecID codec) {
         ++matched;
     }
     EXPECT_EQ(matched, reference.size());
+    _video_param param{};
+    ASSERT_EQ(d.QVGetParam(param), 0);
+    EXPECT_EQ(param.codec_id, codec) << "reported in the interface numbering";
 }
 
 }  // namespace
@@ -177,6 +180,9 @@ TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
     o.height = 144;
     ExpectSameAsReference(qvtest::EncodeVideo("h263", o), CODEC_ID_H263);
     ExpectSameAsReference(qvtest::EncodeVideo("flv", o), CODEC_ID_FLV1);
+    ExpectSameAsReference(qvtest::EncodeVideo("libx265", o), CODEC_ID_QV_HEVC);
+    ExpectSameAsReference(qvtest::EncodeVideo("libvpx-vp9", o), CODEC_ID_QV_VP9);
+    ExpectSameAsReference(qvtest::EncodeVideo("libaom-av1", o), CODEC_ID_QV_AV1);
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_BadInputNeverCrashes) {

@@ -65,7 +65,7 @@ class QVError(Exception):
 # Codec names, as qvdecode spells them.
 CODECS = {
     "h264": 28, "mpeg4": 13, "mpeg2": 2, "mpeg1": 1, "mjpeg": 8, "h263": 5, "flv1": 22,
-    "wmv1": 18, "wmv2": 19, "vp8": 146, "hevc": 0x990100, "vp9": 0x990101,
+    "wmv1": 18, "wmv2": 19, "vp8": 146, "hevc": 0x990100, "vp9": 0x990101, "av1": 0x990102,
 }
 G722 = 0x990000
 

@@ -2,37 +2,19 @@
 
 #include <cstring>
 
+#include "bitstream/length_prefixed.h"
+
 namespace qv {
 namespace {
 
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-
-uint32_t ReadBig32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 int ReadBig16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 
 }  // namespace
 
 int LengthPrefixedToAnnexB(const uint8_t* data, int length, uint8_t* out, int capacity) {
-    if (!data || !out || length < 0 || capacity < 0) return -1;
-    int read = 0;
-    int written = 0;
-    while (read < length) {
-        // unit_length: 32, big-endian
-        if (length - read < 4) return -1;
-        const uint32_t unit = ReadBig32(data + read);
-        read += 4;
-        if (unit > static_cast<uint32_t>(length - read)) return -1;
-        const int size = static_cast<int>(unit);
-        if (capacity - written < 4 || capacity - written - 4 < size) return -1;
-        std::memcpy(out + written, kStartCode, 4);
-        std::memcpy(out + written + 4, data + read, size);
-        written += 4 + size;
-        read += size;
-    }
-    return written;
+    return LengthPrefixedToAnnexB(data, length, 4, out, capacity);
 }
 
 bool GetSPSAndPPS(const uint8_t* record, int length, uint8_t* destination, int& capacity) {

@@ -19,6 +19,7 @@ std::mutex& GlobalLock() {
 bool IsInitialized() { return g_initialized.load(std::memory_order_acquire); }
 
 const char* const kInputFormatNames[8] = {"flv", "mp4", "mov", "avi", "3gp", "mpeg", "asf", "rm"};
+const char* const kExtraInputFormatNames[2] = {"matroska", "mpegts"};
 
 }  // namespace qv
 

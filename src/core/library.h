@@ -12,5 +12,7 @@ bool IsInitialized();
 
 // Short names of the containers for which raw extraction is offered, in table order.
 extern const char* const kInputFormatNames[8];
+// Containers of today's cameras (Matroska/WebM, MPEG-TS), offered beside the eight.
+extern const char* const kExtraInputFormatNames[2];
 
 }  // namespace qv

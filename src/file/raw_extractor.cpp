@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "bitstream/avc_config.h"
+#include "bitstream/hevc_config.h"
+#include "bitstream/length_prefixed.h"
 #include "core/ffmpeg.h"
 #include "core/library.h"
 #include "file/file_rates.h"
@@ -18,29 +20,62 @@ constexpr AVCodecID kRawCodecs[] = {
     AV_CODEC_ID_H263,  AV_CODEC_ID_WMV1,  AV_CODEC_ID_WMV2,       AV_CODEC_ID_RV10,  AV_CODEC_ID_RV20,
 };
 
-}  // namespace
-
-void RawExtractor::LookUpFormats() {
-    input_formats_.clear();
-    for (const char* name : kInputFormatNames) {
+template <size_t N>
+void LookUp(const char* const (&names)[N], std::vector<const AVInputFormat*>& formats) {
+    formats.clear();
+    for (const char* name : names) {
         std::lock_guard<std::mutex> lock(GlobalLock());
         const AVInputFormat* format = av_find_input_format(name);
-        if (format) input_formats_.push_back(format);
+        if (format) formats.push_back(format);
     }
 }
 
-bool RawExtractor::CheckFormatAndCodec(int codec, const char* format_name) const {
-    bool known = false;
-    for (AVCodecID id : kRawCodecs) {
-        if (codec == id) {
-            known = true;
-            break;
-        }
-    }
-    if (!known) return false;
-    for (const AVInputFormat* format : input_formats_) {
+// Identity, not spelling: the file must have been opened by one of the demuxers this
+// object looked up at construction.
+bool OpenedBy(const std::vector<const AVInputFormat*>& formats, const char* format_name) {
+    for (const AVInputFormat* format : formats) {
         if (format && format->name == format_name) return true;
     }
+    return false;
+}
+
+// An HEVC packet of length-prefixed units as Annex B into buffer, behind the record's VPS,
+// SPS and PPS when it is a key frame. The bytes written, or 0 when the record or the packet
+// is unusable or does not fit; header_length and position are set only on success.
+int HevcPacketToAnnexB(const AVCodecParameters* par, const AVPacket& pkt, bool key, uint8_t* buffer, int size,
+                       int& header_length, int& position) {
+    // The record is needed for every packet: it gives the size of the unit lengths.
+    const int length_size = HevcUnitLengthSize(par->extradata, par->extradata_size);
+    if (length_size < 0) return 0;
+    int offset = 0;
+    if (key) {
+        offset = WriteHevcParameterSets(par->extradata, par->extradata_size, buffer, size);
+        if (offset < 0) return 0;
+    }
+    const int units = LengthPrefixedToAnnexB(pkt.data, pkt.size, length_size, buffer + offset, size - offset);
+    if (units < 4) return 0;
+    header_length = offset + 4;
+    position = static_cast<int>(static_cast<uint32_t>(pkt.pos) + static_cast<uint32_t>(length_size));
+    return offset + units;
+}
+
+}  // namespace
+
+void RawExtractor::LookUpFormats() {
+    LookUp(kInputFormatNames, input_formats_);
+    LookUp(kExtraInputFormatNames, extra_input_formats_);
+}
+
+bool RawExtractor::CheckFormatAndCodec(int codec, const char* format_name) const {
+    const bool classic = OpenedBy(input_formats_, format_name);
+    const bool extra = OpenedBy(extra_input_formats_, format_name);
+    if (!classic && !extra) return false;
+    for (AVCodecID id : kRawCodecs) {
+        if (codec == id) return true;
+    }
+    // Today's camera codecs come in mp4/mov (one demuxer, found as "mp4"), Matroska/WebM
+    // and MPEG-TS; VP9 frames are handed out as stored.
+    if (codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9) return extra || av_match_name("mp4", format_name);
     return false;
 }
 
@@ -64,9 +99,17 @@ int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, 
     const AVStream* stream = file.video_stream();
     const char* container = file.format_name();
     const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
+    const AVCodecID codec = stream->codecpar->codec_id;
+    // avi, program and transport streams (mpeg, mpegts) carry Annex B as it stands.
+    const bool stored_as_annexb = std::strncmp(container, "avi", 3) == 0 || std::strncmp(container, "mpeg", 4) == 0;
     int result = 0;
-    if (stream->codecpar->codec_id != AV_CODEC_ID_H264 || std::strncmp(container, "avi", 3) == 0 ||
-        std::strncmp(container, "mpeg", 4) == 0) {
+    if (codec == AV_CODEC_ID_HEVC && !stored_as_annexb) {
+        result = HevcPacketToAnnexB(stream->codecpar, pkt, key, buffer, size, header_length, position);
+        if (result == 0) {
+            file.DropPacket();
+            return 0;
+        }
+    } else if (codec != AV_CODEC_ID_H264 || stored_as_annexb) {
         // A packet larger than the buffer is cut, as hosts that size buffers by bit rate expect.
         result = pkt.size < size ? pkt.size : size;
         if (result > 0) std::memcpy(buffer, pkt.data, result);

@@ -1,5 +1,5 @@
 // Raw packet extraction: the compressed video packets of an open file, handed out as they
-// are, or as H.264 Annex B units with the parameter sets ahead of each key frame.
+// are, or as H.264 and HEVC Annex B units with the parameter sets ahead of each key frame.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,10 @@ public:
     // Looks up the demuxers raw extraction is offered for (done at construction only:
     // an object closed and opened again offers none).
     void LookUpFormats();
-    void ForgetFormats() { input_formats_.clear(); }
+    void ForgetFormats() {
+        input_formats_.clear();
+        extra_input_formats_.clear();
+    }
     size_t input_format_count() const { return input_formats_.size(); }
 
     // True when the codec is one whose packets are offered and the file was opened by one
@@ -35,7 +38,8 @@ public:
                          int& header_length, int64_t& timestamp_ms, int& key_flag, int& position);
 
 private:
-    std::vector<const AVInputFormat*> input_formats_;
+    std::vector<const AVInputFormat*> input_formats_;        // the eight classic containers
+    std::vector<const AVInputFormat*> extra_input_formats_;  // Matroska/WebM, MPEG-TS
     bool raw_supported_ = false;
     int packet_count_ = 0;
     int64_t last_raw_time_ = -1;  // no timed raw packet handed out yet

@@ -36,6 +36,9 @@ const char* EncoderName(AVCodecID codec) {
     switch (codec) {
         case AV_CODEC_ID_H264: return "libx264";
         case AV_CODEC_ID_FLV1: return "flv";
+        case AV_CODEC_ID_HEVC: return "libx265";
+        case AV_CODEC_ID_VP9: return "libvpx-vp9";
+        case AV_CODEC_ID_AV1: return "libaom-av1";
         default: return avcodec_get_name(codec);
     }
 }
@@ -302,13 +305,13 @@ std::vector<Picture> ReferencePictures(const std::string& path) {
     return out;
 }
 
-std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream) {
+std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream, AVCodecID codec_id) {
     std::vector<Picture> out;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    const AVCodec* codec = avcodec_find_decoder(codec_id);
     CodecCtx ctx(avcodec_alloc_context3(codec));
     ctx->thread_count = 1;
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return out;
-    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_H264);
+    AVCodecParserContext* parser = av_parser_init(codec_id);
     if (!parser) return out;
     std::vector<uint8_t> padded(stream);
     padded.resize(stream.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);

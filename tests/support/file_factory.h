@@ -62,8 +62,8 @@ Picture LayOut(const AVFrame* frame);
 // libavcodec's own single-threaded decode of the file's last video stream, end drained.
 std::vector<Picture> ReferencePictures(const std::string& path);
 
-// Decodes an in-memory H.264 Annex B byte stream with libavcodec's parser and decoder.
-std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream);
+// Decodes an in-memory Annex B byte stream (H.264 or HEVC) with libavcodec's parser and decoder.
+std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream, AVCodecID codec = AV_CODEC_ID_H264);
 
 struct PacketInfo {
     int stream = -1;

@@ -41,7 +41,8 @@ struct VideoOptions {
 };
 
 // Encodes options.frames synthetic pictures with the named FFmpeg encoder
-// ("libx264", "mpeg4", "mpeg2video", "mjpeg", "h263", "flv", "wmv1", "wmv2", ...),
+// ("libx264", "libx265", "libvpx-vp9", "libaom-av1", "mpeg4", "mpeg2video", "mjpeg", "h263",
+// "flv", "wmv1", "wmv2", ...),
 // draining the encoder at the end. Fails the current test on error.
 EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& options = {});
 

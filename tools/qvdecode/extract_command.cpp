@@ -80,7 +80,8 @@ int RunExtract(const ExtractOptions& o) {
         return Fail(kExitInput, "no raw frames from '" + o.file +
                                     "': raw extraction needs a video stream of h264, mpeg4, "
                                     "mpeg2, mjpeg, flv1, h263, wmv1/2 or rv10/20 in an flv, mp4, "
-                                    "mov, 3gp, avi, mpeg, asf or rm container");
+                                    "mov, 3gp, avi, mpeg, asf, rm, mkv/webm or ts container, or "
+                                    "of hevc or vp9 in an mp4, mov, mkv/webm or ts container");
     }
     std::printf("Extracted %" PRId64 " frames (%" PRId64 " key frames, %" PRId64
                 " bytes) from %s into %s, times %" PRId64 " to %" PRId64 " ms",

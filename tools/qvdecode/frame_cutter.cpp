@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 }
 
 #include "tool_common.h"
@@ -33,10 +34,13 @@ FrameCutter::~FrameCutter() {
     if (file_) std::fclose(file_);
     if (parser_) av_parser_close(parser_);
     if (parser_ctx_) avcodec_free_context(&parser_ctx_);
+    if (packet_) av_packet_free(&packet_);
+    if (container_) avformat_close_input(&container_);
 }
 
 int FrameCutter::Open(const std::string& path) {
     if (!CheckReadable(path)) return kExitInput;
+    if (mode_ == Mode::kContainerPackets) return OpenContainer(path);
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
     size_ = FileSize(path);
@@ -53,6 +57,41 @@ int FrameCutter::Open(const std::string& path) {
         return Fail(kExitUsage, "chunk size must be positive");
     }
     return kExitOk;
+}
+
+int FrameCutter::OpenContainer(const std::string& path) {
+    size_ = FileSize(path);
+    if (avformat_open_input(&container_, path.c_str(), nullptr, nullptr) != 0 ||
+        avformat_find_stream_info(container_, nullptr) < 0) {
+        return Fail(kExitInput, "'" + path + "' is not a container FFmpeg can read (IVF, WebM, mp4, ...)");
+    }
+    for (unsigned i = 0; i < container_->nb_streams; ++i) {
+        if (container_->streams[i]->codecpar->codec_id == codec_id_) {
+            stream_index_ = static_cast<int>(i);
+            break;
+        }
+    }
+    if (stream_index_ < 0) {
+        return Fail(kExitInput, "'" + path + "' holds no " +
+                                    avcodec_get_name(static_cast<AVCodecID>(codec_id_)) + " stream");
+    }
+    packet_ = av_packet_alloc();
+    if (!packet_) return Fail(kExitFailed, "out of memory");
+    return kExitOk;
+}
+
+bool FrameCutter::NextPacket(std::vector<uint8_t>* unit) {
+    while (av_read_frame(container_, packet_) == 0) {
+        const bool ours = packet_->stream_index == stream_index_;
+        if (ours) {
+            unit->assign(packet_->data, packet_->data + packet_->size);
+            if (packet_->pos >= 0) consumed_ = packet_->pos + packet_->size;
+        }
+        av_packet_unref(packet_);
+        if (ours) return true;
+    }
+    consumed_ = size_;
+    return false;
 }
 
 int FrameCutter::stream_sample_rate() const {
@@ -88,6 +127,8 @@ bool FrameCutter::Fill() {
 bool FrameCutter::Next(std::vector<uint8_t>* unit) {
     unit->clear();
     switch (mode_) {
+        case Mode::kContainerPackets:
+            return NextPacket(unit);
         case Mode::kFixedChunks: {
             while (end_ - start_ < static_cast<size_t>(chunk_size_) && Fill()) {
             }

@@ -1,5 +1,6 @@
 // Cuts a file read from disk into the units stream mode expects: frames of an elementary
-// stream (libavcodec's parser), packs of an MPEG program stream, or fixed-size chunks.
+// stream (libavcodec's parser), packs of an MPEG program stream, fixed-size chunks, or the
+// video packets of a container (codecs whose frames no parser cuts out of a byte stream).
 #pragma once
 
 #include <cstdint>
@@ -10,21 +11,25 @@
 
 struct AVCodecParserContext;
 struct AVCodecContext;
+struct AVFormatContext;
+struct AVPacket;
 
 namespace qvtool {
 
 class FrameCutter {
 public:
-    enum class Mode { kParser, kProgramStreamPacks, kFixedChunks };
+    enum class Mode { kParser, kProgramStreamPacks, kFixedChunks, kContainerPackets };
 
-    // kParser needs an FFmpeg codec id with a parser; kFixedChunks a chunk size.
+    // kParser needs an FFmpeg codec id with a parser; kFixedChunks a chunk size;
+    // kContainerPackets hands out the packets of the file's first stream of that codec.
     FrameCutter(Mode mode, int ffmpeg_codec_id, int chunk_size);
     ~FrameCutter();
     FrameCutter(const FrameCutter&) = delete;
     FrameCutter& operator=(const FrameCutter&) = delete;
 
     // Opens the file: kExitOk, or (with a message printed) kExitInput when it cannot be
-    // read and kExitUsage when no parser exists for the codec.
+    // read (or, for kContainerPackets, holds no stream of the codec) and kExitUsage when no
+    // parser exists for the codec.
     int Open(const std::string& path);
     // Next unit into *unit; false at the end of the file.
     bool Next(std::vector<uint8_t>* unit);
@@ -39,6 +44,8 @@ public:
 
 private:
     bool Fill();  // reads more of the file into buffer_; false at end of file
+    int OpenContainer(const std::string& path);
+    bool NextPacket(std::vector<uint8_t>* unit);
 
     Mode mode_;
     int codec_id_;
@@ -54,6 +61,9 @@ private:
     int64_t size_ = 0;
     AVCodecParserContext* parser_ = nullptr;
     AVCodecContext* parser_ctx_ = nullptr;
+    AVFormatContext* container_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    int stream_index_ = -1;
 };
 
 }  // namespace qvtool

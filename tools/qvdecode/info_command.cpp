@@ -157,7 +157,9 @@ int RunInfo(const InfoOptions& o) {
     for (const StreamFacts& s : facts.streams) {
         std::printf("  stream %d: %s %s", s.index, s.type.c_str(), s.codec.c_str());
         const int id = interface_id(s);
-        if (id >= 0) std::printf(" (codec id %d, decoded by the library)", id);
+        // The library's own ids (0x990000 on) read best in hexadecimal.
+        if (id >= 0x990000) std::printf(" (codec id 0x%x, decoded by the library)", id);
+        else if (id >= 0) std::printf(" (codec id %d, decoded by the library)", id);
         if (s.type == "video") {
             std::printf(", %dx%d, %.3f frames/s", s.width, s.height, s.frame_rate);
         } else if (s.type == "audio") {

@@ -65,7 +65,9 @@ int main(int argc, char** argv) {
     auto* push_cmd = app.add_subcommand(
         "push", "feed a video stream file frame by frame (or pack by pack) through stream mode, as a "
                 "camera host would");
-    push_cmd->add_option("FILE", push.output.file, "elementary stream or MPEG program stream")
+    push_cmd->add_option("FILE", push.output.file,
+                         "elementary stream or MPEG program stream; for vp8, vp9, av1, flv1 and "
+                         "wmv1/2 a container (IVF, WebM, mp4, flv, asf) whose packets are pushed")
         ->required();
     push_cmd->add_option("--codec", push.codec, "video codec: " + CodecNames(false))->required();
     push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures (of one field with --fields)")

@@ -36,9 +36,13 @@ int RunPush(const PushOptions& o) {
     OutputRequest request;
     if (!ParseOutputRequest(o.output, &request)) return kExitUsage;
 
-    // Program streams are pushed pack by pack; elementary streams frame by frame.
-    FrameCutter cutter(o.demux ? FrameCutter::Mode::kProgramStreamPacks : FrameCutter::Mode::kParser,
-                       codec->ffmpeg_id, 0);
+    if (o.demux && codec->packets) return Fail(kExitUsage, "--demux does not apply to " + o.codec);
+    // Program streams are pushed pack by pack; elementary streams frame by frame, and codecs
+    // without start codes packet by packet from their container.
+    const FrameCutter::Mode mode = o.demux           ? FrameCutter::Mode::kProgramStreamPacks
+                                   : codec->packets ? FrameCutter::Mode::kContainerPackets
+                                                    : FrameCutter::Mode::kParser;
+    FrameCutter cutter(mode, codec->ffmpeg_id, 0);
     if (const int code = cutter.Open(o.output.file); code != kExitOk) return code;
 
     // A picture of a real program stream spans several packs, and a pack of small pictures

@@ -24,6 +24,10 @@ struct CodecName {
     int interface_id;   // the library's codec number
     int ffmpeg_id;      // AVCodecID, for the frame parser only
     bool audio;
+    // Codecs whose frames libavcodec's parsers cannot cut out of a byte stream (no start
+    // codes, or no parser: VP8, VP9, AV1, FLV1, WMV1/2): push reads them as the packets of
+    // a container (IVF, WebM, mp4, flv, asf) instead.
+    bool packets = false;
 };
 
 // Looks a codec up by its short name ("h264", "g722", ...); null when unknown.
