@@ -99,6 +99,21 @@ TEST_F(ReceiveTest, ReceiveLoopAndFlush_GiveEveryPictureOfTheStream) {
     }
 }
 
+TEST_F(ReceiveTest, Threads_SameConvertedPictures) {
+    // Slice threads in the decoder and in the scaler: the pictures are the same.
+    const auto video = Encode("libx264", 12, 0, 352, 288, "slices=4");
+    std::vector<Bytes> runs[2];
+    for (int threads : {1, 2}) {
+        QVDecoder d;
+        ASSERT_EQ(d.QVDecoderSetThreads(threads), 0);
+        d.QVSetOutput(_picture_param{200, 150, PIX_FMT_BGR24}, 0);
+        ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+        runs[threads - 1] = PushWithReceiveLoop(d, Frames(video)).pictures;
+    }
+    ASSERT_EQ(runs[0].size(), video.packets.size());
+    EXPECT_TRUE(runs[0] == runs[1]);
+}
+
 TEST_F(ReceiveTest, SmallPicturesInDvdPacks_AllComeOut) {
     // Several 176x144 frames fit one 2048-byte pack: one push yields several pictures.
     const auto video = Encode("libx264", 60, 2, 176, 144);

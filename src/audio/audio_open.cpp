@@ -1,5 +1,4 @@
 // Stream-mode audio opens (audio alone, or video and audio together) and pushed audio.
-#include <mutex>
 
 #include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
@@ -50,26 +49,7 @@ int QVDecoder::Impl::QVOpenDecoder(enum CodecID video_codec, _picture_param requ
     if (!ctx) return -10006;
 
     const int av_video = qv::CodecFromLegacy(video_codec);
-    const AVCodec* decoder = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(qv::GlobalLock());
-        decoder = av_video >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(av_video)) : nullptr;
-    }
-    if (!decoder || decoder->type != AVMEDIA_TYPE_VIDEO) {
-        QVClose();
-        QVDECODE_LOG("QVOpenDecoder:failed to find an decoder.", 15);
-        return -10007;
-    }
-    {
-        std::unique_lock<std::mutex> lock(qv::GlobalLock());
-        if (avcodec_open2(ctx, decoder, nullptr) != 0) {
-            video.Adopt(nullptr);
-            lock.unlock();
-            QVClose();
-            QVDECODE_LOG("QVOpenDecoder: failed to open the video codec.", 15);
-            return -10007;
-        }
-    }
+    if (const int result = OpenVideoCodec(ctx, av_video, true); result != 0) return result;
 
     RecordStreamPicture(ctx, av_video);
     const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong video buffer size.",

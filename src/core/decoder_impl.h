@@ -82,6 +82,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
 
     // Steps shared by the opens.
     AVCodecContext* NewVideoContext(_picture_param picture);
+    int OpenVideoCodec(AVCodecContext* ctx, int av_codec, bool combined);
     void RecordStreamPicture(const AVCodecContext* ctx, int codec);
     int AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message);
     int FinishStreamVideoOpen();

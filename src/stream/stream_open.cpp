@@ -18,29 +18,41 @@ int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param requested)
     ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
 
     const int av_codec = qv::CodecFromLegacy(codec);
-    {
-        std::unique_lock<std::mutex> lock(qv::GlobalLock());
-        const AVCodec* decoder = av_codec >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(av_codec)) : nullptr;
-        if (!decoder || decoder->type != AVMEDIA_TYPE_VIDEO) {
-            lock.unlock();
-            QVClose();
-            QVDECODE_LOG("QVOpenDecoder: can't find the video codec.", 15);
-            return -10007;
-        }
-        if (avcodec_open2(ctx, decoder, nullptr) != 0) {
-            video.Adopt(nullptr);
-            lock.unlock();
-            QVClose();
-            QVDECODE_LOG("QVOpenDecoder: failed to open video codec.", 15);
-            return -10007;
-        }
-    }
+    if (const int result = OpenVideoCodec(ctx, av_codec, false); result != 0) return result;
 
     RecordStreamPicture(ctx, av_codec);
     const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong buffer size.",
                                              "QVOpenDecoder: failed to allocate video buffer.");
     if (buffer != 0) return buffer;
     return FinishStreamVideoOpen();
+}
+
+// Finds and opens libavcodec's decoder for the stream-mode video context; on failure the
+// object is closed and the failure logged. The combined video-and-audio open takes the lock
+// separately for the look-up and the open, and words its failures its own way.
+int QVDecoder::Impl::OpenVideoCodec(AVCodecContext* ctx, int av_codec, bool combined) {
+    std::unique_lock<std::mutex> lock(qv::GlobalLock());
+    const AVCodec* decoder = av_codec >= 0 ? avcodec_find_decoder(static_cast<AVCodecID>(av_codec)) : nullptr;
+    if (!decoder || decoder->type != AVMEDIA_TYPE_VIDEO) {
+        lock.unlock();
+        QVClose();
+        QVDECODE_LOG(combined ? "QVOpenDecoder:failed to find an decoder." : "QVOpenDecoder: can't find the video codec.",
+                     15);
+        return -10007;
+    }
+    if (combined) {
+        lock.unlock();
+        lock.lock();
+    }
+    if (avcodec_open2(ctx, decoder, nullptr) != 0) {
+        video.Adopt(nullptr);
+        lock.unlock();
+        QVClose();
+        QVDECODE_LOG(combined ? "QVOpenDecoder: failed to open the video codec." : "QVOpenDecoder: failed to open video codec.",
+                     15);
+        return -10007;
+    }
+    return 0;
 }
 
 // A video context for a stream-mode open: picture size, chunk flag, threads; owned by the
