@@ -1,11 +1,11 @@
 // The C interface: a handle around the public QVDecoder class, argument checks in front of
-// every call, and no exception or C++ type crossing back to the caller.
+// every call, and no exception or C++ type crossing back to the caller. Lifecycle, modes,
+// stream mode and the picture; file mode, output and snapshots are in qvdecoder_c_file.cpp.
 #include "qvdecoder_c.h"
 
 #include <cstdint>
-#include <new>
 
-#include "QVDecoder.h"
+#include "capi/handle.h"
 
 // The C header spells out the C++ numbers for C callers; they must never drift apart.
 namespace {
@@ -56,50 +56,7 @@ static_assert(AllSame(), "a number of qvdecoder_c.h differs from QVDecoder.h");
 
 }  // namespace
 
-struct qv_decoder {
-    enum class Mode { kNone, kStream, kFile };
-
-    QVDecoder object;
-    Mode mode = Mode::kNone;
-    // The C++ interface reports the output size but not the output pixel format, so the
-    // handle remembers the format the host asked for.
-    bool output_format_known = false;
-    int output_format = QV_PIX_FMT_NONE;
-    // A freshly opened decoder already owns a (blank) picture buffer: a picture counts only
-    // once a decoding call has laid one out.
-    bool has_picture = false;
-};
-
-namespace {
-
-bool ValidMode(int mode) { return mode == 0 || mode == 1; }
-
-// Every entry point runs its body through here: an exception (out of memory in the standard
-// library, say) becomes a result code instead of unwinding into C.
-template <typename Body>
-int Guarded(qv_decoder* decoder, Body body) {
-    if (!decoder) return QV_ERR_ARGUMENT;
-    try {
-        return body(*decoder);
-    } catch (const std::bad_alloc&) {
-        return QV_ERR_NO_MEMORY;
-    } catch (...) {
-        return QV_FAILED;
-    }
-}
-
-int Opened(qv_decoder& d, qv_decoder::Mode mode, int result) {
-    d.has_picture = false;
-    d.mode = result == QV_OK ? mode : qv_decoder::Mode::kNone;
-    return result;
-}
-
-int PictureResult(qv_decoder& d, int result) {
-    if (result == QV_OK) d.has_picture = true;
-    return result;
-}
-
-}  // namespace
+using namespace qv_c;
 
 extern "C" {
 
@@ -280,134 +237,6 @@ int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
                                p.sample_rate,    p.channels,       p.audio_bit_rate};
         return result;
     });
-}
-
-int qv_open_file(qv_decoder* decoder, const char* path) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!path) return QV_ERR_ARGUMENT;
-        return Opened(d, qv_decoder::Mode::kFile, d.object.QVOpen(path));
-    });
-}
-
-int qv_decode_frame(qv_decoder* decoder) {
-    return Guarded(decoder, [](qv_decoder& d) -> int { return PictureResult(d, d.object.QVDecodeFrame()); });
-}
-
-int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!time_us) return QV_ERR_ARGUMENT;
-        *time_us = d.object.QVGetFrameTimestamp();
-        return QV_OK;
-    });
-}
-
-int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!buffer || size < 0) return QV_ERR_ARGUMENT;
-        int header_length = 0, key = 0, position = 0;
-        int64_t timestamp_ms = 0;
-        const int bytes = d.object.QVGetVideoRawFrame(buffer, size, header_length, timestamp_ms, key, position);
-        if (info) {
-            // The library hands over libavformat's packet flags; only the key bit is promised.
-            *info = qv_raw_info{header_length, timestamp_ms, key & 1, position};
-        }
-        return bytes;
-    });
-}
-
-int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
-                             high_quality ? 1 : 0);
-        d.output_format_known = true;
-        d.output_format = format;
-        d.has_picture = false;
-        return QV_OK;
-    });
-}
-
-int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        d.object.QVSetOutputFormat(static_cast<PixelFormat>(format), high_quality ? 1 : 0);
-        d.output_format_known = true;
-        d.output_format = format;
-        d.has_picture = false;
-        return QV_OK;
-    });
-}
-
-int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!d.output_format_known) {
-            // Scaling alone keeps the format the decoder has at this moment.
-            _video_param param{};
-            d.object.QVGetParam(param);
-            d.output_format = param.pix_fmt;
-            d.output_format_known = true;
-        }
-        d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
-        d.has_picture = false;
-        return QV_OK;
-    });
-}
-
-int qv_output_resolution(qv_decoder* decoder, int* width, int* height) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!width || !height) return QV_ERR_ARGUMENT;
-        d.object.QVGetOutputResolution(*width, *height);
-        return QV_OK;
-    });
-}
-
-int qv_save_current_image(qv_decoder* decoder, const char* path) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!path) return QV_ERR_ARGUMENT;
-        return d.object.QVSaveCurrentImage(path);
-    });
-}
-
-int qv_save_output_image(qv_decoder* decoder, const char* path) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!path) return QV_ERR_ARGUMENT;
-        return d.object.QVSaveOutputImage(path);
-    });
-}
-
-int qv_save_picture(const char* path, const unsigned char* data, int width, int height, int format) {
-    if (!path || !data) return QV_ERR_ARGUMENT;
-    try {
-        return SavePicture(path, const_cast<unsigned char*>(data), width, height,
-                           static_cast<PixelFormat>(format));
-    } catch (...) {
-        return QV_FAILED;
-    }
-}
-
-int qv_write_bmp(const char* path, const unsigned char* data, int width, int height) {
-    if (!path || !data) return QV_ERR_ARGUMENT;
-    try {
-        return WriteBmpFile(path, const_cast<unsigned char*>(data), width, height);
-    } catch (...) {
-        return QV_FAILED;
-    }
-}
-
-const char* qv_strerror(int code) {
-    switch (code) {
-        case QV_OK: return "Success.";
-        case QV_AUDIO_PIECE: return "A piece of an audio packet was decoded.";
-        case QV_FAILED: return "The call failed, or a pushed frame gave no picture yet.";
-        case QV_ERR_OPEN_FILE: return "The file cannot be opened, or the packet belongs to another stream.";
-        case QV_ERR_NO_PICTURE: return "A packet was read but gave no picture or audio.";
-        case QV_ERR_END_OF_FILE: return "The end of the file was reached.";
-        case QV_ERR_BAD_DATA: return "The data cannot be used.";
-        case QV_ERR_NO_MEMORY: return "Out of memory.";
-        case QV_ERR_NO_DECODER: return "No decoder for the codec.";
-        case QV_ERR_NOT_OPEN: return "The decoder is not open.";
-        case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
-        case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";
-        default: return "Unknown result code.";
-    }
 }
 
 }  // extern "C"

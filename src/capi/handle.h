@@ -1,0 +1,53 @@
+// The C interface's handle and the checks every entry point runs through.
+#pragma once
+
+#include <new>
+
+#include "QVDecoder.h"
+#include "qvdecoder_c.h"
+
+struct qv_decoder {
+    enum class Mode { kNone, kStream, kFile };
+
+    QVDecoder object;
+    Mode mode = Mode::kNone;
+    // The C++ interface reports the output size but not the output pixel format, so the
+    // handle remembers the format the host asked for.
+    bool output_format_known = false;
+    int output_format = QV_PIX_FMT_NONE;
+    // A freshly opened decoder already owns a (blank) picture buffer: a picture counts only
+    // once a decoding call has laid one out.
+    bool has_picture = false;
+};
+
+namespace qv_c {
+
+inline bool ValidMode(int mode) { return mode == 0 || mode == 1; }
+
+// Every entry point runs its body through here: an exception (out of memory in the standard
+// library, say) becomes a result code instead of unwinding into C.
+template <typename Body>
+int Guarded(qv_decoder* decoder, Body body) {
+    if (!decoder) return QV_ERR_ARGUMENT;
+    try {
+        return body(*decoder);
+    } catch (const std::bad_alloc&) {
+        return QV_ERR_NO_MEMORY;
+    } catch (...) {
+        return QV_FAILED;
+    }
+}
+
+inline int Opened(qv_decoder& d, qv_decoder::Mode mode, int result) {
+    d.has_picture = false;
+    d.mode = result == QV_OK ? mode : qv_decoder::Mode::kNone;
+    return result;
+}
+
+inline int PictureResult(qv_decoder& d, int result) {
+    if (result == QV_OK) d.has_picture = true;
+    return result;
+}
+
+}  // namespace qv_c
+

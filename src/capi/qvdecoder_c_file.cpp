@@ -1,0 +1,139 @@
+// The C interface, continued: file mode, raw extraction, output settings, snapshots and the
+// result texts.
+#include <cstdint>
+
+#include "capi/handle.h"
+
+using namespace qv_c;
+
+extern "C" {
+
+int qv_open_file(qv_decoder* decoder, const char* path) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!path) return QV_ERR_ARGUMENT;
+        return Opened(d, qv_decoder::Mode::kFile, d.object.QVOpen(path));
+    });
+}
+
+int qv_decode_frame(qv_decoder* decoder) {
+    return Guarded(decoder, [](qv_decoder& d) -> int { return PictureResult(d, d.object.QVDecodeFrame()); });
+}
+
+int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!time_us) return QV_ERR_ARGUMENT;
+        *time_us = d.object.QVGetFrameTimestamp();
+        return QV_OK;
+    });
+}
+
+int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!buffer || size < 0) return QV_ERR_ARGUMENT;
+        int header_length = 0, key = 0, position = 0;
+        int64_t timestamp_ms = 0;
+        const int bytes = d.object.QVGetVideoRawFrame(buffer, size, header_length, timestamp_ms, key, position);
+        if (info) {
+            // The library hands over libavformat's packet flags; only the key bit is promised.
+            *info = qv_raw_info{header_length, timestamp_ms, key & 1, position};
+        }
+        return bytes;
+    });
+}
+
+int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
+                             high_quality ? 1 : 0);
+        d.output_format_known = true;
+        d.output_format = format;
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        d.object.QVSetOutputFormat(static_cast<PixelFormat>(format), high_quality ? 1 : 0);
+        d.output_format_known = true;
+        d.output_format = format;
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!d.output_format_known) {
+            // Scaling alone keeps the format the decoder has at this moment.
+            _video_param param{};
+            d.object.QVGetParam(param);
+            d.output_format = param.pix_fmt;
+            d.output_format_known = true;
+        }
+        d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_output_resolution(qv_decoder* decoder, int* width, int* height) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!width || !height) return QV_ERR_ARGUMENT;
+        d.object.QVGetOutputResolution(*width, *height);
+        return QV_OK;
+    });
+}
+
+int qv_save_current_image(qv_decoder* decoder, const char* path) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!path) return QV_ERR_ARGUMENT;
+        return d.object.QVSaveCurrentImage(path);
+    });
+}
+
+int qv_save_output_image(qv_decoder* decoder, const char* path) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!path) return QV_ERR_ARGUMENT;
+        return d.object.QVSaveOutputImage(path);
+    });
+}
+
+int qv_save_picture(const char* path, const unsigned char* data, int width, int height, int format) {
+    if (!path || !data) return QV_ERR_ARGUMENT;
+    try {
+        return SavePicture(path, const_cast<unsigned char*>(data), width, height,
+                           static_cast<PixelFormat>(format));
+    } catch (...) {
+        return QV_FAILED;
+    }
+}
+
+int qv_write_bmp(const char* path, const unsigned char* data, int width, int height) {
+    if (!path || !data) return QV_ERR_ARGUMENT;
+    try {
+        return WriteBmpFile(path, const_cast<unsigned char*>(data), width, height);
+    } catch (...) {
+        return QV_FAILED;
+    }
+}
+
+const char* qv_strerror(int code) {
+    switch (code) {
+        case QV_OK: return "Success.";
+        case QV_AUDIO_PIECE: return "A piece of an audio packet was decoded.";
+        case QV_FAILED: return "The call failed, or a pushed frame gave no picture yet.";
+        case QV_ERR_OPEN_FILE: return "The file cannot be opened, or the packet belongs to another stream.";
+        case QV_ERR_NO_PICTURE: return "A packet was read but gave no picture or audio.";
+        case QV_ERR_END_OF_FILE: return "The end of the file was reached.";
+        case QV_ERR_BAD_DATA: return "The data cannot be used.";
+        case QV_ERR_NO_MEMORY: return "Out of memory.";
+        case QV_ERR_NO_DECODER: return "No decoder for the codec.";
+        case QV_ERR_NOT_OPEN: return "The decoder is not open.";
+        case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
+        case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";
+        default: return "Unknown result code.";
+    }
+}
+
+}  // extern "C"
