@@ -102,6 +102,9 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     // Takes pictures from the decoder (and queued input) until one is handed out.
     int ReceivePicture();
     bool file_mode() const { return file.is_open() && file.video_stream(); }
+    // The host takes every picture (receive loop, flush): pictures may wait in the decoder.
+    // Field-coded frames need both fields' pictures within their push, so they never wait.
+    bool CompleteOutput() const { return latency == LATENCY_MODE_COMPLETE && code_mode != 1; }
     qv::DecodedPicture Decoded() const;
 
     // Parts.

@@ -44,6 +44,10 @@ int QVDecoder::Impl::OpenVideoCodec(AVCodecContext* ctx, int av_codec, bool comb
         lock.unlock();
         lock.lock();
     }
+    // Without a reordering depth in its parameter sets, an H.264 decoder learns it from the
+    // first out-of-order picture and drops the ones before; the strict reading takes the
+    // largest depth the level allows from the start.
+    if (CompleteOutput() && decoder->id == AV_CODEC_ID_H264) ctx->strict_std_compliance = FF_COMPLIANCE_STRICT;
     if (avcodec_open2(ctx, decoder, nullptr) != 0) {
         video.Adopt(nullptr);
         lock.unlock();
@@ -69,14 +73,8 @@ AVCodecContext* QVDecoder::Impl::NewVideoContext(_picture_param requested) {
     ctx->pix_fmt = static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(requested.format));
     if (transfer_mode == 1 || code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     // One pushed frame gives at most one picture without frame threads; those only run for
-    // a host that takes every picture with the receive loop. Field-coded frames need both
-    // fields' pictures within the push, so they never wait.
-    const bool complete = latency == LATENCY_MODE_COMPLETE && code_mode != 1;
-    qv::ApplyThreads(ctx, thread_request, complete);
-    // Without a reordering depth in its parameter sets, an H.264 decoder learns it from the
-    // first out-of-order picture and drops the ones before; the strict reading takes the
-    // largest depth the level allows from the start.
-    if (complete) ctx->strict_std_compliance = FF_COMPLIANCE_STRICT;
+    // a host that takes every picture with the receive loop.
+    qv::ApplyThreads(ctx, thread_request, CompleteOutput());
     return ctx;
 }
 
