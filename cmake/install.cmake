@@ -26,7 +26,7 @@ if(TARGET G7221)
   install(TARGETS G7221 EXPORT QVDecoderTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
 endif()
-install(FILES ${CMAKE_SOURCE_DIR}/include/QVDecoder.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_c.h
+install(FILES ${CMAKE_SOURCE_DIR}/include/QVDecoder.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_ids.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_c.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(TARGET qvdecode)
   set_target_properties(qvdecode PROPERTIES INSTALL_RPATH "$ORIGIN/${qv_bin_to_lib}")

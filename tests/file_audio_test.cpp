@@ -85,7 +85,9 @@ TEST(FileAudioTest, QVDecodeFrame_PacketOfThreeFramesGivesThreePiecesWithOneTime
     for (size_t p = 0; p + 2 < times.size(); p += 3) {
         EXPECT_EQ(times[p], times[p + 1]);
         EXPECT_EQ(times[p], times[p + 2]);
-        if (p >= 3) EXPECT_GT(times[p], times[p - 3]);
+        if (p >= 3) {
+            EXPECT_GT(times[p], times[p - 3]);
+        }
     }
     ASSERT_LE(decoded.size(), reference.size());
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), reference.begin())) << "no frame lost or repeated";

@@ -94,7 +94,9 @@ TEST_F(ReceiveTest, ReceiveLoopAndFlush_GiveEveryPictureOfTheStream) {
         const Delivered got = PushWithReceiveLoop(d, Frames(video));
         ExpectAll(got, qvtest::DecodeReference(video.codec_id, video.packets, {}, true));
         // Pictures held back for reordering or by threads come out of the flush, marked so.
-        if (c.b_frames > 0 || c.threads != 1) EXPECT_NE(got.flags.back() & QV_PICTURE_DRAINED, 0);
+        if (c.b_frames > 0 || c.threads != 1) {
+            EXPECT_NE(got.flags.back() & QV_PICTURE_DRAINED, 0);
+        }
         EXPECT_EQ(got.flags.front() & (QV_PICTURE_KEY | QV_PICTURE_DAMAGED | QV_PICTURE_DRAINED), QV_PICTURE_KEY);
     }
 }

@@ -221,7 +221,20 @@ def _set_output(handle, format, size, high_quality):
         handle.call("qv_set_output_resolution", int(size[0]), int(size[1]), quality)
 
 
-class FileDecoder:
+class _Closable:
+    """Closes the decoder it holds in ``self._handle``, also as a ``with`` block."""
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class FileDecoder(_Closable):
     """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
     a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
     file's streams (codec numbers, size, frame rate, audio rate and channels)."""
@@ -263,15 +276,6 @@ class FileDecoder:
         finally:
             handle.close()
 
-    def close(self):
-        self._handle.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
@@ -285,7 +289,7 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     return FileDecoder(path, format, size, high_quality, copy, threads)
 
 
-class StreamDecoder:
+class StreamDecoder(_Closable):
     """Stream mode, as a camera host: push compressed frames, get pictures back.
 
     ``codec``: "h264", "mpeg4", "mpeg2", "hevc", ... ; ``format``/``size``/``high_quality``:
@@ -359,15 +363,6 @@ class StreamDecoder:
     def save_snapshot(self, path):
         """The last picture as a BMP file."""
         self._handle.call("qv_save_output_image", os.fsencode(path))
-
-    def close(self):
-        self._handle.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def extract(path):

@@ -3,13 +3,9 @@
 #include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
 #include "core/legacy_ids.h"
-#include "core/library.h"
 
 int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec_in, _audio_param params) {
-    if (!qv::IsInitialized()) {
-        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
-        return -1;
-    }
+    if (!CheckInitialized()) return -1;
     const int codec = qv::CodecFromLegacy(codec_in);
     // An audio decoder opened before is released, not leaked.
     audio.CloseStreamContext();
@@ -38,23 +34,9 @@ int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec_in, _audio_param params) {
 
 int QVDecoder::Impl::QVOpenDecoder(enum CodecID video_codec, _picture_param requested, enum CodecID audio_codec,
                                    _audio_param params) {
-    if (!qv::IsInitialized()) {
-        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
-        return -1;
-    }
+    if (!CheckInitialized()) return -1;
     if (opened) return 0;
-
-    // Unlike the video-only open, the interlacing flags stay clear here.
-    AVCodecContext* ctx = NewVideoContext(requested);
-    if (!ctx) return -10006;
-
-    const int av_video = qv::CodecFromLegacy(video_codec);
-    if (const int result = OpenVideoCodec(ctx, av_video, true); result != 0) return result;
-
-    RecordStreamPicture(ctx, av_video);
-    const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong video buffer size.",
-                                             "QVOpenDecoder: failed to allocate video buffer.");
-    if (buffer != 0) return buffer;
+    if (const int result = OpenStreamVideo(video_codec, requested, true); result != 0) return result;
 
     const int av_audio = qv::CodecFromLegacy(audio_codec);
     const int own = audio.SetUpOwnAudioDecoder(av_audio, params);

@@ -1,51 +1,23 @@
 #include "bitstream/h264_frame_num.h"
 
+#include "bitstream/h264_nal.h"
+#include "bitstream/rbsp_reader.h"
+
 namespace qv {
 namespace {
 
-// The start of an RBSP without its emulation prevention bytes: enough for the fields read
-// here, which all lie in the first bytes of a unit.
+// The start of an RBSP: enough for the fields read here, which all lie in the first bytes
+// of a unit.
 constexpr int kHeadBytes = 96;
 
 struct Rbsp {
     uint8_t bytes[kHeadBytes];
-    int length = 0;
-    int bit = 0;
-
-    Rbsp(const uint8_t* data, int size) {
-        int zeros = 0;
-        for (int i = 0; i < size && length < kHeadBytes; ++i) {
-            // emulation_prevention_three_byte after two zero bytes
-            if (zeros >= 2 && data[i] == 3) {
-                zeros = 0;
-                continue;
-            }
-            zeros = data[i] == 0 ? zeros + 1 : 0;
-            bytes[length++] = data[i];
-        }
-    }
-    bool ok() const { return bit <= length * 8; }
-    uint32_t u(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i, ++bit) {
-            const int at = bit / 8;
-            v = (v << 1) | (at < length ? (bytes[at] >> (7 - bit % 8)) & 1u : 0u);
-        }
-        return v;
-    }
-    uint32_t ue() {
-        int zeros = 0;
-        while (zeros < 32 && ok() && u(1) == 0) ++zeros;
-        if (zeros >= 32) return 0;
-        return (1u << zeros) - 1 + u(zeros);
-    }
-    int32_t se() {
-        const uint32_t k = ue();
-        return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
-    }
+    RbspReader reader;
+    Rbsp(const uint8_t* data, int size)
+        : reader(bytes, RemoveEmulationPrevention(data, size, bytes, kHeadBytes)) {}
 };
 
-void SkipScalingList(Rbsp& r, int size) {
+void SkipScalingList(RbspReader& r, int size) {
     int last = 8;
     int next = 8;
     for (int j = 0; j < size && r.ok(); ++j) {
@@ -59,7 +31,8 @@ void SkipScalingList(Rbsp& r, int size) {
 void H264FrameNumWatch::Reset() { previous_ = -1; }
 
 void H264FrameNumWatch::ReadSps(const uint8_t* unit, int length) {
-    Rbsp r(unit, length);
+    Rbsp head(unit, length);
+    RbspReader& r = head.reader;
     const uint32_t profile = r.u(8);  // profile_idc
     r.u(16);                          // constraint_set flags, reserved, level_idc
     r.ue();                           // seq_parameter_set_id
@@ -98,7 +71,8 @@ void H264FrameNumWatch::ReadSps(const uint8_t* unit, int length) {
 }
 
 int H264FrameNumWatch::ReadFrameNum(const uint8_t* unit, int length) const {
-    Rbsp r(unit, length);
+    Rbsp head(unit, length);
+    RbspReader& r = head.reader;
     r.ue();                                  // first_mb_in_slice
     r.ue();                                  // slice_type
     r.ue();                                  // pic_parameter_set_id
@@ -109,40 +83,34 @@ int H264FrameNumWatch::ReadFrameNum(const uint8_t* unit, int length) const {
 
 bool H264FrameNumWatch::Missing(const uint8_t* data, int length) {
     if (!data || length <= 0) return false;
-    bool missing = false;
-    bool slice_seen = false;
-    int i = 0;
-    while (i + 3 < length) {
-        // 00 00 01: the next unit's header byte follows.
-        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) {
-            ++i;
-            continue;
-        }
-        const int header = i + 3;
-        const int type = data[header] & 0x1F;
-        const int ref_idc = (data[header] >> 5) & 3;
-        const uint8_t* payload = data + header + 1;
-        const int rest = length - header - 1;
+    // Parameter sets come before the slices; the first slice speaks for the picture, so the
+    // scan ends there and the slice data is never looked at.
+    const uint8_t* at = data;
+    int left = length;
+    while (const uint8_t* start = FindH264Start(at, left)) {
+        const uint8_t* header = start + 3;
+        const int type = header[0] & 0x1F;
+        const int ref_idc = (header[0] >> 5) & 3;
+        const int rest = static_cast<int>(data + length - header) - 1;
         if (type == 7) {
-            ReadSps(payload, rest);
-        } else if ((type == 1 || type == 5) && !slice_seen && log2_max_frame_num_ > 0) {
-            // The first slice speaks for the picture.
-            slice_seen = true;
-            const int frame_num = ReadFrameNum(payload, rest);
+            ReadSps(header + 1, rest);
+        } else if ((type == 1 || type == 5) && log2_max_frame_num_ > 0) {
+            const int frame_num = ReadFrameNum(header + 1, rest);
             if (type == 5) {
                 previous_ = frame_num;
-            } else if (frame_num >= 0) {
-                const int max = 1 << log2_max_frame_num_;
-                if (previous_ >= 0 && !gaps_allowed_ && frame_num != previous_ &&
-                    frame_num != (previous_ + 1) % max) {
-                    missing = true;
-                }
-                if (ref_idc != 0) previous_ = frame_num;
+                return false;
             }
+            if (frame_num < 0) return false;
+            const int max = 1 << log2_max_frame_num_;
+            const bool missing = previous_ >= 0 && !gaps_allowed_ && frame_num != previous_ &&
+                                 frame_num != (previous_ + 1) % max;
+            if (ref_idc != 0) previous_ = frame_num;
+            return missing;
         }
-        i = header + 1;
+        left -= static_cast<int>(header + 1 - at);
+        at = header + 1;
     }
-    return missing;
+    return false;
 }
 
 }  // namespace qv

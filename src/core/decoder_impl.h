@@ -81,6 +81,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVSaveOutputImage(const char* path);
 
     // Steps shared by the opens.
+    bool CheckInitialized();  // logs the failure
+    int OpenStreamVideo(enum CodecID codec, _picture_param picture, bool combined);
     AVCodecContext* NewVideoContext(_picture_param picture);
     int OpenVideoCodec(AVCodecContext* ctx, int av_codec, bool combined);
     void RecordStreamPicture(const AVCodecContext* ctx, int codec);

@@ -79,7 +79,8 @@ int64_t QVDecoder::Impl::QVGetFrameTimestamp() {
 
 int QVDecoder::Impl::QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length,
                                         int64_t& timestamp_ms, int& key_flag, int& position) {
-    if (buffer && size > 0 && raw.raw_supported() && file.is_open() && file.video_stream()) audio.ForgetPacket();
+    // Raw reads share the file position with QVDecodeFrame: a pending audio packet is dropped.
+    if (raw.WillRead(file, buffer, size)) audio.ForgetPacket();
     const _video_param& p = picture.video_param;
     return raw.GetVideoRawFrame(file, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length,
                                 timestamp_ms, key_flag, position);

@@ -79,15 +79,17 @@ bool RawExtractor::CheckFormatAndCodec(int codec, const char* format_name) const
     return false;
 }
 
+bool RawExtractor::WillRead(const MediaFile& file, const uint8_t* buffer, int size) const {
+    return buffer && size > 0 && raw_supported_ && file.is_open() && file.video_stream() && file.packet();
+}
+
 void RawExtractor::OnOpen(const MediaFile& file, int codec) {
     raw_supported_ = file.video_stream() && CheckFormatAndCodec(codec, file.format_name());
 }
 
 int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
                                    int& header_length, int64_t& timestamp_ms, int& key_flag, int& position) {
-    if (!buffer || size <= 0 || !raw_supported_ || !file.is_open() || !file.video_stream() || !file.packet()) {
-        return 0;
-    }
+    if (!WillRead(file, buffer, size)) return 0;
     header_length = 0;
     // Raw reads share the file position with sequential decoding; a pending audio piece
     // is dropped.

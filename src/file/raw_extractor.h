@@ -31,9 +31,11 @@ public:
     bool raw_supported() const { return raw_supported_; }
     int packet_count() const { return packet_count_; }
 
+    // True when a call with this buffer reads the file (and so moves past a pending packet).
+    bool WillRead(const MediaFile& file, const uint8_t* buffer, int size) const;
     // Reads the next video packet and writes it into buffer; the byte count, or 0 when
     // nothing was handed out (end of file, refused packet, unusable record: the packet is
-    // consumed). `frame_rate` paces packets without a time of their own.
+    // consumed). The frame rate paces packets without a time of their own.
     int GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
                          int& header_length, int64_t& timestamp_ms, int& key_flag, int& position);
 

@@ -104,12 +104,7 @@ void ChunkedInput::SendQueuedFrames(VideoDecoder& decoder, bool& got, int& statu
             // taken, the frames left wait for the next call.
             if (got || refused) break;
             refused = true;
-            const int received = decoder.Receive();
-            if (received == 0) {
-                got = true;
-            } else if (received != AVERROR(EAGAIN) && received != AVERROR_EOF && status == 0) {
-                status = received;
-            }
+            got = decoder.ReceiveOne(status);
             continue;
         }
         refused = false;

@@ -91,13 +91,7 @@ int QVDecoder::Impl::DecodeChunkedVideo(const uint8_t* data, int length) {
     int status = chunks.Parse(video.context(), data, length);
     bool got_picture = false;
     chunks.SendQueuedFrames(video, got_picture, status);
-    if (!got_picture) {
-        const int received = video.Receive();
-        got_picture = received == 0;
-        if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF && status == 0) {
-            status = received;
-        }
-    }
+    if (!got_picture) got_picture = video.ReceiveOne(status);
     if (status < 0) reference_missing = true;
     const bool laid_out = got_picture && LayOutPicture();
     // A picture is delivered even when another frame of the same call failed: it is whole,

@@ -6,25 +6,31 @@
 #include "core/legacy_ids.h"
 #include "core/library.h"
 
-int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param requested) {
-    if (!qv::IsInitialized()) {
-        QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
-        return -1;
-    }
-    if (opened) return 0;
+bool QVDecoder::Impl::CheckInitialized() {
+    if (qv::IsInitialized()) return true;
+    QVDECODE_LOG("QVOpenDecoder: decoder has not been initinalized.", 15);
+    return false;
+}
 
+int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param requested) {
+    if (!CheckInitialized()) return -1;
+    if (opened) return 0;
+    if (const int result = OpenStreamVideo(codec, requested, false); result != 0) return result;
+    return FinishStreamVideoOpen();
+}
+
+// The video half of both stream-mode opens: context, codec, picture record and buffer. The
+// combined video-and-audio open leaves the interlacing flags clear and words its messages
+// its own way.
+int QVDecoder::Impl::OpenStreamVideo(enum CodecID codec, _picture_param requested, bool combined) {
     AVCodecContext* ctx = NewVideoContext(requested);
     if (!ctx) return -10006;
-    ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-
+    if (!combined) ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     const int av_codec = qv::CodecFromLegacy(codec);
-    if (const int result = OpenVideoCodec(ctx, av_codec, false); result != 0) return result;
-
+    if (const int result = OpenVideoCodec(ctx, av_codec, combined); result != 0) return result;
     RecordStreamPicture(ctx, av_codec);
-    const int buffer = AllocatePictureBuffer("QVOpenDecoder: wrong buffer size.",
-                                             "QVOpenDecoder: failed to allocate video buffer.");
-    if (buffer != 0) return buffer;
-    return FinishStreamVideoOpen();
+    return AllocatePictureBuffer(combined ? "QVOpenDecoder: wrong video buffer size." : "QVOpenDecoder: wrong buffer size.",
+                                 "QVOpenDecoder: failed to allocate video buffer.");
 }
 
 // Finds and opens libavcodec's decoder for the stream-mode video context; on failure the

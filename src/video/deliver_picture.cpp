@@ -19,11 +19,7 @@ int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVP
     bool got_picture = false;
     if (drain) {
         status = video.StartDrain();
-        if (status >= 0) {
-            const int received = video.Receive();
-            got_picture = received == 0;
-            if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF) status = received;
-        }
+        if (status >= 0) got_picture = video.ReceiveOne(status);
     } else if (!data || length <= 0) {
         return DeliverPicture(false, 0);
     } else if (packet) {

@@ -57,22 +57,24 @@ int VideoDecoder::DecodeWith(SendStep send, bool& got) {
         status = send();
         if (status == AVERROR(EAGAIN)) status = 0;
     }
-    if (!got && status >= 0) {
-        const int received = Receive();
-        got = received == 0;
-        if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF) status = received;
-    }
+    if (!got && status >= 0) got = ReceiveOne(status);
     return status;
 }
 
 int VideoDecoder::Send(const uint8_t* data, int length) {
-    if (ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 && data != watched_) {
-        watched_ = data;
-        if (frame_nums_.Missing(data, length)) loss_ = true;
-    }
     const int status = input_.Send(ctx_.get(), data, length);
-    if (status != AVERROR(EAGAIN)) watched_ = nullptr;
+    // A frame the decoder took (or refused for good) is looked at once; one it could not
+    // take yet comes again.
+    if (status != AVERROR(EAGAIN) && ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 && frame_nums_.Missing(data, length)) {
+        loss_ = true;
+    }
     return status;
+}
+
+bool VideoDecoder::ReceiveOne(int& status) {
+    const int received = Receive();
+    if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF && status >= 0) status = received;
+    return received == 0;
 }
 
 bool VideoDecoder::TakeLoss() {

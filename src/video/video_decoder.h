@@ -44,6 +44,9 @@ public:
     // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
     // it needs input, AVERROR_EOF when a drain is over, or a decoding failure.
     int Receive();
+    // Receive for a decoding step: true with a picture; a decoding failure goes to `status`
+    // unless it already holds one (needing input and the end of a drain are no failures).
+    bool ReceiveOne(int& status);
     // Tells the decoder the stream has ended; its held pictures then come out through Receive.
     int StartDrain();
     bool draining() const { return draining_; }
@@ -59,7 +62,6 @@ private:
     PaddedPacket input_;
     bool draining_ = false;
     H264FrameNumWatch frame_nums_;
-    const uint8_t* watched_ = nullptr;  // the frame last looked at (a refused send comes again)
     bool loss_ = false;
 };
 

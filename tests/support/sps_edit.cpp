@@ -2,38 +2,12 @@
 
 #include <cstddef>
 
+#include "bitstream/rbsp_reader.h"
+
 namespace qvtest {
 namespace {
 
-class Bits {
-public:
-    explicit Bits(const std::vector<uint8_t>& rbsp) : data_(rbsp) {}
-    bool ok() const { return pos_ <= data_.size() * 8; }
-    size_t pos() const { return pos_; }
-    uint32_t u(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i) {
-            const size_t byte = pos_ / 8;
-            const int bit = byte < data_.size() ? (data_[byte] >> (7 - pos_ % 8)) & 1 : 0;
-            v = (v << 1) | static_cast<uint32_t>(bit);
-            ++pos_;
-        }
-        return v;
-    }
-    uint32_t ue() {
-        int zeros = 0;
-        while (u(1) == 0 && zeros < 32 && ok()) ++zeros;
-        return (1u << zeros) - 1 + u(zeros);
-    }
-    int32_t se() {
-        const uint32_t k = ue();
-        return (k & 1) ? static_cast<int32_t>((k + 1) / 2) : -static_cast<int32_t>(k / 2);
-    }
-
-private:
-    const std::vector<uint8_t>& data_;
-    size_t pos_ = 0;
-};
+using Bits = qv::RbspReader;
 
 void SkipHrd(Bits& b) {
     const uint32_t count = b.ue() + 1;  // cpb_cnt_minus1
@@ -53,7 +27,7 @@ void SkipHrd(Bits& b) {
 // Bit position of bitstream_restriction_flag in an SPS RBSP (after the NAL header byte),
 // or 0 when the SPS has no VUI or cannot be read.
 size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
-    Bits b(rbsp);
+    Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
     const uint32_t profile = b.u(8);
     b.u(8);   // constraint flags
     b.u(8);   // level_idc
@@ -109,15 +83,6 @@ size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
     return b.ok() ? b.pos() : 0;
 }
 
-std::vector<uint8_t> Unescape(const uint8_t* p, size_t n) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < n; ++i) {
-        if (i >= 2 && p[i] == 3 && p[i - 1] == 0 && p[i - 2] == 0 && out.size() >= 2) continue;
-        out.push_back(p[i]);
-    }
-    return out;
-}
-
 std::vector<uint8_t> Escape(const std::vector<uint8_t>& rbsp) {
     std::vector<uint8_t> out;
     int zeros = 0;
@@ -134,7 +99,9 @@ std::vector<uint8_t> Escape(const std::vector<uint8_t>& rbsp) {
 
 // The SPS payload (after the header byte) rewritten, or empty when it cannot be read.
 std::vector<uint8_t> RewriteSps(const uint8_t* payload, size_t size) {
-    std::vector<uint8_t> rbsp = Unescape(payload, size);
+    std::vector<uint8_t> rbsp(size);
+    rbsp.resize(static_cast<size_t>(qv::RemoveEmulationPrevention(payload, static_cast<int>(size), rbsp.data(),
+                                                                  static_cast<int>(size))));
     const size_t flag = RestrictionFlagPosition(rbsp);
     if (flag == 0) return {};
     std::vector<uint8_t> out((flag + 1 + 1 + 7) / 8, 0);
