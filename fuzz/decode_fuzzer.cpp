@@ -2,6 +2,7 @@
 // picks the codec and which of repacking, demultiplexing and field mode are on; the rest
 // is pushed in pieces separated by the marker "QVCUT". Codec bit 7 also turns on complete
 // mode: every push is followed by the receive loop, the end by a flush and another push.
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -32,9 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (d.QVOpenDecoder(codecs[(mode >> 5) & 3], _picture_param{176, 144, PIX_FMT_YUV420P}) != 0) return 0;
 
-    auto check_picture = [&d] {
+    // `result` is what the decode call returned: 0 promises a picture the host can read
+    // whole, so a missing one traps; otherwise whatever is there must hold what it claims.
+    auto check_picture = [&d](int result, const char* call) {
         const uint8_t* picture = d.QVGetVideoFrame();
         const int picture_size = d.QVGetVideoFrameSize();
+        if (result == 0 && (!picture || picture_size <= 0)) {
+            std::fprintf(stderr, "decode_fuzzer: %s returned 0 but QVGetVideoFrame() is %p and QVGetVideoFrameSize() %d\n",
+                         call, static_cast<const void*>(picture), picture_size);
+            __builtin_trap();
+        }
         if (picture && picture_size > 0) {
             volatile uint8_t sink = picture[picture_size - 1];  // the buffer holds what it claims
             (void)sink;
@@ -48,19 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const void* found = memmem(rest, left, kCut, 5);
         const size_t piece = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - rest) : left;
         qvfuzz::ExactCopy in(rest, piece);
-        d.QVDecodeVideoFrame(in.bytes.get(), in.length, repack);
-        check_picture();
-        for (int i = 0; complete && i < 64 && d.QVReceiveVideoFrame() == 0; ++i) check_picture();
+        check_picture(d.QVDecodeVideoFrame(in.bytes.get(), in.length, repack), "QVDecodeVideoFrame");
+        for (int i = 0; complete && i < 64 && d.QVReceiveVideoFrame() == 0; ++i) check_picture(0, "QVReceiveVideoFrame");
         if (!found) break;
         rest += piece + 5;
         left -= piece + 5;
     }
     if (complete && d.QVFlushVideo() == 0) {
-        for (int i = 0; i < 64 && d.QVReceiveVideoFrame() == 0; ++i) check_picture();
+        for (int i = 0; i < 64 && d.QVReceiveVideoFrame() == 0; ++i) check_picture(0, "QVReceiveVideoFrame");
         // The object takes a new stream after the flush.
         qvfuzz::ExactCopy again(data + 1, size - 1 < 4096 ? size - 1 : 4096);
-        if (again.length > 0) d.QVDecodeVideoFrame(again.bytes.get(), again.length, repack);
-        check_picture();
+        if (again.length > 0) check_picture(d.QVDecodeVideoFrame(again.bytes.get(), again.length, repack), "QVDecodeVideoFrame");
     }
     d.QVClose();
     return 0;
