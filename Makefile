@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo install deb sanitize tsan bench fuzz fuzz-smoke clean
+.PHONY: all deps build test demo install deb sanitize tsan bench fuzz fuzz-smoke fuzz-long clean
 
 all: build
 
@@ -53,6 +53,11 @@ fuzz: deps
 
 fuzz-smoke: fuzz
 	@bash fuzz/smoke.sh build-fuzz
+
+# Every fuzz target in turn for FUZZ_SECONDS each (make fuzz-long FUZZ_SECONDS=60).
+FUZZ_SECONDS ?= 600
+fuzz-long: fuzz
+	@bash fuzz/long.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	@rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz demo-out
