@@ -217,6 +217,14 @@ public:
     // later than with one thread, so the host runs the QVReceiveVideoFrame loop and flushes at
     // the end of the stream. Which pictures come out never depends on the thread count, only when.
     int QVDecoderSetThreads(int count);
+    // The largest decoded picture the object accepts, in pixels (width x height); 0 restores
+    // the default, 8192 x 4320, and a negative count is refused with -1. Takes effect at the
+    // next open. A frame whose picture is larger gives no picture (QVDecodeVideoFrame -1,
+    // QVDecodeFrame -10002) and nothing is allocated for it; QVOpen refuses a file whose
+    // video is larger (-10005), QVOpenDecoder (-10005) and QVSetPictureParam (-1) a larger
+    // picture, and the output setters a larger output size (the previous output stays).
+    // A level-15 message says which limit was met.
+    int QVDecoderSetMaxPixels(int64_t max_pixels);
 
     struct Impl;  // the implementation; opaque to hosts
 
