@@ -13,6 +13,8 @@
 // QVDecodeFrame 0) the picture must be there: QVGetVideoFrame() non-null,
 // QVGetVideoFrameSize() > 0 and its last byte readable. A host that got 0 reads it; a null
 // buffer there is a crash in the host, so the target traps with the calls that led to it.
+// The decoded picture must also be within the object's picture-size limit
+// (QVDecoderSetMaxPixels), which the target follows through opens and moves.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +101,14 @@ const PixelFormat kFormats[] = {
 };
 
 const int kThreadCounts[] = {1, 2, 1, 2, -1, 65};
+
+constexpr int64_t kDefaultMaxPixels = 8192LL * 4320LL;  // the library's limit when none is set
+
+// Picture-size limits: the embedded streams' sizes and just below them, larger ones, the
+// default (0), a refused one and the largest.
+const int64_t kMaxPixelLimits[] = {64 * 48,    64 * 48 - 1, 96 * 64, 64 * 24, 1 << 16,
+                                   1 << 20,    0,           -1,      kDefaultMaxPixels + 1,
+                                   INT64_MAX};
 
 const int kLogLevels[] = {-8, 0, 8, 16, 24, 32};
 
@@ -310,6 +320,15 @@ std::vector<uint8_t> Frames(const EmbeddedStream& s, int first, int count) {
     return std::vector<uint8_t>(s.bytes + begin, s.bytes + end);
 }
 
+// What the target knows of an object's settings, to check the picture-size limit: the limit
+// set (`pending`), the one in effect since the last open (`active`) and field mode, whose
+// pictures are two fields of half the reported height. Moves carry it with the object.
+struct Shadow {
+    int64_t pending = kDefaultMaxPixels;
+    int64_t active = kDefaultMaxPixels;
+    bool field = false;
+};
+
 class Runner {
 public:
     explicit Runner(const Scratch& scratch) : scratch_(scratch) {
@@ -327,6 +346,28 @@ public:
 
 private:
     QVDecoder& d() { return *slots_[object_]; }
+    Shadow& shadow() { return shadows_[object_]; }
+
+    // After a picture: its decoded size is within the limit the decoder was opened with. The
+    // larger of the set and the active limit is taken, so a reopen the target does not see
+    // can only hide a fault, never invent one.
+    void CheckLimit(const char* call, bool file) {
+        _video_param param{};
+        d().QVGetParam(param);
+        int64_t area = static_cast<int64_t>(param.width) * param.height;
+        if (shadow().field && !file) area /= 2;
+        const int64_t limit = std::max(shadow().active, shadow().pending);
+        if (area > limit) {
+            char what[200];
+            std::snprintf(what, sizeof(what), "%s gave a %dx%d picture over the limit of %lld pixels", call, param.width,
+                          param.height, static_cast<long long>(limit));
+            Fail(what);
+        }
+        if (area > kMaxPictureArea) stop_ = true;
+    }
+    void Opened(int result) {
+        if (result == 0) shadow().active = shadow().pending;
+    }
 
     // A pushed buffer of exactly its size, so that a read past it is reported.
     // Counts one decoding call against the input's budget; false once it is spent.
@@ -343,7 +384,7 @@ private:
         trace.Add(object_, "QVDecodeVideoFrame(%zu bytes, repack %d) = %d", size, repack, result);
         if (result == 0) {
             CheckPicture(d(), "QVDecodeVideoFrame");
-            if (TooLarge(d())) stop_ = true;
+            CheckLimit("QVDecodeVideoFrame", false);
         }
         return result;
     }
@@ -354,7 +395,7 @@ private:
             trace.Add(object_, "QVReceiveVideoFrame() = %d", result);
             if (result != 0) break;
             CheckPicture(d(), "QVReceiveVideoFrame");
-            if (TooLarge(d())) stop_ = true;
+            CheckLimit("QVReceiveVideoFrame", false);
         }
     }
 
@@ -477,6 +518,7 @@ private:
         const int result = d().QVOpen(path.c_str());
         unlink(path.c_str());  // the open decoder reads through its own handle
         trace.Add(object_, "QVOpen(%zu bytes, source %d, \"%s\") = %d", bytes.size(), source % 5, ending, result);
+        Opened(result);
         if (result == 0 && TooLarge(d())) {
             d().QVClose();
             trace.Add(object_, "QVClose() (picture too large for a fuzz run)");
@@ -491,7 +533,7 @@ private:
             trace.Add(object_, "QVDecodeFrame() = %d, time %lld", result, static_cast<long long>(time));
             if (result == 0) {
                 CheckPicture(d(), "QVDecodeFrame");
-                if (TooLarge(d())) stop_ = true;
+                CheckLimit("QVDecodeFrame", true);
             } else if (result == 1) {
                 if (unsigned char* audio = d().QVGetAudioFrame()) {
                     const int size = d().QVGetAudioFrameSize();
@@ -519,6 +561,7 @@ private:
         switch (op) {
             case kSetParam: {
                 const uint8_t bits = p.U8();
+                shadow().field = bits & 1;
                 const _decoder_param param{static_cast<code_mode>(bits & 1), static_cast<transfer_mode>((bits >> 1) & 1),
                                            static_cast<output_mode>((bits >> 2) & 1)};
                 trace.Add(object_, "QVDecoderSetParam(%d, %d, %d) = %d", bits & 1, (bits >> 1) & 1, (bits >> 2) & 1,
@@ -527,6 +570,7 @@ private:
             }
             case kSetEncodeMode: {
                 const int mode = p.U8() & 1;
+                shadow().field = mode;
                 trace.Add(object_, "QVDecoderSetEncodeMode(%d) = %d", mode,
                           d().QVDecoderSetEncodeMode(static_cast<code_mode>(mode)));
                 break;
@@ -559,9 +603,14 @@ private:
                 trace.Add(object_, "QVDecoderSetThreads(%d) = %d", count, d().QVDecoderSetThreads(count));
                 break;
             }
-            case kSetMaxPixels:
-                p.U8();  // the limit's selector, used once the setter is available
+            case kSetMaxPixels: {
+                const int64_t limit = p.Pick(kMaxPixelLimits);
+                const int result = d().QVDecoderSetMaxPixels(limit);
+                trace.Add(object_, "QVDecoderSetMaxPixels(%lld) = %d", static_cast<long long>(limit), result);
+                if ((result == 0) != (limit >= 0)) Fail("QVDecoderSetMaxPixels refuses a limit it takes or the reverse");
+                if (result == 0) shadow().pending = limit == 0 ? kDefaultMaxPixels : limit;
                 break;
+            }
             case kOpenVideo: {
                 const CodecID codec = p.Pick(kVideoCodecs);
                 const Size size = p.PickSize(kPictureSizes);
@@ -569,6 +618,7 @@ private:
                 const int result = d().QVOpenDecoder(codec, _picture_param{size.width, size.height, format});
                 trace.Add(object_, "QVOpenDecoder(video %d, %dx%d, format %d) = %d", static_cast<int>(codec), size.width,
                           size.height, static_cast<int>(format), result);
+                Opened(result);
                 break;
             }
             case kOpenAudio: {
@@ -589,6 +639,7 @@ private:
                 trace.Add(object_, "QVOpenDecoder(video %d, %dx%d, format %d, audio %d, %d Hz) = %d",
                           static_cast<int>(video), size.width, size.height, static_cast<int>(format),
                           static_cast<int>(audio), param.sample_rate, result);
+                Opened(result);
                 break;
             }
             case kPushBytes: {
@@ -638,6 +689,7 @@ private:
                 const int result = d().QVSetPictureParam(_picture_param{size.width, size.height, format});
                 trace.Add(object_, "QVSetPictureParam(%dx%d, format %d) = %d", size.width, size.height,
                           static_cast<int>(format), result);
+                Opened(result);  // a stream decoder is opened again for the new picture
                 break;
             }
             case kSaveCurrent:
@@ -679,6 +731,10 @@ private:
                 const int from = (p.U8() & 1) ? object_ : 1 - object_;
                 std::unique_ptr<QVDecoder> moved(new QVDecoder(std::move(*slots_[from])));
                 slots_[object_] = std::move(moved);
+                // The new object takes the source's state; the source is left as a new one.
+                const Shadow taken = shadows_[from];
+                if (from != object_) shadows_[from] = Shadow{};
+                shadows_[object_] = taken;
                 trace.Add(object_, "= QVDecoder(std::move(d%d))", from);
                 break;
             }
@@ -686,6 +742,7 @@ private:
                 const int from = (p.U8() & 1) ? object_ : 1 - object_;
                 QVDecoder& source = *slots_[from];
                 d() = std::move(source);
+                std::swap(shadows_[object_], shadows_[from]);  // the source keeps this object's state
                 trace.Add(object_, "= std::move(d%d)", from);
                 break;
             }
@@ -693,6 +750,7 @@ private:
                 const uint8_t how = p.U8();
                 const Size size = p.PickSize(kOutputSizes);
                 const PixelFormat format = p.Pick(kFormats);
+                shadow() = Shadow{};
                 if (how & 1) {
                     slots_[object_].reset(new QVDecoder(_picture_param{size.width, size.height, format}, 0));
                     trace.Add(object_, "= QVDecoder(output %dx%d, format %d)", size.width, size.height,
@@ -725,6 +783,7 @@ private:
 
     const Scratch& scratch_;
     std::unique_ptr<QVDecoder> slots_[2];
+    Shadow shadows_[2];
     int object_ = 0;
     int decode_calls_ = 0;
     bool stop_ = false;

@@ -260,6 +260,41 @@ def write_api_seeds(tmp, mp4, g722):
             call("file_open", 1, 0, S_H264, b""),
             call("file_raw", 3, 0), call("file_decode", 8),
         ]),
+        # Picture-size limits under and over the streams' sizes, in stream and file mode.
+        "picture_limits": b"".join([
+            call("set_max_pixels", 0),                      # 64x48: the small stream passes
+            call("open_video", H264, P64X48, YUV420P),
+            push_frames(S_H264, 0, 1, 2, PUSH_RECEIVE),
+            push_frames(S_BFRAMES, 0, 1, 3, PUSH_RECEIVE),  # 96x64: over the limit
+            call("set_max_pixels", 1),                      # one pixel less: next open
+            call("close"), call("open_video", H264, P64X48, YUV420P),
+            push_frames(S_H264, 0, 1, 2),
+            call("set_max_pixels", 1, obj=1),               # the 96x64 file is refused
+            call("file_open", 1, 1, S_BFRAMES, b"", obj=1), call("file_decode", 8, obj=1),
+            call("set_max_pixels", 2, obj=1),               # exactly 96x64
+            call("file_open", 1, 1, S_BFRAMES, b"", obj=1), call("file_decode", 8, obj=1),
+            call("close", obj=1),
+            call("set_max_pixels", 6, obj=1),               # back to the default
+            call("file_open", 1, 1, S_BFRAMES, b"", obj=1), call("file_decode", 8, obj=1),
+        ]),
+        # Settings that once left a reported picture missing: field mode left on for file mode,
+        # output sizes that are negative, too large for the scaler or left open by QVSetOutput.
+        "output_edge_cases": b"".join([
+            call("set_encode_mode", 1),
+            call("file_open", 1, 1, S_H264, b""), call("file_decode", 4),
+            call("open_video", H264, P64X48, YUV420P, obj=1),
+            call("set_output_resolution", 4, 0, obj=1),    # -4 x 10
+            push_frames(S_H264, 0, 1, 1, obj=1),
+            call("set_output_resolution", 14, 0, obj=1),   # 65536 x 65536
+            push_frames(S_H264, 1, 1, 1, obj=1),
+            call("set_output", O_FOLLOW, BGR24, 0, obj=1),
+            push_frames(S_H264, 2, 1, 1, obj=1),
+            call("set_output", O32X24, 15, 0, obj=1),      # PIX_FMT_NONE
+            push_frames(S_H264, 3, 1, 1, obj=1),
+            call("recreate", 1, 5, BGR24, obj=1),          # output 10 x -4 from the constructor
+            call("open_video", H264, P64X48, YUV420P, obj=1),
+            push_frames(S_H264, 0, 1, 1, obj=1),
+        ]),
     }
     for name, program in seeds.items():
         write("api_fuzzer", name, program)
