@@ -16,7 +16,6 @@
 // The decoded picture must also be within the object's picture-size limit
 // (QVDecoderSetMaxPixels), which the target follows through opens and moves.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,11 +115,6 @@ const int kLogLevels[] = {-8, 0, 8, 16, 24, 32};
 const char* const kFileEndings[] = {"", ".h264", ".mp4", ".ts", ".mpg", ".hevc", ".m4v", ".g722"};
 
 const int kRawBufferSizes[] = {1, 16, 1000, 64 * 1024};
-
-template <typename T, size_t N>
-constexpr int Count(const T (&)[N]) {
-    return static_cast<int>(N);
-}
 
 enum Op {
     kSetParam,
@@ -321,11 +315,14 @@ std::vector<uint8_t> Frames(const EmbeddedStream& s, int first, int count) {
 }
 
 // What the target knows of an object's settings, to check the picture-size limit: the limit
-// set (`pending`), the one in effect since the last open (`active`) and field mode, whose
-// pictures are two fields of half the reported height. Moves carry it with the object.
+// set (`pending`), the one in effect since the last open (`active`), whether the object may be
+// open (an open of an open object changes nothing) and field mode, whose pictures are two
+// fields of half the reported height. Moves carry it with the object. Where the target cannot
+// tell, it takes the larger limit, so that its guesses can hide a fault but never invent one.
 struct Shadow {
     int64_t pending = kDefaultMaxPixels;
     int64_t active = kDefaultMaxPixels;
+    bool open = false;
     bool field = false;
 };
 
@@ -348,9 +345,8 @@ private:
     QVDecoder& d() { return *slots_[object_]; }
     Shadow& shadow() { return shadows_[object_]; }
 
-    // After a picture: its decoded size is within the limit the decoder was opened with. The
-    // larger of the set and the active limit is taken, so a reopen the target does not see
-    // can only hide a fault, never invent one.
+    // After a picture: its decoded size is within the limit the decoder was opened with (or
+    // the one set since, if larger).
     void CheckLimit(const char* call, bool file) {
         _video_param param{};
         d().QVGetParam(param);
@@ -365,8 +361,12 @@ private:
         }
         if (area > kMaxPictureArea) stop_ = true;
     }
+    // A video or file open returned `result`; failed opens may or may not have closed the object.
     void Opened(int result) {
-        if (result == 0) shadow().active = shadow().pending;
+        if (result != 0) return;
+        Shadow& s = shadow();
+        s.active = s.open ? std::max(s.active, s.pending) : s.pending;
+        s.open = true;
     }
 
     // A pushed buffer of exactly its size, so that a read past it is reported.
@@ -627,6 +627,7 @@ private:
                 const int result = d().QVOpenDecoder(codec, audio);
                 trace.Add(object_, "QVOpenDecoder(audio %d, %d Hz, %d ch, %d b/s) = %d", static_cast<int>(codec),
                           audio.sample_rate, audio.channels, audio.bit_rate, result);
+                if (result == 0) shadow().open = true;  // a later video open changes nothing
                 break;
             }
             case kOpenCombined: {
@@ -689,7 +690,8 @@ private:
                 const int result = d().QVSetPictureParam(_picture_param{size.width, size.height, format});
                 trace.Add(object_, "QVSetPictureParam(%dx%d, format %d) = %d", size.width, size.height,
                           static_cast<int>(format), result);
-                Opened(result);  // a stream decoder is opened again for the new picture
+                // A stream decoder is opened again for the new picture, a file decoder is not.
+                if (result == 0) shadow().active = std::max(shadow().active, shadow().pending);
                 break;
             }
             case kSaveCurrent:
@@ -725,6 +727,7 @@ private:
             }
             case kClose:
                 d().QVClose();
+                shadow().open = false;
                 trace.Add(object_, "QVClose()");
                 break;
             case kMoveConstruct: {
@@ -742,7 +745,10 @@ private:
                 const int from = (p.U8() & 1) ? object_ : 1 - object_;
                 QVDecoder& source = *slots_[from];
                 d() = std::move(source);
-                std::swap(shadows_[object_], shadows_[from]);  // the source keeps this object's state
+                if (from != object_) {
+                    std::swap(shadows_[object_], shadows_[from]);  // the source keeps this object's state,
+                    shadows_[from].open = false;                   // closed
+                }
                 trace.Add(object_, "= std::move(d%d)", from);
                 break;
             }
