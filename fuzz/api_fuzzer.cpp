@@ -369,13 +369,13 @@ private:
         s.open = true;
     }
 
-    // A pushed buffer of exactly its size, so that a read past it is reported.
     // Counts one decoding call against the input's budget; false once it is spent.
     bool Spend() {
         if (++decode_calls_ > kDecodeBudget) stop_ = true;
         return !stop_;
     }
 
+    // Pushes a copy of exactly the given size, so that a read past it is reported.
     int Push(const uint8_t* bytes, size_t size, int repack) {
         if (!Spend()) return -1;
         std::unique_ptr<unsigned char[]> copy(new unsigned char[size ? size : 1]);
