@@ -113,7 +113,23 @@ enum latency_mode {
 
 QVDECODER_API void QVDecoderInitialize();
 QVDECODER_API void QVDecoderDestroy();
-// Saves a picture as a 24-bit BMP file; format uses the interface numbering.
+// Saves a picture as a 24-bit BMP file; format uses the interface numbering. The picture is
+// read as the decoder lays out its own buffers: planes back to back, rows without padding,
+// chroma planes of (width + 1) / 2 columns and (height + 1) / 2 rows where the format halves
+// them. With w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2 it reads:
+//   BGR24, RGB24, YUV444P (and J)      3 * w * h
+//   ARGB, RGBA, ABGR, BGRA             4 * w * h
+//   RGB565, RGB555, BGR565, GRAY16...  2 * w * h
+//   GRAY8, BGR8, RGB8, BGR4_BYTE...    w * h
+//   YUV420P (and J), NV12, NV21        w * h + 2 * cw * ch
+//   YUV422P (and J)                    w * h + 2 * cw * h
+//   YUYV422, UYVY422                   4 * cw * h
+//   PAL8                               w * h indexes, then a 1024-byte palette: 256 entries
+//                                      of 4 bytes, B G R A in memory (0xAARRGGBB read as a
+//                                      native little-endian 32-bit word)
+// Other formats read what av_image_get_buffer_size(format, w, h, 1) gives. Formats libswscale
+// cannot read (hardware surfaces) give -1. BGR24 rows are written as given: the first row
+// becomes the bottom row of the image.
 QVDECODER_API int SavePicture(const char* path, unsigned char* data, int width, int height,
                               enum PixelFormat format);
 // Writes packed BGR24 rows as a BMP file; the first row becomes the bottom row.
@@ -217,6 +233,14 @@ public:
     // later than with one thread, so the host runs the QVReceiveVideoFrame loop and flushes at
     // the end of the stream. Which pictures come out never depends on the thread count, only when.
     int QVDecoderSetThreads(int count);
+    // The largest decoded picture the object accepts, in pixels (width x height); 0 restores
+    // the default, 8192 x 4320, and a negative count is refused with -1. Takes effect at the
+    // next open. A frame whose picture is larger gives no picture (QVDecodeVideoFrame -1,
+    // QVDecodeFrame -10002) and nothing is allocated for it; QVOpen refuses a file whose
+    // video is larger (-10005), QVOpenDecoder (-10005) and QVSetPictureParam (-1) a larger
+    // picture, and the output setters a larger output size (the previous output stays).
+    // A level-15 message says which limit was met.
+    int QVDecoderSetMaxPixels(int64_t max_pixels);
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -195,6 +195,9 @@ QVDECODER_C_API int qv_set_demux(qv_decoder* decoder, int demux);
 QVDECODER_C_API int qv_set_latency_mode(qv_decoder* decoder, int latency_mode);
 /* 1 (default), 0 for one per core, or up to 64; see QVDecoderSetThreads. */
 QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
+/* The largest decoded picture in pixels; 0 for the default (8192 x 4320), negative refused.
+   See QVDecoderSetMaxPixels. */
+QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
 
 /* Stream mode: open for pushed frames. format is the pushed pictures' pixel format
    (QV_PIX_FMT_YUV420P for the usual camera). */

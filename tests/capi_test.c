@@ -46,7 +46,7 @@ static void bad_input(void) {
     const int null_handle[] = {
         qv_close(NULL), qv_set_log(NULL, NULL, 0), qv_set_param(NULL, 0, 0, 0),
         qv_set_encode_mode(NULL, 0), qv_set_stream_mode(NULL, 0), qv_set_output_mode(NULL, 0),
-        qv_set_demux(NULL, 0), qv_set_latency_mode(NULL, 0), qv_set_threads(NULL, 1),
+        qv_set_demux(NULL, 0), qv_set_latency_mode(NULL, 0), qv_set_threads(NULL, 1), qv_set_max_pixels(NULL, 0),
         qv_open_video(NULL, QV_CODEC_H264, 320, 240, QV_PIX_FMT_YUV420P),
         qv_open_audio(NULL, QV_CODEC_G722, 16000, 1, 64000),
         qv_open_video_audio(NULL, QV_CODEC_H264, 320, 240, 0, QV_CODEC_G722, 16000, 1, 64000),
@@ -98,6 +98,7 @@ static void bad_input(void) {
     CHECK(picture.data == NULL);
     CHECK_EQ(qv_raw_frame(d, &byte, 1, &raw), 0);
     CHECK_EQ(qv_set_threads(d, 65), QV_FAILED);
+    CHECK_EQ(qv_set_max_pixels(d, -1), QV_FAILED);
     CHECK_EQ(qv_open_file(d, "/nonexistent/clip.mp4"), QV_ERR_OPEN_FILE);
     CHECK_EQ(qv_open_video(d, 0x7fffffff, 320, 240, QV_PIX_FMT_YUV420P), QV_ERR_NO_DECODER);
     /* An open stream decoder has a blank buffer before any picture: it is not a picture. */

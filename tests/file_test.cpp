@@ -1,6 +1,7 @@
 // File mode: opening media files, decoding them packet by packet, packet times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <malloc.h>
 
@@ -105,19 +106,24 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
     media.video[0].max_b_frames = c.b_frames;
     const std::string path = Make(std::string("clip.") + c.muxer, media);
 
-    QVDecoder decoder;
-    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    EXPECT_EQ(Parts(decoder).picture.video_param.codec_id, c.codec);
-    EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
-    EXPECT_EQ(Parts(decoder).picture.video_param.height, 144);
-    _video_param param{};
-    ASSERT_EQ(decoder.QVGetParam(param), 0);
-    EXPECT_EQ(param.codec_id, c.reported);
-    const Decoded got = DecodeAll(decoder);
-    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
-    // Past the end the answer stays the same.
-    EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
-    EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+    // Field mode belongs to pushed streams: a file's pictures are whole whatever it says.
+    for (const code_mode mode : {CODE_MODE_FRAME, CODE_MODE_FIELD}) {
+        QVDecoder decoder;
+        decoder.QVDecoderSetEncodeMode(mode);
+        ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+        EXPECT_EQ(Parts(decoder).picture.video_param.codec_id, c.codec);
+        EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
+        EXPECT_EQ(Parts(decoder).picture.video_param.height, 144);
+        _video_param param{};
+        ASSERT_EQ(decoder.QVGetParam(param), 0);
+        EXPECT_EQ(param.codec_id, c.reported);
+        EXPECT_EQ(param.height, 144);
+        const Decoded got = DecodeAll(decoder);
+        ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+        // Past the end the answer stays the same.
+        EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+        EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, FileDecodeTest,
@@ -250,6 +256,33 @@ TEST_F(FileTest, QVDecodeFrame_PictureSizeChangeIsLaidOutAtTheNewSize) {
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
     EXPECT_EQ(Parts(decoder).picture.video_param.width, 352);
     EXPECT_EQ(Parts(decoder).picture.video_param.height, 288);
+}
+
+// A file whose header claims a picture over the limit is refused at the open; pictures over
+// it later in the file give no picture, the rest decode.
+TEST_F(FileTest, QVDecoderSetMaxPixels_RefusesLargerFilesAndPictures) {
+    MediaFile media = VideoFile("mpeg", AV_CODEC_ID_MPEG2VIDEO, 24);
+    media.video[0].resize_at = 12;
+    media.video[0].resize_width = 352;
+    media.video[0].resize_height = 288;
+    const std::string path = Make("resize.mpg", media);
+
+    QVDecoder refused;
+    refused.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(refused.QVDecoderSetMaxPixels(176 * 144 - 1), 0);
+    EXPECT_EQ(refused.QVOpen(path.c_str()), -10005);
+    EXPECT_TRUE(LogCapture::Contains("QVOpen: picture size over the limit."));
+
+    QVDecoder decoder;
+    decoder.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(decoder.QVDecoderSetMaxPixels(176 * 144), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const Decoded got = DecodeAll(decoder);
+    std::vector<Picture> want = qvtest::ReferencePictures(path);
+    want.erase(std::remove_if(want.begin(), want.end(), [](const Picture& p) { return p.width != 176; }), want.end());
+    ExpectSamePictures(got.pictures, want);
+    EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: picture size over the limit."));
+    EXPECT_EQ(Parts(decoder).picture.capacity(), 176 * 144 * 3 / 2);
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a

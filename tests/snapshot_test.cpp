@@ -13,6 +13,7 @@
 using qvtest::Parts;
 #include "media_factory.h"
 #include "core/ffmpeg.h"
+#include "core/legacy_ids.h"
 #include "snapshot/snapshot_converter.h"
 
 namespace {
@@ -177,6 +178,38 @@ TEST_F(BmpWriterTest, SavePicture_ConvertsOtherFormatsKeepingTheRowOrder) {
         BmpImage image;
         ASSERT_TRUE(ReadBmp(path, &image));
         EXPECT_EQ(image.rows, ReferenceBgr(picture)) << "format " << legacy;
+    }
+}
+
+// The header tells hosts how many bytes SavePicture reads for each format; each picture
+// here is exactly that long (AddressSanitizer sees any read past it), and the PAL8 palette
+// is read in the documented byte order.
+TEST_F(BmpWriterTest, SavePicture_ReadsTheDocumentedBytes) {
+    const int w = 5, h = 3, cw = 3, ch = 2;
+    const std::pair<PixelFormat, int> documented[] = {
+        {PIX_FMT_BGR24, 3 * w * h},   {PIX_FMT_RGB24, 3 * w * h},          {PIX_FMT_YUV444P, 3 * w * h},
+        {PIX_FMT_BGRA, 4 * w * h},    {PIX_FMT_ARGB, 4 * w * h},           {PIX_FMT_RGB565LE, 2 * w * h},
+        {PIX_FMT_GRAY16LE, 2 * w * h}, {PIX_FMT_GRAY8, w * h},             {PIX_FMT_BGR8, w * h},
+        {PIX_FMT_YUV420P, w * h + 2 * cw * ch}, {PIX_FMT_NV12, w * h + 2 * cw * ch},
+        {PIX_FMT_YUVJ422P, w * h + 2 * cw * h}, {PIX_FMT_YUYV422, 4 * cw * h}, {PIX_FMT_UYVY422, 4 * cw * h},
+        {PIX_FMT_PAL8, w * h + 1024}};
+    for (const auto& [format, bytes] : documented) {
+        EXPECT_EQ(av_image_get_buffer_size(static_cast<AVPixelFormat>(qv::PixelFormatFromLegacy(format)), w, h, 1),
+                  bytes)
+            << format;
+        std::vector<uint8_t> picture(static_cast<size_t>(bytes), 0);
+        if (format == PIX_FMT_PAL8) {
+            const uint8_t entry0[4] = {0x33, 0x22, 0x11, 0xFF};  // B G R A
+            std::memcpy(picture.data() + w * h, entry0, 4);
+        }
+        EXPECT_EQ(SavePicture(Path("f.bmp").c_str(), picture.data(), w, h, format), 0) << format;
+        if (format == PIX_FMT_PAL8) {
+            BmpImage image;
+            ASSERT_TRUE(ReadBmp(Path("f.bmp"), &image));
+            EXPECT_EQ(image.rows[0], 0x33);
+            EXPECT_EQ(image.rows[1], 0x22);
+            EXPECT_EQ(image.rows[2], 0x11);
+        }
     }
 }
 

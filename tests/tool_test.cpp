@@ -155,6 +155,10 @@ TEST_F(ToolTest, MissingAndUnreadableFilesAreInputErrors) {
     EXPECT_EQ(Run({"audio", Path("missing.g722"), "-o", Path("x.wav"), "--codec", "g722"}).code, 3);
     // A file with no video stream offers no raw frames.
     EXPECT_EQ(Run({"extract", Path("notes.txt"), "-o", Path("x.h264")}).code, 3);
+    // A picture over the limit: the library's own message says why.
+    const RunResult limited = Run({"decode", Sample("clip.mp4"), "--max-pixels", "76799"});
+    EXPECT_EQ(limited.code, 3);
+    EXPECT_NE(limited.err.find("library: QVOpen: picture size over the limit."), std::string::npos) << limited.err;
 }
 
 TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {

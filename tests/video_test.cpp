@@ -10,6 +10,8 @@
 #include "decoder_parts.h"
 #include "log_capture.h"
 #include "media_factory.h"
+#include "bitstream/demux_buffer.h"
+#include "ps_writer.h"
 
 using qvtest::EncodedVideo;
 using qvtest::LogCapture;
@@ -257,6 +259,82 @@ TEST_F(VideoTest, DecodeVideoFrame_PictureChangeRebuildsFixedSizeConverter) {
     EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 320, 240, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
 }
 
+// A camera whose parameter sets claim a picture over the limit gets no picture and no
+// memory for one; its pictures within the limit still decode.
+TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
+    qvtest::VideoOptions o;
+    o.frames = 3;
+    o.width = 176;
+    o.height = 144;
+    auto small = qvtest::EncodeVideo("libx264", o);
+    o.width = 352;
+    o.height = 288;
+    auto large = qvtest::EncodeVideo("libx264", o);
+    auto small_ref = qvtest::DecodeReference(small.codec_id, small.packets);
+
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(d.QVDecoderSetMaxPixels(176 * 144), 0);
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), -10005);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: picture size over the limit."));
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        LogCapture::Clear();
+        EXPECT_EQ(Push(d, large.packets[0]), -1);
+        EXPECT_TRUE(LogCapture::Contains("QVDecodeVideoFrame: picture size over the limit."));
+        EXPECT_EQ(Parts(d).picture.capacity(), 176 * 144 * 3 / 2) << "nothing grew for the refused picture";
+        EXPECT_EQ(Parts(d).output.output_param.width, 176);
+    }
+    d.QVSetOutput(_picture_param{176, 144, PIX_FMT_YUV420P}, 0);  // the decoded picture as it is
+    for (size_t i = 0; i < small.packets.size(); ++i) {
+        ASSERT_EQ(Push(d, small.packets[i]), 0) << i;
+        EXPECT_EQ(Frame(d), small_ref[i].bytes) << i;
+    }
+    EXPECT_EQ(d.QVSetPictureParam(Cif()), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: picture size over the limit."));
+}
+
+// One huge picture must not keep its memory until the close: a picture buffer is made again
+// once pictures need less than a quarter of it, the pushed bytes' buffers once no frame of a
+// whole window needed that much (frame sizes swing between key frames and the rest).
+TEST_F(VideoTest, Buffers_GiveMemoryBackAfterALargePicture) {
+    qvtest::VideoOptions o;
+    o.frames = 1;
+    o.width = 1280;
+    o.height = 720;
+    o.x264_params = "qp=1";
+    auto large = qvtest::EncodeVideo("libx264", o);
+    o.frames = 70;
+    o.width = 176;
+    o.height = 144;
+    o.x264_params = "";
+    auto small = qvtest::EncodeVideo("libx264", o);
+    const int large_bytes = static_cast<int>(large.packets[0].data.size());
+    ASSERT_GT(large_bytes, 200000);
+
+    for (const bool demux : {false, true}) {
+        QVDecoder d;
+        ASSERT_EQ(d.QVDecoderSetDemux(demux ? 1 : 0), 0);
+        d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+        ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+        auto push = [&](const qvtest::EncodedPacket& p) {
+            std::vector<uint8_t> bytes = demux ? qvtest::MakeCameraPack(p.data, p.key, 0, {}) : p.data;
+            return d.QVDecodeVideoFrame(bytes.data(), static_cast<int>(bytes.size()), demux ? 0 : 1);
+        };
+        ASSERT_EQ(push(large.packets[0]), 0);
+        ASSERT_EQ(Parts(d).picture.capacity(), 1280 * 720 * 3 / 2);
+        for (const auto& p : small.packets) ASSERT_EQ(push(p), 0);
+        EXPECT_EQ(Parts(d).picture.capacity(), 176 * 144 * 3 / 2) << demux;
+        EXPECT_EQ(Parts(d).output.output_param.video_buffer_size, 176 * 144 * 3);
+        if (demux) {
+            EXPECT_LT(Parts(d).demux_stage.demux_buffer()->capacity, large_bytes / 4);
+        } else {
+            EXPECT_LT(Parts(d).repack.nal_buffer_capacity(), large_bytes / 4);
+        }
+    }
+}
+
 TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
     qvtest::VideoOptions o;
     o.frames = 4;
@@ -341,20 +419,43 @@ TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {
     EXPECT_EQ(Parts(requested).output.converter_source().height, 576);
 }
 
-TEST_F(VideoTest, Output_InvalidRequestsNeverScaleIntoMissingPlanes) {
+// A decode that reports a picture always leaves one to read: sizes that can never be made
+// are refused by the setters, and an output the scaler cannot make means no picture.
+TEST_F(VideoTest, Output_ImpossibleRequestsNeverLeaveSuccessWithoutAPicture) {
     qvtest::VideoOptions o;
-    o.frames = 2;
+    o.frames = 4;
     auto video = qvtest::EncodeVideo("libx264", o);
     QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     d.QVSetOutputResolution(0, -4, 0);
-    EXPECT_EQ(Parts(d).output.converter(), nullptr);
-    EXPECT_EQ(Push(d, video.packets[0]), 0) << "a failed conversion never fails the decode";
-    EXPECT_EQ(d.QVGetVideoFrame(), nullptr);
-    EXPECT_EQ(Parts(d).output.ConvertPicture(Parts(d).picture.video_param.video_buffer, Parts(d).Decoded().source()), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVSetOutputResolution: invalid output size."));
+    d.QVSetOutput(_picture_param{-64, 48, PIX_FMT_BGR24}, 0);
+    EXPECT_TRUE(LogCapture::Contains("QVSetOutput: invalid output size."));
+    EXPECT_FALSE(Parts(d).output.enabled()) << "the previous output stays";
+    EXPECT_EQ(Push(d, video.packets[0]), 0);
+    EXPECT_NE(d.QVGetVideoFrame(), nullptr);
+    EXPECT_EQ(d.QVGetVideoFrameSize(), 352 * 288 * 3 / 2);
+
+    // The picture limit bounds the output too, at once.
+    ASSERT_EQ(d.QVDecoderSetMaxPixels(64 * 48), 0);
+    LogCapture::Clear();
+    d.QVSetOutput(_picture_param{65, 48, PIX_FMT_BGR24}, 0);
+    EXPECT_TRUE(LogCapture::Contains("QVSetOutput: invalid output size."));
     d.QVSetOutput(_picture_param{64, 48, PIX_FMT_BGR24}, 0);
     EXPECT_EQ(Push(d, video.packets[1]), 0);
     EXPECT_EQ(d.QVGetVideoFrameSize(), 64 * 48 * 3);
+    EXPECT_EQ(d.QVDecoderSetMaxPixels(-1), -1);
+
+    // A format libswscale cannot write (hardware-only) leaves no output buffer to hand out.
+    QVDecoder hw;
+    ASSERT_EQ(hw.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    hw.QVSetOutputFormat(PIX_FMT_DXVA2_VLD, 0);
+    EXPECT_EQ(Push(hw, video.packets[0]), -1);
+    EXPECT_EQ(hw.QVGetVideoFrame(), nullptr);
+    hw.QVSetOutputFormat(PIX_FMT_RGB24, 0);
+    EXPECT_EQ(Push(hw, video.packets[1]), 0);
+    EXPECT_EQ(hw.QVGetVideoFrameSize(), 352 * 288 * 3);
 }
 
 TEST_F(VideoTest, Output_UnconvertibleFormatReportsAndTurnsConversionOff) {

@@ -239,12 +239,15 @@ class FileDecoder(_Closable):
     a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
     file's streams (codec numbers, size, frame rate, audio rate and channels)."""
 
-    def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None):
+    def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
+                 max_pixels=None):
         self._copy = copy
         self._handle = _Handle()
         try:
             if threads is not None:
                 self._handle.call("qv_set_threads", int(threads))
+            if max_pixels is not None:
+                self._handle.call("qv_set_max_pixels", int(max_pixels))
             self._handle.call("qv_open_file", os.fsencode(path), what=f"cannot open {path!r}")
             info = _lib.StreamInfo()
             self._handle.call("qv_get_info", ctypes.byref(info))
@@ -277,16 +280,17 @@ class FileDecoder(_Closable):
             handle.close()
 
 
-def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None):
+def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
     None for the decoder's own; ``size``: (width, height) to scale to, or None; ``high_quality``:
     bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
-    ``threads``: decoding threads (0 for one per core). Raises QVError when the file cannot
-    be opened.
+    ``threads``: decoding threads (0 for one per core); ``max_pixels``: the largest picture
+    (width x height) accepted, None for the library's default (8192 x 4320). Raises QVError
+    when the file cannot be opened.
     """
-    return FileDecoder(path, format, size, high_quality, copy, threads)
+    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels)
 
 
 class StreamDecoder(_Closable):
@@ -296,7 +300,7 @@ class StreamDecoder(_Closable):
     output conversion as in ``open()``; ``stream_size``: (width, height) of the pushed pictures
     if known (the decoder follows the stream's own headers); ``latency``: "low" (the default:
     pictures as soon as possible) or "complete" (no B-picture is ever dropped; run to the end
-    and flush); ``threads``; ``demux``: pushes are MPEG program-stream packs; ``chunks``: pushes
+    and flush); ``threads``; ``max_pixels`` as in ``open()``; ``demux``: pushes are MPEG program-stream packs; ``chunks``: pushes
     may end inside a frame; ``key_first``: nothing before the first key frame; ``repack``:
     rebuild H.264 NAL units before decoding; ``copy``: False for views.
 
@@ -306,7 +310,7 @@ class StreamDecoder(_Closable):
 
     def __init__(self, codec="h264", format="bgr24", size=None, high_quality=False, stream_size=None,
                  latency="low", threads=None, demux=False, chunks=False, key_first=False,
-                 repack=False, copy=True):
+                 repack=False, copy=True, max_pixels=None):
         if codec not in CODECS:
             raise ValueError(f"unknown video codec {codec!r}; known: {', '.join(CODECS)}")
         if latency not in ("low", "complete"):
@@ -319,6 +323,8 @@ class StreamDecoder(_Closable):
             h.call("qv_set_latency_mode", 1 if latency == "complete" else 0)
             if threads is not None:
                 h.call("qv_set_threads", int(threads))
+            if max_pixels is not None:
+                h.call("qv_set_max_pixels", int(max_pixels))
             h.call("qv_set_demux", 1 if demux else 0)
             h.call("qv_set_stream_mode", 1 if chunks else 0)
             h.call("qv_set_output_mode", 1 if key_first else 0)

@@ -110,6 +110,7 @@ def _declare(lib):
         "qv_set_demux": (c_int, [handle, c_int]),
         "qv_set_latency_mode": (c_int, [handle, c_int]),
         "qv_set_threads": (c_int, [handle, c_int]),
+        "qv_set_max_pixels": (c_int, [handle, ctypes.c_int64]),
         "qv_open_video": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_open_audio": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_push_video": (c_int, [handle, c_char_p, c_int, c_int]),

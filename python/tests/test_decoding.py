@@ -73,6 +73,9 @@ def test_errors_carry_the_code_and_message(samples, tmp_path):
     with pytest.raises(qvdecoder.QVError) as caught:
         qvdecoder.decode_g722(b"\0" * 160, rate=12345)
     assert caught.value.code < 0
+    with pytest.raises(qvdecoder.QVError) as caught:
+        qvdecoder.open(os.path.join(samples, "clip.mp4"), max_pixels=320 * 240 - 1)
+    assert caught.value.code == -10005
 
     decoder = qvdecoder.StreamDecoder("h264")
     assert decoder.push(b"\0\0\0\1\x09") == []   # no picture yet is no error

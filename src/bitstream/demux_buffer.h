@@ -6,7 +6,7 @@
 constexpr int kDemuxBufferCapacity = 1000000;
 
 struct _demux_buffer {
-    uint8_t* data;  // kDemuxBufferCapacity bytes
+    uint8_t* data;  // capacity bytes
     int length;     // bytes filled by the last demultiplexed pack
-    int capacity;   // always kDemuxBufferCapacity
+    int capacity;   // at most kDemuxBufferCapacity
 };

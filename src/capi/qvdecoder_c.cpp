@@ -138,6 +138,10 @@ int qv_set_threads(qv_decoder* decoder, int count) {
     return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetThreads(count); });
 }
 
+int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetMaxPixels(max_pixels); });
+}
+
 int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         const int result = d.object.QVOpenDecoder(static_cast<CodecID>(codec),

@@ -9,7 +9,8 @@ QVDecoder::Impl::Impl() : output(log), audio(log) { raw.LookUpFormats(); }
 QVDecoder::Impl::Impl(_picture_param requested, char /*high_quality*/) : Impl() {
     // The character is accepted for compatibility; quality is chosen by the output setters.
     requested.format = static_cast<enum PixelFormat>(qv::PixelFormatFromLegacy(requested.format));
-    output.Request(requested);
+    // A size that can never be produced leaves conversion off, as the default constructor does.
+    if (AcceptOutputSize(requested.width, requested.height, "QVDecoder: invalid output size.")) output.Request(requested);
 }
 
 QVDecoder::Impl::~Impl() { ReleaseAll(); }
@@ -82,5 +83,11 @@ int QVDecoder::Impl::QVDecoderSetLatencyMode(enum latency_mode mode) {
 int QVDecoder::Impl::QVDecoderSetThreads(int count) {
     if (count < 0 || count > 64) return -1;
     thread_request = count;
+    return 0;
+}
+
+int QVDecoder::Impl::QVDecoderSetMaxPixels(int64_t value) {
+    if (value < 0) return -1;
+    max_pixels = value == 0 ? qv::kDefaultMaxPixels : value;
     return 0;
 }

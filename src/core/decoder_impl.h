@@ -19,6 +19,7 @@
 #include "stream/chunked_input.h"
 #include "stream/field_assembler.h"
 #include "stream/push_stages.h"
+#include "video/picture_limit.h"
 #include "video/video_decoder.h"
 
 // Hidden: nested in an exported class, it would otherwise be exported with it.
@@ -39,6 +40,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetDemux(int demux);
     int QVDecoderSetLatencyMode(enum latency_mode mode);
     int QVDecoderSetThreads(int count);
+    int QVDecoderSetMaxPixels(int64_t value);
     void QVDECODE_LOG(const char* text, int level) const { log.Log(text, level); }
 
     // Stream-mode video opens (stream/stream_open.cpp).
@@ -57,7 +59,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVGetAudioFrameSize() const { return audio.audio_frame_size; }
     // Results (video/deliver_picture.cpp).
     unsigned char* QVGetVideoFrame();
-    int QVGetVideoFrameSize();
+    int QVGetVideoFrameSize() const;
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return picture_flags; }
     // File mode (file/file_open.cpp, file/file_decode.cpp).
@@ -76,6 +78,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     void QVSetOutputFormat(enum PixelFormat format, char high_quality);
     void QVSetOutputResolution(int width, int height, char high_quality);
     void QVGetOutputResolution(int& width, int& height);
+    bool AcceptOutputSize(int width, int height, const char* refusal) const;
     // Snapshots (snapshot/decoder_snapshots.cpp).
     int QVSaveCurrentImage(const char* path);
     int QVSaveOutputImage(const char* path);
@@ -101,9 +104,16 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     bool LayOutPicture();
     // The result of a decode step after LayOutPicture: 0, or -10005 with its log line.
     int DeliverPicture(bool got_picture, int decode_status);
+    // A frame that gave no picture: a level-15 message when it states a picture over the limit.
+    void ExplainMissingPicture(const uint8_t* data, int length);
     // Takes pictures from the decoder (and queued input) until one is handed out.
     int ReceivePicture();
     bool file_mode() const { return file.is_open() && file.video_stream(); }
+    // Field-coded pushed frames (two fields merged into one picture); a file's decoder
+    // gives whole pictures, whatever the mode says.
+    bool field_coded() const { return code_mode == CODE_MODE_FIELD && !file_mode(); }
+    // What QVGetVideoFrame hands out is there: a buffer of positive size.
+    bool PictureReady() const;
     // The host takes every picture (receive loop, flush): pictures may wait in the decoder.
     // Field-coded frames need both fields' pictures within their push, so they never wait.
     bool CompleteOutput() const { return latency == LATENCY_MODE_COMPLETE && code_mode != 1; }
@@ -131,6 +141,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int demux = 0;
     int latency = LATENCY_MODE_LOW;
     int thread_request = 1;
+    int64_t max_pixels = qv::kDefaultMaxPixels;  // largest decoded picture accepted
     bool opened = false;
     bool has_video = false;
     bool has_audio = false;

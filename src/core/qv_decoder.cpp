@@ -79,3 +79,4 @@ int QVDecoder::QVFlushVideo() { return impl_->QVFlushVideo(); }
 int QVDecoder::QVGetPictureFlags() { return impl_->QVGetPictureFlags(); }
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
+int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }

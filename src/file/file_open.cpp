@@ -44,7 +44,7 @@ int QVDecoder::Impl::QVOpen(const char* name) {
     if (opened) return 0;
 
     audio.ResetAudioDecoding();
-    const int container = file.Open(name);
+    const int container = file.Open(name, max_pixels);
     if (container == -10001) {
         QVDECODE_LOG("QVOpen: failed to open input file.", 15);
         return -10001;
@@ -59,6 +59,11 @@ int QVDecoder::Impl::QVOpen(const char* name) {
 
     if (has_video) {
         AVStream* stream = file.video_stream();
+        if (qv::OverLimit(stream->codecpar->width, stream->codecpar->height, max_pixels)) {
+            QVClose();
+            QVDECODE_LOG("QVOpen: picture size over the limit.", 15);
+            return -10005;
+        }
         const AVCodec* codec = FindDecoder(stream->codecpar->codec_id);
         if (!codec) {
             QVClose();
@@ -75,6 +80,7 @@ int QVDecoder::Impl::QVOpen(const char* name) {
         // Frame threads are fine here: pictures held by the threads come out by the drain
         // at the end of the file.
         qv::ApplyThreads(c, thread_request, true);
+        video.LimitPictures(max_pixels);
         _video_param& p = picture.video_param;
         p.width = c->width;
         p.height = c->height;

@@ -1,9 +1,11 @@
 #include "file/media_file.h"
 
 #include <mutex>
+#include <vector>
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+#include "video/picture_limit.h"
 
 namespace qv {
 namespace {
@@ -27,7 +29,7 @@ MediaFile::MediaFile() = default;
 
 MediaFile::~MediaFile() = default;
 
-int MediaFile::Open(const char* name) {
+int MediaFile::Open(const char* name, int64_t max_pixels) {
     Close();
     AVFormatContext* raw_format = nullptr;
     if (avformat_open_input(&raw_format, name, nullptr, nullptr) != 0) return -10001;
@@ -36,11 +38,19 @@ int MediaFile::Open(const char* name) {
     audio_offset = 0;
     draining = false;
 
+    // The probe decodes a few pictures of each stream the header announces; a header that
+    // claims a huge picture must not make it allocate one.
+    const unsigned announced = format_ctx_->nb_streams;
+    std::vector<AVDictionary*> probe_options(announced, nullptr);
+    for (AVDictionary*& options : probe_options) {
+        av_dict_set_int(&options, "max_pixels", CodecPixelBound(max_pixels), 0);
+    }
     int probed;
     {
         std::lock_guard<std::mutex> lock(GlobalLock());
-        probed = avformat_find_stream_info(format_ctx_.get(), nullptr);
+        probed = avformat_find_stream_info(format_ctx_.get(), announced > 0 ? probe_options.data() : nullptr);
     }
+    for (AVDictionary*& options : probe_options) av_dict_free(&options);
     if (probed < 0 || !packet_) return -10005;
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {

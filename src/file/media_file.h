@@ -17,8 +17,9 @@ public:
 
     // Opens the container and probes its streams: 0, -10001 when it cannot be opened,
     // -10005 when its streams cannot be told (the container stays open until Close).
-    // The last stream of each kind is chosen, as hosts of multi-angle files expect.
-    int Open(const char* name);
+    // The last stream of each kind is chosen, as hosts of multi-angle files expect. The
+    // probe decodes no picture larger than `max_pixels`.
+    int Open(const char* name, int64_t max_pixels);
     void Close();
     bool is_open() const { return format_ctx_ != nullptr; }
 

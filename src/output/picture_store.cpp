@@ -26,6 +26,7 @@ int PictureStore::AllocatePictureBuffer() {
     if (video_param.video_buffer) av_freep(&video_param.video_buffer);
     held_pending_ = false;
     video_param.video_buffer = AllocatePicture(size);
+    capacity_ = video_param.video_buffer ? size : 0;
     return video_param.video_buffer ? 0 : -10006;
 }
 
@@ -36,6 +37,7 @@ bool PictureStore::Replace(int width, int height, int format) {
     held_pending_ = false;
     // A size FFmpeg refuses gets no buffer at all rather than a bogus allocation.
     video_param.video_buffer = AllocatePicture(size);
+    capacity_ = video_param.video_buffer ? size : 0;
     if (!video_param.video_buffer) return false;
     video_param.width = width;
     video_param.height = height;
@@ -45,17 +47,14 @@ bool PictureStore::Replace(int width, int height, int format) {
 
 void PictureStore::Follow(int width, int height, int format) {
     const int new_size = PictureSize(format, width, height);
-    const int old_size = PictureSize(video_param.pix_fmt, video_param.width, video_param.height);
     held_pending_ = false;
-    // The buffer's own size counts too: a picture-size change recorded without a reopen
-    // (file mode) leaves a buffer smaller than the old geometry asks for.
-    if (new_size > old_size || new_size > video_param.video_buffer_size || new_size <= 0 ||
-        !video_param.video_buffer) {
+    if (!video_param.video_buffer || new_size <= 0 || new_size > capacity_ || 4LL * new_size < capacity_) {
         av_freep(&video_param.video_buffer);
         video_param.video_buffer_size = 0;
+        capacity_ = 0;
         if (new_size > 0) {
             video_param.video_buffer = AllocatePicture(new_size);
-            if (video_param.video_buffer) video_param.video_buffer_size = new_size;
+            if (video_param.video_buffer) video_param.video_buffer_size = capacity_ = new_size;
         }
     } else {
         video_param.video_buffer_size = new_size;
@@ -99,6 +98,7 @@ void PictureStore::Release() {
     if (held_) av_frame_unref(held_.get());
     held_pending_ = false;
     if (video_param.video_buffer) av_freep(&video_param.video_buffer);
+    capacity_ = 0;
     std::memset(&video_param, 0, sizeof(video_param));
 }
 

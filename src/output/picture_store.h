@@ -34,8 +34,9 @@ public:
     // A new geometry asked for by the host: the buffer is made again for it. False (no
     // buffer, geometry unchanged) when the size is refused or memory runs out.
     bool Replace(int width, int height, int format);
-    // A decoded picture of another geometry: the buffer follows it (kept when the new
-    // picture fits the buffer's real size) and the record takes the new geometry.
+    // A decoded picture of another geometry: the buffer follows it and the record takes the
+    // new geometry. The buffer is kept when the picture fits it and needs at least a quarter
+    // of it, so that one huge picture does not hold its memory until the close.
     void Follow(int width, int height, int format);
 
     // True when the frame matches the recorded geometry and the buffer holds it.
@@ -50,10 +51,13 @@ public:
 
     // Frees the buffer and clears the record.
     void Release();
+    // Bytes the buffer holds (the picture may need fewer).
+    int capacity() const { return capacity_; }
 
 private:
     FramePtr held_;
     bool held_pending_ = false;
+    int capacity_ = 0;
 };
 
 int PictureSize(int format, int width, int height);

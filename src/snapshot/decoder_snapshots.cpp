@@ -24,7 +24,7 @@ int QVDecoder::Impl::QVSaveCurrentImage(const char* path) {
     const int format = p.pix_fmt;
     const uint8_t* bytes = p.video_buffer;
     int size = p.video_buffer_size;
-    if (code_mode == CODE_MODE_FIELD) {
+    if (field_coded()) {
         // Field-coded: the picture is the merged frame of twice the field height.
         if (!fields.merged_frame_buffer()) return -1;
         bytes = fields.merged_frame_buffer();

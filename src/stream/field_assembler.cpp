@@ -10,10 +10,11 @@
 namespace qv {
 namespace {
 
-// Makes sure `buffer` holds at least `size` bytes; the old contents are not kept. The
-// merged frame is a scaler source, so it gets the zeroed tail of every picture buffer.
+// Makes sure `buffer` holds at least `size` bytes, and not more than four times that after a
+// field-size change; the old contents are not kept. The merged frame is a scaler source, so
+// it gets the zeroed tail of every picture buffer.
 bool EnsureCapacity(uint8_t*& buffer, int& capacity, int size) {
-    if (buffer != nullptr && capacity >= size) return true;
+    if (buffer != nullptr && capacity >= size && 4LL * size >= capacity) return true;
     std::free(buffer);
     buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size) + kPicturePadding, 1));
     capacity = buffer ? size : 0;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/buffer_trim.h"
+
 struct _demux_buffer;
 
 namespace qv {
@@ -19,12 +21,14 @@ public:
     bool FindH264NalUnits(const uint8_t* data, int length);
     const uint8_t* nal_buffer() const { return nal_buffer_; }
     int nal_buffer_length() const { return nal_buffer_length_; }
+    int nal_buffer_capacity() const { return nal_buffer_capacity_; }
     void Release();
 
 private:
     uint8_t* nal_buffer_ = nullptr;
     int nal_buffer_capacity_ = 0;
     int nal_buffer_length_ = 0;
+    BufferTrim trim_;
 };
 
 class DemuxStage {
@@ -34,7 +38,8 @@ public:
     DemuxStage(const DemuxStage&) = delete;
     DemuxStage& operator=(const DemuxStage&) = delete;
 
-    // Makes demux_buffer unless it exists; false when out of memory.
+    // Makes demux_buffer unless it exists; false when out of memory. Its bytes follow the
+    // packs: a pack's video never outgrows the pack, and never kDemuxBufferCapacity.
     bool AllocateDemuxBuffer();
     // Gathers the video payload of one pack into demux_buffer; false when the pack is refused.
     bool Demultiplex(const uint8_t* data, int length);
@@ -42,7 +47,11 @@ public:
     void Release();
 
 private:
+    // Makes room for the video of a pack of `length` bytes.
+    bool Reserve(int length);
+
     _demux_buffer* demux_buffer_ = nullptr;
+    BufferTrim trim_;
 };
 
 }  // namespace qv

@@ -26,7 +26,7 @@ int QVDecoder::Impl::QVDecodeVideoFrame(unsigned char* data, int length, int rep
         flush_pending = false;
     }
 
-    if (code_mode == 1) return DecodeFieldFrame(input, length);
+    if (field_coded()) return DecodeFieldFrame(input, length);
     if (UsesChunkedInput()) return DecodeChunkedVideo(input, length) == 0 ? 0 : -1;
     return DecodeVideoFrame(input, length) == 0 ? 0 : -1;
 }
@@ -74,7 +74,7 @@ int QVDecoder::Impl::DecodeFieldFrame(const uint8_t* data, int length) {
     if (output.enabled()) {
         output.ConvertPicture(fields.merged_frame_buffer(), _picture_param{field.width, 2 * field.height, field.format});
     }
-    return 0;
+    return PictureReady() ? 0 : -1;
 }
 
 bool QVDecoder::Impl::UsesChunkedInput() {
@@ -94,6 +94,7 @@ int QVDecoder::Impl::DecodeChunkedVideo(const uint8_t* data, int length) {
     if (!got_picture) got_picture = video.ReceiveOne(status);
     if (status < 0) reference_missing = true;
     const bool laid_out = got_picture && LayOutPicture();
+    if (!laid_out) ExplainMissingPicture(data, length);
     // A picture is delivered even when another frame of the same call failed: it is whole,
     // and the host would otherwise never see it.
     return DeliverPicture(laid_out, laid_out ? 0 : status);
@@ -145,12 +146,12 @@ int QVDecoder::Impl::ReceivePicture() {
 }
 
 int QVDecoder::Impl::QVReceiveVideoFrame() {
-    if (!opened || !video.ready() || file_mode() || code_mode == 1) return -1;
+    if (!opened || !video.ready() || file_mode() || field_coded()) return -1;
     return ReceivePicture();
 }
 
 int QVDecoder::Impl::QVFlushVideo() {
-    if (!opened || !video.ready() || file_mode() || code_mode == 1) return -1;
+    if (!opened || !video.ready() || file_mode() || field_coded()) return -1;
     // The frame a parser still holds goes in with the queued ones before the drain starts.
     if (UsesChunkedInput()) chunks.Finish(video.context());
     flush_pending = true;

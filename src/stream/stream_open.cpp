@@ -23,6 +23,13 @@ int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param requested)
 // combined video-and-audio open leaves the interlacing flags clear and words its messages
 // its own way.
 int QVDecoder::Impl::OpenStreamVideo(enum CodecID codec, _picture_param requested, bool combined) {
+    // Sizes libavcodec refuses whatever the limit fail its open below, as they always have.
+    if (qv::OverLimit(requested.width, requested.height, max_pixels) &&
+        av_image_check_size(requested.width, requested.height, 0, nullptr) >= 0) {
+        QVClose();
+        QVDECODE_LOG("QVOpenDecoder: picture size over the limit.", 15);
+        return -10005;
+    }
     AVCodecContext* ctx = NewVideoContext(requested);
     if (!ctx) return -10006;
     if (!combined) ctx->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -81,6 +88,7 @@ AVCodecContext* QVDecoder::Impl::NewVideoContext(_picture_param requested) {
     // One pushed frame gives at most one picture without frame threads; those only run for
     // a host that takes every picture with the receive loop.
     qv::ApplyThreads(ctx, thread_request, CompleteOutput());
+    video.LimitPictures(max_pixels);
     return ctx;
 }
 
@@ -124,6 +132,10 @@ int QVDecoder::Impl::FinishStreamVideoOpen() {
 int QVDecoder::Impl::QVSetPictureParam(_picture_param requested) {
     const int format = qv::PixelFormatFromLegacy(requested.format);
     if (picture.SameGeometry(requested.width, requested.height, format)) return 0;
+    if (qv::OverLimit(requested.width, requested.height, max_pixels)) {
+        QVDECODE_LOG("QVSetPictureParam: picture size over the limit.", 15);
+        return -1;
+    }
     if (!picture.Replace(requested.width, requested.height, format)) {
         QVDECODE_LOG("QVSetPictureParam: allocate video buffer failed.", 15);
         return -1;

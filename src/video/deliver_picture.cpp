@@ -7,7 +7,7 @@
 qv::DecodedPicture QVDecoder::Impl::Decoded() const {
     const _video_param& p = picture.video_param;
     return qv::DecodedPicture{_picture_param{p.width, p.height, static_cast<enum PixelFormat>(p.pix_fmt)},
-                              code_mode == 1 ? 2 : 1, opened && p.width > 0 && p.height > 0};
+                              field_coded() ? 2 : 1, opened && p.width > 0 && p.height > 0};
 }
 
 int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVPacket* packet) {
@@ -29,15 +29,29 @@ int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVP
     }
     if (status < 0) reference_missing = true;
     const bool laid_out = got_picture && LayOutPicture();
+    if (!laid_out && !drain) ExplainMissingPicture(data, length);
     return DeliverPicture(laid_out, status);
+}
+
+void QVDecoder::Impl::ExplainMissingPicture(const uint8_t* data, int length) {
+    if (!qv::FrameOverLimit(video.context(), data, length, video.max_pixels())) return;
+    QVDECODE_LOG(file_mode() ? "QVDecodeFrame: picture size over the limit."
+                             : "QVDecodeVideoFrame: picture size over the limit.",
+                 15);
 }
 
 bool QVDecoder::Impl::LayOutPicture() {
     AVFrame* frame = video.frame();
-    const int field_factor = code_mode == 1 ? 2 : 1;
+    const int field_factor = field_coded() ? 2 : 1;
     const int width = frame->width;
     const int height = frame->height;
     const int format = frame->format;
+    // libavcodec refuses such pictures already; a decoder that does not must not make the
+    // buffers follow one. The limit is the one the decoder was opened with.
+    if (qv::OverLimit(width, height, video.max_pixels())) {
+        av_frame_unref(frame);
+        return false;
+    }
 
     // Output size or format left to follow the decoded picture.
     output.FillOpenRequest(Decoded().source(), width, height, format, field_factor);
@@ -68,16 +82,25 @@ bool QVDecoder::Impl::LayOutPicture() {
         return false;
     }
     picture_flags = (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
-    if (output.enabled() && code_mode != 1) {
+    if (output.enabled() && !field_coded()) {
         // Converted straight from the decoder's planes; the decoded picture is laid out in
         // its buffer only when something reads it.
         output.ConvertFrame(frame);
         picture.Hold(frame);
-    } else {
-        picture.LayOut(frame);
-        av_frame_unref(frame);
+        // A conversion that cannot be made (an output the scaler refused) leaves no
+        // output buffer: no picture then, never success with nothing to read.
+        return PictureReady();
     }
+    picture.LayOut(frame);
+    av_frame_unref(frame);
     return true;
+}
+
+bool QVDecoder::Impl::PictureReady() const {
+    const uint8_t* handed_out = output.enabled() ? output.output_param.video_buffer
+                                : field_coded()  ? fields.merged_frame_buffer()
+                                                 : picture.video_param.video_buffer;
+    return handed_out && QVGetVideoFrameSize() > 0;
 }
 
 int QVDecoder::Impl::DeliverPicture(bool got_picture, int decode_status) {
@@ -98,14 +121,14 @@ int QVDecoder::Impl::DeliverPicture(bool got_picture, int decode_status) {
 
 unsigned char* QVDecoder::Impl::QVGetVideoFrame() {
     if (output.enabled()) return output.output_param.video_buffer;
-    if (code_mode == 1) return fields.merged_frame_buffer();
+    if (field_coded()) return fields.merged_frame_buffer();
     picture.Materialize();
     return picture.video_param.video_buffer;
 }
 
-int QVDecoder::Impl::QVGetVideoFrameSize() {
+int QVDecoder::Impl::QVGetVideoFrameSize() const {
     if (output.enabled()) return output.output_param.video_buffer_size;
-    if (code_mode == 1) {
+    if (field_coded()) {
         // The merged frame is made again only at the next merge after a field-size change,
         // so until then it may be smaller than twice the current field (or missing): the
         // host must never be told to read more than the buffer holds.
@@ -124,7 +147,7 @@ int QVDecoder::Impl::QVGetParam(_video_param& param) {
     param.audio_buffer_size = a.audio_buffer_size;
     param.video_buffer = nullptr;
     param.audio_buffer = nullptr;
-    if (code_mode == 1) param.height *= 2;
+    if (field_coded()) param.height *= 2;
     // The host speaks the interface numbering.
     param.codec_id = qv::CodecToLegacy(picture.video_param.codec_id);
     param.pix_fmt = qv::PixelFormatToLegacy(picture.video_param.pix_fmt);

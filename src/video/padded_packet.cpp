@@ -14,9 +14,11 @@ bool PaddedPacket::Fill(const uint8_t* data, int length) {
     // allocates nothing beyond the reference the decoder itself takes.
     const size_t needed = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
     AVBufferRef* buffer = packet_->buf;
-    if (!buffer || buffer->size < needed || !av_buffer_is_writable(buffer)) {
+    const size_t smaller = buffer ? trim_.Use(needed, buffer->size) : 0;
+    if (!buffer || buffer->size < needed || smaller > 0 || !av_buffer_is_writable(buffer)) {
+        const size_t size = buffer && buffer->size >= needed && smaller > 0 ? smaller : needed + needed / 4;
         av_packet_unref(packet_.get());
-        packet_->buf = av_buffer_alloc(needed + needed / 4);
+        packet_->buf = av_buffer_alloc(size);
         if (!packet_->buf) return false;
         buffer = packet_->buf;
     }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/buffer_trim.h"
 #include "core/ffmpeg_deleters.h"
 
 namespace qv {
@@ -20,6 +21,7 @@ private:
     bool Fill(const uint8_t* data, int length);
 
     PacketPtr packet_;
+    BufferTrim trim_;
 };
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+#include "video/picture_limit.h"
 
 namespace qv {
 
@@ -22,6 +23,11 @@ void VideoDecoder::Adopt(AVCodecContext* ctx) {
     frame_nums_ = H264FrameNumWatch();
     loss_ = false;
     if (!frame_) frame_.reset(av_frame_alloc());
+}
+
+void VideoDecoder::LimitPictures(int64_t max_pixels) {
+    max_pixels_ = max_pixels;
+    if (ctx_) ctx_->max_pixels = CodecPixelBound(max_pixels);
 }
 
 void VideoDecoder::Close(bool locked) {

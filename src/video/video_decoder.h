@@ -23,6 +23,9 @@ public:
 
     // Takes an allocated context (opened or not); the previous one is closed.
     void Adopt(AVCodecContext* ctx);
+    // The largest picture (width x height) the context, not yet opened, may decode.
+    void LimitPictures(int64_t max_pixels);
+    int64_t max_pixels() const { return max_pixels_; }
     // Closes the context; `locked` takes the library's global lock around the close.
     void Close(bool locked);
     AVCodecContext* context() const { return ctx_.get(); }
@@ -63,6 +66,7 @@ private:
     bool draining_ = false;
     H264FrameNumWatch frame_nums_;
     bool loss_ = false;
+    int64_t max_pixels_ = 0;
 };
 
 }  // namespace qv

@@ -22,6 +22,7 @@ struct DecodeOptions {
     std::string raw;  // raw picture file, empty: none
     bool verbose = false;
     int threads = 0;  // decoding threads, 0: one per core
+    int64_t max_pixels = 0;  // largest picture accepted, 0: the library's default
 };
 int RunDecode(const DecodeOptions& o);
 

@@ -33,6 +33,7 @@ int RunDecode(const DecodeOptions& o) {
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
+    decoder.QVDecoderSetMaxPixels(o.max_pixels);
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0) {
         return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));

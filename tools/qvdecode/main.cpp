@@ -32,6 +32,9 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
     cmd->add_flag("-v,--verbose", o->verbose, "show FFmpeg's warnings");
     cmd->add_option("--threads", o->threads, "decoding threads, 0 for one per core (default 0)")
         ->check(CLI::Range(0, 64));
+    cmd->add_option("--max-pixels", o->max_pixels,
+                    "largest picture accepted, width x height (default 8192x4320 = 35389440)")
+        ->check(CLI::NonNegativeNumber);
 }
 
 }  // namespace

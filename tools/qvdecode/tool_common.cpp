@@ -59,10 +59,10 @@ const FormatName kFormats[] = {
 
 bool g_verbose = false;
 
-void LogToStderr(void*, int level, const char* text, va_list args) {
+void LogToStderr(void* context, int level, const char* text, va_list args) {
     if (!text) return;
-    if (!args) {
-        // The library's own messages come without an argument list.
+    if (!context && level % 8 != 0) {
+        // The library's own messages: no context, and levels between FFmpeg's (15, 31).
         std::fprintf(stderr, "qvdecode: library: %s\n", text);
         return;
     }

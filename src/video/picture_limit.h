@@ -1,0 +1,29 @@
+// The largest decoded picture an object accepts. One camera whose parameter sets claim a
+// huge picture must not make the process allocate gigabytes: libavcodec refuses such
+// pictures itself once told the limit, and the library checks the sizes it records.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ffmpeg_deleters.h"
+
+namespace qv {
+
+// 8192 x 4320 (DCI 8K): above any camera's picture, far below what hurts a host.
+constexpr int64_t kDefaultMaxPixels = 8192LL * 4320LL;
+
+inline bool OverLimit(int64_t width, int64_t height, int64_t max_pixels) {
+    return width > 0 && height > 0 && width * height > max_pixels;
+}
+
+// The bound handed to libavcodec for a limit. It checks the area of its buffers, whose rows
+// it pads to its stride alignment, so it gets room for that padding; the exact limit is
+// checked on every decoded picture.
+int64_t CodecPixelBound(int64_t max_pixels);
+
+// The picture size coded in one compressed frame, read by libavcodec's parser for the
+// decoder's codec (with its extradata): true when the frame states a size over the limit.
+// Says why a frame gave no picture; allocates nothing large.
+bool FrameOverLimit(const AVCodecContext* decoder, const uint8_t* data, int length, int64_t max_pixels);
+
+}  // namespace qv
