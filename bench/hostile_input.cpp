@@ -6,9 +6,10 @@
 // is made beforehand by another such process and read from files, so that the encoder's
 // memory counts nowhere.
 //
-//   qv_hostile [--repeat N] [case ...]     cases: stream stream_bgr24 file_mp4 shrink
-//                                          shrink_bgr24, and stream_raised where the library
-//                                          has a picture-size limit
+//   qv_hostile [--repeat N] [case ...]     cases: stream stream_bgr24 file_mp4 file_mkv
+//                                          file_ts file_h264 shrink shrink_bgr24, and
+//                                          stream_raised where the library has a
+//                                          picture-size limit
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,10 +94,11 @@ std::pair<int, int> ClaimedSize(const Bytes& frame) {
     return size;
 }
 
-// An MP4 of Annex B frames; the muxer turns the extradata into the avcC record.
-bool WriteMp4(const std::string& path, const qvtest::EncodedVideo& video, int width, int height) {
+// A file of Annex B frames in the named container; the MP4 and Matroska muxers turn the
+// extradata into the avcC record. The container header states width x height.
+bool WriteFile(const std::string& path, const char* muxer, const qvtest::EncodedVideo& video, int width, int height) {
     AVFormatContext* fmt = nullptr;
-    if (avformat_alloc_output_context2(&fmt, nullptr, "mp4", path.c_str()) < 0 || !fmt) return false;
+    if (avformat_alloc_output_context2(&fmt, nullptr, muxer, path.c_str()) < 0 || !fmt) return false;
     std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owned(fmt, [](AVFormatContext* f) {
         if (f->pb) avio_closep(&f->pb);
         avformat_free_context(f);
@@ -110,10 +112,12 @@ bool WriteMp4(const std::string& path, const qvtest::EncodedVideo& video, int wi
     par->width = width;
     par->height = height;
     par->format = video.pix_fmt;
-    par->extradata = static_cast<uint8_t*>(av_mallocz(video.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!par->extradata) return false;
-    std::memcpy(par->extradata, video.extradata.data(), video.extradata.size());
-    par->extradata_size = static_cast<int>(video.extradata.size());
+    if (!video.extradata.empty()) {
+        par->extradata = static_cast<uint8_t*>(av_mallocz(video.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata) return false;
+        std::memcpy(par->extradata, video.extradata.data(), video.extradata.size());
+        par->extradata_size = static_cast<int>(video.extradata.size());
+    }
     if (avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(fmt, nullptr) < 0) return false;
     AVPacket* pkt = av_packet_alloc();
     bool ok = pkt != nullptr;
@@ -150,10 +154,9 @@ int Prepare(const std::string& dir) {
     o.bit_rate = 40000;  // a key frame of under 2 KB, x264's own SEI included
     const qvtest::EncodedVideo small = qvtest::EncodeVideo("libx264", o);
     if (small.packets.size() != static_cast<size_t>(o.frames)) return Fail("176x144 encode failed");
-    std::vector<Bytes> hostile = DataOf(small);
-    for (Bytes& p : hostile) {
-        if (!qvtest::SetCodedSize(p, kHugeSide, kHugeSide)) return Fail("SPS rewrite failed");
-    }
+    qvtest::EncodedVideo inband = small;
+    if (!qvtest::SetCodedSize(inband.packets, kHugeSide, kHugeSide)) return Fail("SPS rewrite failed");
+    const std::vector<Bytes> hostile = DataOf(inband);
     if (ClaimedSize(hostile[0]) != std::pair<int, int>{kHugeSide, kHugeSide}) return Fail("rewritten SPS not read back");
     if (ClaimedSize(small.packets[0].data) != std::pair<int, int>{176, 144}) return Fail("original SPS misread");
     // The encoder codes 176x144 without cropping, so coding that size again must give back
@@ -187,11 +190,15 @@ int Prepare(const std::string& dir) {
         return Fail("large or 64x48 encode failed");
 
     if (!WritePackets(dir + "/hostile.pkt", hostile) || !WritePackets(dir + "/good_idr.pkt", {small.packets[0].data}) ||
-        !WriteMp4(dir + "/hostile.mp4", file, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.mp4", "mp4", file, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.mkv", "matroska", file, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.ts", "mpegts", inband, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.264", "h264", inband, kHugeSide, kHugeSide) ||
         !WritePackets(dir + "/large.pkt", DataOf(large)) || !WritePackets(dir + "/small.pkt", DataOf(tiny)))
         return Fail("cannot write the inputs to " + dir);
     std::printf("input: 176x144 key frame (SPS, PPS, IDR) of %zu bytes rewritten to claim %dx%d (%zu bytes), "
-                "then %d P-frames; MP4 of %zu frames, avcC claiming %dx%d (%lld bytes); one %dx%d key frame of "
+                "then %d P-frames; MP4 of %zu frames, avcC claiming %dx%d (%lld bytes), the same in Matroska, in-band "
+                "in MPEG-TS and as a raw .264 file; one %dx%d key frame of "
                 "%zu bytes, then %d 64x48 pictures\n",
                 small.packets[0].data.size(), kHugeSide, kHugeSide, hostile[0].size(), kFurtherPushes,
                 file.packets.size(), kHugeSide, kHugeSide,
@@ -292,13 +299,13 @@ Measure StreamCase(const std::string& dir, bool bgr24, int64_t max_pixels) {
     return m;
 }
 
-Measure FileCase(const std::string& dir) {
+Measure FileCase(const std::string& path) {
     Measure m;
     QVDecoder d;
     Configure(d, false, 0);
     m.before_mb = ResidentMb();
     Clock::time_point start = Clock::now();
-    const int open = d.QVOpen((dir + "/hostile.mp4").c_str());
+    const int open = d.QVOpen(path.c_str());
     m.first_ms = MsSince(start);
     m.after_first_mb = ResidentMb();
     m.peak_first_mb = PeakMb();
@@ -356,8 +363,9 @@ int RunCase(const std::string& name, const std::string& dir) {
     } else if (name == "stream_raised") {
         m = StreamCase(dir, false, static_cast<int64_t>(kHugeSide) * kHugeSide);
 #endif
-    } else if (name == "file_mp4") {
-        m = FileCase(dir);
+    } else if (name == "file_mp4" || name == "file_mkv" || name == "file_ts" || name == "file_h264") {
+        const std::string extension = name == "file_mkv" ? "mkv" : name == "file_ts" ? "ts" : name == "file_h264" ? "264" : "mp4";
+        m = FileCase(dir + "/hostile." + extension);
     } else if (name == "shrink") {
         m = ShrinkCase(dir, false);
     } else if (name == "shrink_bgr24") {
@@ -440,7 +448,7 @@ const char* const kNumbers[] = {"first_ms",       "further_ms", "before_mb", "af
 
 int Launch(int repeat, std::vector<std::string> cases) {
     if (cases.empty()) {
-        cases = {"stream", "stream_bgr24", "file_mp4", "shrink", "shrink_bgr24"};
+        cases = {"stream", "stream_bgr24", "file_mp4", "file_mkv", "file_ts", "file_h264", "shrink", "shrink_bgr24"};
 #ifdef QV_HAS_MAX_PIXELS
         cases.push_back("stream_raised");
 #endif
