@@ -14,6 +14,9 @@ namespace {
 // immediate retries before the file counts as ended.
 constexpr int kReadAttempts = 12;
 
+// Packets read ahead, at most, to learn a headerless container's video stream.
+constexpr int kAnnounceLookAhead = 64;
+
 // Seconds of a packet: the preferred time, else its presentation time, else the time of
 // the packet before it (a packet without either still belongs to the timeline).
 double PacketSeconds(const AVPacket& pkt, int64_t preferred, const AVStream& stream, double previous) {
@@ -38,8 +41,9 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     audio_offset = 0;
     draining = false;
 
-    // The probe decodes a few pictures of each stream the header announces; a header that
-    // claims a huge picture must not make it allocate one.
+    // The probe decodes a few pictures of each stream it knows; a stream that claims a huge
+    // picture must not make it allocate one.
+    AnnounceStreams();
     const unsigned announced = format_ctx_->nb_streams;
     std::vector<AVDictionary*> probe_options(announced, nullptr);
     for (AVDictionary*& options : probe_options) {
@@ -62,6 +66,28 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
         }
     }
     return 0;
+}
+
+// Options reach only the probe decoders of streams known before the probe. Containers
+// without a header (program streams, flv) make a stream known when its first packet is read,
+// so their first packets are read ahead until a video stream shows, and the file is then
+// read again from where it started.
+void MediaFile::AnnounceStreams() {
+    AVFormatContext* ctx = format_ctx_.get();
+    if (!(ctx->ctx_flags & AVFMTCTX_NOHEADER) || !ctx->pb || !packet_) return;
+    auto has_video = [ctx] {
+        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+            if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return true;
+        }
+        return false;
+    };
+    const int64_t start = avio_tell(ctx->pb);
+    for (int read = 0; read < kAnnounceLookAhead && !has_video(); ++read) {
+        if (av_read_frame(ctx, packet_.get()) < 0) break;
+        av_packet_unref(packet_.get());
+    }
+    av_packet_unref(packet_.get());
+    av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BYTE);
 }
 
 void MediaFile::Close() {

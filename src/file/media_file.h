@@ -53,6 +53,8 @@ public:
     bool draining = false;
 
 private:
+    void AnnounceStreams();
+
     FormatContextPtr format_ctx_;
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;
