@@ -7,9 +7,9 @@
 // memory counts nowhere.
 //
 //   qv_hostile [--repeat N] [case ...]     cases: stream stream_bgr24 file_mp4 file_mkv
-//                                          file_ts file_h264 shrink shrink_bgr24, and
-//                                          stream_raised where the library has a
-//                                          picture-size limit
+//                                          file_flv file_ts file_ps file_h264 shrink
+//                                          shrink_bgr24, and stream_raised where the
+//                                          library has a picture-size limit
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +44,9 @@ constexpr int kLargeHeight = 4320;
 constexpr int kSmallPictures = 50;                    // 64x48 pictures after the large one
 constexpr int kFurtherPushes = 3;                     // hostile pushes after the first one
 constexpr int kFileDecodes = 3;                       // QVDecodeFrame calls after QVOpen
+// File cases and the extensions of their files.
+const std::map<std::string, std::string> kFileCases = {{"file_mp4", "mp4"}, {"file_mkv", "mkv"}, {"file_flv", "flv"},
+                                                       {"file_ts", "ts"},   {"file_ps", "mpg"},  {"file_h264", "264"}};
 
 // ---- Input files: packets as a 4-byte length and the bytes ----
 
@@ -194,11 +197,13 @@ int Prepare(const std::string& dir) {
         !WriteFile(dir + "/hostile.mkv", "matroska", file, kHugeSide, kHugeSide) ||
         !WriteFile(dir + "/hostile.ts", "mpegts", inband, kHugeSide, kHugeSide) ||
         !WriteFile(dir + "/hostile.264", "h264", inband, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.mpg", "mpeg", inband, kHugeSide, kHugeSide) ||
+        !WriteFile(dir + "/hostile.flv", "flv", file, kHugeSide, kHugeSide) ||
         !WritePackets(dir + "/large.pkt", DataOf(large)) || !WritePackets(dir + "/small.pkt", DataOf(tiny)))
         return Fail("cannot write the inputs to " + dir);
     std::printf("input: 176x144 key frame (SPS, PPS, IDR) of %zu bytes rewritten to claim %dx%d (%zu bytes), "
-                "then %d P-frames; MP4 of %zu frames, avcC claiming %dx%d (%lld bytes), the same in Matroska, in-band "
-                "in MPEG-TS and as a raw .264 file; one %dx%d key frame of "
+                "then %d P-frames; MP4 of %zu frames, avcC claiming %dx%d (%lld bytes), the same in Matroska and FLV, "
+                "in-band in MPEG-TS, an MPEG program stream and a raw .264 file; one %dx%d key frame of "
                 "%zu bytes, then %d 64x48 pictures\n",
                 small.packets[0].data.size(), kHugeSide, kHugeSide, hostile[0].size(), kFurtherPushes,
                 file.packets.size(), kHugeSide, kHugeSide,
@@ -363,9 +368,8 @@ int RunCase(const std::string& name, const std::string& dir) {
     } else if (name == "stream_raised") {
         m = StreamCase(dir, false, static_cast<int64_t>(kHugeSide) * kHugeSide);
 #endif
-    } else if (name == "file_mp4" || name == "file_mkv" || name == "file_ts" || name == "file_h264") {
-        const std::string extension = name == "file_mkv" ? "mkv" : name == "file_ts" ? "ts" : name == "file_h264" ? "264" : "mp4";
-        m = FileCase(dir + "/hostile." + extension);
+    } else if (kFileCases.count(name) != 0) {
+        m = FileCase(dir + "/hostile." + kFileCases.at(name));
     } else if (name == "shrink") {
         m = ShrinkCase(dir, false);
     } else if (name == "shrink_bgr24") {
@@ -448,7 +452,8 @@ const char* const kNumbers[] = {"first_ms",       "further_ms", "before_mb", "af
 
 int Launch(int repeat, std::vector<std::string> cases) {
     if (cases.empty()) {
-        cases = {"stream", "stream_bgr24", "file_mp4", "file_mkv", "file_ts", "file_h264", "shrink", "shrink_bgr24"};
+        cases = {"stream",  "stream_bgr24", "file_mp4",  "file_mkv", "file_flv",
+                 "file_ts", "file_ps",      "file_h264", "shrink",   "shrink_bgr24"};
 #ifdef QV_HAS_MAX_PIXELS
         cases.push_back("stream_raised");
 #endif
