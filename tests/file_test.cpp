@@ -17,6 +17,8 @@
 
 using qvtest::Parts;
 #include "log_capture.h"
+#include "ps_muxer.h"
+#include "sps_edit.h"
 
 using qvtest::ExtraStream;
 using qvtest::LogCapture;
@@ -283,6 +285,28 @@ TEST_F(FileTest, QVDecoderSetMaxPixels_RefusesLargerFilesAndPictures) {
     ExpectSamePictures(got.pictures, want);
     EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: picture size over the limit."));
     EXPECT_EQ(Parts(decoder).picture.capacity(), 176 * 144 * 3 / 2);
+}
+
+// Containers that state the picture size only in their packets: the first size stated decides,
+// before anything is decoded.
+TEST_F(FileTest, QVOpen_RefusesPacketsClaimingAHugePicture) {
+    qvtest::VideoOptions o;
+    o.frames = 5;
+    o.width = 176;
+    o.height = 144;
+    qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", o);
+    ASSERT_TRUE(qvtest::SetCodedSize(video.packets, 16000, 16000));
+    for (const char* muxer : {"vob", "mpegts"}) {
+        const std::vector<uint8_t> bytes = qvtest::MuxProgramStream(video, muxer, true);
+        const std::string path = dir_.Path(std::string("huge.") + muxer);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        QVDecoder decoder;
+        decoder.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+        LogCapture::Clear();
+        EXPECT_EQ(decoder.QVOpen(path.c_str()), -10005) << muxer;
+        EXPECT_TRUE(LogCapture::Contains("QVOpen: picture size over the limit.")) << muxer;
+    }
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a

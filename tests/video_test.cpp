@@ -12,6 +12,7 @@
 #include "media_factory.h"
 #include "bitstream/demux_buffer.h"
 #include "ps_writer.h"
+#include "sps_edit.h"
 
 using qvtest::EncodedVideo;
 using qvtest::LogCapture;
@@ -293,6 +294,18 @@ TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
     }
     EXPECT_EQ(d.QVSetPictureParam(Cif()), -1);
     EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: picture size over the limit."));
+
+    // The default limit: a key frame whose SPS claims 16000x16000, then the real one.
+    std::vector<uint8_t> hostile = small.packets[0].data;
+    ASSERT_TRUE(qvtest::SetCodedSize(hostile, 16000, 16000));
+    QVDecoder camera;
+    camera.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(camera.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+    LogCapture::Clear();
+    EXPECT_EQ(camera.QVDecodeVideoFrame(hostile.data(), static_cast<int>(hostile.size()), 0), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVDecodeVideoFrame: picture size over the limit."));
+    ASSERT_EQ(Push(camera, small.packets[0]), 0);
+    EXPECT_EQ(Frame(camera), small_ref[0].bytes);
 }
 
 // One huge picture must not keep its memory until the close: a picture buffer is made again
