@@ -31,6 +31,7 @@
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
 #include "media_factory.h"
+#include "packet_muxer.h"
 #include "sps_edit.h"
 
 namespace {
@@ -97,50 +98,6 @@ std::pair<int, int> ClaimedSize(const Bytes& frame) {
     return size;
 }
 
-// A file of Annex B frames in the named container; the MP4 and Matroska muxers turn the
-// extradata into the avcC record. The container header states width x height.
-bool WriteFile(const std::string& path, const char* muxer, const qvtest::EncodedVideo& video, int width, int height) {
-    AVFormatContext* fmt = nullptr;
-    if (avformat_alloc_output_context2(&fmt, nullptr, muxer, path.c_str()) < 0 || !fmt) return false;
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owned(fmt, [](AVFormatContext* f) {
-        if (f->pb) avio_closep(&f->pb);
-        avformat_free_context(f);
-    });
-    AVStream* stream = avformat_new_stream(fmt, nullptr);
-    if (!stream) return false;
-    stream->time_base = AVRational{1, video.fps};
-    AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = AV_CODEC_ID_H264;
-    par->width = width;
-    par->height = height;
-    par->format = video.pix_fmt;
-    if (!video.extradata.empty()) {
-        par->extradata = static_cast<uint8_t*>(av_mallocz(video.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!par->extradata) return false;
-        std::memcpy(par->extradata, video.extradata.data(), video.extradata.size());
-        par->extradata_size = static_cast<int>(video.extradata.size());
-    }
-    if (avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(fmt, nullptr) < 0) return false;
-    AVPacket* pkt = av_packet_alloc();
-    bool ok = pkt != nullptr;
-    for (const auto& p : video.packets) {
-        if (!ok || av_new_packet(pkt, static_cast<int>(p.data.size())) < 0) {
-            ok = false;
-            break;
-        }
-        std::memcpy(pkt->data, p.data.data(), p.data.size());
-        pkt->pts = p.pts;
-        pkt->dts = p.dts;
-        pkt->duration = 1;
-        pkt->flags = p.key ? AV_PKT_FLAG_KEY : 0;
-        av_packet_rescale_ts(pkt, AVRational{1, video.fps}, stream->time_base);
-        ok = av_interleaved_write_frame(fmt, pkt) >= 0;
-    }
-    av_packet_free(&pkt);
-    return av_write_trailer(fmt) >= 0 && ok;
-}
-
 int Fail(const std::string& what) {
     std::fprintf(stderr, "qv_hostile: %s\n", what.c_str());
     return 1;
@@ -193,12 +150,12 @@ int Prepare(const std::string& dir) {
         return Fail("large or 64x48 encode failed");
 
     if (!WritePackets(dir + "/hostile.pkt", hostile) || !WritePackets(dir + "/good_idr.pkt", {small.packets[0].data}) ||
-        !WriteFile(dir + "/hostile.mp4", "mp4", file, kHugeSide, kHugeSide) ||
-        !WriteFile(dir + "/hostile.mkv", "matroska", file, kHugeSide, kHugeSide) ||
-        !WriteFile(dir + "/hostile.ts", "mpegts", inband, kHugeSide, kHugeSide) ||
-        !WriteFile(dir + "/hostile.264", "h264", inband, kHugeSide, kHugeSide) ||
-        !WriteFile(dir + "/hostile.mpg", "mpeg", inband, kHugeSide, kHugeSide) ||
-        !WriteFile(dir + "/hostile.flv", "flv", file, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.mp4", "mp4", file, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.mkv", "matroska", file, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.ts", "mpegts", inband, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.264", "h264", inband, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.mpg", "mpeg", inband, kHugeSide, kHugeSide) ||
+        !qvtest::WriteEncodedVideo(dir + "/hostile.flv", "flv", file, kHugeSide, kHugeSide) ||
         !WritePackets(dir + "/large.pkt", DataOf(large)) || !WritePackets(dir + "/small.pkt", DataOf(tiny)))
         return Fail("cannot write the inputs to " + dir);
     std::printf("input: 176x144 key frame (SPS, PPS, IDR) of %zu bytes rewritten to claim %dx%d (%zu bytes), "

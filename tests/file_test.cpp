@@ -17,6 +17,7 @@
 
 using qvtest::Parts;
 #include "log_capture.h"
+#include "packet_muxer.h"
 #include "ps_muxer.h"
 #include "sps_edit.h"
 
@@ -287,9 +288,9 @@ TEST_F(FileTest, QVDecoderSetMaxPixels_RefusesLargerFilesAndPictures) {
     EXPECT_EQ(Parts(decoder).picture.capacity(), 176 * 144 * 3 / 2);
 }
 
-// Containers that state the picture size only in their packets: the first size stated decides,
-// before anything is decoded.
-TEST_F(FileTest, QVOpen_RefusesPacketsClaimingAHugePicture) {
+// A header or, where the container has no size in its header, the first size the packets
+// state decides, before anything is decoded.
+TEST_F(FileTest, QVOpen_RefusesFilesClaimingAHugePicture) {
     qvtest::VideoOptions o;
     o.frames = 5;
     o.width = 176;
@@ -307,6 +308,11 @@ TEST_F(FileTest, QVOpen_RefusesPacketsClaimingAHugePicture) {
         EXPECT_EQ(decoder.QVOpen(path.c_str()), -10005) << muxer;
         EXPECT_TRUE(LogCapture::Contains("QVOpen: picture size over the limit.")) << muxer;
     }
+    o.global_header = true;
+    const std::string mp4 = dir_.Path("huge.mp4");
+    ASSERT_TRUE(qvtest::WriteEncodedVideo(mp4, "mp4", qvtest::EncodeVideo("libx264", o), 16000, 16000));
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVOpen(mp4.c_str()), -10005);
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a
