@@ -393,6 +393,27 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
     EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+
+    // A whole request with its size or its format left open takes them from the picture,
+    // and follows it when it changes.
+    o.width = 176;
+    o.height = 144;
+    auto small = qvtest::EncodeVideo("libx264", o);
+    auto small_ref = qvtest::DecodeReference(small.codec_id, small.packets);
+    for (const _picture_param open : {_picture_param{0, 0, PIX_FMT_BGR24}, _picture_param{64, 48, PIX_FMT_NONE}}) {
+        QVDecoder any(open, 0);
+        ASSERT_EQ(any.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+        ASSERT_EQ(Push(any, video.packets[0]), 0);
+        if (open.width == 0) {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+        } else {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 64, 48, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+        }
+        ASSERT_EQ(Push(any, small.packets[0]), 0);
+        if (open.width == 0) {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(small_ref[0], 176, 144, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+        }
+    }
 }
 
 TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {

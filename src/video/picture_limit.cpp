@@ -8,10 +8,10 @@
 namespace qv {
 
 int64_t CodecPixelBound(int64_t max_pixels) {
-    // Rows padded by up to 64 bytes, for pictures up to 16384 rows high.
-    const int64_t bound = max_pixels + 64 * 16384;
-    // libavcodec's own option stops at INT_MAX, which is no limit of ours.
-    return bound > INT_MAX ? INT_MAX : bound;
+    // Rows padded by up to 64 bytes, for pictures up to 16384 rows high. libavcodec's own
+    // option stops at INT_MAX, which is no limit of ours.
+    constexpr int64_t kPadding = 64 * 16384;
+    return max_pixels > INT_MAX - kPadding ? INT_MAX : max_pixels + kPadding;
 }
 
 int64_t StatedPictureArea(const AVCodecContext* decoder, const uint8_t* data, int length) {
