@@ -14,6 +14,7 @@
 #include "bare_output.h"
 #include "core/ffmpeg.h"
 #include "file_factory.h"
+#include "packet_muxer.h"
 
 namespace {
 
@@ -31,38 +32,7 @@ std::string WriteClip(const std::string& path, int width, int height) {
     o.bit_rate = width >= 1920 ? 6000000 : 3000000;
     o.global_header = true;
     const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", o);
-    AVFormatContext* fmt = nullptr;
-    if (avformat_alloc_output_context2(&fmt, nullptr, "mp4", path.c_str()) < 0) return "no mp4 muxer";
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owner(fmt, [](AVFormatContext* f) {
-        avio_closep(&f->pb);
-        avformat_free_context(f);
-    });
-    AVStream* stream = avformat_new_stream(fmt, nullptr);
-    stream->time_base = AVRational{1, o.fps};
-    AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = AV_CODEC_ID_H264;
-    par->width = width;
-    par->height = height;
-    par->format = video.pix_fmt;
-    par->extradata = static_cast<uint8_t*>(av_mallocz(video.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    std::memcpy(par->extradata, video.extradata.data(), video.extradata.size());
-    par->extradata_size = static_cast<int>(video.extradata.size());
-    if (avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(fmt, nullptr) < 0)
-        return "cannot write " + path;
-    AVPacket* pkt = av_packet_alloc();
-    for (const qvtest::EncodedPacket& p : video.packets) {
-        av_new_packet(pkt, static_cast<int>(p.data.size()));
-        std::memcpy(pkt->data, p.data.data(), p.data.size());
-        pkt->pts = p.pts;
-        pkt->dts = p.dts;
-        pkt->duration = 1;
-        pkt->flags = p.key ? AV_PKT_FLAG_KEY : 0;
-        av_packet_rescale_ts(pkt, AVRational{1, o.fps}, stream->time_base);
-        if (av_interleaved_write_frame(fmt, pkt) < 0) break;
-    }
-    av_packet_free(&pkt);
-    return av_write_trailer(fmt) < 0 ? "cannot finish " + path : "";
+    return qvtest::WriteEncodedVideo(path, "mp4", video, width, height) ? "" : "cannot write " + path;
 }
 
 const std::string& ClipPath(int width, int height) {

@@ -192,6 +192,22 @@ TEST_F(ChunkedInputTest, CloseDropsThePartialFrame_NextStreamStartsClean) {
     ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
 }
 
+// Bytes that never end a frame must not pile up in the parser without end.
+TEST_F(ChunkedInputTest, BytesThatNeverEndAFrame_AreDroppedPastABound) {
+    const auto video = Video("libx264", 6, 2);
+    QVDecoder d;
+    OpenChunked(d, CODEC_ID_H264, 0);
+    Bytes junk(1 << 20, 0xFF);
+    size_t most = 0;
+    for (int i = 0; i < 70; ++i) {
+        d.QVDecodeVideoFrame(junk.data(), static_cast<int>(junk.size()), 0);
+        most = std::max(most, Parts(d).chunks.parsed_since_frame());
+    }
+    EXPECT_GE(most, size_t{60} << 20);
+    EXPECT_LT(Parts(d).chunks.parsed_since_frame(), size_t{64} << 20);
+    ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
+}
+
 TEST_F(ChunkedInputTest, WithoutParserOrChunkedOpen_FramesGoStraightToTheDecoder) {
     // FLV1 has no parser: each pushed frame is decoded at once, as without the mode.
     const auto flv = Video("flv", 5);

@@ -17,6 +17,9 @@
 
 using qvtest::Parts;
 #include "log_capture.h"
+#include "packet_muxer.h"
+#include "ps_muxer.h"
+#include "sps_edit.h"
 
 using qvtest::ExtraStream;
 using qvtest::LogCapture;
@@ -283,6 +286,33 @@ TEST_F(FileTest, QVDecoderSetMaxPixels_RefusesLargerFilesAndPictures) {
     ExpectSamePictures(got.pictures, want);
     EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: picture size over the limit."));
     EXPECT_EQ(Parts(decoder).picture.capacity(), 176 * 144 * 3 / 2);
+}
+
+// A header or, where the container has no size in its header, the first size the packets
+// state decides, before anything is decoded.
+TEST_F(FileTest, QVOpen_RefusesFilesClaimingAHugePicture) {
+    qvtest::VideoOptions o;
+    o.frames = 5;
+    o.width = 176;
+    o.height = 144;
+    qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", o);
+    ASSERT_TRUE(qvtest::SetCodedSize(video.packets, 16000, 16000));
+    for (const char* muxer : {"vob", "mpegts"}) {
+        const std::vector<uint8_t> bytes = qvtest::MuxProgramStream(video, muxer, true);
+        const std::string path = dir_.Path(std::string("huge.") + muxer);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        QVDecoder decoder;
+        decoder.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+        LogCapture::Clear();
+        EXPECT_EQ(decoder.QVOpen(path.c_str()), -10005) << muxer;
+        EXPECT_TRUE(LogCapture::Contains("QVOpen: picture size over the limit.")) << muxer;
+    }
+    o.global_header = true;
+    const std::string mp4 = dir_.Path("huge.mp4");
+    ASSERT_TRUE(qvtest::WriteEncodedVideo(mp4, "mp4", qvtest::EncodeVideo("libx264", o), 16000, 16000));
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVOpen(mp4.c_str()), -10005);
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a

@@ -12,6 +12,7 @@
 #include "media_factory.h"
 #include "bitstream/demux_buffer.h"
 #include "ps_writer.h"
+#include "sps_edit.h"
 
 using qvtest::EncodedVideo;
 using qvtest::LogCapture;
@@ -293,6 +294,18 @@ TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
     }
     EXPECT_EQ(d.QVSetPictureParam(Cif()), -1);
     EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: picture size over the limit."));
+
+    // The default limit: a key frame whose SPS claims 16000x16000, then the real one.
+    std::vector<uint8_t> hostile = small.packets[0].data;
+    ASSERT_TRUE(qvtest::SetCodedSize(hostile, 16000, 16000));
+    QVDecoder camera;
+    camera.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    ASSERT_EQ(camera.QVOpenDecoder(CODEC_ID_H264, _picture_param{176, 144, PIX_FMT_YUV420P}), 0);
+    LogCapture::Clear();
+    EXPECT_EQ(camera.QVDecodeVideoFrame(hostile.data(), static_cast<int>(hostile.size()), 0), -1);
+    EXPECT_TRUE(LogCapture::Contains("QVDecodeVideoFrame: picture size over the limit."));
+    ASSERT_EQ(Push(camera, small.packets[0]), 0);
+    EXPECT_EQ(Frame(camera), small_ref[0].bytes);
 }
 
 // One huge picture must not keep its memory until the close: a picture buffer is made again
@@ -380,6 +393,27 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
     EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+
+    // A whole request with its size or its format left open takes them from the picture,
+    // and follows it when it changes.
+    o.width = 176;
+    o.height = 144;
+    auto small = qvtest::EncodeVideo("libx264", o);
+    auto small_ref = qvtest::DecodeReference(small.codec_id, small.packets);
+    for (const _picture_param open : {_picture_param{0, 0, PIX_FMT_BGR24}, _picture_param{64, 48, PIX_FMT_NONE}}) {
+        QVDecoder any(open, 0);
+        ASSERT_EQ(any.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+        ASSERT_EQ(Push(any, video.packets[0]), 0);
+        if (open.width == 0) {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+        } else {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 64, 48, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+        }
+        ASSERT_EQ(Push(any, small.packets[0]), 0);
+        if (open.width == 0) {
+            EXPECT_EQ(Frame(any), qvtest::ScaleReference(small_ref[0], 176, 144, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+        }
+    }
 }
 
 TEST_F(VideoTest, Output_SettersRecordAndSkipNoChange) {

@@ -49,6 +49,11 @@ int QVDecoder::Impl::QVOpen(const char* name) {
         QVDECODE_LOG("QVOpen: failed to open input file.", 15);
         return -10001;
     }
+    if (container == qv::MediaFile::kPictureOverLimit) {
+        QVClose();
+        QVDECODE_LOG("QVOpen: picture size over the limit.", 15);
+        return -10005;
+    }
     if (container != 0) {
         QVClose();
         QVDECODE_LOG("QVOpen: can't find stream information in file.", 15);

@@ -16,9 +16,11 @@ public:
     MediaFile& operator=(const MediaFile&) = delete;
 
     // Opens the container and probes its streams: 0, -10001 when it cannot be opened,
-    // -10005 when its streams cannot be told (the container stays open until Close).
-    // The last stream of each kind is chosen, as hosts of multi-angle files expect. The
-    // probe decodes no picture larger than `max_pixels`.
+    // -10005 when its streams cannot be told, kPictureOverLimit when a video stream states
+    // a picture larger than `max_pixels` (the container stays open until Close). The last
+    // stream of each kind is chosen, as hosts of multi-angle files expect. The probe decodes
+    // no picture larger than `max_pixels`.
+    static constexpr int kPictureOverLimit = 1;
     int Open(const char* name, int64_t max_pixels);
     void Close();
     bool is_open() const { return format_ctx_ != nullptr; }
@@ -53,6 +55,9 @@ public:
     bool draining = false;
 
 private:
+    bool StatesPictureOverLimit(const char* name, int64_t max_pixels) const;
+    void AnnounceStreams();
+
     FormatContextPtr format_ctx_;
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;

@@ -104,11 +104,14 @@ int OutputConverter::SetConverter(_picture_param source, _picture_param destinat
 }
 
 SwsContext* OutputConverter::MakeScaler(_picture_param source, _picture_param destination, int flags) const {
-    if (threads_ == 1) {
-        return sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
-                              destination.width, destination.height, static_cast<AVPixelFormat>(destination.format),
-                              flags, nullptr, nullptr, nullptr);
-    }
+    SwsContext* single = sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
+                                        destination.width, destination.height,
+                                        static_cast<AVPixelFormat>(destination.format), flags, nullptr, nullptr, nullptr);
+    if (threads_ == 1 || !single) return single;
+    // libswscale 5.1 leaks the slice contexts of a threaded scaler whose set-up fails (an
+    // output format it cannot write, a size it refuses), so the threaded one is only made
+    // once a single-threaded one has shown that the conversion can be made.
+    sws_freeContext(single);
     // Slice threads are an option of the context, set before it is initialised.
     SwsContext* scaler = sws_alloc_context();
     if (!scaler) return nullptr;

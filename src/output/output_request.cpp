@@ -17,7 +17,7 @@ void OutputConverter::AfterOpen(_picture_param decoded) {
 
 void OutputConverter::FillOpenRequest(_picture_param source, int width, int height, int format,
                                       int field_factor) {
-    if (!output_size_set_ && !output_format_set_) return;
+    if (!output_enabled_) return;
     bool changed = false;
     if (output_param.pix_fmt == AV_PIX_FMT_NONE) {
         output_param.pix_fmt = format;
@@ -39,11 +39,11 @@ void OutputConverter::FillOpenRequest(_picture_param source, int width, int heig
 
 void OutputConverter::FollowPicture(int width, int height, int format, int field_factor) {
     if (output_enabled_) {
-        if (output_format_set_) {
-            output_param.width = width;
-            output_param.height = height * field_factor;
-        }
-        if (output_size_set_) output_param.pix_fmt = format;
+        // What the host left open follows: the size after QVSetOutputFormat, the format after
+        // QVSetOutputResolution, and a size of 0 or a format of none in any request.
+        if (output_format_set_ || output_request_.width == 0) output_param.width = width;
+        if (output_format_set_ || output_request_.height == 0) output_param.height = height * field_factor;
+        if (output_size_set_ || output_request_.format == PIX_FMT_NONE) output_param.pix_fmt = format;
         DestroyConverter();
         SetConverter(_picture_param{width, height * field_factor, static_cast<enum PixelFormat>(format)},
                      _picture_param{output_param.width, output_param.height,

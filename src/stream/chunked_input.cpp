@@ -33,9 +33,10 @@ bool ChunkedInput::Serves(const AVCodecContext* ctx) {
 int ChunkedInput::Cut(AVCodecContext* ctx, const uint8_t* data, int length, bool finish) {
     // Parsers read ahead of the bytes they are given, so they get a padded copy.
     const size_t padded_size = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
-    if (input_.size() < padded_size) {
+    const size_t smaller = input_trim_.Use(padded_size, input_.size());
+    if (input_.size() < padded_size || smaller > 0) {
         try {
-            input_.resize(padded_size);
+            std::vector<uint8_t>(input_.size() < padded_size ? padded_size : smaller).swap(input_);
         } catch (const std::bad_alloc&) {
             return AVERROR(ENOMEM);
         }
@@ -55,6 +56,7 @@ int ChunkedInput::Cut(AVCodecContext* ctx, const uint8_t* data, int length, bool
         if (used < 0 || used > remaining) break;
         input += used;
         remaining -= used;
+        parsed_since_frame_ = out_size > 0 ? 0 : parsed_since_frame_ + static_cast<size_t>(used);
         if (out_size > 0 && !QueueChunkedFrame(out, out_size) && status == 0) status = AVERROR(ENOMEM);
         // A parser that makes no progress twice in a row would loop forever.
         const bool progress = used > 0 || out_size > 0;
@@ -62,6 +64,13 @@ int ChunkedInput::Cut(AVCodecContext* ctx, const uint8_t* data, int length, bool
         idle = !progress;
         // Without input, one round gives the frame the parser held.
         if (finish) break;
+    }
+    // Bytes that never end a frame (a broken camera, junk) would grow the parser's buffer
+    // without end: past the bound of the frame queue they are dropped, parsing starts afresh.
+    if (parsed_since_frame_ > kMaxWaitingBytes) {
+        parser_.reset(av_parser_init(ctx->codec_id));
+        parsed_since_frame_ = 0;
+        if (status == 0) status = AVERROR_INVALIDDATA;
     }
     return status;
 }
@@ -114,11 +123,14 @@ void ChunkedInput::SendQueuedFrames(VideoDecoder& decoder, bool& got, int& statu
         ++head_;
     }
     if (head_ == sizes_.size()) {
-        // Everything went in: the storage is reused from its start, nothing is freed.
+        // Everything went in: the storage is reused from its start, and given back after a
+        // burst it no longer needs.
+        const size_t used = queue_.size();
         queue_.clear();
         sizes_.clear();
         head_ = 0;
         head_offset_ = 0;
+        if (queue_trim_.Use(used, queue_.capacity()) > 0) std::vector<uint8_t>().swap(queue_);
     }
 }
 
@@ -127,6 +139,7 @@ void ChunkedInput::Clear() {
     sizes_.clear();
     head_ = 0;
     head_offset_ = 0;
+    parsed_since_frame_ = 0;
     if (parser_) {
         const int codec = parser_->parser->codec_ids[0];
         parser_.reset(av_parser_init(codec));
@@ -140,6 +153,7 @@ void ChunkedInput::Release() {
     std::vector<int>().swap(sizes_);
     head_ = 0;
     head_offset_ = 0;
+    parsed_since_frame_ = 0;
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/buffer_trim.h"
 #include "core/ffmpeg_deleters.h"
 
 namespace qv {
@@ -31,6 +32,8 @@ public:
 
     size_t waiting_frames() const { return sizes_.size() - head_; }
     const AVCodecParserContext* parser() const { return parser_.get(); }
+    // Bytes the parser took since it last gave a frame (what it may hold).
+    size_t parsed_since_frame() const { return parsed_since_frame_; }
     // Drops the parser and the queue, and their memory.
     void Release();
     // Drops the queued frames and what the parser holds, keeping the memory.
@@ -47,6 +50,9 @@ private:
     std::vector<int> sizes_;       // their sizes
     size_t head_ = 0;              // the next frame to send
     size_t head_offset_ = 0;       // its offset in queue_
+    size_t parsed_since_frame_ = 0;
+    BufferTrim input_trim_;
+    BufferTrim queue_trim_;
 };
 
 }  // namespace qv

@@ -34,7 +34,7 @@ int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVP
 }
 
 void QVDecoder::Impl::ExplainMissingPicture(const uint8_t* data, int length) {
-    if (!qv::FrameOverLimit(video.context(), data, length, video.max_pixels())) return;
+    if (qv::StatedPictureArea(video.context(), data, length) <= video.max_pixels()) return;
     QVDECODE_LOG(file_mode() ? "QVDecodeFrame: picture size over the limit."
                              : "QVDecodeVideoFrame: picture size over the limit.",
                  15);

@@ -21,9 +21,9 @@ inline bool OverLimit(int64_t width, int64_t height, int64_t max_pixels) {
 // checked on every decoded picture.
 int64_t CodecPixelBound(int64_t max_pixels);
 
-// The picture size coded in one compressed frame, read by libavcodec's parser for the
-// decoder's codec (with its extradata): true when the frame states a size over the limit.
-// Says why a frame gave no picture; allocates nothing large.
-bool FrameOverLimit(const AVCodecContext* decoder, const uint8_t* data, int length, int64_t max_pixels);
+// The picture area (width x height, the largest one) one compressed frame states, read by
+// libavcodec's parser for the decoder's codec with its extradata; 0 when it states none.
+// Allocates nothing large.
+int64_t StatedPictureArea(const AVCodecContext* decoder, const uint8_t* data, int length);
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+#include "bitstream/h264_sps.h"
 #include "video/picture_limit.h"
 
 namespace qv {
@@ -68,6 +69,13 @@ int VideoDecoder::DecodeWith(SendStep send, bool& got) {
 }
 
 int VideoDecoder::Send(const uint8_t* data, int length) {
+    // libavcodec sets up its tables for an H.264 picture size as soon as a slice refers to the
+    // SPS, before it refuses the picture itself (a hundred megabytes and tens of milliseconds
+    // for a claimed 16000x16000): such a frame never reaches it.
+    if (max_pixels_ > 0 && ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 &&
+        H264StatedPictureArea(data, length) > max_pixels_) {
+        return AVERROR_INVALIDDATA;
+    }
     const int status = input_.Send(ctx_.get(), data, length);
     // A frame the decoder took (or refused for good) is looked at once; one it could not
     // take yet comes again.

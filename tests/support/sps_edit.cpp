@@ -1,5 +1,6 @@
 #include "sps_edit.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "bitstream/rbsp_reader.h"
@@ -24,21 +25,61 @@ void SkipHrd(Bits& b) {
     b.u(5);  // time_offset_length
 }
 
-// Bit position of bitstream_restriction_flag in an SPS RBSP (after the NAL header byte),
-// or 0 when the SPS has no VUI or cannot be read.
-size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
+std::vector<uint8_t> Escape(const std::vector<uint8_t>& rbsp) {
+    std::vector<uint8_t> out;
+    int zeros = 0;
+    for (uint8_t byte : rbsp) {
+        if (zeros >= 2 && byte <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(byte);
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    return out;
+}
+
+// Bit positions in an SPS RBSP (after the NAL header byte) of the fields the size edit
+// replaces, or ok == false when the SPS cannot be read.
+struct SizeFields {
+    bool ok = false;
+    size_t size_begin = 0;  // pic_width_in_mbs_minus1
+    size_t size_end = 0;    // behind pic_height_in_map_units_minus1
+    bool frame_mbs_only = true;
+    size_t crop_flag = 0;   // frame_cropping_flag
+    size_t crop_end = 0;    // behind the crop offsets, if any
+};
+
+void SkipScalingList(Bits& b, int size) {
+    int last = 8;
+    int next = 8;
+    for (int j = 0; j < size && b.ok(); ++j) {
+        if (next != 0) next = (last + b.se() + 256) % 256;
+        last = next == 0 ? last : next;
+    }
+}
+
+SizeFields FindSizeFields(const std::vector<uint8_t>& rbsp) {
     Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
+    SizeFields f;
     const uint32_t profile = b.u(8);
     b.u(8);   // constraint flags
     b.u(8);   // level_idc
     b.ue();   // seq_parameter_set_id
     if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
-        profile == 83 || profile == 86 || profile == 118 || profile == 128) {
-        if (b.ue() == 3) b.u(1);  // chroma_format_idc, separate_colour_plane_flag
-        b.ue();                   // bit_depth_luma_minus8
-        b.ue();                   // bit_depth_chroma_minus8
-        b.u(1);                   // qpprime_y_zero_transform_bypass_flag
-        if (b.u(1)) return 0;     // seq_scaling_matrix_present_flag: not written by our encoders
+        profile == 83 || profile == 86 || profile == 118 || profile == 128 || profile == 138 ||
+        profile == 139 || profile == 134 || profile == 135 || profile == 144) {
+        const uint32_t chroma_format = b.ue();
+        if (chroma_format == 3) b.u(1);  // separate_colour_plane_flag
+        b.ue();                          // bit_depth_luma_minus8
+        b.ue();                          // bit_depth_chroma_minus8
+        b.u(1);                          // qpprime_y_zero_transform_bypass_flag
+        if (b.u(1)) {                    // seq_scaling_matrix_present_flag
+            const int lists = chroma_format == 3 ? 12 : 8;
+            for (int i = 0; i < lists; ++i) {
+                if (b.u(1)) SkipScalingList(b, i < 6 ? 16 : 64);
+            }
+        }
     }
     b.ue();  // log2_max_frame_num_minus4
     const uint32_t poc_type = b.ue();
@@ -51,15 +92,31 @@ size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
         const uint32_t cycle = b.ue();
         for (uint32_t i = 0; i < cycle && b.ok(); ++i) b.se();
     }
-    b.ue();                  // max_num_ref_frames
-    b.u(1);                  // gaps_in_frame_num_value_allowed_flag
-    b.ue();                  // pic_width_in_mbs_minus1
-    b.ue();                  // pic_height_in_map_units_minus1
-    if (!b.u(1)) b.u(1);     // frame_mbs_only_flag, mb_adaptive_frame_field_flag
-    b.u(1);                  // direct_8x8_inference_flag
-    if (b.u(1)) {            // frame_cropping_flag
+    b.ue();  // max_num_ref_frames
+    b.u(1);  // gaps_in_frame_num_value_allowed_flag
+    f.size_begin = b.pos();
+    b.ue();  // pic_width_in_mbs_minus1
+    b.ue();  // pic_height_in_map_units_minus1
+    f.size_end = b.pos();
+    f.frame_mbs_only = b.u(1) != 0;
+    if (!f.frame_mbs_only) b.u(1);  // mb_adaptive_frame_field_flag
+    b.u(1);                         // direct_8x8_inference_flag
+    f.crop_flag = b.pos();
+    if (b.u(1)) {
         for (int i = 0; i < 4; ++i) b.ue();
     }
+    f.crop_end = b.pos();
+    f.ok = b.ok();
+    return f;
+}
+
+// Bit position of bitstream_restriction_flag in an SPS RBSP (after the NAL header byte),
+// or 0 when the SPS has no VUI or cannot be read.
+size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
+    const SizeFields f = FindSizeFields(rbsp);
+    if (!f.ok) return 0;
+    Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
+    for (size_t skipped = 0; skipped < f.crop_end; skipped += 16) b.u(static_cast<int>(std::min<size_t>(16, f.crop_end - skipped)));
     if (!b.u(1)) return 0;   // vui_parameters_present_flag
     if (b.u(1)) {            // aspect_ratio_info_present_flag
         if (b.u(8) == 255) b.u(32);
@@ -83,19 +140,6 @@ size_t RestrictionFlagPosition(const std::vector<uint8_t>& rbsp) {
     return b.ok() ? b.pos() : 0;
 }
 
-std::vector<uint8_t> Escape(const std::vector<uint8_t>& rbsp) {
-    std::vector<uint8_t> out;
-    int zeros = 0;
-    for (uint8_t byte : rbsp) {
-        if (zeros >= 2 && byte <= 3) {
-            out.push_back(3);
-            zeros = 0;
-        }
-        out.push_back(byte);
-        zeros = byte == 0 ? zeros + 1 : 0;
-    }
-    return out;
-}
 
 // The SPS payload (after the header byte) rewritten, or empty when it cannot be read.
 std::vector<uint8_t> RewriteSps(const uint8_t* payload, size_t size) {
@@ -114,16 +158,79 @@ std::vector<uint8_t> RewriteSps(const uint8_t* payload, size_t size) {
     return Escape(out);
 }
 
-}  // namespace
+class BitWriter {
+public:
+    void Put(uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) Bit((value >> i) & 1);
+    }
+    void Ue(uint32_t value) {
+        const uint64_t code = static_cast<uint64_t>(value) + 1;
+        int bits = 0;
+        while ((code >> bits) > 1) ++bits;
+        Put(0, bits);
+        for (int i = bits; i >= 0; --i) Bit(static_cast<uint32_t>((code >> i) & 1));
+    }
+    void Copy(const std::vector<uint8_t>& from, size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) Bit((from[i / 8] >> (7 - i % 8)) & 1);
+    }
+    // rbsp_stop_one_bit, then zero bits up to the byte boundary.
+    std::vector<uint8_t> Finish() {
+        Bit(1);
+        while (bits_ % 8 != 0) Bit(0);
+        return bytes_;
+    }
 
-bool StripReorderDepth(std::vector<uint8_t>& packet) {
-    std::vector<uint8_t> out;
-    size_t i = 0;
+private:
+    void Bit(uint32_t bit) {
+        if (bits_ % 8 == 0) bytes_.push_back(0);
+        if (bit) bytes_.back() |= static_cast<uint8_t>(0x80 >> (bits_ % 8));
+        ++bits_;
+    }
+    std::vector<uint8_t> bytes_;
+    size_t bits_ = 0;
+};
+
+// Position of the rbsp_stop_one_bit (the last bit set), or 0 when there is none.
+size_t StopBit(const std::vector<uint8_t>& rbsp) {
+    for (size_t i = rbsp.size(); i-- > 0;) {
+        if (rbsp[i] == 0) continue;
+        int low = 0;
+        while (((rbsp[i] >> low) & 1) == 0) ++low;
+        return i * 8 + static_cast<size_t>(7 - low);
+    }
+    return 0;
+}
+
+// The SPS payload with the new size and no cropping, or empty when it cannot be read or
+// the size is not whole map units.
+std::vector<uint8_t> ResizeSps(const uint8_t* payload, size_t size, int width, int height) {
+    std::vector<uint8_t> rbsp(size);
+    rbsp.resize(static_cast<size_t>(qv::RemoveEmulationPrevention(payload, static_cast<int>(size), rbsp.data(),
+                                                                  static_cast<int>(size))));
+    const SizeFields f = FindSizeFields(rbsp);
+    const size_t stop = StopBit(rbsp);
+    const int map_unit_height = f.frame_mbs_only ? 16 : 32;
+    if (!f.ok || stop < f.crop_end || width <= 0 || height <= 0 || width % 16 != 0 || height % map_unit_height != 0)
+        return {};
+    BitWriter out;
+    out.Copy(rbsp, 0, f.size_begin);
+    out.Ue(static_cast<uint32_t>(width / 16 - 1));
+    out.Ue(static_cast<uint32_t>(height / map_unit_height - 1));
+    out.Copy(rbsp, f.size_end, f.crop_flag);
+    out.Put(0, 1);  // frame_cropping_flag
+    out.Copy(rbsp, f.crop_end, stop);
+    return Escape(out.Finish());
+}
+
+// Runs edit on the payload (after the header byte) of every SPS between the start codes of
+// an Annex B packet and puts its result in place; other units and the start codes stay.
+template <typename Edit>
+bool EditSpsUnits(std::vector<uint8_t>& packet, Edit edit) {
     const size_t n = packet.size();
     auto start_at = [&](size_t at) { return at + 3 <= n && packet[at] == 0 && packet[at + 1] == 0 && packet[at + 2] == 1; };
-    // Units between start codes; a unit ends where the next 00 00 01 (or 00 00 00 01) starts.
+    size_t i = 0;
     while (i < n && !start_at(i)) ++i;
-    out.insert(out.end(), packet.begin(), packet.begin() + static_cast<long>(i));
+    std::vector<uint8_t> out(packet.begin(), packet.begin() + static_cast<long>(i));
     while (i < n) {
         const size_t unit = i + 3;
         size_t end = unit;
@@ -132,7 +239,7 @@ bool StripReorderDepth(std::vector<uint8_t>& packet) {
         while (unit_end > unit && end < n && packet[unit_end - 1] == 0) --unit_end;  // 4-byte start codes
         out.insert(out.end(), {0, 0, 1});
         if (unit < unit_end && (packet[unit] & 0x1F) == 7) {
-            const std::vector<uint8_t> sps = RewriteSps(packet.data() + unit + 1, unit_end - unit - 1);
+            const std::vector<uint8_t> sps = edit(packet.data() + unit + 1, unit_end - unit - 1);
             if (sps.empty()) return false;
             out.push_back(packet[unit]);
             out.insert(out.end(), sps.begin(), sps.end());
@@ -146,9 +253,26 @@ bool StripReorderDepth(std::vector<uint8_t>& packet) {
     return true;
 }
 
+}  // namespace
+
+bool StripReorderDepth(std::vector<uint8_t>& packet) {
+    return EditSpsUnits(packet, [](const uint8_t* data, size_t size) { return RewriteSps(data, size); });
+}
+
 bool StripReorderDepth(std::vector<EncodedPacket>& packets) {
     for (EncodedPacket& p : packets) {
         if (!StripReorderDepth(p.data)) return false;
+    }
+    return true;
+}
+
+bool SetCodedSize(std::vector<uint8_t>& packet, int width, int height) {
+    return EditSpsUnits(packet, [&](const uint8_t* payload, size_t size) { return ResizeSps(payload, size, width, height); });
+}
+
+bool SetCodedSize(std::vector<EncodedPacket>& packets, int width, int height) {
+    for (EncodedPacket& p : packets) {
+        if (!SetCodedSize(p.data, width, height)) return false;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // Rewrites H.264 sequence parameter sets the way some cameras and encoders write them:
 // without the VUI's bitstream restriction, so that a decoder is not told the stream's
-// reordering depth up front.
+// reordering depth up front; or claiming another picture size than the slices cover, as a
+// broken or hostile sender does.
 #pragma once
 
 #include <cstdint>
@@ -14,5 +15,13 @@ namespace qvtest {
 // Annex B packet. Returns false when an SPS could not be parsed.
 bool StripReorderDepth(std::vector<uint8_t>& packet);
 bool StripReorderDepth(std::vector<EncodedPacket>& packets);
+
+// Codes width x height as the picture size of every SPS of an Annex B packet and drops its
+// frame cropping, so that a decoder takes exactly that size; the slices stay as they are.
+// The size must be whole macroblocks (whole field macroblock pairs in height for a
+// field-coded sequence). Returns false when an SPS could not be parsed or the size cannot
+// be coded; the packet is then left as it was.
+bool SetCodedSize(std::vector<uint8_t>& packet, int width, int height);
+bool SetCodedSize(std::vector<EncodedPacket>& packets, int width, int height);
 
 }  // namespace qvtest
