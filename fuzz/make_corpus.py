@@ -274,12 +274,23 @@ def write_api_seeds(tmp, mp4, g722):
             call("set_max_pixels", 2, obj=1),               # exactly 96x64
             call("file_open", 1, 1, S_BFRAMES, b"", obj=1), call("file_decode", 8, obj=1),
             call("close", obj=1),
+            call("set_max_pixels", 9, obj=1),               # INT64_MAX: no limit at all
+            call("file_open", 1, 1, S_H264, b"", obj=1), call("file_decode", 2, obj=1),
+            call("close", obj=1),
             call("set_max_pixels", 6, obj=1),               # back to the default
             call("file_open", 1, 1, S_BFRAMES, b"", obj=1), call("file_decode", 8, obj=1),
         ]),
         # Settings that once left a reported picture missing: field mode left on for file mode,
-        # output sizes that are negative, too large for the scaler or left open by QVSetOutput.
+        # output sizes that are negative, too large for the scaler or left open by QVSetOutput;
+        # an output format the threaded scaler cannot make.
         "output_edge_cases": b"".join([
+            call("set_threads", 1),
+            call("open_video", H264, P64X48, YUV420P),
+            push_frames(S_H264, 0, 1, 1),
+            call("set_output_format", 16, 0),              # PIX_FMT_PAL8
+            push_frames(S_H264, 1, 1, 1),
+            call("close"),
+            call("set_threads", 0),
             call("set_encode_mode", 1),
             call("file_open", 1, 1, S_H264, b""), call("file_decode", 4),
             call("open_video", H264, P64X48, YUV420P, obj=1),
