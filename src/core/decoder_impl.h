@@ -105,7 +105,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     // The result of a decode step after LayOutPicture: 0, or -10005 with its log line.
     int DeliverPicture(bool got_picture, int decode_status);
     // A frame that gave no picture: a level-15 message when it states a picture over the limit.
-    void ExplainMissingPicture(const uint8_t* data, int length);
+    void ExplainMissingPicture(const uint8_t* data, int length, int status);
+    void LogOverLimit() const;
     // Takes pictures from the decoder (and queued input) until one is handed out.
     int ReceivePicture();
     bool file_mode() const { return file.is_open() && file.video_stream(); }

@@ -94,7 +94,7 @@ int QVDecoder::Impl::DecodeChunkedVideo(const uint8_t* data, int length) {
     if (!got_picture) got_picture = video.ReceiveOne(status);
     if (status < 0) reference_missing = true;
     const bool laid_out = got_picture && LayOutPicture();
-    if (!laid_out) ExplainMissingPicture(data, length);
+    if (!laid_out) ExplainMissingPicture(data, length, status);
     // A picture is delivered even when another frame of the same call failed: it is whole,
     // and the host would otherwise never see it.
     return DeliverPicture(laid_out, laid_out ? 0 : status);

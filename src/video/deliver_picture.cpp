@@ -29,12 +29,19 @@ int QVDecoder::Impl::DecodeVideoFrame(const uint8_t* data, int length, const AVP
     }
     if (status < 0) reference_missing = true;
     const bool laid_out = got_picture && LayOutPicture();
-    if (!laid_out && !drain) ExplainMissingPicture(data, length);
+    if (!laid_out && !drain) ExplainMissingPicture(data, length, status);
     return DeliverPicture(laid_out, status);
 }
 
-void QVDecoder::Impl::ExplainMissingPicture(const uint8_t* data, int length) {
-    if (qv::StatedPictureArea(video.context(), data, length) <= video.max_pixels()) return;
+void QVDecoder::Impl::ExplainMissingPicture(const uint8_t* data, int length, int status) {
+    // The size is read again only when the decoder failed: frames that merely give no
+    // picture yet (reordering, threads, a partial chunk) cost nothing.
+    const bool over = video.TakeOverLimit() ||
+                      (status < 0 && qv::StatedPictureArea(video.context(), data, length) > video.max_pixels());
+    if (over) LogOverLimit();
+}
+
+void QVDecoder::Impl::LogOverLimit() const {
     QVDECODE_LOG(file_mode() ? "QVDecodeFrame: picture size over the limit."
                              : "QVDecodeVideoFrame: picture size over the limit.",
                  15);
@@ -50,6 +57,7 @@ bool QVDecoder::Impl::LayOutPicture() {
     // buffers follow one. The limit is the one the decoder was opened with.
     if (qv::OverLimit(width, height, video.max_pixels())) {
         av_frame_unref(frame);
+        LogOverLimit();
         return false;
     }
 

@@ -74,6 +74,7 @@ int VideoDecoder::Send(const uint8_t* data, int length) {
     // for a claimed 16000x16000): such a frame never reaches it.
     if (max_pixels_ > 0 && ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 &&
         H264StatedPictureArea(data, length) > max_pixels_) {
+        over_limit_ = true;
         return AVERROR_INVALIDDATA;
     }
     const int status = input_.Send(ctx_.get(), data, length);
@@ -89,6 +90,12 @@ bool VideoDecoder::ReceiveOne(int& status) {
     const int received = Receive();
     if (received < 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF && status >= 0) status = received;
     return received == 0;
+}
+
+bool VideoDecoder::TakeOverLimit() {
+    const bool over = over_limit_;
+    over_limit_ = false;
+    return over;
 }
 
 bool VideoDecoder::TakeLoss() {

@@ -44,6 +44,9 @@ public:
     // True (once) when the frames sent since the last call show that frames were lost
     // before they reached us (H.264 frame numbers that jump).
     bool TakeLoss();
+    // True (once) when a frame was kept from the decoder since the last call because its
+    // parameter sets state a picture over the limit.
+    bool TakeOverLimit();
     // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
     // it needs input, AVERROR_EOF when a drain is over, or a decoding failure.
     int Receive();
@@ -67,6 +70,7 @@ private:
     H264FrameNumWatch frame_nums_;
     bool loss_ = false;
     int64_t max_pixels_ = 0;
+    bool over_limit_ = false;
 };
 
 }  // namespace qv
