@@ -308,6 +308,36 @@ TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
     EXPECT_EQ(Frame(camera), small_ref[0].bytes);
 }
 
+// The picture size read from the parameter sets before a frame reaches the decoder: the
+// coded size of key frames (HEVC with temporal sub-layers too), nothing for the frames
+// after them, and never a read past a frame cut anywhere.
+TEST_F(VideoTest, MaxPixels_ParameterSetsStateTheCodedSize) {
+    struct Row {
+        const char* encoder;
+        AVCodecID codec;
+        const char* params;
+    };
+    for (const Row& row : {Row{"libx264", AV_CODEC_ID_H264, ""}, Row{"libx265", AV_CODEC_ID_HEVC, ""},
+                           Row{"libx265", AV_CODEC_ID_HEVC, "temporal-layers=1"}}) {
+        qvtest::VideoOptions o;
+        o.frames = 2;
+        o.width = 176;
+        o.height = 144;
+        o.x264_params = row.params;
+        const auto video = qvtest::EncodeVideo(row.encoder, o);
+        const std::vector<uint8_t>& key = video.packets[0].data;
+        EXPECT_EQ(qv::VideoDecoder::StatedArea(row.codec, key.data(), static_cast<int>(key.size())), 176 * 144)
+            << row.encoder << " " << row.params;
+        const std::vector<uint8_t>& next = video.packets[1].data;
+        EXPECT_EQ(qv::VideoDecoder::StatedArea(row.codec, next.data(), static_cast<int>(next.size())), 0);
+        for (size_t cut = 0; cut < key.size() && cut < 200; ++cut) {
+            const std::vector<uint8_t> head(key.begin(), key.begin() + static_cast<long>(cut));
+            const int64_t area = qv::VideoDecoder::StatedArea(row.codec, head.data(), static_cast<int>(cut));
+            EXPECT_TRUE(area == 0 || area == 176 * 144) << cut;
+        }
+    }
+}
+
 // One huge picture must not keep its memory until the close: a picture buffer is made again
 // once pictures need less than a quarter of it, the pushed bytes' buffers once no frame of a
 // whole window needed that much (frame sizes swing between key frames and the rest).

@@ -9,15 +9,6 @@
 
 namespace qv {
 
-// The start of an RBSP without its emulation prevention: enough for the fields read here,
-// which all lie in the first bytes of a unit (an SPS's scaling lists included).
-struct RbspHead {
-    static constexpr int kBytes = 256;
-    uint8_t bytes[kBytes];
-    RbspReader reader;
-    RbspHead(const uint8_t* data, int size) : reader(bytes, RemoveEmulationPrevention(data, size, bytes, kBytes)) {}
-};
-
 struct H264SpsHead {
     int log2_max_frame_num = 0;
     bool gaps_allowed = false;

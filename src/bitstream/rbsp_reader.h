@@ -56,4 +56,13 @@ private:
     size_t bit_ = 0;
 };
 
+// The start of a unit's RBSP, copied without its emulation prevention: enough for the header
+// fields read from parameter sets and slice headers (an SPS's scaling lists included).
+struct RbspHead {
+    static constexpr int kBytes = 256;
+    uint8_t bytes[kBytes];
+    RbspReader reader;
+    RbspHead(const uint8_t* data, int size) : reader(bytes, RemoveEmulationPrevention(data, size, bytes, kBytes)) {}
+};
+
 }  // namespace qv

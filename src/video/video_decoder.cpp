@@ -5,6 +5,7 @@
 #include "core/ffmpeg.h"
 #include "core/library.h"
 #include "bitstream/h264_sps.h"
+#include "bitstream/hevc_sps.h"
 #include "video/picture_limit.h"
 
 namespace qv {
@@ -68,12 +69,17 @@ int VideoDecoder::DecodeWith(SendStep send, bool& got) {
     return status;
 }
 
+int64_t VideoDecoder::StatedArea(int codec_id, const uint8_t* data, int length) {
+    if (codec_id == AV_CODEC_ID_H264) return H264StatedPictureArea(data, length);
+    if (codec_id == AV_CODEC_ID_HEVC) return HevcStatedPictureArea(data, length);
+    return 0;
+}
+
 int VideoDecoder::Send(const uint8_t* data, int length) {
-    // libavcodec sets up its tables for an H.264 picture size as soon as a slice refers to the
-    // SPS, before it refuses the picture itself (a hundred megabytes and tens of milliseconds
-    // for a claimed 16000x16000): such a frame never reaches it.
-    if (max_pixels_ > 0 && ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 &&
-        H264StatedPictureArea(data, length) > max_pixels_) {
+    // libavcodec sets up its tables for an H.264 or HEVC picture size as soon as a slice
+    // refers to the SPS, before it refuses the picture itself (a hundred megabytes and tens
+    // of milliseconds for a claimed 16000x16000): such a frame never reaches it.
+    if (max_pixels_ > 0 && ctx_ && StatedArea(ctx_->codec_id, data, length) > max_pixels_) {
         over_limit_ = true;
         return AVERROR_INVALIDDATA;
     }

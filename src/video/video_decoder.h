@@ -59,6 +59,10 @@ public:
     // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
     void Restart();
 
+    // The picture area the parameter sets of an Annex B H.264 or HEVC frame state; 0 for
+    // other codecs and for frames without a readable SPS.
+    static int64_t StatedArea(int codec_id, const uint8_t* data, int length);
+
 private:
     template <typename SendStep>
     int DecodeWith(SendStep send, bool& got);

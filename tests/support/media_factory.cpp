@@ -128,6 +128,7 @@ EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& o) {
         av_dict_set(&opts, "tune", "zerolatency", 0);
         std::string params = "log-level=error:pools=none:frame-threads=1";
         if (o.b_frames > 0) params += ":bframes=" + std::to_string(o.b_frames) + ":b-adapt=0:rc-lookahead=" + std::to_string(o.b_frames + 1);
+        if (!o.x264_params.empty()) params += ":" + o.x264_params;
         av_dict_set(&opts, "x265-params", params.c_str(), 0);
     } else if (encoder == "libvpx-vp9") {
         av_dict_set(&opts, "deadline", "realtime", 0);

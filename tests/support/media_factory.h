@@ -35,7 +35,7 @@ struct VideoOptions {
     int b_frames = 0;
     bool global_header = false;  // parameter sets in extradata instead of in-band (mp4 style)
     int pix_fmt = -1;            // -1: the encoder's first supported format
-    std::string x264_params;     // extra libx264 options, e.g. "slices=2"
+    std::string x264_params;     // extra libx264 or libx265 options, e.g. "slices=2"
     int bit_rate = 400000;
     int seed = 0;                // varies the picture content
 };

@@ -1,0 +1,71 @@
+#include "bitstream/hevc_sps.h"
+
+#include "bitstream/h264_nal.h"
+#include "bitstream/hevc_config.h"
+#include "bitstream/rbsp_reader.h"
+
+namespace qv {
+namespace {
+
+// general or sub-layer profile fields: profile_space(2), tier_flag(1), profile_idc(5),
+// profile_compatibility_flag[32], four source flags, 43 reserved or constraint bits and one
+// more flag: 88 bits.
+void SkipProfile(RbspReader& r) {
+    r.u(32);
+    r.u(32);
+    r.u(24);
+}
+
+// The area an SPS (the bytes after its two-byte NAL header) states, or 0.
+int64_t SpsArea(const uint8_t* unit, int length) {
+    RbspHead head(unit, length);
+    RbspReader& r = head.reader;
+    r.u(4);                                  // sps_video_parameter_set_id
+    const uint32_t sub_layers = r.u(3);      // sps_max_sub_layers_minus1
+    r.u(1);                                  // sps_temporal_id_nesting_flag
+    SkipProfile(r);                          // profile_tier_level: general profile
+    r.u(8);                                  // general_level_idc
+    bool profile_present[8] = {};
+    bool level_present[8] = {};
+    for (uint32_t i = 0; i < sub_layers; ++i) {
+        profile_present[i] = r.u(1);         // sub_layer_profile_present_flag
+        level_present[i] = r.u(1);           // sub_layer_level_present_flag
+    }
+    if (sub_layers > 0) {
+        for (uint32_t i = sub_layers; i < 8; ++i) r.u(2);  // reserved_zero_2bits
+    }
+    for (uint32_t i = 0; i < sub_layers; ++i) {
+        if (profile_present[i]) SkipProfile(r);
+        if (level_present[i]) r.u(8);        // sub_layer_level_idc
+    }
+    r.ue();                                  // sps_seq_parameter_set_id
+    if (r.ue() == 3) r.u(1);                 // chroma_format_idc, separate_colour_plane_flag
+    const int64_t width = r.ue();            // pic_width_in_luma_samples
+    const int64_t height = r.ue();           // pic_height_in_luma_samples
+    return r.ok() ? width * height : 0;
+}
+
+}  // namespace
+
+int64_t HevcStatedPictureArea(const uint8_t* data, int length) {
+    if (!data || length <= 0) return 0;
+    int64_t largest = 0;
+    const uint8_t* at = data;
+    int left = length;
+    while (const uint8_t* start = FindH264Start(at, left)) {
+        const uint8_t* header = start + 3;
+        const int rest = static_cast<int>(data + length - header);
+        if (rest < 2) break;
+        const int type = (header[0] >> 1) & 0x3F;
+        if (type < 32) break;  // parameter sets come before the slices
+        if (type == kHevcSps) {
+            const int64_t area = SpsArea(header + 2, rest - 2);
+            if (area > largest) largest = area;
+        }
+        left -= static_cast<int>(header + 1 - at);
+        at = header + 1;
+    }
+    return largest;
+}
+
+}  // namespace qv
