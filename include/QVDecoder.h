@@ -113,21 +113,15 @@ enum latency_mode {
 
 QVDECODER_API void QVDecoderInitialize();
 QVDECODER_API void QVDecoderDestroy();
-// Saves a picture as a 24-bit BMP file; format uses the interface numbering. The picture is
-// read as the decoder lays out its own buffers: planes back to back, rows without padding,
-// chroma planes of (width + 1) / 2 columns and (height + 1) / 2 rows where the format halves
-// them. With w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2 it reads:
-//   BGR24, RGB24, YUV444P (and J)      3 * w * h
-//   ARGB, RGBA, ABGR, BGRA             4 * w * h
-//   RGB565, RGB555, BGR565, GRAY16...  2 * w * h
-//   GRAY8, BGR8, RGB8, BGR4_BYTE...    w * h
-//   YUV420P (and J), NV12, NV21        w * h + 2 * cw * ch
-//   YUV422P (and J)                    w * h + 2 * cw * h
-//   YUYV422, UYVY422                   4 * cw * h
-//   PAL8                               w * h indexes, then a 1024-byte palette: 256 entries
-//                                      of 4 bytes, B G R A in memory (0xAARRGGBB read as a
-//                                      native little-endian 32-bit word)
-// Other formats read what av_image_get_buffer_size(format, w, h, 1) gives. Formats libswscale
+// Saves a picture as a 24-bit BMP file; format uses the interface numbering. It reads the
+// layout of the decoder's own buffers: planes back to back, rows unpadded, chroma planes of
+// cw = (w + 1) / 2 columns and ch = (h + 1) / 2 rows where the format halves them:
+//   BGR24, RGB24, YUV444P (and J) 3*w*h     ARGB, RGBA, ABGR, BGRA 4*w*h
+//   RGB565, RGB555, BGR565, GRAY16... 2*w*h GRAY8, BGR8, RGB8, BGR4_BYTE... w*h
+//   YUV420P (and J), NV12, NV21 w*h + 2*cw*ch   YUV422P (and J) w*h + 2*cw*h
+//   YUYV422, UYVY422 4*cw*h
+//   PAL8 w*h indexes, then a 1024-byte palette: 256 entries of B G R A bytes
+// Other formats read av_image_get_buffer_size(format, w, h, 1) bytes; formats libswscale
 // cannot read (hardware surfaces) give -1. BGR24 rows are written as given: the first row
 // becomes the bottom row of the image.
 QVDECODER_API int SavePicture(const char* path, unsigned char* data, int width, int height,

@@ -1,6 +1,6 @@
 #include "bitstream/h264_frame_num.h"
 
-#include "bitstream/h264_nal.h"
+#include "bitstream/annexb_units.h"
 #include "bitstream/h264_sps.h"
 
 namespace qv {
@@ -30,32 +30,27 @@ bool H264FrameNumWatch::Missing(const uint8_t* data, int length) {
     if (!data || length <= 0) return false;
     // Parameter sets come before the slices; the first slice speaks for the picture, so the
     // scan ends there and the slice data is never looked at.
-    const uint8_t* at = data;
-    int left = length;
-    while (const uint8_t* start = FindH264Start(at, left)) {
-        const uint8_t* header = start + 3;
-        const int type = header[0] & 0x1F;
-        const int ref_idc = (header[0] >> 5) & 3;
-        const int rest = static_cast<int>(data + length - header) - 1;
+    bool missing = false;
+    ForEachAnnexBUnit(data, length, [&](const uint8_t* unit, int size) {
+        const int type = unit[0] & 0x1F;
+        const int ref_idc = (unit[0] >> 5) & 3;
         if (type == 7) {
-            ReadSps(header + 1, rest);
-        } else if ((type == 1 || type == 5) && log2_max_frame_num_ > 0) {
-            const int frame_num = ReadFrameNum(header + 1, rest);
-            if (type == 5) {
-                previous_ = frame_num;
-                return false;
-            }
-            if (frame_num < 0) return false;
-            const int max = 1 << log2_max_frame_num_;
-            const bool missing = previous_ >= 0 && !gaps_allowed_ && frame_num != previous_ &&
-                                 frame_num != (previous_ + 1) % max;
-            if (ref_idc != 0) previous_ = frame_num;
-            return missing;
+            ReadSps(unit + 1, size - 1);
+            return true;
         }
-        left -= static_cast<int>(header + 1 - at);
-        at = header + 1;
-    }
-    return false;
+        if ((type != 1 && type != 5) || log2_max_frame_num_ == 0) return true;
+        const int frame_num = ReadFrameNum(unit + 1, size - 1);
+        if (type == 5) {
+            previous_ = frame_num;
+            return false;
+        }
+        if (frame_num < 0) return false;
+        const int max = 1 << log2_max_frame_num_;
+        missing = previous_ >= 0 && !gaps_allowed_ && frame_num != previous_ && frame_num != (previous_ + 1) % max;
+        if (ref_idc != 0) previous_ = frame_num;
+        return false;
+    });
+    return missing;
 }
 
 }  // namespace qv

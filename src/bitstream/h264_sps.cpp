@@ -1,6 +1,6 @@
 #include "bitstream/h264_sps.h"
 
-#include "bitstream/h264_nal.h"
+#include "bitstream/annexb_units.h"
 
 namespace qv {
 namespace {
@@ -67,22 +67,16 @@ bool ReadH264SpsHead(const uint8_t* unit, int length, H264SpsHead& sps) {
 }
 
 int64_t H264StatedPictureArea(const uint8_t* data, int length) {
-    if (!data || length <= 0) return 0;
     int64_t largest = 0;
-    const uint8_t* at = data;
-    int left = length;
-    while (const uint8_t* start = FindH264Start(at, left)) {
-        const uint8_t* header = start + 3;
-        const int type = header[0] & 0x1F;
-        const int rest = static_cast<int>(data + length - header) - 1;
-        if (type == 1 || type == 5) break;  // parameter sets come before the slices
+    ForEachAnnexBUnit(data, length, [&largest](const uint8_t* unit, int size) {
+        const int type = unit[0] & 0x1F;
+        if (type == 1 || type == 5) return false;  // parameter sets come before the slices
         H264SpsHead sps;
-        if (type == 7 && ReadH264SpsHead(header + 1, rest, sps) && sps.coded_width * sps.coded_height > largest) {
+        if (type == 7 && ReadH264SpsHead(unit + 1, size - 1, sps) && sps.coded_width * sps.coded_height > largest) {
             largest = sps.coded_width * sps.coded_height;
         }
-        left -= static_cast<int>(header + 1 - at);
-        at = header + 1;
-    }
+        return true;
+    });
     return largest;
 }
 

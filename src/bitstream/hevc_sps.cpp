@@ -1,6 +1,6 @@
 #include "bitstream/hevc_sps.h"
 
-#include "bitstream/h264_nal.h"
+#include "bitstream/annexb_units.h"
 #include "bitstream/hevc_config.h"
 #include "bitstream/rbsp_reader.h"
 
@@ -48,23 +48,17 @@ int64_t SpsArea(const uint8_t* unit, int length) {
 }  // namespace
 
 int64_t HevcStatedPictureArea(const uint8_t* data, int length) {
-    if (!data || length <= 0) return 0;
     int64_t largest = 0;
-    const uint8_t* at = data;
-    int left = length;
-    while (const uint8_t* start = FindH264Start(at, left)) {
-        const uint8_t* header = start + 3;
-        const int rest = static_cast<int>(data + length - header);
-        if (rest < 2) break;
-        const int type = (header[0] >> 1) & 0x3F;
-        if (type < 32) break;  // parameter sets come before the slices
+    ForEachAnnexBUnit(data, length, [&largest](const uint8_t* unit, int size) {
+        if (size < 2) return false;
+        const int type = (unit[0] >> 1) & 0x3F;
+        if (type < 32) return false;  // parameter sets come before the slices
         if (type == kHevcSps) {
-            const int64_t area = SpsArea(header + 2, rest - 2);
+            const int64_t area = SpsArea(unit + 2, size - 2);
             if (area > largest) largest = area;
         }
-        left -= static_cast<int>(header + 1 - at);
-        at = header + 1;
-    }
+        return true;
+    });
     return largest;
 }
 

@@ -45,7 +45,6 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     // The probe decodes a few pictures of each stream it knows; a stream that claims a huge
     // picture must not make it allocate one.
     if (StatesPictureOverLimit(name, max_pixels)) return kPictureOverLimit;
-    AnnounceStreams();
     const unsigned announced = format_ctx_->nb_streams;
     std::vector<AVDictionary*> probe_options(announced, nullptr);
     for (AVDictionary*& options : probe_options) {
@@ -74,64 +73,53 @@ namespace {
 
 bool IsVideo(const AVStream* stream) { return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
 
-// The picture area a compressed packet of the stream states, read by the codec's parser.
-int64_t PacketPictureArea(const AVStream* stream, const AVPacket* packet) {
-    CodecContextPtr ctx(avcodec_alloc_context3(nullptr));
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0) return 0;
-    return StatedPictureArea(ctx.get(), packet->data, packet->size);
+// The first picture area a video packet states, read by the codec's parser, reading at most
+// kLookAheadPackets packets; 0 when none states one.
+int64_t FirstStatedArea(AVFormatContext* ctx, AVPacket* packet) {
+    for (int read = 0; read < kLookAheadPackets; ++read) {
+        if (av_read_frame(ctx, packet) < 0) break;
+        const AVStream* stream = ctx->streams[packet->stream_index];
+        const AVCodecParameters* par = stream->codecpar;
+        const int64_t area = IsVideo(stream) ? StatedPictureArea(par->codec_id, par->extradata, par->extradata_size,
+                                                                 packet->data, packet->size)
+                                             : 0;
+        av_packet_unref(packet);
+        if (area > 0) return area;
+    }
+    return 0;
 }
 
 }  // namespace
 
 // A picture over the limit is refused before the probe, whose decoder would set up tables
-// for the claimed size first. Most headers state the size; where the header does not (program
-// and transport streams, elementary streams), the first picture size the video packets state
-// decides, read ahead in a second reader of the file so that this one's position is kept.
-bool MediaFile::StatesPictureOverLimit(const char* name, int64_t max_pixels) const {
+// for the claimed size first. Most headers state the size; where the header does not, the
+// first size the video packets state decides. Containers without a header (program streams,
+// flv) make a stream known only when its first packet is read, too late for the probe's
+// options, so they are read ahead in this reader, which then goes back by byte position
+// (exact for them); the others (transport and elementary streams) in a second reader.
+bool MediaFile::StatesPictureOverLimit(const char* name, int64_t max_pixels) {
     AVFormatContext* ctx = format_ctx_.get();
-    bool sizes_known = !(ctx->ctx_flags & AVFMTCTX_NOHEADER);
+    const bool headerless = (ctx->ctx_flags & AVFMTCTX_NOHEADER) != 0;
+    bool sizes_known = !headerless;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVCodecParameters* par = ctx->streams[i]->codecpar;
         if (!IsVideo(ctx->streams[i])) continue;
         if (OverLimit(par->width, par->height, max_pixels)) return true;
         if (par->width <= 0 || par->height <= 0) sizes_known = false;
     }
-    if (sizes_known) return false;
+    if (sizes_known || !packet_) return false;
 
+    if (headerless) {
+        if (!ctx->pb) return false;
+        const int64_t start = avio_tell(ctx->pb);
+        const int64_t area = FirstStatedArea(ctx, packet_.get());
+        av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BYTE);
+        return area > max_pixels;
+    }
     AVFormatContext* raw_ahead = nullptr;
     if (avformat_open_input(&raw_ahead, name, ctx->iformat, nullptr) != 0) return false;
     FormatContextPtr ahead(raw_ahead);
-    PacketPtr packet(av_packet_alloc());
-    for (int read = 0; packet && read < kLookAheadPackets; ++read) {
-        if (av_read_frame(ahead.get(), packet.get()) < 0) break;
-        const AVStream* stream = ahead->streams[packet->stream_index];
-        const int64_t area = IsVideo(stream) ? PacketPictureArea(stream, packet.get()) : 0;
-        av_packet_unref(packet.get());
-        if (area > 0) return area > max_pixels;
-    }
-    return false;
-}
-
-// Options reach only the probe decoders of streams known before the probe. Containers
-// without a header (program streams, flv) make a stream known when its first packet is read,
-// so their first packets are read ahead until a video stream shows, and the file is then
-// read again from where it started (they are read by byte position, so this is exact).
-void MediaFile::AnnounceStreams() {
-    AVFormatContext* ctx = format_ctx_.get();
-    if (!(ctx->ctx_flags & AVFMTCTX_NOHEADER) || !ctx->pb || !packet_) return;
-    auto has_video = [ctx] {
-        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-            if (IsVideo(ctx->streams[i])) return true;
-        }
-        return false;
-    };
-    const int64_t start = avio_tell(ctx->pb);
-    for (int read = 0; read < kLookAheadPackets && !has_video(); ++read) {
-        if (av_read_frame(ctx, packet_.get()) < 0) break;
-        av_packet_unref(packet_.get());
-    }
-    av_packet_unref(packet_.get());
-    av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BYTE);
+    return FirstStatedArea(ahead.get(), packet_.get()) > max_pixels;
 }
 
 void MediaFile::Close() {

@@ -55,8 +55,7 @@ public:
     bool draining = false;
 
 private:
-    bool StatesPictureOverLimit(const char* name, int64_t max_pixels) const;
-    void AnnounceStreams();
+    bool StatesPictureOverLimit(const char* name, int64_t max_pixels);
 
     FormatContextPtr format_ctx_;
     AVStream* video_stream_ = nullptr;

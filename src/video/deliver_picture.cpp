@@ -37,7 +37,7 @@ void QVDecoder::Impl::ExplainMissingPicture(const uint8_t* data, int length, int
     // The size is read again only when the decoder failed: frames that merely give no
     // picture yet (reordering, threads, a partial chunk) cost nothing.
     const bool over = video.TakeOverLimit() ||
-                      (status < 0 && qv::StatedPictureArea(video.context(), data, length) > video.max_pixels());
+                      (status < 0 && video.StatesOverLimit(data, length));
     if (over) LogOverLimit();
 }
 

@@ -14,20 +14,20 @@ int64_t CodecPixelBound(int64_t max_pixels) {
     return max_pixels > INT_MAX - kPadding ? INT_MAX : max_pixels + kPadding;
 }
 
-int64_t StatedPictureArea(const AVCodecContext* decoder, const uint8_t* data, int length) {
-    if (!decoder || !data || length <= 0) return 0;
-    ParserPtr parser(av_parser_init(decoder->codec_id));
+int64_t StatedPictureArea(int codec_id, const uint8_t* extradata, int extradata_size, const uint8_t* data,
+                          int length) {
+    if (!data || length <= 0) return 0;
+    ParserPtr parser(av_parser_init(codec_id));
     if (!parser) return 0;
     CodecContextPtr ctx(avcodec_alloc_context3(nullptr));
     if (!ctx) return 0;
-    ctx->codec_id = decoder->codec_id;
+    ctx->codec_id = static_cast<AVCodecID>(codec_id);
     ctx->codec_type = AVMEDIA_TYPE_VIDEO;
-    // MP4-style streams keep their parameter sets in the extradata.
-    if (decoder->extradata && decoder->extradata_size > 0) {
-        ctx->extradata = static_cast<uint8_t*>(av_mallocz(decoder->extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (extradata && extradata_size > 0) {
+        ctx->extradata = static_cast<uint8_t*>(av_mallocz(extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!ctx->extradata) return 0;
-        std::memcpy(ctx->extradata, decoder->extradata, decoder->extradata_size);
-        ctx->extradata_size = decoder->extradata_size;
+        std::memcpy(ctx->extradata, extradata, extradata_size);
+        ctx->extradata_size = extradata_size;
     }
     // The parser reads past the end like the decoder does.
     AvBufferPtr padded(static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE)));

@@ -22,8 +22,9 @@ inline bool OverLimit(int64_t width, int64_t height, int64_t max_pixels) {
 int64_t CodecPixelBound(int64_t max_pixels);
 
 // The picture area (width x height, the largest one) one compressed frame states, read by
-// libavcodec's parser for the decoder's codec with its extradata; 0 when it states none.
-// Allocates nothing large.
-int64_t StatedPictureArea(const AVCodecContext* decoder, const uint8_t* data, int length);
+// libavcodec's parser for the codec, with the stream's extradata (MP4-style streams keep
+// their parameter sets there); 0 when it states none. Allocates nothing large.
+int64_t StatedPictureArea(int codec_id, const uint8_t* extradata, int extradata_size, const uint8_t* data,
+                          int length);
 
 }  // namespace qv

@@ -104,6 +104,11 @@ bool VideoDecoder::TakeOverLimit() {
     return over;
 }
 
+bool VideoDecoder::StatesOverLimit(const uint8_t* data, int length) const {
+    if (!ctx_) return false;
+    return StatedPictureArea(ctx_->codec_id, ctx_->extradata, ctx_->extradata_size, data, length) > max_pixels_;
+}
+
 bool VideoDecoder::TakeLoss() {
     const bool loss = loss_;
     loss_ = false;

@@ -47,6 +47,8 @@ public:
     // True (once) when a frame was kept from the decoder since the last call because its
     // parameter sets state a picture over the limit.
     bool TakeOverLimit();
+    // True when the frame states a picture over the limit, read by the codec's parser.
+    bool StatesOverLimit(const uint8_t* data, int length) const;
     // Takes the next picture the decoder holds, without new input: 0, AVERROR(EAGAIN) when
     // it needs input, AVERROR_EOF when a drain is over, or a decoding failure.
     int Receive();
