@@ -79,6 +79,9 @@ public:
         reference_missing_ = false;
     }
     int picture_flags() const { return picture_flags_; }
+    // A picture taken out by a drain that did not end the stream (key-frame-only decoding
+    // drains after every key frame) is not marked drained.
+    void KeepStreamGoing() { picture_flags_ &= ~QV_PICTURE_DRAINED; }
     int64_t picture_time() const { return picture_time_; }
     // The object closes: flags cleared, nothing missing.
     void Release();
