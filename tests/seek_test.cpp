@@ -23,11 +23,13 @@ struct Shown {
     bool key = false;
 };
 
-// The next picture QVDecodeFrame hands out; false at the end of the file.
-bool NextPicture(QVDecoder& decoder, Shown* out) {
+// The next picture QVDecodeFrame hands out; false at the end of the file. The times of the
+// audio pieces on the way go to `audio`.
+bool NextPicture(QVDecoder& decoder, Shown* out, std::vector<int64_t>* audio = nullptr) {
     for (int i = 0; i < 100000; ++i) {
         const int result = decoder.QVDecodeFrame();
         if (result == -10003) return false;
+        if (result == 1 && audio) audio->push_back(decoder.QVGetFrameTimestamp());
         if (result != 0) continue;
         const unsigned char* data = decoder.QVGetVideoFrame();
         out->bytes.assign(data, data + decoder.QVGetVideoFrameSize());
@@ -112,8 +114,20 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
         SCOPED_TRACE(std::string(mode == QV_SEEK_KEY ? "key " : "accurate ") + std::to_string(target));
         ASSERT_EQ(decoder.QVSeek(target, mode), 0);
         Shown shown;
-        const bool got = NextPicture(decoder, &shown);
+        std::vector<int64_t> audio;
+        const bool got = NextPicture(decoder, &shown, &audio);
         if (mode == QV_SEEK_ACCURATE) {
+            // Audio follows the seek: nothing from before the time comes ahead of the picture.
+            for (int64_t t : audio) EXPECT_GE(t, target);
+            if (c.audio != AV_CODEC_ID_NONE && got && target > first) {
+                Shown later;
+                std::vector<int64_t> more;
+                for (int k = 0; k < 5 && more.empty() && NextPicture(decoder, &later, &more); ++k) {
+                }
+                EXPECT_FALSE(audio.empty() && more.empty());
+                ASSERT_EQ(decoder.QVSeek(target, mode), 0);
+                ASSERT_TRUE(NextPicture(decoder, &shown));
+            }
             const auto expected = std::find_if(full.begin(), full.end(), [&](const Shown& s) { return s.time >= target; });
             ASSERT_EQ(got, expected != full.end());
             if (!got) continue;
