@@ -175,6 +175,53 @@ void RawBare(benchmark::State& state) {
     state.SetItemsProcessed(packets);
 }
 
+// A thumbnail scan of the recording (a key frame every 2 s): ours decodes key frames only,
+// against the bare loop decoding every picture, which is what a scan costs without skipping.
+void ScanOurs(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    for (auto _ : state) {
+        QVDecoder d;
+        d.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+        d.QVSetOutput(_picture_param{160, 90, PIX_FMT_BGR24}, 0);
+        if (d.QVOpen(path.c_str()) != 0) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        int keys = 0;
+        for (int r = d.QVDecodeFrame(); r != QV_ERR_END_OF_FILE; r = d.QVDecodeFrame()) {
+            if (r == 0) benchmark::DoNotOptimize(d.QVGetVideoFrame()), ++keys;
+        }
+        if (keys != kFrames / 50) state.SkipWithError("not one picture per key frame");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void ScanBare(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    for (auto _ : state) {
+        Bare bare;
+        if (!bare.Open(path, true)) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        AVFrame* frame = av_frame_alloc();
+        AVPacket* pkt = av_packet_alloc();
+        for (bool more = true; more;) {
+            more = av_read_frame(bare.fmt, pkt) >= 0;
+            if (more && pkt->stream_index != bare.stream) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            avcodec_send_packet(bare.ctx, more ? pkt : nullptr);
+            while (avcodec_receive_frame(bare.ctx, frame) == 0) benchmark::DoNotOptimize(frame->data[0]);
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        av_frame_free(&frame);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 // Ours and bare alternate so that a slow spell of the machine hits both sides alike. With one
 // thread the figures are CPU time, since the machine's other work would otherwise count as
 // ours; with threads they are wall-clock time, the time the pictures take to come out.
@@ -199,6 +246,8 @@ const bool registered = [] {
             if (c.threads != 1) b->UseRealTime();
         }
     }
+    benchmark::RegisterBenchmark("file_thumbnail_scan/ours", ScanOurs)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("file_thumbnail_scan/bare", ScanBare)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("file_raw_extract/ours", RawOurs)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("file_raw_extract/bare", RawBare)->Unit(benchmark::kMillisecond);
     return true;
