@@ -74,7 +74,7 @@ int RunDecode(const DecodeOptions& o) {
         if (result == QV_ERR_END_OF_FILE) break;
         const int64_t time = decoder.QVGetFrameTimestamp();
         if ((result == QV_OK || result == QV_AUDIO_PIECE) && time >= end) break;
-        if ((result == QV_OK || result == QV_AUDIO_PIECE) && time < begin) continue;
+        if ((result == QV_OK || result == QV_AUDIO_PIECE) && start_seconds > 0 && time < begin) continue;
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;
