@@ -102,7 +102,10 @@ int RunThumbs(const ThumbsOptions& o) {
         const std::string path = (std::filesystem::path(o.dir) / name).string();
         const std::string error = WriteEncodedImage(path, format, t.rgb.data(), static_cast<int>(t.rgb.size()),
                                                     t.width, t.height, AV_PIX_FMT_RGB24);
-        if (!error.empty()) return Fail(kExitOutput, "cannot write '" + path + "': " + error) == kExitOk;
+        if (!error.empty()) {
+            Fail(kExitOutput, "cannot write '" + path + "': " + error);
+            return false;
+        }
         std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), (mark(index) - start) / 1e6,
                     (t.time - start) / 1e6);
         chosen.push_back(t);
