@@ -244,4 +244,31 @@ TEST(SeekPipeTest, Seek_Pipe_NotSeekable) {
     EXPECT_EQ(decoder.QVGetDuration(), -1);
 }
 
+// A file of audio alone seeks by its audio: the next piece is the first at or after the time.
+TEST(SeekAudioTest, Seek_AudioOnly_NextPieceAtTheTime) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("tone.mp4");
+    MediaFile media;
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 100;
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    std::vector<int64_t> times;
+    for (int r = decoder.QVDecodeFrame(); r != -10003; r = decoder.QVDecodeFrame()) {
+        if (r == 1) times.push_back(decoder.QVGetFrameTimestamp());
+    }
+    ASSERT_GT(times.size(), 100u);
+    for (int64_t target : {2000000, 500000, 3100000, -100000}) {
+        ASSERT_EQ(decoder.QVSeek(target, QV_SEEK_ACCURATE), 0);
+        int r = decoder.QVDecodeFrame();
+        while (r != 1 && r != -10003) r = decoder.QVDecodeFrame();
+        ASSERT_EQ(r, 1);
+        EXPECT_EQ(decoder.QVGetFrameTimestamp(), *std::find_if(times.begin(), times.end(), [&](int64_t t) {
+            return t >= target;
+        })) << target;
+    }
+}
+
 }  // namespace

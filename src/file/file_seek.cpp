@@ -96,8 +96,12 @@ int FileSession::DecodeFrame() {
                     continue;
             }
         }
-        if (result == 1 && seek_.KeepAudio(file_.frame_time)) return 1;
-        if (result == -10003 && seek_.EndReached()) {
+        if (result == 1 && seek_.KeepAudio(file_.frame_time)) {
+            // Without video, the first audio from the time on ends the seek.
+            if (!file_.video_stream()) seek_.Cancel();
+            return 1;
+        }
+        if (result == -10003 && seek_.EndReached() && file_.video_stream()) {
             ReadEarlier();
             continue;
         }

@@ -60,7 +60,8 @@ public:
     // presentation time of its first picture (0 when unknown).
     int64_t DurationMicros() const;
     int64_t StartMicros() const;
-    // Moves reading to the video key frame at or before `seconds` (the frame-time clock), by
+    // Moves reading to the video key frame (audio packet, in a file without video) at or
+    // before `seconds` (the frame-time clock), by
     // the container's index, its timestamps, or bytes where it has neither; 0, or -1 when
     // the container cannot get there. The pending packet is dropped either way.
     int SeekVideo(double seconds);

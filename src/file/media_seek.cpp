@@ -101,15 +101,17 @@ int MediaFile::SeekUntimed(double seconds) {
 
 int MediaFile::SeekVideo(double seconds) {
     ForgetPosition();
-    if (!CanSeek() || !video_stream_) return -1;
-    if (Untimed()) return SeekUntimed(seconds);
-    const AVRational tb = video_stream_->time_base;
+    // A file of audio alone goes by its audio stream.
+    const AVStream* stream = video_stream_ ? video_stream_ : audio_stream_;
+    if (!CanSeek() || !stream) return -1;
+    if (video_stream_ && Untimed()) return SeekUntimed(seconds);
+    const AVRational tb = stream->time_base;
     if (tb.num <= 0 || tb.den <= 0 || !std::isfinite(seconds)) return -1;
     const double ticks = std::floor(seconds * tb.den / tb.num);
     if (ticks < -9.0e18 || ticks > 9.0e18) return -1;
     const int64_t target = static_cast<int64_t>(ticks);
     AVFormatContext* ctx = format_ctx_.get();
-    if (av_seek_frame(ctx, video_stream_->index, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
+    if (av_seek_frame(ctx, stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
     ForgetPosition();
     return 0;
 }
