@@ -44,7 +44,7 @@ bool FileSession::SeekContainer(double seconds) {
 
 void FileSession::ReadEarlier() {
     double from = 0.0;
-    if (seek_.EarlierTarget(file_.key_time, &from) && SeekContainer(from)) return;
+    if (seek_.EarlierTarget(&from) && SeekContainer(from)) return;
     seek_.ReadFromStart();
     // A file that cannot go back to its start is decoded on from where it is.
     if (!SeekContainer(-HUGE_VAL)) seek_.Cancel();
@@ -86,7 +86,7 @@ int FileSession::DecodeFrame() {
         }
         if (result == 0) {
             const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
-            switch (seek_.OnPicture(file_.frame_time, key)) {
+            switch (seek_.OnPicture(file_.frame_time, key, delivery_.decoder_whole(), file_.key_presentation)) {
                 case SeekState::Verdict::kDeliver:
                     return 0;
                 case SeekState::Verdict::kDrop:

@@ -153,7 +153,7 @@ int FileSession::DecodeStep() {
     const AVStream* audio_stream = file_.audio_stream();
     if (video_stream && packet->stream_index == video_stream->index) {
         file_.RecordPacketTime();
-        if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0)) {
+        if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) {
             file_.DropPacket();
             return -10002;
         }

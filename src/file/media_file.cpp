@@ -199,7 +199,7 @@ void MediaFile::RecordPacketTime() {
         video_seen_ = true;
         video_time_ = frame_time;
         if (pkt.flags & AV_PKT_FLAG_KEY) {
-            key_time = frame_time;
+            key_presentation = PacketSeconds(pkt, pkt.pts, *video_stream_, frame_time);
             NoteKeyPacket();
         }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {

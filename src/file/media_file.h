@@ -50,9 +50,8 @@ public:
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;
     double frame_time = 0.0;
-    // The time recorded for the last key video packet: where a seek that found it too late
-    // goes back from.
-    double key_time = 0.0;
+    // The presentation time of the last key video packet read.
+    double key_presentation = 0.0;
     // Seeking (file/media_seek.cpp). Whether reading may go back: false for pipes and live
     // sources, whose bytes are gone once read.
     bool CanSeek() const;

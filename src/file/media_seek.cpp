@@ -38,7 +38,7 @@ void MediaFile::ForgetPosition() {
     audio_offset = 0;
     draining = false;
     // No key packet read at the new position yet.
-    key_time = HUGE_VAL;
+    key_presentation = HUGE_VAL;
     if (format_ctx_ && format_ctx_->pb) {
         format_ctx_->pb->eof_reached = 0;
         format_ctx_->pb->error = 0;

@@ -1,5 +1,7 @@
 #include "file/seek_state.h"
 
+#include <cmath>
+
 namespace qv {
 
 void SeekState::Start(double target, int mode, bool from_start) {
@@ -10,20 +12,24 @@ void SeekState::Start(double target, int mode, bool from_start) {
     target_ = target;
     read_from_ = target;
     step_ = 0.0;
-    key_packet_seen_ = from_start;
+    key_packets_ = 0;
 }
 
-bool SeekState::TakePacket(bool key) {
-    if (!pending_ || key_packet_seen_) return true;
-    key_packet_seen_ = key;
-    return key;
+bool SeekState::TakePacket(bool key, double seconds) {
+    if (!pending_) return true;
+    if (key && key_packets_++ == 0) first_key_ = seconds;
+    return from_start_ || key_packets_ > 0;
 }
 
-SeekState::Verdict SeekState::OnPicture(double seconds, bool key) {
+SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, double key_packet_seconds) {
     if (!pending_) return Verdict::kDeliver;
     if (!key_seen_) {
-        // Leading pictures of an open GOP refer to pictures before the key frame.
-        if (!key) return Verdict::kDrop;
+        // Leading pictures of an open GOP refer to pictures before the key frame, and come
+        // before it. A decoder that flags no key picture at all (the recovery points of an
+        // intra-refresh stream) is trusted two key packets later: libavcodec's pictures
+        // match a decoding from the start only after two whole refreshes.
+        const bool refreshed = key_packets_ >= 3 && seconds >= key_packet_seconds;
+        if (!from_start_ && (!whole || (!key && !refreshed))) return Verdict::kDrop;
         key_seen_ = true;
         if (seconds > target_ && !from_start_) return Verdict::kEarlier;
         if (mode_ == kKey || seconds >= target_) {
@@ -37,13 +43,13 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key) {
     return Verdict::kDeliver;
 }
 
-bool SeekState::EarlierTarget(double key_packet_seconds, double* seconds) {
-    // Just before the key packet finds the key frame before it in an indexed container; a
-    // container searched by timestamps may land behind it again, so each further attempt
-    // goes back twice as far.
-    const double from = key_packet_seconds < read_from_ ? key_packet_seconds : read_from_;
-    if (key_packet_seconds >= read_from_) step_ = step_ == 0.0 ? 0.1 : step_ * 2.0;
-    read_from_ = from - step_ - 1e-6;
+bool SeekState::EarlierTarget(double* seconds) {
+    // Just before the first key packet read finds the key frame before it in an indexed
+    // container; a container searched by timestamps may land behind it again (or on no key
+    // packet at all), so each such attempt goes back twice as far as the one before.
+    const double key = key_packets_ > 0 ? first_key_ : HUGE_VAL;
+    if (key >= read_from_) step_ = step_ == 0.0 ? 0.1 : step_ * 2.0;
+    read_from_ = (key < read_from_ ? key : read_from_) - step_ - 1e-6;
     *seconds = read_from_;
     return step_ < 1.0e6;
 }

@@ -17,36 +17,38 @@ public:
     bool pending() const { return pending_; }
     double target() const { return target_; }
 
-    // A decoded picture during the seek, with its time and key-frame flag.
-    Verdict OnPicture(double seconds, bool key);
-    // A video packet read during the seek: false while it is to be kept from the decoder
+    // A decoded picture during the seek, with its time, key-frame flag and whether the decoder
+    // found it whole, and the presentation time of the last key packet read.
+    Verdict OnPicture(double seconds, bool key, bool whole, double key_packet_seconds);
+    // A video packet read during the seek, with its key flag and recorded time: false while
+    // it is to be kept from the decoder
     // (a container that found a time, not a key frame, may land on the pictures before one).
-    bool TakePacket(bool key);
+    bool TakePacket(bool key, double seconds);
     // The end of the file came during the seek: true when reading must start earlier (the
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
     // Audio of the seek: kept only from the target on.
     bool KeepAudio(double seconds) const { return seconds >= target_; }
 
-    // After kEarlier: the time to read from next, given the time of the key packet that
-    // came too late; false when only the file's start is earlier still.
-    bool EarlierTarget(double key_packet_seconds, double* seconds);
+    // After kEarlier (or an end with no key frame): the time to read from next; false when
+    // only the file's start is earlier still.
+    bool EarlierTarget(double* seconds);
     void ReadFromStart() {
         from_start_ = true;
-        key_seen_ = false;
-        key_packet_seen_ = true;
+        Reread();
     }
     // Reading starts again at the position the container found.
     void Reread() {
         key_seen_ = false;
-        key_packet_seen_ = from_start_;
+        key_packets_ = 0;
     }
 
 private:
     bool pending_ = false;
     bool from_start_ = false;
     bool key_seen_ = false;
-    bool key_packet_seen_ = false;
+    int key_packets_ = 0;     // key packets read since reading restarted
+    double first_key_ = 0.0;  // the recorded time of the first of them
     int mode_ = kAccurate;
     double target_ = 0.0;
     double read_from_ = 0.0;  // where the container was last asked to read from

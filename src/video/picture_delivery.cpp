@@ -91,8 +91,8 @@ bool PictureDelivery::LayOutPicture() {
         reference_missing_ = false;
     }
     if (video_.TakeLoss()) reference_missing_ = true;
-    const bool damaged =
-        reference_missing_ || frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
+    decoder_whole_ = frame->decode_error_flags == 0 && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
+    const bool damaged = reference_missing_ || !decoder_whole_;
     // Pictures given up by a drain: the end of a file, or a host's flush.
     const bool drained = video_.draining();
 

@@ -79,6 +79,8 @@ public:
         reference_missing_ = false;
     }
     int picture_flags() const { return picture_flags_; }
+    // The decoder itself found nothing missing in the last picture (whatever was lost before).
+    bool decoder_whole() const { return decoder_whole_; }
     // A picture taken out by a drain that did not end the stream (key-frame-only decoding
     // drains after every key frame) is not marked drained.
     void KeepStreamGoing() { picture_flags_ &= ~QV_PICTURE_DRAINED; }
@@ -100,6 +102,7 @@ private:
     bool key_frame_seen_ = false;
     bool reference_missing_ = false;
     int picture_flags_ = 0;
+    bool decoder_whole_ = true;
     int64_t picture_time_ = 0;  // best-effort time of the picture last laid out (decoder time base)
 };
 
