@@ -159,7 +159,9 @@ int FileSession::DecodeStep() {
         }
         if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
         clock_.PacketSent(file_.frame_time);
+        delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
         const int result = delivery_.DecodePacket(packet);
+        delivery_.set_passing(false);
         file_.DropPacket();
         if (result != 0) return -10002;
         file_.frame_time = clock_.PictureTime(file_.frame_time);

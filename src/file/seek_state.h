@@ -27,6 +27,8 @@ public:
     // The end of the file came during the seek: true when reading must start earlier (the
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
+    // A picture of this time will be dropped, whatever it turns out to be.
+    bool Passes(double seconds) const { return pending_ && mode_ == kAccurate && seconds < target_; }
     // Audio of the seek: kept only from the target on.
     bool KeepAudio(double seconds) const { return seconds >= target_; }
 

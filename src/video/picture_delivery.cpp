@@ -104,6 +104,11 @@ bool PictureDelivery::LayOutPicture() {
     }
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
+    if (passing_) {
+        // A picture passed over on the way to another is only held: no copy, no conversion.
+        picture_.Hold(frame);
+        return true;
+    }
     if (output_.enabled() && !field_coded()) {
         // Converted straight from the decoder's planes; the decoded picture is laid out in
         // its buffer only when something reads it.
