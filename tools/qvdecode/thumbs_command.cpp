@@ -112,27 +112,43 @@ int RunThumbs(const ThumbsOptions& o) {
         return true;
     };
 
+    // The key frames around each mark: the last at or before it and the first after it. A
+    // file that can seek goes to each mark that lies past the key frames read so far (a key
+    // frame seek, then the next key frame); one that cannot reads its key frames in order.
     Progress progress("thumbs");
-    int result;
-    while ((result = decoder.QVDecodeFrame()) != QV_ERR_END_OF_FILE) {
-        if (result != QV_OK) continue;
-        const Thumb current = Capture(decoder);
-        if (current.rgb.empty()) continue;
-        // Each mark the key frames have passed takes the nearer of the two around it.
-        while (current.time >= mark(chosen.size())) {
-            const bool previous_nearer =
-                have_previous && mark(chosen.size()) - previous.time < current.time - mark(chosen.size());
-            if (!take(previous_nearer ? previous : current)) return kExitOutput;
+    Thumb current;
+    bool have_current = false, seekable = true;
+    auto next_key = [&](Thumb* out) -> bool {
+        for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE; result = decoder.QVDecodeFrame()) {
+            if (result != QV_OK) continue;
+            *out = Capture(decoder);
+            if (!out->rgb.empty()) return true;
         }
-        previous = current;
-        have_previous = true;
-        progress.Update(duration > 0 ? static_cast<double>(current.time - start) / duration : -1.0,
+        return false;
+    };
+    for (;;) {
+        const int64_t m = mark(chosen.size());
+        if (duration > 0 && m > start + duration) break;
+        if (!have_current || current.time <= m) {
+            if (seekable) {
+                const int sought = decoder.QVSeek(m, QV_SEEK_KEY);
+                if (sought == 0) have_previous = have_current = false;
+                seekable = sought != QV_ERR_NOT_SEEKABLE;
+            }
+            while (!have_current || current.time <= m) {
+                if (have_current) previous = current;
+                have_previous = have_previous || have_current;
+                have_current = next_key(&current);
+                if (!have_current) break;
+            }
+        }
+        // After the last key frame: the last one, up to the end of the recording.
+        if (!have_current && (!have_previous || (duration <= 0 && m > previous.time))) break;
+        const bool previous_nearer =
+            have_previous && (!have_current || m - previous.time < current.time - m);
+        if (!take(previous_nearer ? previous : current)) return kExitOutput;
+        progress.Update(duration > 0 ? static_cast<double>(m - start) / duration : -1.0,
                         static_cast<int64_t>(chosen.size()));
-    }
-    // Marks after the last key frame, up to the end of the recording, take the last one.
-    const int64_t last = duration > 0 ? start + duration : previous.time;
-    while (have_previous && mark(chosen.size()) <= last) {
-        if (!take(previous)) return kExitOutput;
     }
     progress.Finish();
     if (chosen.empty()) return Fail(kExitFailed, "no key frame could be decoded from '" + o.file + "'");
