@@ -328,34 +328,44 @@ _SKIP_MODES = {None: _lib.QV_SKIP_NONE, "none": _lib.QV_SKIP_NONE, "nonref": _li
 def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
     """The key frame nearest each mark of a recording, marks ``every`` seconds apart from its
     start: a list of ``Picture`` (each a copy, ``time`` the key frame's). Only key frames are
-    decoded, so a scan costs a small part of a full decode. ``format``/``size`` as in ``open()``."""
+    decoded: a file that can seek goes to each mark past the key frames read so far (a pipe
+    reads them in order), so a scan costs a small part of a full decode. ``format``/``size``
+    as in ``open()``."""
     if every <= 0:
         raise ValueError("every must be positive")
     chosen = []
     with FileDecoder(path, format=format, size=size, threads=threads, skip="nonkey") as decoder:
-        start = decoder.start_time
+        start_us = int(round(decoder.start_time * 1e6))
         duration = decoder.duration
+        end_us = start_us + int(round(duration * 1e6)) if duration is not None else None
         step_us = int(round(every * 1e6))
-        start_us = int(round(start * 1e6))
-
-        def mark():
-            return start_us + len(chosen) * step_us
-
-        previous = None
+        previous = current = None
+        seekable = True
         while True:
-            current = decoder.read()
-            if current is None:
+            mark = start_us + len(chosen) * step_us
+            if end_us is not None and mark > end_us:
                 break
-            # Each mark the key frames have passed takes the nearer of the two around it.
-            while current.time_us >= mark():
-                nearer = previous is not None and mark() - previous.time_us < current.time_us - mark()
-                chosen.append(previous if nearer else current)
-            previous = current
-        # Marks after the last key frame, up to the end of the recording, take the last one.
-        end_us = start_us + int(round(duration * 1e6)) if duration is not None else (
-            previous.time_us if previous is not None else -1)
-        while previous is not None and mark() <= end_us:
-            chosen.append(previous)
+            # The last key frame at or before the mark and the first after it.
+            if current is None or current.time_us <= mark:
+                if seekable:
+                    try:
+                        decoder.seek(mark / 1e6, accurate=False)
+                        previous = current = None
+                    except QVError as error:
+                        if error.code != _lib.QV_ERR_NOT_SEEKABLE:
+                            raise
+                        seekable = False
+                while current is None or current.time_us <= mark:
+                    previous = current or previous
+                    current = decoder.read()
+                    if current is None:
+                        break
+            # After the last key frame: the last one, up to the end of the recording.
+            if current is None and (previous is None or (end_us is None and mark > previous.time_us)):
+                break
+            nearer = previous is not None and (current is None or
+                                               mark - previous.time_us < current.time_us - mark)
+            chosen.append(previous if nearer else current)
     return chosen
 
 
