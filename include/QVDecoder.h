@@ -235,6 +235,16 @@ public:
     // picture, and the output setters a larger output size (the previous output stays).
     // A level-15 message says which limit was met.
     int QVDecoderSetMaxPixels(int64_t max_pixels);
+    // Raw extraction: the bytes the next QVGetVideoRawFrame needs for its packet, 0 at the end
+    // of the file, -1 before a file is open (or when its packets are not offered). A
+    // QVGetVideoRawFrame whose buffer is too small returns 0 as always but keeps the packet
+    // for the next call (a level-15 message names the size needed): a host that grows its
+    // buffer then gets every packet. Codecs handed out as stored are cut to the buffer, as
+    // always; this tells the size that gets them whole.
+    int QVGetVideoRawFrameSize();
+    // The pixel format of the buffer QVGetVideoFrame hands out: the output format while output
+    // conversion is on, else the decoded picture's (PIX_FMT_NONE before any).
+    enum PixelFormat QVGetOutputFormat();
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -583,6 +583,7 @@ TEST_F(FileTest, QVGetFrameTimestamp_DrainedPicturesReportTheirOwnTimes) {
 TEST_F(FileTest, QVGetFrameTimestamp_ElementaryStreamAdvancesByTheFramePeriod) {
     qvtest::VideoOptions o;
     o.frames = 10;
+    o.b_frames = 2;  // pictures held for reordering come out of the drain at the end
     const auto video = qvtest::EncodeVideo("libx264", o);
     const std::string path = dir_.Path("raw.h264");
     const std::vector<uint8_t> bytes = qvtest::Concatenate(video.packets);
@@ -725,8 +726,12 @@ TEST_F(FileTest, QVGetPictureFlags_DamagedAlikeInPushAndFileMode) {
         o.x264_params = row.x264;
         qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", o);  // key frames at 0, 12, 24
         const std::vector<qvtest::EncodedPacket> original = video.packets;
-        if (row.edit == kReset) ASSERT_TRUE(qvtest::IdrAfterFirstAsFrameNumReset(video.packets));
-        if (row.edit == kGaps) ASSERT_TRUE(qvtest::AllowFrameNumGaps(video.packets));
+        if (row.edit == kReset) {
+            ASSERT_TRUE(qvtest::IdrAfterFirstAsFrameNumReset(video.packets));
+        }
+        if (row.edit == kGaps) {
+            ASSERT_TRUE(qvtest::AllowFrameNumGaps(video.packets));
+        }
         if (row.remove) RemoveReferencePicture(video.packets, 15);
         const std::string path = dir_.Path("flags.mp4");
         ASSERT_TRUE(qvtest::WriteEncodedVideo(path, "mp4", video, o.width, o.height));
@@ -744,7 +749,9 @@ TEST_F(FileTest, QVGetPictureFlags_DamagedAlikeInPushAndFileMode) {
             if (pushed[i].flags & QV_PICTURE_DAMAGED) {
                 ++damaged;
                 EXPECT_GE(i, 12u) << "flagged before the loss";
-                if (row.edit != kReset) EXPECT_LT(i, 24u) << "flagged after the next key frame";
+                if (row.edit != kReset) {
+                    EXPECT_LT(i, 24u) << "flagged after the next key frame";
+                }
             }
         }
         EXPECT_EQ(damaged > 0, row.damaged);

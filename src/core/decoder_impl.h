@@ -62,6 +62,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
                            int& key_flag, int& position) {
         return session.GetVideoRawFrame(buffer, size, header_length, timestamp_ms, key_flag, position);
     }
+    int QVGetVideoRawFrameSize() { return session.GetVideoRawFrameSize(); }
     int QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag) {
         int header_length = 0;
         int position = 0;
@@ -71,6 +72,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVGetVideoFrameSize() const { return delivery.VideoFrameSize(stream.merged()); }
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
+    enum PixelFormat QVGetOutputFormat() const;
     unsigned char* QVGetAudioFrame() { return audio.audio_param.audio_buffer; }
     int QVGetAudioFrameSize() const { return audio.audio_frame_size; }
 

@@ -187,6 +187,12 @@ double MediaFile::VideoSeconds(int64_t time, double fallback) const {
            video_stream_->time_base.den;
 }
 
+double MediaFile::NextUntimedSeconds() {
+    if (!video_seen_) return frame_time;
+    video_time_ += frame_period_;
+    return video_time_;
+}
+
 void MediaFile::RecordPacketTime() {
     const AVPacket& pkt = *packet_;
     if (video_stream_ && pkt.stream_index == video_stream_->index) {
