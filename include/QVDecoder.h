@@ -147,6 +147,9 @@ public:
     int QVDecoderSetEncodeMode(enum code_mode mode);
     int QVDecoderSetStreamMode(enum transfer_mode mode);
     int QVDecoderSetOutputMode(enum output_mode mode);
+    // Program streams split frames across packs: demultiplexing without TRANSFER_MODE_CHUNK
+    // (QVDecoderSetStreamMode) loses the pictures of split frames. Turn both on unless every
+    // pack of the source holds whole frames; the C and Python interfaces do it by default.
     int QVDecoderSetDemux(int demux);
 
     // Stream mode.
@@ -156,7 +159,9 @@ public:
     // (stream ids 0xE0 to 0xEF) make up the picture; audio in the same pack is stepped over.
     // With TRANSFER_MODE_CHUNK, libavcodec's parser cuts the pushed bytes into whole frames;
     // frames the decoder cannot take yet wait on the object, in order, and the further
-    // pictures come out of QVReceiveVideoFrame.
+    // pictures come out of QVReceiveVideoFrame. A video open (or QVOpen) of an object that is
+    // open already returns 0 and changes nothing, new settings included; a level-15 message
+    // says so. QVClose first to open with other settings.
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);
     int QVOpenDecoder(enum CodecID codec, _audio_param audio);
     int QVOpenDecoder(enum CodecID video_codec, _picture_param picture, enum CodecID audio_codec,

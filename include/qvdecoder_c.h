@@ -208,7 +208,8 @@ QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
 
 /* Stream mode: open for pushed frames. format is the pushed pictures' pixel format
    (QV_PIX_FMT_YUV420P for the usual camera). A negative width or height is QV_ERR_ARGUMENT;
-   any open on an open handle is QV_ERR_ALREADY_OPEN and changes nothing (qv_close first). */
+   a video or file open on an open handle is QV_ERR_ALREADY_OPEN and changes nothing (qv_close
+   first); qv_open_audio replaces the audio decoder of an open handle. */
 QVDECODER_C_API int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format);
 QVDECODER_C_API int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels,
                                   int bit_rate);

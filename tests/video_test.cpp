@@ -152,11 +152,16 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
 
 TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
     QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    EXPECT_FALSE(LogCapture::Contains("QVOpenDecoder: decoder already opened, QVClose it first."));
     AVCodecContext* first = Parts(d).video.context();
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{640, 480, PIX_FMT_YUV420P}), 0);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: decoder already opened, QVClose it first."));
     EXPECT_EQ(Parts(d).video.context(), first);
     EXPECT_EQ(Parts(d).picture.video_param.width, 352);
+    EXPECT_EQ(d.QVOpen("any.mp4"), 0);
+    EXPECT_TRUE(LogCapture::Contains("QVOpen: decoder already opened, QVClose it first."));
 }
 
 TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {

@@ -159,7 +159,6 @@ int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int for
 
 int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels, int bit_rate) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
         const int result = d.object.QVOpenDecoder(static_cast<CodecID>(codec),
                                                   _audio_param{sample_rate, channels, bit_rate});
         return Opened(d, qv_decoder::Mode::kStream, result);

@@ -86,6 +86,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
 
     void QVDECODE_LOG(const char* text, int level) const { log.Log(text, level); }
     bool CheckInitialized();  // logs the failure
+    // True (with a level-15 message) when the object is open already.
+    bool AlreadyOpen(const char* message) const;
     // The end of an open step: a failure closes the object (when it says so), then logs.
     int Conclude(const qv::OpenOutcome& outcome);
     int OpenStreamAudio(int codec, _audio_param params, bool combined);
