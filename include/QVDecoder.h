@@ -113,6 +113,15 @@ enum latency_mode {
 
 QVDECODER_API void QVDecoderInitialize();
 QVDECODER_API void QVDecoderDestroy();
+// FFmpeg's own log lines (libavcodec's and libavformat's warnings and errors, such as
+// "sps_id 32 out of range" on a damaged stream) go to stderr by default, in every host.
+// FFmpeg keeps one log callback for the whole process: this routes its lines of `level`
+// (FFmpeg's numbers: 8 fatal, 16 error, 24 warning, 32 info) or more severe, one whole line
+// per call without its newline, to callback; a null callback silences them. It replaces the
+// routing QVDecoderRegisterLog sets up (that one also hands FFmpeg its callback, process-wide):
+// the call made last decides. The callback may run on FFmpeg's decoding threads.
+typedef void (*QVFFmpegLineCallback)(void* context, int level, const char* line);
+QVDECODER_API void QVDecoderSetFFmpegLog(QVFFmpegLineCallback callback, void* context, int level);
 // Saves a picture as a 24-bit BMP file; format uses the interface numbering. It reads the
 // layout of the decoder's own buffers: planes back to back, rows unpadded, chroma planes of
 // cw = (w + 1) / 2 columns and ch = (h + 1) / 2 rows where the format halves them:

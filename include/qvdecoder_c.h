@@ -182,6 +182,13 @@ typedef struct qv_raw_info {
 QVDECODER_C_API void qv_initialize(void);
 QVDECODER_C_API void qv_shutdown(void);
 
+/* FFmpeg's own log lines go to stderr by default; FFmpeg keeps one callback for the whole
+   process. This routes its lines of level (8 fatal, 16 error, 24 warning, 32 info) or more
+   severe to callback, one whole line per call without its newline; NULL silences them. The
+   last call of this or qv_set_log decides. The callback may run on decoding threads. */
+typedef void (*qv_line_callback)(void* context, int level, const char* line);
+QVDECODER_C_API void qv_set_ffmpeg_log(qv_line_callback callback, void* context, int level);
+
 /* A new decoder, or NULL when memory ran out. */
 QVDECODER_C_API qv_decoder* qv_decoder_new(void);
 /* Closes and frees; NULL is ignored. */

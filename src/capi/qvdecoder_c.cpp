@@ -64,6 +64,10 @@ void qv_initialize(void) { QVDecoderInitialize(); }
 
 void qv_shutdown(void) { QVDecoderDestroy(); }
 
+void qv_set_ffmpeg_log(qv_line_callback callback, void* context, int level) {
+    QVDecoderSetFFmpegLog(callback, context, level);
+}
+
 qv_decoder* qv_decoder_new(void) {
     try {
         QVDecoderInitialize();
