@@ -1,5 +1,6 @@
 #include "file/media_file.h"
 
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -189,7 +190,8 @@ double MediaFile::VideoSeconds(int64_t time, double fallback) const {
 
 double MediaFile::NextUntimedSeconds() {
     if (!video_seen_) return frame_time;
-    video_time_ += frame_period_;
+    // Whole microseconds, the unit times are read in: sums of periods must not drift below.
+    video_time_ = std::round((video_time_ + frame_period_) * 1e6) / 1e6;
     return video_time_;
 }
 
