@@ -67,7 +67,12 @@ bool H264FrameNumWatch::Unit(const uint8_t* unit, int size) {
 }
 
 bool H264FrameNumWatch::Slice(const uint8_t* unit, int size, int type, int ref_idc) {
-    const int pps_id = ReadH264SlicePpsId(unit + 1, size - 1);
+    int first_mb = 0;
+    const int pps_id = ReadH264SlicePpsId(unit + 1, size - 1, first_mb);
+    // A picture starts at its first macroblock: later slices are not read further. A picture
+    // whose first slice was lost goes unseen, and the number of the next one shows the jump:
+    // data was lost indeed.
+    if (first_mb != 0 && have_last_) return false;
     if (pps_id < 0 || !pps_seen_[pps_id] || !sps_seen_[pps_[pps_id].sps_id]) return false;
     const H264SpsHead& sps = sps_[pps_[pps_id].sps_id];
     H264SliceHead slice;

@@ -107,10 +107,10 @@ bool ReadH264PpsHead(const uint8_t* unit, int length, H264PpsHead& pps) {
     return true;
 }
 
-int ReadH264SlicePpsId(const uint8_t* unit, int length) {
+int ReadH264SlicePpsId(const uint8_t* unit, int length, int& first_mb) {
     RbspHead head(unit, length < 16 ? length : 16);
     RbspReader& r = head.reader;
-    r.ue();                         // first_mb_in_slice
+    first_mb = static_cast<int>(r.ue());  // first_mb_in_slice
     r.ue();                         // slice_type
     const uint32_t id = r.ue();     // pic_parameter_set_id
     return r.ok() && id <= 255 ? static_cast<int>(id) : -1;

@@ -47,8 +47,9 @@ struct H264SliceContext {
     const H264PpsHead* pps = nullptr;
 };
 
-// The pic_parameter_set_id of a slice (the bytes after its NAL header), or -1.
-int ReadH264SlicePpsId(const uint8_t* unit, int length);
+// The pic_parameter_set_id of a slice (the bytes after its NAL header), or -1; `first_mb`
+// gets first_mb_in_slice.
+int ReadH264SlicePpsId(const uint8_t* unit, int length, int& first_mb);
 
 // Reads a slice header (the bytes after its NAL header) through dec_ref_pic_marking.
 // nal_unit_type 5 is an IDR slice; nal_ref_idc 0 has no reference marking. False when the
