@@ -82,3 +82,7 @@ enum PixelFormat QVDecoder::QVGetOutputFormat() { return impl_->QVGetOutputForma
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
+int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us, flags); }
+int QVDecoder::QVDecoderSetFrameSkip(int mode) { return impl_->QVDecoderSetFrameSkip(mode); }
+int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }
+int64_t QVDecoder::QVGetStartTime() { return impl_->QVGetStartTime(); }
