@@ -224,8 +224,11 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
 
 int FileSession::GetVideoRawFrameSize() {
     if (!file_.is_open()) return -1;
-    // Reading ahead moves past a pending audio packet, as a raw read does.
-    if (raw_.held_size() == 0 && raw_.raw_supported()) audio_.ForgetPacket();
+    // Reading ahead moves past a pending audio packet and ends a seek's choice, as a raw read does.
+    if (raw_.held_size() == 0 && raw_.raw_supported()) {
+        audio_.ForgetPacket();
+        seek_.Cancel();
+    }
     return raw_.NextSize(file_);
 }
 

@@ -48,6 +48,8 @@ public:
     int NextSize(MediaFile& file);
     // Bytes the held packet needs, 0 when no packet is held.
     int held_size() const { return held_size_; }
+    // The file moved: no packet is held any more.
+    void Forget() { held_size_ = 0; }
 
 private:
     // The packet a call hands out: the held one, else the next video packet read.
