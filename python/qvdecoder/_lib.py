@@ -23,6 +23,8 @@ QV_ERR_NOT_OPEN = -10008
 QV_ERR_NOT_SEEKABLE = -10009
 QV_ERR_AUDIO_OPEN = -10100
 QV_ERR_ARGUMENT = -10200
+QV_ERR_ALREADY_OPEN = -10201
+QV_ERR_NOT_FILE = -10202
 
 QV_PICTURE_KEY = 1
 QV_PICTURE_DAMAGED = 2
@@ -66,6 +68,10 @@ class RawInfo(ctypes.Structure):
         ("key", ctypes.c_int),
         ("position", ctypes.c_int),
     ]
+
+
+# void (*)(void* context, int level, const char* line)
+LINE_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p)
 
 
 def _candidates():
@@ -130,6 +136,8 @@ def _declare(lib):
         "qv_open_file": (c_int, [handle, c_char_p]),
         "qv_decode_frame": (c_int, [handle]),
         "qv_raw_frame": (c_int, [handle, c_void_p, c_int, ctypes.POINTER(RawInfo)]),
+        "qv_raw_frame_size": (c_int, [handle]),
+        "qv_set_ffmpeg_log": (None, [LINE_CALLBACK, c_void_p, c_int]),
         "qv_set_output": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_set_output_format": (c_int, [handle, c_int, c_int]),
         "qv_set_output_resolution": (c_int, [handle, c_int, c_int, c_int]),

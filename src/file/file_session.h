@@ -47,6 +47,9 @@ public:
     int64_t FrameTimestamp() const;
     int GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms, int& key_flag,
                          int& position);
+    // Bytes the next GetVideoRawFrame needs (0 at the end of the file, -1 with no file open
+    // or none whose packets are offered).
+    int GetVideoRawFrameSize();
 
     // A file with video is open: its decoder feeds the pictures.
     bool file_mode() const { return file_.is_open() && file_.video_stream(); }

@@ -38,7 +38,7 @@ int RunDecode(const DecodeOptions& o) {
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0) {
-        return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+        return Fail(kExitInput, OpenFailure(o.file, opened));
     }
     _video_param param{};
     decoder.QVGetParam(param);
@@ -97,6 +97,24 @@ int RunDecode(const DecodeOptions& o) {
 
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
+    if (JsonOutput()) {
+        if (pictures == 0 && audio_pieces == 0) {
+            return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");
+        }
+        JsonObject json;
+        json.Text("file", o.file);
+        json.Number("pictures", static_cast<double>(pictures));
+        json.Number("width", out_w);
+        json.Number("height", out_h);
+        json.Number("audio_pieces", static_cast<double>(audio_pieces));
+        json.Number("empty_packets", static_cast<double>(empty));
+        json.Number("last_time", last_time / 1e6);
+        json.Number("seconds", seconds);
+        json.Number("snapshots", sink.snapshots());
+        json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        json.Print();
+        return kExitOk;
+    }
     std::printf("Decoded %s: %" PRId64 " pictures", o.file.c_str(), pictures);
     if (has_video) {
         std::printf(" of %dx%d %s (%s)", param.width, param.height, PixelFormatName(param.pix_fmt),
