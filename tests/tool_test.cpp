@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -473,6 +474,8 @@ TEST_F(ToolTest, FailedOutputWritesExitWithOutputErrors) {
     EXPECT_EQ(Run({"extract", Sample("clip.mp4"), "-o", Path("no/dir/x.h264")}).code, 4);
     EXPECT_EQ(Run({"decode", Sample("clip.mp4"), "--raw", "/dev/full"}).code, 4);
     EXPECT_EQ(Run({"decode", Sample("clip.mp4"), "--snapshots", "/dev/full/x"}).code, 4);
+    // The tool cleans up after a refused run, but only files it made: never the device.
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
 // A 16-bit PCM WAV file as the tool writes it: 44-byte header, then the samples.

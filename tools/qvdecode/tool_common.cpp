@@ -270,8 +270,12 @@ PictureSink::~PictureSink() {
     if (!raw_) return;
     std::fclose(raw_);
     // A run that delivered nothing (refused input, a decoder that did not open) leaves no
-    // empty file behind.
-    if (raw_bytes_ == 0) std::remove(raw_path_.c_str());
+    // empty file behind; only a regular file this run made is removed, never a file that was
+    // there before or a device (a root run given /dev/full must not delete it).
+    std::error_code ec;
+    if (raw_bytes_ == 0 && raw_created_ && std::filesystem::is_regular_file(raw_path_, ec)) {
+        std::filesystem::remove(raw_path_, ec);
+    }
 }
 
 bool PictureSink::Open() {
@@ -284,6 +288,8 @@ bool PictureSink::Open() {
         }
     }
     if (!raw_path_.empty()) {
+        std::error_code ec;
+        raw_created_ = !std::filesystem::exists(std::filesystem::symlink_status(raw_path_, ec));
         raw_ = std::fopen(raw_path_.c_str(), "wb");
         if (!raw_) {
             Fail(kExitOutput, "cannot write '" + raw_path_ + "': " + std::strerror(errno));

@@ -124,6 +124,7 @@ private:
     std::FILE* raw_ = nullptr;
     int snapshots_ = 0;
     int64_t raw_bytes_ = 0;
+    bool raw_created_ = false;  // the raw file did not exist before this run
     std::string first_snapshot_;
 };
 
