@@ -5,8 +5,13 @@
 #include <climits>
 #include <malloc.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QVDecoder.h"
@@ -600,6 +605,59 @@ TEST_F(FileTest, QVDecodeFrame_FollowsAFileThatIsStillBeingWritten) {
         const Decoded rest = DecodeAll(decoder);
         first.pictures.insert(first.pictures.end(), rest.pictures.begin(), rest.pictures.end());
         ExpectSamePictures(first.pictures, qvtest::ReferencePictures(whole));
+    }
+}
+
+// Input that cannot go back: the size look-ahead before the probe must neither seek nor
+// open the name a second time (a FIFO's second open waits for a writer that has finished).
+// Each row goes through an anonymous pipe and through a FIFO, written by a thread.
+TEST_F(FileTest, QVOpen_PipesAndFifosGiveThePicturesOfTheFile) {
+    struct Row {
+        const char* muxer;
+        AVCodecID codec;
+        int b_frames;
+    };
+    for (const Row row : {Row{"mpegts", AV_CODEC_ID_H264, 2}, Row{"mpeg", AV_CODEC_ID_MPEG2VIDEO, 2},
+                          Row{"vob", AV_CODEC_ID_H264, 0}, Row{"flv", AV_CODEC_ID_H264, 0},
+                          Row{"h264", AV_CODEC_ID_H264, 2}}) {
+        SCOPED_TRACE(row.muxer);
+        MediaFile media = VideoFile(row.muxer, row.codec, 30);
+        media.video[0].max_b_frames = row.b_frames;
+        const std::string path = Make(std::string("clip.") + row.muxer, media);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<Picture> want = qvtest::ReferencePictures(path);
+        ASSERT_EQ(want.size(), 30u);
+        const auto write_all = [&bytes](int fd) {
+            for (size_t done = 0; done < bytes.size();) {
+                const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            close(fd);
+        };
+
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread pipe_writer(write_all, ends[1]);
+        {
+            QVDecoder decoder;
+            EXPECT_EQ(decoder.QVOpen(("pipe:" + std::to_string(ends[0])).c_str()), 0);
+            ExpectSamePictures(DecodeAll(decoder).pictures, want);
+        }
+        // The writer may still wait on a reader that gave up: closing the read end ends it.
+        close(ends[0]);
+        pipe_writer.join();
+
+        const std::string fifo = dir_.Path(std::string("fifo.") + row.muxer);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::thread fifo_writer([&] { write_all(open(fifo.c_str(), O_WRONLY)); });
+        {
+            QVDecoder decoder;
+            EXPECT_EQ(decoder.QVOpen(fifo.c_str()), 0);
+            ExpectSamePictures(DecodeAll(decoder).pictures, want);
+        }
+        fifo_writer.join();
     }
 }
 
