@@ -81,11 +81,9 @@ int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->Q
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
 
-int QVDecoder::QVDecoderSetTimeout(int ms) { return impl_->file.guard().SetTimeout(ms); }
+int QVDecoder::QVDecoderSetTimeout(int ms) { return impl_->QVDecoderSetTimeout(ms); }
 int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {
-    return impl_->file.network_options().Set(key, value);
+    return impl_->QVDecoderSetNetworkOption(key, value);
 }
-void QVDecoder::QVInterrupt() { impl_->file.guard().Interrupt(); }
-int64_t QVDecoder::QVGetPictureWallclock() {
-    return impl_->file_mode() && impl_->PictureReady() ? impl_->file.Wallclock(impl_->picture_time) : -1;
-}
+void QVDecoder::QVInterrupt() { impl_->QVInterrupt(); }
+int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }

@@ -49,6 +49,8 @@ OpenOutcome FileSession::Open(const char* name) {
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
+    if (container == MediaFile::kTimedOut) return OpenOutcome::Closed(-10010, "QVOpen: timed out.");
+    if (container == MediaFile::kNetworkError) return OpenOutcome::Closed(-10011, "QVOpen: network error.");
     if (container == MediaFile::kPictureOverLimit) return OpenOutcome::Closed(-10005, "QVOpen: picture size over the limit.");
     if (container != 0) return OpenOutcome::Closed(-10005, "QVOpen: can't find stream information in file.");
 
@@ -123,7 +125,17 @@ OpenOutcome FileSession::OpenAudio() {
 
 int FileSession::DecodeFrame() {
     if (!file_.draining && !file_.has_pending_packet()) {
-        if (file_.ReadFrame() != 0) file_.draining = true;
+        const int read = file_.ReadFrame();
+        // A live source that went quiet keeps its state: the next call waits again.
+        if (read == MediaFile::kTimedOut) {
+            log_.Log("QVDecodeFrame: timed out.", 15);
+            return -10010;
+        }
+        if (read == MediaFile::kNetworkError) {
+            log_.Log("QVDecodeFrame: network error.", 15);
+            file_.network_failed = true;
+        }
+        if (read != 0) file_.draining = true;
     }
 
     if (file_.draining) {
@@ -137,7 +149,7 @@ int FileSession::DecodeFrame() {
             return 0;
         }
         // A file still being written may have grown since: reading goes on where it ended.
-        if (file_.ReadAfterEnd() != 0) return -10003;
+        if (file_.ReadAfterEnd() != 0) return file_.network_failed ? -10011 : -10003;
         file_.draining = false;
         if (video_.draining()) {
             // The drained decoder starts afresh; until the next key frame its pictures lack
@@ -195,6 +207,10 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
     const _video_param& p = picture_.video_param;
     return raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length, timestamp_ms,
                                  key_flag, position);
+}
+
+int64_t FileSession::PictureWallclock() const {
+    return file_mode() ? file_.Wallclock(delivery_.picture_time()) : -1;
 }
 
 void FileSession::Release() {

@@ -32,12 +32,16 @@ public:
     // Opens the file and the decoders of its streams.
     OpenOutcome Open(const char* name);
     // The next picture (0), piece of audio (1), packet without a result (-10002), end of the
-    // file (-10003) or a packet of no chosen stream (-10001).
+    // file (-10003) or a packet of no chosen stream (-10001); a live source that gave nothing
+    // in time -10010, one that failed -10011 (after the pictures the decoder held).
     int DecodeFrame();
     // The time of the last picture or audio piece, in microseconds.
     int64_t FrameTimestamp() const;
     int GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms, int& key_flag,
                          int& position);
+
+    // The capture time of the picture last laid out (µs since the epoch), -1 when unknown.
+    int64_t PictureWallclock() const;
 
     // A file with video is open: its decoder feeds the pictures.
     bool file_mode() const { return file_.is_open() && file_.video_stream(); }

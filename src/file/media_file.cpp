@@ -1,5 +1,6 @@
 #include "file/media_file.h"
 
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -41,10 +42,12 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     if (!raw_format) return -10006;
     raw_format->interrupt_callback = guard_.callback();
     if (live_) {
-        // A live source is decoded as it arrives: a short probe, and nothing read ahead
-        // beyond what the probe needs (its packets are handed out afterwards).
+        // A live source is decoded as it arrives: a short probe that stops once the codec
+        // parameters are known (the frame rate is not worth a second of waiting), and its
+        // packets are handed out afterwards.
         raw_format->probesize = 500000;
-        raw_format->max_analyze_duration = AV_TIME_BASE;
+        raw_format->max_analyze_duration = AV_TIME_BASE / 2;
+        raw_format->fps_probe_size = 0;
     }
     AVDictionary* options = network_.ForOpen(name);
     guard_.Arm();
@@ -156,7 +159,12 @@ bool MediaFile::StatesPictureOverLimit(int64_t max_pixels) {
         if (OverLimit(par->width, par->height, max_pixels)) return true;
         if (par->width <= 0 || par->height <= 0) sizes_known = false;
     }
-    if (sizes_known || !packet_ || !ctx->pb) return false;
+    // Demuxers that open their media themselves (a playlist opens its segments, a session
+    // description its RTP ports) are read ahead neither by byte nor by a second reader,
+    // which would lose what was read or take the ports twice.
+    const bool opens_media = (ctx->iformat->flags & (AVFMT_NOFILE | AVFMT_NO_BYTE_SEEK)) != 0 ||
+                             std::strcmp(ctx->iformat->name, "sdp") == 0;
+    if (sizes_known || !packet_ || !ctx->pb || opens_media) return false;
 
     if (headerless) {
         const int64_t start = avio_tell(ctx->pb);
@@ -195,6 +203,7 @@ void MediaFile::Close() {
     audio_stream_ = nullptr;
     audio_offset = 0;
     draining = false;
+    network_failed = false;
     video_seen_ = false;
     video_time_ = 0.0;
 }
@@ -206,6 +215,10 @@ bool MediaFile::has_pending_packet() const { return packet_ && packet_->size > 0
 int MediaFile::ReadFailure(int error) {
     if (guard_.GaveUp() || error == AVERROR_EXIT) return kTimedOut;
     if (error == AVERROR_EOF || !live_) return kEnd;
+    // A demuxer may name the end of its input otherwise (a multipart stream that stops
+    // after its last part): the input itself says whether it ended or failed.
+    const AVIOContext* io = format_ctx_->pb;
+    if (io && io->eof_reached && (io->error == 0 || io->error == AVERROR_EOF)) return kEnd;
     return kNetworkError;
 }
 
@@ -218,7 +231,10 @@ int MediaFile::ReadFrame() {
         result = av_read_frame(format_ctx_.get(), packet_.get());
         if (result >= 0) {
             NoteWallclock();
-            return 0;
+            // A demuxer given up on may still hand out what it held (the last picture of a
+            // source that went quiet): the call that waited reports the timeout, and the
+            // packet stays pending for the next one.
+            return guard_.GaveUp() ? kTimedOut : 0;
         }
         if (result == AVERROR_EOF || result == AVERROR_EXIT || live_) break;
         // A failed read leaves the I/O error set when the file itself is broken; only

@@ -41,7 +41,8 @@ public:
 
     // Reads the next packet into packet(): 0, kEnd at the end of the file or on a read
     // error of a file that persists (a transient one gets eleven immediate retries),
-    // kTimedOut when the guard gave up, kNetworkError when a live source failed.
+    // kTimedOut when the guard gave up (a packet the demuxer still handed out stays pending),
+    // kNetworkError when a live source failed.
     int ReadFrame();
     // Reads again after the end of the file: a file still being written may have grown.
     // A live source that ended stays ended.
@@ -70,6 +71,8 @@ public:
     int audio_offset = 0;
     // End of file reached: the decoders give up what they still hold.
     bool draining = false;
+    // The end came from a live source's failure, not its end.
+    bool network_failed = false;
 
 private:
     bool StatesPictureOverLimit(int64_t max_pixels);
