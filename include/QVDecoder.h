@@ -263,6 +263,10 @@ public:
     // The capture time of the picture last laid out, in microseconds since the epoch, as a
     // live source's sender reports state it (RTCP sender reports); -1 when unknown.
     int64_t QVGetPictureWallclock();
+    // File mode: microseconds from the arrival of the packet that completed the picture last
+    // handed out by QVDecodeFrame to its hand-out (the library's own latency); -1 before the
+    // first picture.
+    int64_t QVGetPictureDelay();
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -249,6 +249,9 @@ QVDECODER_C_API int qv_set_timeout(qv_decoder* decoder, int timeout_ms);
 QVDECODER_C_API int qv_set_network_option(qv_decoder* decoder, const char* key, const char* value);
 QVDECODER_C_API int qv_interrupt(qv_decoder* decoder);
 QVDECODER_C_API int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us);
+/* Microseconds from the arrival of the packet that completed the picture last handed out by
+   qv_decode_frame to its hand-out; -1 before the first. */
+QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
 /* Time of the frame last read, in microseconds. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 /* The next compressed video frame of an opened file (H.264 as Annex B) copied into buffer:

@@ -83,7 +83,7 @@ static void bad_input(void) {
             qv_set_param(d, 2, 0, 0), qv_set_param(d, 0, -1, 0), qv_set_param(d, 0, 0, 7),
             qv_set_encode_mode(d, 2), qv_set_stream_mode(d, -1), qv_set_output_mode(d, 3),
             qv_set_latency_mode(d, 2), qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"),
-            qv_set_network_option(d, "", "x"), qv_picture_wallclock(d, NULL),
+            qv_set_network_option(d, "", "x"), qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {
             if (bad_arguments[i] != QV_ERR_ARGUMENT) fprintf(stderr, "bad argument case %u\n", (unsigned)i);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QVDecoder.h"
@@ -90,10 +91,13 @@ protected:
         return path;
     }
 
-    // Starts the RTSP server on the file; the URL of its stream, or "" when it did not start.
-    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec) {
-        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec})) return "";
-        const int port = qvtest::ReadPort(server, 10000);
+    // Starts the RTSP server on the file (on `port`, or a free one); the URL of its stream, or
+    // "" when it did not start.
+    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec, int port = 0) {
+        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec, std::to_string(port)})) {
+            return "";
+        }
+        port = qvtest::ReadPort(server, 10000);
         return port > 0 ? "rtsp://127.0.0.1:" + std::to_string(port) + "/stream" : "";
     }
 
@@ -150,6 +154,29 @@ TEST_F(LiveTest, Rtsp_ServerStoppedMidStream) {
     decoder.QVClose();
     ASSERT_EQ(decoder.QVOpen(next.c_str()), 0);
     EXPECT_EQ(Play(decoder, 5).pictures.size(), 5u);
+}
+
+// The tool follows a camera that goes away and comes back on the same address: the outage
+// is counted and the pictures go on.
+TEST_F(LiveTest, ToolReconnectsToARestartedServer) {
+    const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
+    ChildProcess first;
+    const std::string url = ServeRtsp(first, path, "h264");
+    ASSERT_NE(url, "");
+    const int port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
+    ChildProcess tool;
+    ASSERT_TRUE(tool.Start({std::string(QV_BINARY_DIR) + "/tools/qvdecode/qvdecode", "decode", url, "--duration",
+                            "4", "--timeout", "1", "--reconnect"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    first.Stop();
+    ChildProcess second;
+    ASSERT_NE(ServeRtsp(second, path, "h264", port), "");
+    const std::string summary = tool.ReadLine(10000);
+    EXPECT_NE(summary.find("; 1 outage."), std::string::npos) << summary;
+    const size_t at = summary.find(": ");
+    ASSERT_NE(at, std::string::npos) << summary;
+    // About 1.5 s of the first stream and 2 s of the second at 25 pictures a second.
+    EXPECT_GT(std::atoi(summary.c_str() + at + 2), 60) << summary;
 }
 
 // Sources that hang: a server that accepts and never answers, a transport stream that

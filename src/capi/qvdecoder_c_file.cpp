@@ -56,6 +56,14 @@ int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us) {
     });
 }
 
+int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!delay_us) return QV_ERR_ARGUMENT;
+        *delay_us = d.object.QVGetPictureDelay();
+        return QV_OK;
+    });
+}
+
 int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!buffer || size < 0) return QV_ERR_ARGUMENT;

@@ -83,6 +83,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int64_t QVGetPictureWallclock() const {
         return delivery.PictureReady(stream.merged()) ? session.PictureWallclock() : -1;
     }
+    int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
 
     // Output settings and snapshots (core/decoder_output.cpp).
     void QVSetOutput(_picture_param picture, char high_quality);

@@ -87,3 +87,4 @@ int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {
 }
 void QVDecoder::QVInterrupt() { impl_->QVInterrupt(); }
 int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }
+int64_t QVDecoder::QVGetPictureDelay() { return impl_->QVGetPictureDelay(); }

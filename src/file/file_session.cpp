@@ -6,6 +6,11 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
 #include "file/file_rates.h"
 #include "video/picture_limit.h"
 
@@ -143,6 +148,7 @@ int FileSession::DecodeFrame() {
         // reordering (and threads): hand them out one per call before reporting the end.
         // Each reports its own time, or the packet time one thread would have given it.
         if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
+            picture_delay_ = av_gettime_relative() - file_.arrival();
             double seconds = 0.0;
             if (!clock_.NextDrainedTime(&seconds)) seconds = file_.VideoSeconds(delivery_.picture_time(), file_.frame_time);
             file_.frame_time = seconds;
@@ -168,6 +174,7 @@ int FileSession::DecodeFrame() {
         const int result = delivery_.DecodePacket(packet);
         file_.DropPacket();
         if (result != 0) return -10002;
+        picture_delay_ = av_gettime_relative() - file_.arrival();
         file_.frame_time = clock_.PictureTime(file_.frame_time);
         return 0;
     }
@@ -215,6 +222,7 @@ int64_t FileSession::PictureWallclock() const {
 
 void FileSession::Release() {
     file_.Close();
+    picture_delay_ = -1;
     raw_.OnClose();
     delivery_.set_file_source(false);
 }

@@ -42,6 +42,9 @@ public:
 
     // The capture time of the picture last laid out (µs since the epoch), -1 when unknown.
     int64_t PictureWallclock() const;
+    // Microseconds from the arrival of the packet that completed the picture last handed
+    // out to its hand-out; -1 before the first.
+    int64_t picture_delay() const { return picture_delay_; }
 
     // A file with video is open: its decoder feeds the pictures.
     bool file_mode() const { return file_.is_open() && file_.video_stream(); }
@@ -71,6 +74,7 @@ private:
     MediaFile file_;
     PictureClock clock_;  // picture times under threads and the drain
     RawExtractor raw_;
+    int64_t picture_delay_ = -1;
 };
 
 }  // namespace qv

@@ -6,6 +6,11 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
 #include "file/live_input.h"
 #include "video/picture_limit.h"
 
@@ -273,6 +278,7 @@ int MediaFile::ReadVideoPacket() {
 }
 
 void MediaFile::NoteWallclock() {
+    arrival_ = av_gettime_relative();
     // The first sender report arrives with the packets of its time: the packet read with it
     // is the one its wall-clock time belongs to.
     if (wallclock_anchor_ != INT64_MIN || !video_stream_ || packet_->stream_index != video_stream_->index) return;

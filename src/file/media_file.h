@@ -64,6 +64,8 @@ public:
     InputGuard& guard() { return guard_; }
     NetworkOptions& network_options() { return network_; }
     bool is_live() const { return live_; }
+    // When the packet last read arrived (av_gettime_relative microseconds).
+    int64_t arrival() const { return arrival_; }
     // Microseconds since the epoch at which the picture with this presentation time (video
     // time base) was captured, as the sender's reports state; -1 when unknown.
     int64_t Wallclock(int64_t pts) const;
@@ -85,6 +87,7 @@ private:
     ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
     bool live_ = false;
+    int64_t arrival_ = 0;
     // Presentation time (µs) that the first sender report's wall-clock time belongs to.
     int64_t wallclock_anchor_ = INT64_MIN;
     AVStream* video_stream_ = nullptr;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Serves a Matroska file over RTSP on 127.0.0.1 for the live-source tests, paced in real
-time and without re-encoding: rtsp_server.py FILE h264|hevc|mjpeg. Prints the bound port
-once it listens; every client gets the stream from its start at rtsp://127.0.0.1:PORT/stream."""
+time and without re-encoding: rtsp_server.py FILE h264|hevc|mjpeg [PORT]. Prints the bound
+port once it listens (PORT, or a free one); every client gets the stream from its start at
+rtsp://127.0.0.1:PORT/stream."""
 import sys
 
 import gi
@@ -22,7 +23,7 @@ factory = GstRtspServer.RTSPMediaFactory()
 factory.set_launch(f'( filesrc location="{path}" ! matroskademux ! {PAYLOADERS[codec]} name=pay0 pt=96 )')
 server = GstRtspServer.RTSPServer()
 server.set_address("127.0.0.1")
-server.set_service("0")
+server.set_service(sys.argv[3] if len(sys.argv) > 3 else "0")
 server.get_mount_points().add_factory("/stream", factory)
 server.attach(None)
 print(server.get_bound_port(), flush=True)

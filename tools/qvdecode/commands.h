@@ -23,6 +23,11 @@ struct DecodeOptions {
     bool verbose = false;
     int threads = 0;  // decoding threads, 0: one per core
     int64_t max_pixels = 0;  // largest picture accepted, 0: the library's default
+    // Live sources (decode only).
+    double duration = 0.0;   // seconds to decode, 0: until the source ends
+    double timeout = -1.0;   // seconds a blocking open or read may wait, negative: the library's
+    std::string transport;   // RTSP transport "tcp" or "udp", empty: the library's (tcp)
+    bool reconnect = false;  // reopen a source that ended or failed, with backoff
 };
 int RunDecode(const DecodeOptions& o);
 

@@ -1,12 +1,16 @@
 // qvdecode decode: a whole file through file mode (QVOpen / QVDecodeFrame).
+#include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
 #include "commands.h"
+#include "live_stats.h"
 #include "output_options.h"
 #include "tool_common.h"
 
@@ -23,18 +27,41 @@ int64_t DurationUs(const std::string& path) {
     return duration;
 }
 
+// The network settings of a live source, before each open.
+void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
+    if (o.timeout >= 0) decoder.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
+    if (!o.transport.empty()) decoder.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
+}
+
+bool EndsTheSource(int result) {
+    return result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK;
+}
+
 }  // namespace
 
 int RunDecode(const DecodeOptions& o) {
     OutputRequest request;
     if (!ParseOutputRequest(o, &request)) return kExitUsage;
-    if (!CheckReadable(o.file)) return kExitInput;
+    const bool live = IsLiveSource(o.file);
+    if (!live && !CheckReadable(o.file)) return kExitInput;
+    const bool reconnect = o.reconnect && live;
+    using SteadyClock = std::chrono::steady_clock;
+    const SteadyClock::time_point until =
+        o.duration > 0 ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(o.duration * 1000))
+                       : SteadyClock::time_point::max();
 
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
-    const int opened = decoder.QVOpen(o.file.c_str());
+    ApplyNetwork(decoder, o);
+    int opened = decoder.QVOpen(o.file.c_str());
+    // A camera that is away at the start is waited for like one that goes away later.
+    for (auto pause = std::chrono::milliseconds(250); opened != 0 && reconnect && SteadyClock::now() < until;
+         pause = std::min(pause * 2, std::chrono::milliseconds(4000))) {
+        std::this_thread::sleep_for(pause);
+        opened = decoder.QVOpen(o.file.c_str());
+    }
     if (opened != 0) {
         return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
     }
@@ -48,21 +75,40 @@ int RunDecode(const DecodeOptions& o) {
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
 
-    const int64_t duration = DurationUs(o.file);
+    // A live source is not opened a second time to measure it: it has no duration anyway.
+    const int64_t duration = live ? -1 : DurationUs(o.file);
     Progress progress("decode");
+    LiveStats stats(live);
     int64_t pictures = 0, audio_pieces = 0, empty = 0, other = 0;
     int64_t last_time = 0;
     int result = 0;
-    for (;;) {
+    while (SteadyClock::now() < until) {
         result = decoder.QVDecodeFrame();
+        if (EndsTheSource(result) && reconnect) {
+            // The source ended or failed: close, pause (longer each time it fails again at
+            // once), reopen; the same object and output settings go on.
+            stats.Outage();
+            auto pause = std::chrono::milliseconds(250);
+            do {
+                decoder.QVClose();
+                std::this_thread::sleep_for(pause);
+                pause = std::min(pause * 2, std::chrono::milliseconds(4000));
+                ApplyNetwork(decoder, o);
+            } while (decoder.QVOpen(o.file.c_str()) != 0 && SteadyClock::now() < until);
+            if (has_video) ApplyOutputRequest(decoder, request);
+            continue;
+        }
         if (result == QV_ERR_END_OF_FILE) break;
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;
+            stats.Picture((decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED) != 0, decoder.QVGetPictureDelay(),
+                          decoder.QVGetPictureWallclock());
         } else if (result == QV_AUDIO_PIECE) {
             ++audio_pieces;
         } else if (result == QV_ERR_NO_PICTURE) {
             ++empty;
+            stats.NoPicture();
         } else if (result == QV_ERR_OPEN_FILE) {
             ++other;
         } else {
@@ -70,8 +116,11 @@ int RunDecode(const DecodeOptions& o) {
             return Fail(kExitFailed, "decoding '" + o.file + "' stopped: " + ResultText(result));
         }
         last_time = decoder.QVGetFrameTimestamp();
-        progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0,
-                        pictures);
+        if (live) {
+            stats.Tick();
+        } else {
+            progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0, pictures);
+        }
     }
     progress.Finish();
     const double seconds = progress.Seconds();
@@ -105,6 +154,7 @@ int RunDecode(const DecodeOptions& o) {
                     sink.first_snapshot().c_str());
     }
     if (!o.raw.empty()) std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.raw.c_str());
+    if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
     std::printf(".\n");
     if (pictures == 0 && audio_pieces == 0) {
         return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");

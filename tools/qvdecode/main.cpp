@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  qvdecode info samples/clip.mp4\n"
         "  qvdecode decode samples/clip.mp4 --snapshots out --every 25 --snapshot-format jpg\n"
+        "  qvdecode decode rtsp://camera/stream --duration 60 --transport udp --reconnect\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
         "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
@@ -61,8 +62,21 @@ int main(int argc, char** argv) {
     DecodeOptions decode;
     auto* decode_cmd = app.add_subcommand(
         "decode", "decode a whole media file (video and audio) through file mode");
-    decode_cmd->add_option("FILE", decode.file, "media file")->required();
+    decode_cmd->add_option("FILE", decode.file,
+                           "media file, or a live source: rtsp://..., an .sdp file (RTP), http(s)://..., "
+                           "srt://..., udp://..., pipe:0")
+        ->required();
     AddOutputOptions(decode_cmd, &decode, "--size");
+    decode_cmd->add_option("--duration", decode.duration, "stop after this many seconds (default: the end)")
+        ->check(CLI::NonNegativeNumber);
+    decode_cmd->add_option("--timeout", decode.timeout,
+                           "seconds an open or read of a live source may wait, 0 forever (default 10)")
+        ->check(CLI::NonNegativeNumber);
+    decode_cmd->add_option("--transport", decode.transport, "RTSP transport: tcp (default) or udp")
+        ->check(CLI::IsMember({"tcp", "udp"}));
+    decode_cmd->add_flag("--reconnect", decode.reconnect,
+                         "reopen a live source that ended or failed, with growing pauses; the summary "
+                         "counts the outages");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(
