@@ -18,6 +18,7 @@
 #include "core/ffmpeg.h"
 #include "file/file_rates.h"
 #include "file_factory.h"
+#include "file_pictures.h"
 #include "decoder_parts.h"
 
 using qvtest::Parts;
@@ -26,6 +27,7 @@ using qvtest::Parts;
 #include "ps_muxer.h"
 #include "sps_edit.h"
 
+using qvtest::ExpectSamePictures;
 using qvtest::ExtraStream;
 using qvtest::LogCapture;
 using qvtest::MediaFile;
@@ -58,14 +60,7 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
         out.results.push_back(result);
         if (result == -10003) break;
         if (result == 0) {
-            const _video_param& p = Parts(decoder).picture.video_param;
-            Picture picture;
-            picture.width = p.width;
-            picture.height = p.height;
-            picture.format = p.pix_fmt;
-            const unsigned char* data = decoder.QVGetVideoFrame();
-            picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
-            out.pictures.push_back(std::move(picture));
+            out.pictures.push_back(qvtest::HandedOutPicture(decoder));
             out.picture_times.push_back(decoder.QVGetFrameTimestamp());
         }
     }
@@ -88,16 +83,6 @@ protected:
 
     qvtest::TempDir dir_;
 };
-
-void ExpectSamePictures(const std::vector<Picture>& got, const std::vector<Picture>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].width, want[i].width) << "picture " << i;
-        EXPECT_EQ(got[i].height, want[i].height) << "picture " << i;
-        EXPECT_EQ(got[i].format, want[i].format) << "picture " << i;
-        EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i << " differs";
-    }
-}
 
 struct Container {
     const char* muxer;

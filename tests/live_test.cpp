@@ -15,12 +15,13 @@
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
-#include "decoder_parts.h"
 #include "file_factory.h"
+#include "file_pictures.h"
 #include "live_server.h"
 #include "log_capture.h"
 
 using qvtest::ChildProcess;
+using qvtest::ExpectSamePictures;
 using qvtest::LogCapture;
 using qvtest::MediaFile;
 using qvtest::Picture;
@@ -63,25 +64,10 @@ Played Play(QVDecoder& decoder, int limit = 2000) {
         out.last = decoder.QVDecodeFrame();
         if (out.last == -10002 || out.last == 1) continue;
         if (out.last != 0) break;
-        const _video_param& p = qvtest::Parts(decoder).picture.video_param;
-        Picture picture;
-        picture.width = p.width;
-        picture.height = p.height;
-        picture.format = p.pix_fmt;
-        const unsigned char* data = decoder.QVGetVideoFrame();
-        picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
-        out.pictures.push_back(std::move(picture));
+        out.pictures.push_back(qvtest::HandedOutPicture(decoder));
         out.wallclocks.push_back(decoder.QVGetPictureWallclock());
     }
     return out;
-}
-
-void ExpectSamePictures(const std::vector<Picture>& got, const std::vector<Picture>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].width, want[i].width) << "picture " << i;
-        EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i << " differs";
-    }
 }
 
 std::string SupportScript(const char* name) { return std::string(QV_SOURCE_DIR) + "/tests/support/" + name; }
