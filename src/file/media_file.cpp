@@ -93,7 +93,11 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     int probed;
     guard_.Arm();
     {
-        std::lock_guard<std::mutex> lock(GlobalLock());
+        // A live source's probe waits on the network for up to the timeout: holding the
+        // library's lock through it would stall every other object's open behind one dead
+        // camera (libavcodec 5.1 opens its decoders safely from any thread).
+        std::unique_lock<std::mutex> lock(GlobalLock(), std::defer_lock);
+        if (!live_) lock.lock();
         probed = avformat_find_stream_info(format_ctx_.get(), announced > 0 ? probe_options.data() : nullptr);
     }
     for (AVDictionary*& options : probe_options) av_dict_free(&options);
