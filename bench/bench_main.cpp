@@ -27,6 +27,7 @@ const std::map<std::string, double> kTargets = {
     {"file_threads0_1080p_bgr24", 1.15},
     {"objects_8_on_2_threads", 1.8},
     {"file_raw_extract", 0.9},
+    {"file_thumbnail_scan", 10.0},
     {"g722_asterisk_16k", 2.0},
 };
 

@@ -12,6 +12,7 @@ packages=(
   # Live-source tests: GStreamer's RTSP server (payloaders in -good, parsers in -bad).
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad
+  python3-distributed
 )
 # Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,
 # valgrind for the leak checks. (samples/make-samples.sh also needs espeak-ng; the samples

@@ -88,3 +88,7 @@ int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {
 void QVDecoder::QVInterrupt() { impl_->QVInterrupt(); }
 int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }
 int64_t QVDecoder::QVGetPictureDelay() { return impl_->QVGetPictureDelay(); }
+int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us, flags); }
+int QVDecoder::QVDecoderSetFrameSkip(int mode) { return impl_->QVDecoderSetFrameSkip(mode); }
+int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }
+int64_t QVDecoder::QVGetStartTime() { return impl_->QVGetStartTime(); }

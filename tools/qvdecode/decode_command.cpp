@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -12,6 +13,7 @@ extern "C" {
 #include "commands.h"
 #include "live_stats.h"
 #include "output_options.h"
+#include "time_spec.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -45,10 +47,16 @@ int RunDecode(const DecodeOptions& o) {
     const bool live = IsLiveSource(o.file);
     if (!live && !CheckReadable(o.file)) return kExitInput;
     const bool reconnect = o.reconnect && live;
+    // --start and --duration count from the file's first picture; for a live source, whose
+    // times start afresh at each reconnect, --duration is time on the clock.
+    double start_seconds = 0.0, span_seconds = -1.0;
+    if (!o.start.empty()) ParseTimeSpec(o.start, &start_seconds);  // checked by the option parser
+    if (!o.duration.empty()) ParseTimeSpec(o.duration, &span_seconds);
     using SteadyClock = std::chrono::steady_clock;
     const SteadyClock::time_point until =
-        o.duration > 0 ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(o.duration * 1000))
-                       : SteadyClock::time_point::max();
+        live && span_seconds >= 0
+            ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(span_seconds * 1000))
+            : SteadyClock::time_point::max();
 
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
@@ -69,6 +77,17 @@ int RunDecode(const DecodeOptions& o) {
     decoder.QVGetParam(param);
     const bool has_video = param.width > 0 && param.height > 0;
     if (has_video) ApplyOutputRequest(decoder, request);
+
+    // A file that cannot seek (a pipe) is decoded from its start and the pictures before
+    // --start are passed over.
+    const int64_t begin = decoder.QVGetStartTime() + static_cast<int64_t>(start_seconds * 1e6);
+    const int64_t end = span_seconds >= 0 && !live ? begin + static_cast<int64_t>(span_seconds * 1e6) : INT64_MAX;
+    if (start_seconds > 0) {
+        const int sought = decoder.QVSeek(begin, QV_SEEK_ACCURATE);
+        if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
+            return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+        }
+    }
 
     SnapshotFormat snapshot_format = SnapshotFormat::kPng;
     ParseSnapshotFormat(o.snapshot_format, &snapshot_format);  // checked by the option parser
@@ -99,6 +118,9 @@ int RunDecode(const DecodeOptions& o) {
             continue;
         }
         if (result == QV_ERR_END_OF_FILE) break;
+        const int64_t time = decoder.QVGetFrameTimestamp();
+        if ((result == QV_OK || result == QV_AUDIO_PIECE) && time >= end) break;
+        if ((result == QV_OK || result == QV_AUDIO_PIECE) && start_seconds > 0 && time < begin) continue;
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;
