@@ -282,7 +282,7 @@ public:
     // stays usable (QVClose and QVOpen again to reconnect). Milliseconds, default 10000;
     // 0 waits forever; a negative value is refused with -1. Takes effect at the next call.
     int QVDecoderSetTimeout(int ms);
-    // Passes an option to the network layer at the next QVOpen (rtsp_transport tcp|udp,
+    // Passes an option to the network layer at every later QVOpen (rtsp_transport tcp|udp,
     // user_agent, headers, timeout values, ...); a null value removes it. Values are never
     // logged, so credentials may go here. -1 for a null or empty key.
     int QVDecoderSetNetworkOption(const char* key, const char* value);

@@ -46,7 +46,7 @@ private:
 };
 
 // Options a host passes to the network layer (transport, user agent, credentials), kept
-// until the next open. Values never reach a log line.
+// for every later open. Values never reach a log line.
 class NetworkOptions {
 public:
     NetworkOptions() = default;

@@ -47,6 +47,7 @@ int RunDecode(const DecodeOptions& o) {
     const bool live = IsLiveSource(o.file);
     if (!live && !CheckReadable(o.file)) return kExitInput;
     const bool reconnect = o.reconnect && live;
+    const std::string shown = PrintableName(o.file);
     // --start and --duration count from the file's first picture; for a live source, whose
     // times start afresh at each reconnect, --duration is time on the clock.
     double start_seconds = 0.0, span_seconds = -1.0;
@@ -71,7 +72,7 @@ int RunDecode(const DecodeOptions& o) {
         opened = decoder.QVOpen(o.file.c_str());
     }
     if (opened != 0) {
-        return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+        return Fail(kExitInput, "cannot open '" + shown + "': " + ResultText(opened));
     }
     _video_param param{};
     decoder.QVGetParam(param);
@@ -85,7 +86,7 @@ int RunDecode(const DecodeOptions& o) {
     if (start_seconds > 0) {
         const int sought = decoder.QVSeek(begin, QV_SEEK_ACCURATE);
         if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
-            return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+            return Fail(kExitFailed, "cannot seek in '" + shown + "': " + ResultText(sought));
         }
     }
 
@@ -135,7 +136,7 @@ int RunDecode(const DecodeOptions& o) {
             ++other;
         } else {
             progress.Finish();
-            return Fail(kExitFailed, "decoding '" + o.file + "' stopped: " + ResultText(result));
+            return Fail(kExitFailed, "decoding '" + shown + "' stopped: " + ResultText(result));
         }
         last_time = decoder.QVGetFrameTimestamp();
         if (live) {
@@ -149,7 +150,7 @@ int RunDecode(const DecodeOptions& o) {
 
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
-    std::printf("Decoded %s: %" PRId64 " pictures", o.file.c_str(), pictures);
+    std::printf("Decoded %s: %" PRId64 " pictures", shown.c_str(), pictures);
     if (has_video) {
         std::printf(" of %dx%d %s (%s)", param.width, param.height, PixelFormatName(param.pix_fmt),
                     InterfaceCodecName(param.codec_id));
@@ -179,7 +180,7 @@ int RunDecode(const DecodeOptions& o) {
     if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
     std::printf(".\n");
     if (pictures == 0 && audio_pieces == 0) {
-        return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");
+        return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
     }
     return kExitOk;
 }

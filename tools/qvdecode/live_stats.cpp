@@ -11,6 +11,17 @@ bool IsLiveSource(const std::string& name) {
     return name.find("://") != std::string::npos || name.rfind("pipe:", 0) == 0 || sdp;
 }
 
+std::string PrintableName(const std::string& name) {
+    const size_t scheme = name.find("://");
+    if (scheme == std::string::npos) return name;
+    const size_t host = scheme + 3;
+    const size_t at = name.rfind('@', name.find('/', host));
+    if (at == std::string::npos || at < host) return name;
+    const size_t colon = name.find(':', host);
+    if (colon == std::string::npos || colon > at) return name;
+    return name.substr(0, colon + 1) + "***" + name.substr(at);
+}
+
 LiveStats::LiveStats(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
 
 void LiveStats::Picture(bool damaged, int64_t delay_us, int64_t wallclock_us) {
