@@ -23,7 +23,8 @@ PREFIX     ?= /usr/local
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-# Debian packages libqvdecoder1, libqvdecoder-dev and qvdecode in $(BUILD)/packages.
+# Debian packages libqvdecoder1, libqvdecoder-dev and qvdecode (stripped) with their
+# -dbgsym packages of debug symbols, in $(BUILD)/packages.
 deb: build
 	@cd $(BUILD) && cpack -G DEB
 

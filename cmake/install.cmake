@@ -24,7 +24,7 @@ if(TARGET G7221)
   set_target_properties(G7221 PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "$<BUILD_INTERFACE:${qv_g7221_includes}>")
   install(TARGETS G7221 EXPORT QVDecoderTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/include/QVDecoder.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_ids.h ${CMAKE_SOURCE_DIR}/include/qvdecoder_c.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
@@ -74,6 +74,9 @@ set(CPACK_DEBIAN_TOOL_PACKAGE_NAME qvdecode)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION video)
 # dpkg-shlibdeps turns the FFmpeg libraries the binaries link into package dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The packages carry stripped binaries; their debug symbols go into a -dbgsym package per
+# package (libqvdecoder1-dbgsym, qvdecode-dbgsym), found by build id as Debian's are.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
 include(CPack)

@@ -129,6 +129,15 @@ enum latency_mode {
 
 QVDECODER_API void QVDecoderInitialize();
 QVDECODER_API void QVDecoderDestroy();
+// FFmpeg's own log lines (libavcodec's and libavformat's warnings and errors, such as
+// "sps_id 32 out of range" on a damaged stream) go to stderr by default, in every host.
+// FFmpeg keeps one log callback for the whole process: this routes its lines of `level`
+// (FFmpeg's numbers: 8 fatal, 16 error, 24 warning, 32 info) or more severe, one whole line
+// per call without its newline, to callback; a null callback silences them. It replaces the
+// routing QVDecoderRegisterLog sets up (that one also hands FFmpeg its callback, process-wide):
+// the call made last decides. The callback may run on FFmpeg's decoding threads.
+typedef void (*QVFFmpegLineCallback)(void* context, int level, const char* line);
+QVDECODER_API void QVDecoderSetFFmpegLog(QVFFmpegLineCallback callback, void* context, int level);
 // Saves a picture as a 24-bit BMP file; format uses the interface numbering. It reads the
 // layout of the decoder's own buffers: planes back to back, rows unpadded, chroma planes of
 // cw = (w + 1) / 2 columns and ch = (h + 1) / 2 rows where the format halves them:
@@ -163,6 +172,9 @@ public:
     int QVDecoderSetEncodeMode(enum code_mode mode);
     int QVDecoderSetStreamMode(enum transfer_mode mode);
     int QVDecoderSetOutputMode(enum output_mode mode);
+    // Program streams split frames across packs: demultiplexing without TRANSFER_MODE_CHUNK
+    // (QVDecoderSetStreamMode) loses the pictures of split frames. Turn both on unless every
+    // pack of the source holds whole frames; the C and Python interfaces do it by default.
     int QVDecoderSetDemux(int demux);
 
     // Stream mode.
@@ -172,7 +184,9 @@ public:
     // (stream ids 0xE0 to 0xEF) make up the picture; audio in the same pack is stepped over.
     // With TRANSFER_MODE_CHUNK, libavcodec's parser cuts the pushed bytes into whole frames;
     // frames the decoder cannot take yet wait on the object, in order, and the further
-    // pictures come out of QVReceiveVideoFrame.
+    // pictures come out of QVReceiveVideoFrame. A video open (or QVOpen) of an object that is
+    // open already returns 0 and changes nothing, new settings included; a level-15 message
+    // says so. QVClose first to open with other settings.
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);
     int QVOpenDecoder(enum CodecID codec, _audio_param audio);
     int QVOpenDecoder(enum CodecID video_codec, _picture_param picture, enum CodecID audio_codec,
@@ -251,6 +265,16 @@ public:
     // picture, and the output setters a larger output size (the previous output stays).
     // A level-15 message says which limit was met.
     int QVDecoderSetMaxPixels(int64_t max_pixels);
+    // Raw extraction: the bytes the next QVGetVideoRawFrame needs for its packet, 0 at the end
+    // of the file, -1 before a file is open (or when its packets are not offered). A
+    // QVGetVideoRawFrame whose buffer is too small returns 0 as always but keeps the packet
+    // for the next call (a level-15 message names the size needed): a host that grows its
+    // buffer then gets every packet. Codecs handed out as stored are cut to the buffer, as
+    // always; this tells the size that gets them whole.
+    int QVGetVideoRawFrameSize();
+    // The pixel format of the buffer QVGetVideoFrame hands out: the output format while output
+    // conversion is on, else the decoded picture's (PIX_FMT_NONE before any).
+    enum PixelFormat QVGetOutputFormat();
     // File mode: moves to `time_us` on the clock of QVGetFrameTimestamp. QV_SEEK_ACCURATE:
     // the next picture QVDecodeFrame gives is the first whose time is at or after it (the
     // pictures from the key frame before it are decoded but not handed out); QV_SEEK_KEY: the

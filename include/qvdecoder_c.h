@@ -67,6 +67,10 @@ enum {
 /* Only the C interface answers with this code: a null handle or pointer, a negative length, a
    mode number out of range. */
 #define QV_ERR_ARGUMENT (-10200)
+/* An open on a handle that is open already: the handle keeps what it had; qv_close first. */
+#define QV_ERR_ALREADY_OPEN (-10201)
+/* A file-mode call (qv_decode_frame) on a handle opened for pushed frames. */
+#define QV_ERR_NOT_FILE (-10202)
 
 /* qv_picture_info.time_us of a stream-mode picture: pushed frames carry no time. */
 #define QV_NO_TIME INT64_MIN
@@ -185,6 +189,13 @@ typedef struct qv_raw_info {
 QVDECODER_C_API void qv_initialize(void);
 QVDECODER_C_API void qv_shutdown(void);
 
+/* FFmpeg's own log lines go to stderr by default; FFmpeg keeps one callback for the whole
+   process. This routes its lines of level (8 fatal, 16 error, 24 warning, 32 info) or more
+   severe to callback, one whole line per call without its newline; NULL silences them. The
+   last call of this or qv_set_log decides. The callback may run on decoding threads. */
+typedef void (*qv_line_callback)(void* context, int level, const char* line);
+QVDECODER_C_API void qv_set_ffmpeg_log(qv_line_callback callback, void* context, int level);
+
 /* A new decoder, or NULL when memory ran out. */
 QVDECODER_C_API qv_decoder* qv_decoder_new(void);
 /* Closes and frees; NULL is ignored. */
@@ -198,6 +209,9 @@ QVDECODER_C_API int qv_set_param(qv_decoder* decoder, int code_mode, int transfe
 QVDECODER_C_API int qv_set_encode_mode(qv_decoder* decoder, int code_mode);
 QVDECODER_C_API int qv_set_stream_mode(qv_decoder* decoder, int transfer_mode);
 QVDECODER_C_API int qv_set_output_mode(qv_decoder* decoder, int output_mode);
+/* Demux 1 also turns chunked parsing on (QV_TRANSFER_MODE_CHUNK), as program streams split
+   frames across packs: without it pictures are lost. A host whose packs each hold whole
+   frames may call qv_set_stream_mode(decoder, QV_TRANSFER_MODE_FRAME) afterwards. */
 QVDECODER_C_API int qv_set_demux(qv_decoder* decoder, int demux);
 QVDECODER_C_API int qv_set_latency_mode(qv_decoder* decoder, int latency_mode);
 /* 1 (default), 0 for one per core, or up to 64; see QVDecoderSetThreads. */
@@ -207,7 +221,9 @@ QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
 QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
 
 /* Stream mode: open for pushed frames. format is the pushed pictures' pixel format
-   (QV_PIX_FMT_YUV420P for the usual camera). */
+   (QV_PIX_FMT_YUV420P for the usual camera). A negative width or height is QV_ERR_ARGUMENT;
+   a video or file open on an open handle is QV_ERR_ALREADY_OPEN and changes nothing (qv_close
+   first); qv_open_audio replaces the audio decoder of an open handle. */
 QVDECODER_C_API int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format);
 QVDECODER_C_API int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels,
                                   int bit_rate);
@@ -229,7 +245,8 @@ QVDECODER_C_API int qv_flush_video(qv_decoder* decoder);
 QVDECODER_C_API int qv_push_audio(qv_decoder* decoder, const unsigned char* data, int length);
 
 /* Results. qv_picture: QV_ERR_NO_PICTURE while no picture has been laid out since the last open,
-   close or output change. */
+   close or output change. Its format is the one of the bytes at data (the output format while
+   output conversion is on, else the decoded one). */
 QVDECODER_C_API int qv_picture(qv_decoder* decoder, qv_picture_info* picture);
 /* QV_PICTURE_* flags of the picture last laid out (>= 0), or QV_ERR_ARGUMENT. */
 QVDECODER_C_API int qv_picture_flags(qv_decoder* decoder);
@@ -239,7 +256,7 @@ QVDECODER_C_API int qv_get_info(qv_decoder* decoder, qv_stream_info* info);
 
 /* File mode. qv_decode_frame: QV_OK a picture, QV_AUDIO_PIECE a piece of audio,
    QV_ERR_NO_PICTURE a packet gave nothing, QV_ERR_OPEN_FILE a packet of another stream,
-   QV_ERR_END_OF_FILE the end. */
+   QV_ERR_END_OF_FILE the end; QV_ERR_NOT_FILE on a handle opened for pushed frames. */
 QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
 QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
 /* Live sources (qv_open_file also takes rtsp://, rtp:// and .sdp files, http(s)://, srt://,
@@ -260,10 +277,13 @@ QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
 /* Time of the frame last read, in microseconds. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 /* The next compressed video frame of an opened file (H.264 as Annex B) copied into buffer:
-   its byte count, 0 at the end (or when an H.264 frame did not fit: size the buffer
-   generously), or a negative code. info may be NULL. Use a handle of its own for this: it
-   reads the same packets as qv_decode_frame. */
+   its byte count, 0 at the end or when an H.264 or HEVC frame did not fit (the frame then
+   waits for the next call: qv_raw_frame_size tells the size it needs), or a negative code.
+   info may be NULL. Use a handle of its own for this: it reads the same packets as
+   qv_decode_frame. */
 QVDECODER_C_API int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info);
+/* Bytes the next qv_raw_frame needs; 0 at the end of the file, QV_FAILED before a file is open. */
+QVDECODER_C_API int qv_raw_frame_size(qv_decoder* decoder);
 /* Moves an opened file to time_us (the clock of qv_frame_timestamp): QV_SEEK_ACCURATE, the
    next picture is the first at or after it; QV_SEEK_KEY, the key frame at or before it. Before
    the start: the first picture; past the end: QV_ERR_END_OF_FILE next. QV_ERR_NOT_SEEKABLE for

@@ -57,7 +57,7 @@ static void bad_input(void) {
         qv_frame_timestamp(NULL, &time), qv_raw_frame(NULL, &byte, 1, &raw),
         qv_set_output(NULL, 16, 16, QV_PIX_FMT_BGR24, 0), qv_set_output_format(NULL, 3, 0),
         qv_set_output_resolution(NULL, 16, 16, 0), qv_output_resolution(NULL, &width, &height),
-        qv_save_current_image(NULL, "x.bmp"), qv_save_output_image(NULL, "x.bmp"),
+        qv_save_current_image(NULL, "x.bmp"), qv_save_output_image(NULL, "x.bmp"), qv_raw_frame_size(NULL),
         qv_seek(NULL, 0, QV_SEEK_KEY), qv_set_frame_skip(NULL, 0), qv_duration(NULL, &time),
         qv_start_time(NULL, &time),
     };
@@ -85,8 +85,10 @@ static void bad_input(void) {
             qv_set_param(d, 2, 0, 0), qv_set_param(d, 0, -1, 0), qv_set_param(d, 0, 0, 7),
             qv_set_encode_mode(d, 2), qv_set_stream_mode(d, -1), qv_set_output_mode(d, 3),
             qv_set_latency_mode(d, 2), qv_seek(d, 0, 2), qv_set_frame_skip(d, 3), qv_duration(d, NULL),
-            qv_start_time(d, NULL), qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"),
-            qv_set_network_option(d, "", "x"), qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
+            qv_start_time(d, NULL), qv_open_video(d, QV_CODEC_H264, -5, 240, QV_PIX_FMT_YUV420P),
+            qv_open_video_audio(d, QV_CODEC_H264, 320, -1, 0, QV_CODEC_G722, 16000, 1, 64000),
+            qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"), qv_set_network_option(d, "", "x"),
+            qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {
             if (bad_arguments[i] != QV_ERR_ARGUMENT) fprintf(stderr, "bad argument case %u\n", (unsigned)i);
@@ -102,6 +104,7 @@ static void bad_input(void) {
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);
     CHECK(picture.data == NULL);
     CHECK_EQ(qv_raw_frame(d, &byte, 1, &raw), 0);
+    CHECK_EQ(qv_raw_frame_size(d), QV_FAILED);
     CHECK_EQ(qv_set_threads(d, 65), QV_FAILED);
     CHECK_EQ(qv_set_max_pixels(d, -1), QV_FAILED);
     CHECK_EQ(qv_open_file(d, "/nonexistent/clip.mp4"), QV_ERR_OPEN_FILE);
@@ -113,6 +116,10 @@ static void bad_input(void) {
     CHECK_EQ(qv_open_video(d, QV_CODEC_H264, 320, 240, QV_PIX_FMT_YUV420P), QV_OK);
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);
     CHECK_EQ(qv_push_video(d, &byte, 0, 0), QV_FAILED);
+    /* Each call that cannot apply says why. */
+    CHECK_EQ(qv_open_video(d, 0x7fffffff, 320, 240, QV_PIX_FMT_YUV420P), QV_ERR_ALREADY_OPEN);
+    CHECK_EQ(qv_open_file(d, clip), QV_ERR_ALREADY_OPEN);
+    CHECK_EQ(qv_decode_frame(d), QV_ERR_NOT_FILE);
     CHECK_EQ(qv_close(d), QV_OK);
     qv_decoder_free(d);
 }
@@ -122,7 +129,7 @@ static void error_texts(void) {
     const int codes[] = {QV_OK, QV_AUDIO_PIECE, QV_FAILED, QV_ERR_OPEN_FILE, QV_ERR_NO_PICTURE,
                          QV_ERR_END_OF_FILE, QV_ERR_BAD_DATA, QV_ERR_NO_MEMORY, QV_ERR_NO_DECODER,
                          QV_ERR_NOT_OPEN, QV_ERR_TIMEOUT, QV_ERR_NETWORK, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT,
-                         QV_ERR_NOT_SEEKABLE};
+                         QV_ERR_NOT_SEEKABLE, QV_ERR_ALREADY_OPEN, QV_ERR_NOT_FILE};
     const size_t n = sizeof(codes) / sizeof(codes[0]);
     const char* unknown = qv_strerror(12345);
     size_t i, j;
@@ -197,6 +204,10 @@ static void file_mode(void) {
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);
     CHECK_EQ(qv_decode_frame(d), QV_ERR_NOT_OPEN);
     CHECK_EQ(qv_open_file(d, clip), QV_OK);
+    /* The format reported is the one of the bytes handed out, whatever was asked before. */
+    CHECK_EQ(next_file_picture(d, &picture), 1);
+    CHECK_EQ(picture.size, picture.format == QV_PIX_FMT_BGR24 ? picture.width * picture.height * 3
+                                                              : picture.width * picture.height * 3 / 2);
     qv_decoder_free(d);
 }
 

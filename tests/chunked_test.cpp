@@ -113,6 +113,35 @@ TEST_F(ChunkedInputTest, ElementaryStreamInThousandByteChunks) {
     }
 }
 
+// A damaged frame (cut short, or its slice data garbled) costs that frame at most: the
+// chunked mode delivers what frame mode delivers, byte for byte.
+TEST_F(ChunkedInputTest, DamagedFrame_SamePicturesAsFrameMode) {
+    for (int damage = 0; damage < 2; ++damage) {
+        SCOPED_TRACE(damage);
+        auto video = Video("libx264", 6, 3);
+        Bytes& hurt = video.packets[2].data;
+        if (damage == 0) hurt.resize(hurt.size() / 2);
+        for (size_t k = hurt.size() / 2; damage == 1 && k < hurt.size(); ++k) hurt[k] ^= 0x5a;
+        std::vector<Bytes> frames;
+        for (const auto& p : video.packets) frames.push_back(p.data);
+        QVDecoder frame_mode, chunked;
+        frame_mode.QVDecoderRegisterLog(nullptr, -8);
+        chunked.QVDecoderRegisterLog(nullptr, -8);
+        ASSERT_EQ(frame_mode.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+        OpenChunked(chunked, CODEC_ID_H264, 0);
+        std::vector<Bytes> want = PushAll(frame_mode, frames);
+        std::vector<Bytes> got = PushAll(chunked, frames);
+        for (QVDecoder* d : {&frame_mode, &chunked}) {
+            std::vector<Bytes>& out = d == &chunked ? got : want;
+            ASSERT_EQ(d->QVFlushVideo(), 0);
+            while (d->QVReceiveVideoFrame() == 0) out.emplace_back(d->QVGetVideoFrame(), d->QVGetVideoFrame() + d->QVGetVideoFrameSize());
+        }
+        EXPECT_EQ(want.size(), 6u);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i] == want[i]) << "picture " << i;
+    }
+}
+
 // VP9 and AV1 streams have no start codes to cut at: their parsers take each push as one
 // whole frame (a VP9 superframe, an AV1 temporal unit), so the chunked mode still decodes
 // frame by frame.

@@ -15,6 +15,9 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpa
   { cat "$work/cpack.log"; exit 1; }
 debs=("$work"/packages/*.deb)
 [ ${#debs[@]} = 3 ] || { echo "expected 3 packages, got ${debs[*]}"; exit 1; }
+# Stripped binaries; their symbols in the -dbgsym packages.
+symbols=("$work"/packages/*-dbgsym*.ddeb)
+[ ${#symbols[@]} = 2 ] || { echo "expected 2 debug-symbol packages, got ${symbols[*]}"; exit 1; }
 
 root=$work/root
 admin=$work/admin
@@ -27,11 +30,14 @@ dpkg_() {
     >>"$work/dpkg.log" 2>&1 || { grep -v "files list file" "$work/dpkg.log"; exit 1; }
 }
 dpkg_ -i "${debs[@]}"
-for f in usr/bin/qvdecode usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so usr/include/qvdecoder_c.h \
+for f in usr/bin/qvdecode usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so.1 usr/include/qvdecoder_c.h \
          usr/lib/pkgconfig/qvdecoder.pc usr/lib/cmake/QVDecoder/QVDecoderConfig.cmake; do
   [ -e "$root/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 env -u LD_LIBRARY_PATH "$root/usr/bin/qvdecode" info "$src/samples/clip.mp4" >/dev/null
+for f in usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so.1 usr/bin/qvdecode; do
+  ! readelf -S "$root/$f" | grep -q debug_info || { echo "not stripped: $f"; exit 1; }
+done
 dpkg_ -r qvdecode libqvdecoder-dev libqvdecoder1
 left=$(find "$root" -not -type d)
 [ -z "$left" ] || { echo "left behind after dpkg -r:"; echo "$left"; exit 1; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The shared library exports its interface and nothing else: the public class, the four
+# The shared library exports its interface and nothing else: the public class, the five
 # free functions and the C API. Any other symbol would tie hosts to the implementation.
 set -euo pipefail
 lib="$1"
@@ -10,7 +10,7 @@ while IFS= read -r symbol; do
     [ -z "$symbol" ] && continue
     count=$((count + 1))
     case "$symbol" in
-        QVDECODER_1 | "QVDecoderInitialize()" | "QVDecoderDestroy()" | "SavePicture("* | "WriteBmpFile("*) ;;
+        QVDECODER_1 | "QVDecoderInitialize()" | "QVDecoderDestroy()" | "SavePicture("* | "WriteBmpFile("* | "QVDecoderSetFFmpegLog("*) ;;
         QVDecoder::QV* | "QVDecoder::QVDecoder("* | "QVDecoder::~QVDecoder()" | "QVDecoder::operator=(QVDecoder&&)") ;;
         qv_*) ;;
         *) echo "not part of the interface: $symbol"; bad=$((bad + 1)) ;;

@@ -303,6 +303,29 @@ TEST_F(FileTest, QVOpen_RefusesFilesClaimingAHugePicture) {
     ASSERT_TRUE(qvtest::WriteEncodedVideo(mp4, "mp4", qvtest::EncodeVideo("libx264", o), 16000, 16000));
     QVDecoder decoder;
     EXPECT_EQ(decoder.QVOpen(mp4.c_str()), -10005);
+
+    // Parameter sets that change in the middle of a file (in-band units of Annex B and of
+    // length-prefixed packets) are read before the decoder sees them, packet by packet.
+    o.global_header = false;
+    o.frames = 24;
+    o.gop = 12;
+    qvtest::EncodedVideo switching = qvtest::EncodeVideo("libx264", o);
+    std::vector<qvtest::EncodedPacket> tail(switching.packets.begin() + 12, switching.packets.end());
+    ASSERT_TRUE(qvtest::SetCodedSize(tail, 16000, 16000));
+    std::copy(tail.begin(), tail.end(), switching.packets.begin() + 12);
+    for (const char* muxer : {"mp4", "h264"}) {
+        const std::string path = dir_.Path(std::string("switch.") + muxer);
+        ASSERT_TRUE(qvtest::WriteEncodedVideo(path, muxer, switching, 176, 144));
+        QVDecoder d;
+        d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+        LogCapture::Clear();
+        ASSERT_EQ(d.QVOpen(path.c_str()), 0) << muxer;
+        const Decoded got = DecodeAll(d);
+        EXPECT_GE(got.pictures.size(), 12u) << muxer;
+        EXPECT_LT(got.pictures.size(), 24u) << muxer;
+        EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: picture size over the limit.")) << muxer;
+        EXPECT_LT(Parts(d).video.context()->coded_width, 16000) << muxer << ": the decoder saw the SPS";
+    }
 }
 
 // A picture-size change asked for on an open file replaces the picture buffer without a
@@ -550,6 +573,7 @@ TEST_F(FileTest, QVGetFrameTimestamp_DrainedPicturesReportTheirOwnTimes) {
 TEST_F(FileTest, QVGetFrameTimestamp_ElementaryStreamAdvancesByTheFramePeriod) {
     qvtest::VideoOptions o;
     o.frames = 10;
+    o.b_frames = 2;  // pictures held for reordering come out of the drain at the end
     const auto video = qvtest::EncodeVideo("libx264", o);
     const std::string path = dir_.Path("raw.h264");
     const std::vector<uint8_t> bytes = qvtest::Concatenate(video.packets);
@@ -647,3 +671,138 @@ TEST_F(FileTest, QVOpen_PipesAndFifosGiveThePicturesOfTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+struct FlaggedPicture {
+    std::vector<uint8_t> bytes;
+    int flags = 0;
+};
+
+void TakeFlagged(QVDecoder& d, std::vector<FlaggedPicture>& out) {
+    const unsigned char* data = d.QVGetVideoFrame();
+    out.push_back(FlaggedPicture{std::vector<uint8_t>(data, data + d.QVGetVideoFrameSize()), d.QVGetPictureFlags()});
+}
+
+std::vector<FlaggedPicture> PushFlagged(const qvtest::EncodedVideo& video) {
+    std::vector<FlaggedPicture> out;
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{video.width, video.height, PIX_FMT_YUV420P}), 0);
+    for (const qvtest::EncodedPacket& p : video.packets) {
+        std::vector<uint8_t> copy = p.data;
+        if (d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), 0) == 0) TakeFlagged(d, out);
+        while (d.QVReceiveVideoFrame() == 0) TakeFlagged(d, out);
+    }
+    EXPECT_EQ(d.QVFlushVideo(), 0);
+    while (d.QVReceiveVideoFrame() == 0) TakeFlagged(d, out);
+    return out;
+}
+
+std::vector<FlaggedPicture> FileFlagged(const std::string& path) {
+    std::vector<FlaggedPicture> out;
+    QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    EXPECT_EQ(d.QVOpen(path.c_str()), 0);
+    for (int i = 0; i < 1000; ++i) {
+        const int result = d.QVDecodeFrame();
+        if (result == -10003) break;
+        if (result == 0) TakeFlagged(d, out);
+    }
+    return out;
+}
+
+// Removes the first reference picture that is not a key frame from packet `from` on;
+// returns its index.
+size_t RemoveReferencePicture(std::vector<qvtest::EncodedPacket>& packets, size_t from) {
+    for (size_t i = from; i < packets.size(); ++i) {
+        const std::vector<uint8_t>& d = packets[i].data;
+        for (size_t k = 3; k < d.size(); ++k) {
+            if (d[k - 1] != 1 || d[k - 2] != 0 || d[k - 3] != 0) continue;
+            const int type = d[k] & 0x1F;
+            if (type != 1 && type != 5) continue;
+            if (type == 1 && (d[k] & 0x60) != 0 && !packets[i].key) {
+                packets.erase(packets.begin() + static_cast<long>(i));
+                return i;
+            }
+            break;
+        }
+    }
+    ADD_FAILURE() << "no reference picture to remove";
+    return packets.size();
+}
+
+}  // namespace
+
+// The damaged flag follows the frame numbers as the decoder must expect them: no alarm on
+// reference pictures kept by --ref, non-reference B pictures, several slices, numbers that
+// restart through reference marking (operation 5) or may jump (gaps allowed); an alarm from
+// a lost reference picture on until the next key frame. A file of the same packets (mp4:
+// length-prefixed units) gives the same pictures with the same flags.
+TEST_F(FileTest, QVGetPictureFlags_DamagedAlikeInPushAndFileMode) {
+    enum Edit { kNone, kReset, kGaps };
+    struct Row {
+        const char* name;
+        const char* x264;
+        int b_frames;
+        Edit edit;
+        bool remove;
+        bool damaged;  // pictures are flagged at all
+    };
+    const Row rows[] = {
+        {"ref 3, B", "ref=3:b-pyramid=none", 2, kNone, false, false},
+        {"ref 3, B pyramid", "ref=3:b-pyramid=normal", 2, kNone, false, false},
+        {"ref 3, B, slices", "ref=3:slices=3:b-pyramid=none", 2, kNone, false, false},
+        {"ref 3, B, P lost", "ref=3:b-pyramid=none", 2, kNone, true, true},
+        {"restarts", "ref=3", 0, kReset, false, false},
+        {"restarts, P lost", "ref=3:slices=2", 0, kReset, true, true},
+        {"gaps allowed, P lost", "ref=1", 0, kGaps, true, false},
+        {"P lost", "ref=1", 0, kNone, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        qvtest::VideoOptions o;
+        o.frames = 36;
+        o.width = 176;
+        o.height = 144;
+        o.b_frames = row.b_frames;
+        o.x264_params = row.x264;
+        qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", o);  // key frames at 0, 12, 24
+        const std::vector<qvtest::EncodedPacket> original = video.packets;
+        if (row.edit == kReset) {
+            ASSERT_TRUE(qvtest::IdrAfterFirstAsFrameNumReset(video.packets));
+        }
+        if (row.edit == kGaps) {
+            ASSERT_TRUE(qvtest::AllowFrameNumGaps(video.packets));
+        }
+        if (row.remove) RemoveReferencePicture(video.packets, 15);
+        const std::string path = dir_.Path("flags.mp4");
+        ASSERT_TRUE(qvtest::WriteEncodedVideo(path, "mp4", video, o.width, o.height));
+
+        const std::vector<FlaggedPicture> pushed = PushFlagged(video);
+        const std::vector<FlaggedPicture> file = FileFlagged(path);
+        ASSERT_EQ(pushed.size(), file.size());
+        ASSERT_GE(pushed.size(), video.packets.size() - 1);
+        size_t damaged = 0;
+        for (size_t i = 0; i < pushed.size(); ++i) {
+            EXPECT_TRUE(pushed[i].bytes == file[i].bytes) << "picture " << i;
+            EXPECT_EQ(pushed[i].flags & (QV_PICTURE_DAMAGED | QV_PICTURE_KEY),
+                      file[i].flags & (QV_PICTURE_DAMAGED | QV_PICTURE_KEY))
+                << "picture " << i;
+            if (pushed[i].flags & QV_PICTURE_DAMAGED) {
+                ++damaged;
+                EXPECT_GE(i, 12u) << "flagged before the loss";
+                if (row.edit != kReset) {
+                    EXPECT_LT(i, 24u) << "flagged after the next key frame";
+                }
+            }
+        }
+        EXPECT_EQ(damaged > 0, row.damaged);
+        // The rewritten stream is the same pictures.
+        if (row.edit == kReset && !row.remove) {
+            const std::vector<Picture> want = qvtest::DecodeReference(video.codec_id, original, {}, true);
+            ASSERT_EQ(want.size(), pushed.size());
+            for (size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(want[i].bytes == pushed[i].bytes) << i;
+        }
+    }
+}

@@ -189,10 +189,13 @@ TEST_F(ReceiveTest, BadUse_RefusedWithoutHarm) {
     EXPECT_EQ(d.QVFlushVideo(), 0);
     EXPECT_EQ(d.QVFlushVideo(), 0) << "a second flush is harmless";
     EXPECT_EQ(d.QVReceiveVideoFrame(), -1);
-    // Pushing after a flush whose pictures were not taken starts afresh.
+    // Pushing after a flush whose pictures were not taken starts afresh; a file call on the
+    // pushed stream leaves its pictures alone.
+    EXPECT_EQ(d.QVDecodeFrame(), -10003);
     const auto video = Encode("libx264", 3, 0);
     Bytes copy(video.packets[0].data);
     EXPECT_EQ(d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), 0), 0);
+    EXPECT_EQ(d.QVGetPictureFlags(), QV_PICTURE_KEY);
 }
 
 }  // namespace

@@ -103,10 +103,14 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
     ASSERT_GT(full.size(), static_cast<size_t>(kFrames * 9 / 10));
     const int64_t first = full.front().time;
     const int64_t last = full.back().time;
-    if (c.start_frames > 0) EXPECT_GE(decoder.QVGetStartTime(), first - 100000);
+    if (c.start_frames > 0) {
+        EXPECT_GE(decoder.QVGetStartTime(), first - 100000);
+    }
     const int64_t duration = decoder.QVGetDuration();
     const bool refresh = std::string(c.encoder_params).find("intra-refresh") != std::string::npos;
-    if (duration >= 0) EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(last - first), 200000.0);
+    if (duration >= 0) {
+        EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(last - first), 200000.0);
+    }
 
     for (int i = 0; i < 2 * kSeeks; ++i) {
         const int mode = i % 2 == 0 ? QV_SEEK_ACCURATE : QV_SEEK_KEY;
@@ -185,7 +189,9 @@ TEST_P(SeekTest, SkipAndRaw_FollowLibavcodec) {
     EXPECT_EQ(key_pictures.size(), keys);
     for (size_t i = 0; i < key_pictures.size(); ++i) {
         EXPECT_TRUE(key_pictures[i].key);
-        if (i > 0) EXPECT_GT(key_pictures[i].time, key_pictures[i - 1].time);
+        if (i > 0) {
+            EXPECT_GT(key_pictures[i].time, key_pictures[i - 1].time);
+        }
     }
     decoder.QVClose();
 

@@ -142,6 +142,14 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
     const RunResult help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("decode"), std::string::npos);
+    const RunResult version = Run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.rfind("qvdecode ", 0), 0u) << version.out;
+    // With --json, wherever it stands, errors of the parser come as JSON on stdout too.
+    const RunResult json = Run({"decode", clip, "--size", "12", "--json"});
+    EXPECT_EQ(json.code, 2);
+    EXPECT_EQ(json.out.rfind("{\"error\": ", 0), 0u) << json.out;
+    EXPECT_NE(json.out.find("\"exit_code\": 2}"), std::string::npos) << json.out;
 }
 
 TEST_F(ToolTest, MissingAndUnreadableFilesAreInputErrors) {
@@ -156,6 +164,17 @@ TEST_F(ToolTest, MissingAndUnreadableFilesAreInputErrors) {
         EXPECT_EQ(r.code, 3) << cmd;
     }
     EXPECT_EQ(Run({"push", Path("missing.h264"), "--codec", "h264", "--size", "64x64"}).code, 3);
+    // A recording cut before its index was written: FFmpeg's reason is told.
+    const std::vector<uint8_t> clip = ReadFileBytes(Sample("clip.mp4"));
+    ASSERT_GT(clip.size(), 10000u);
+    std::ofstream(Path("cut.mp4"), std::ios::binary).write(reinterpret_cast<const char*>(clip.data()), 32)
+        << std::string("\0\0\x10\0mdat", 8) << std::string(4088, '\x55');
+    for (const char* cmd : {"info", "decode"}) {
+        const RunResult cut = Run({"--json", cmd, Path("cut.mp4")});
+        EXPECT_EQ(cut.code, 3) << cmd;
+        EXPECT_NE(cut.err.find("moov atom not found"), std::string::npos) << cmd << ": " << cut.err;
+        EXPECT_EQ(cut.out.rfind("{\"error\": ", 0), 0u) << cmd << ": " << cut.out;
+    }
     EXPECT_EQ(Run({"extract", Path("missing.mp4"), "-o", Path("x.h264")}).code, 3);
     EXPECT_EQ(Run({"audio", Path("missing.g722"), "-o", Path("x.wav"), "--codec", "g722"}).code, 3);
     // A file with no video stream offers no raw frames.
@@ -189,6 +208,16 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
     ASSERT_EQ(speech.code, 0) << speech.err;
     EXPECT_NE(speech.out.find("decodes it as audio 16000 Hz 1 ch"), std::string::npos) << speech.out;
     EXPECT_EQ(speech.err, "");  // FFmpeg's warnings only with --verbose
+    // An elementary stream states no duration and no bit rate: unknown, never made up.
+    std::vector<qvtest::Picture> reference;
+    const std::string raw = WriteH264("raw.h264", 64, 48, 5, &reference);
+    const RunResult text = Run({"info", raw});
+    ASSERT_EQ(text.code, 0) << text.err;
+    EXPECT_NE(text.out.find("unknown duration, unknown bit rate"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("-1.000"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("4000000"), std::string::npos) << text.out;
+    const RunResult json = Run({"info", raw, "--json"});
+    EXPECT_NE(json.out.find("\"duration\": null,\n  \"bit_rate\": null"), std::string::npos) << json.out;
 }
 
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
@@ -327,8 +356,10 @@ TEST_F(ToolTest, PushDemuxGivesEveryPictureOfProgramStreams) {
     const std::vector<uint8_t> mpeg1 = qvtest::MuxProgramStream(qvtest::EncodeVideo("mpeg2video", {}), "mpeg", false);
     std::ofstream(Path("system.mpg"), std::ios::binary)
         .write(reinterpret_cast<const char*>(mpeg1.data()), static_cast<std::streamsize>(mpeg1.size()));
-    const RunResult m = Run({"push", Path("system.mpg"), "--codec", "mpeg2", "--size", "352x288", "--demux"});
+    const RunResult m = Run({"push", Path("system.mpg"), "--codec", "mpeg2", "--size", "352x288", "--demux",
+                             "--raw", Path("refused.yuv")});
     EXPECT_EQ(m.code, 3);
+    EXPECT_FALSE(FileExists(Path("refused.yuv"))) << "no empty raw file for a refused push";
     EXPECT_NE(m.err.find("MPEG-1 system stream"), std::string::npos) << m.err;
     EXPECT_NE(m.err.find("qvdecode decode"), std::string::npos) << m.err;
 }

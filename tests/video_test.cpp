@@ -101,7 +101,7 @@ TEST_F(VideoTest, OpenDecoder_FlagsFollowModes) {
     QVDecoder chunks;
     chunks.QVDecoderSetParam(_decoder_param{CODE_MODE_FRAME, TRANSFER_MODE_CHUNK, OUTPUT_MODE_ALL});
     ASSERT_EQ(chunks.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    EXPECT_NE(Parts(chunks).video.context()->flags2 & AV_CODEC_FLAG2_CHUNKS, 0);
+    EXPECT_EQ(Parts(chunks).video.context()->flags2 & AV_CODEC_FLAG2_CHUNKS, 0) << "the parser gives whole frames";
 }
 
 TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
@@ -152,11 +152,16 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
 
 TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
     QVDecoder d;
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    EXPECT_FALSE(LogCapture::Contains("QVOpenDecoder: decoder already opened, QVClose it first."));
     AVCodecContext* first = Parts(d).video.context();
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{640, 480, PIX_FMT_YUV420P}), 0);
+    EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: decoder already opened, QVClose it first."));
     EXPECT_EQ(Parts(d).video.context(), first);
     EXPECT_EQ(Parts(d).picture.video_param.width, 352);
+    EXPECT_EQ(d.QVOpen("any.mp4"), 0);
+    EXPECT_TRUE(LogCapture::Contains("QVOpen: decoder already opened, QVClose it first."));
 }
 
 TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
@@ -295,6 +300,15 @@ TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
     EXPECT_EQ(d.QVSetPictureParam(Cif()), -1);
     EXPECT_TRUE(LogCapture::Contains("QVSetPictureParam: picture size over the limit."));
 
+    // The limit is the picture's size, not the whole macroblocks it is coded in.
+    o.width = 170;
+    o.height = 100;
+    const auto cropped = qvtest::EncodeVideo("libx264", o);
+    QVDecoder exact;
+    ASSERT_EQ(exact.QVDecoderSetMaxPixels(170 * 100), 0);
+    ASSERT_EQ(exact.QVOpenDecoder(CODEC_ID_H264, _picture_param{170, 100, PIX_FMT_YUV420P}), 0);
+    for (const auto& packet : cropped.packets) EXPECT_EQ(Push(exact, packet), 0);
+
     // The default limit: a key frame whose SPS claims 16000x16000, then the real one.
     std::vector<uint8_t> hostile = small.packets[0].data;
     ASSERT_TRUE(qvtest::SetCodedSize(hostile, 16000, 16000));
@@ -309,31 +323,37 @@ TEST_F(VideoTest, MaxPixels_PicturesOverTheLimitAreRefused) {
 }
 
 // The picture size read from the parameter sets before a frame reaches the decoder: the
-// coded size of key frames (HEVC with temporal sub-layers too), nothing for the frames
+// size the pictures will have (cropping and conformance windows taken off) of key frames
+// (HEVC with temporal sub-layers too, MPEG-4's video object layer), nothing for the frames
 // after them, and never a read past a frame cut anywhere.
-TEST_F(VideoTest, MaxPixels_ParameterSetsStateTheCodedSize) {
+TEST_F(VideoTest, MaxPixels_ParameterSetsStateThePictureSize) {
     struct Row {
         const char* encoder;
         AVCodecID codec;
         const char* params;
+        int width;
+        int height;
     };
-    for (const Row& row : {Row{"libx264", AV_CODEC_ID_H264, ""}, Row{"libx265", AV_CODEC_ID_HEVC, ""},
-                           Row{"libx265", AV_CODEC_ID_HEVC, "temporal-layers=1"}}) {
+    for (const Row& row : {Row{"libx264", AV_CODEC_ID_H264, "", 176, 144}, Row{"libx264", AV_CODEC_ID_H264, "", 170, 100},
+                           Row{"libx265", AV_CODEC_ID_HEVC, "", 176, 144}, Row{"libx265", AV_CODEC_ID_HEVC, "", 170, 100},
+                           Row{"libx265", AV_CODEC_ID_HEVC, "temporal-layers=1", 176, 144},
+                           Row{"mpeg4", AV_CODEC_ID_MPEG4, "", 170, 100}}) {
         qvtest::VideoOptions o;
         o.frames = 2;
-        o.width = 176;
-        o.height = 144;
+        o.width = row.width;
+        o.height = row.height;
         o.x264_params = row.params;
         const auto video = qvtest::EncodeVideo(row.encoder, o);
+        const int64_t area = row.width * row.height;
         const std::vector<uint8_t>& key = video.packets[0].data;
-        EXPECT_EQ(qv::VideoDecoder::StatedArea(row.codec, key.data(), static_cast<int>(key.size())), 176 * 144)
-            << row.encoder << " " << row.params;
+        EXPECT_EQ(qv::VideoDecoder::StatedArea(row.codec, key.data(), static_cast<int>(key.size())), area)
+            << row.encoder << " " << row.params << " " << row.width;
         const std::vector<uint8_t>& next = video.packets[1].data;
         EXPECT_EQ(qv::VideoDecoder::StatedArea(row.codec, next.data(), static_cast<int>(next.size())), 0);
         for (size_t cut = 0; cut < key.size() && cut < 200; ++cut) {
             const std::vector<uint8_t> head(key.begin(), key.begin() + static_cast<long>(cut));
-            const int64_t area = qv::VideoDecoder::StatedArea(row.codec, head.data(), static_cast<int>(cut));
-            EXPECT_TRUE(area == 0 || area == 176 * 144) << cut;
+            const int64_t stated = qv::VideoDecoder::StatedArea(row.codec, head.data(), static_cast<int>(cut));
+            EXPECT_TRUE(stated == 0 || stated == area) << cut;
         }
     }
 }

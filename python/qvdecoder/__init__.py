@@ -22,10 +22,19 @@ height x width x 4, gray height x width, yuyv422/uyvy422 height x width x 2. Pla
 of shape h/2 x w/2 x 2. ``picture.data`` is always the whole picture as one flat uint8 array in
 the library's layout: contiguous planes without row padding.
 
-Errors raise ``QVError``, which carries the library's result ``code`` and its ``message``.
+Errors raise ``QVError``, which carries the library's result ``code`` and its ``message``;
+arguments out of range raise ``ValueError``, arguments of the wrong type ``TypeError``, and a
+file that does not exist ``FileNotFoundError``.
+
+FFmpeg's own warnings and errors (a damaged stream, say) go to the ``logging`` module, logger
+``qvdecoder.ffmpeg``: they stay quiet until the application configures logging (for example
+``logging.basicConfig()``), never straight to stderr.
 """
 
+import atexit
 import ctypes
+import logging
+import numbers
 import os
 from collections import namedtuple
 
@@ -42,11 +51,70 @@ __version__ = "1.0.0"
 _LIB = None
 
 
+_LOG = logging.getLogger("qvdecoder")
+_LOG.addHandler(logging.NullHandler())
+_FFMPEG_LOG = logging.getLogger("qvdecoder.ffmpeg")
+
+
+def _ffmpeg_line(context, level, line):
+    python_level = (logging.ERROR if level <= 16 else logging.WARNING if level <= 24
+                    else logging.INFO if level <= 32 else logging.DEBUG)
+    _FFMPEG_LOG.log(python_level, "%s", line.decode(errors="replace"))
+
+
+# Kept for the life of the module: FFmpeg holds a pointer to it.
+_FFMPEG_LINE = _lib.LINE_CALLBACK(_ffmpeg_line)
+
+
+def _quiet_ffmpeg():
+    # No Python callback may run while the interpreter shuts down.
+    if _LIB is not None:
+        _LIB.qv_set_ffmpeg_log(_lib.LINE_CALLBACK(), None, -8)
+
+
 def _library():
     global _LIB
     if _LIB is None:
         _LIB = _lib.load()
+        _LIB.qv_set_ffmpeg_log(_FFMPEG_LINE, None, 24)
+        atexit.register(_quiet_ffmpeg)
     return _LIB
+
+
+def _int(value, name, low, high=None):
+    """value as an int within [low, high]: TypeError for a non-integer, ValueError outside."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    if value < low or (high is not None and value > high):
+        bound = f"from {low} to {high}" if high is not None else f"at least {low}"
+        raise ValueError(f"{name} must be {bound}, not {value}")
+    return int(value)
+
+
+def _size(size, name="size"):
+    """(width, height) from a pair of positive integers or a "WxH" string; None stays None."""
+    if size is None:
+        return None
+    if isinstance(size, str):
+        parts = size.lower().split("x")
+        if len(parts) != 2 or not all(p.strip().isdigit() for p in parts):
+            raise ValueError(f"{name} must be 'WIDTHxHEIGHT', not {size!r}")
+        size = (int(parts[0]), int(parts[1]))
+    try:
+        width, height = size
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be (width, height) or 'WIDTHxHEIGHT', not {size!r}") from None
+    return _int(width, f"{name} width", 1), _int(height, f"{name} height", 1)
+
+
+def _open_file(handle, path):
+    """Opens path on the handle; FileNotFoundError when a local file is missing."""
+    name = os.fsencode(path)
+    result = handle.lib.qv_open_file(handle.ptr, name)
+    if result != _lib.QV_OK:
+        if b"://" not in name and not os.path.exists(name):
+            raise FileNotFoundError(2, "No such file", os.fsdecode(name))
+        raise QVError(result, f"cannot open {os.fsdecode(name)!r}")
 
 
 def library_path():
@@ -215,6 +283,7 @@ class _Handle:
 
 def _set_output(handle, format, size, high_quality):
     quality = 1 if high_quality else 0
+    size = _size(size)
     if format is not None and size is not None:
         handle.call("qv_set_output", int(size[0]), int(size[1]), _format_number(format), quality)
     elif format is not None:
@@ -250,6 +319,17 @@ class _Closable:
         self.close()
 
 
+def _check_decoding(format, size, threads, max_pixels):
+    """Raises ValueError or TypeError for arguments the decoder would refuse or ignore."""
+    if format is not None:
+        _format_number(format)
+    _size(size)
+    if threads is not None:
+        _int(threads, "threads", 0, 64)
+    if max_pixels is not None:
+        _int(max_pixels, "max_pixels", 0)
+
+
 class FileDecoder(_Closable):
     """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
     a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
@@ -263,6 +343,7 @@ class FileDecoder(_Closable):
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None):
         self._copy = copy
+        _check_decoding(format, size, threads, max_pixels)
         self._handle = _Handle()
         try:
             if skip is not None:
@@ -272,7 +353,7 @@ class FileDecoder(_Closable):
             if max_pixels is not None:
                 self._handle.call("qv_set_max_pixels", int(max_pixels))
             _set_network(self._handle, timeout, transport, options)
-            self._handle.call("qv_open_file", os.fsencode(path), what=f"cannot open {path!r}")
+            _open_file(self._handle, path)
             info = _lib.StreamInfo()
             self._handle.call("qv_get_info", ctypes.byref(info))
             self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
@@ -395,12 +476,12 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
-    None for the decoder's own; ``size``: (width, height) to scale to, or None; ``high_quality``:
+    None for the decoder's own; ``size``: (width, height) or "WIDTHxHEIGHT" to scale to, or None; ``high_quality``:
     bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
     ``threads``: decoding threads (0 for one per core); ``max_pixels``: the largest picture
     (width x height) accepted, None for the library's default (8192 x 4320); ``skip``: "nonref" or
-    "nonkey" to leave pictures undecoded (see FileDecoder). Raises QVError when the file cannot be
-    opened.
+    "nonkey" to leave pictures undecoded (see FileDecoder). Raises FileNotFoundError for a
+    missing file, ValueError/TypeError for bad arguments, QVError when the file cannot be opened.
 
     ``path`` may also name a live source: "rtsp://camera/stream", an .sdp file for RTP, an
     http(s) MJPEG stream or HLS playlist, "srt://...", "pipe:0". ``timeout``: seconds any open
@@ -419,9 +500,11 @@ class StreamDecoder(_Closable):
     output conversion as in ``open()``; ``stream_size``: (width, height) of the pushed pictures
     if known (the decoder follows the stream's own headers); ``latency``: "low" (the default:
     pictures as soon as possible) or "complete" (no B-picture is ever dropped; run to the end
-    and flush); ``threads``; ``max_pixels`` as in ``open()``; ``demux``: pushes are MPEG program-stream packs; ``chunks``: pushes
-    may end inside a frame; ``key_first``: nothing before the first key frame; ``repack``:
-    rebuild H.264 NAL units before decoding; ``copy``: False for views.
+    and flush); ``threads``; ``max_pixels`` as in ``open()``; ``demux``: pushes are MPEG
+    program-stream packs, cut into frames by the chunked parser since packs split frames
+    (``frame_per_pack=True`` when every pack holds whole frames); ``chunks``: pushes may end
+    inside a frame; ``key_first``: nothing before the first key frame; ``repack``: rebuild
+    H.264 NAL units before decoding; ``copy``: False for views.
 
     ``push(data)`` and ``flush()`` return the list of pictures that came out (an iterator with
     copy=False). Use it as a context manager, or call ``close()``, to free the decoder at once.
@@ -429,11 +512,13 @@ class StreamDecoder(_Closable):
 
     def __init__(self, codec="h264", format="bgr24", size=None, high_quality=False, stream_size=None,
                  latency="low", threads=None, demux=False, chunks=False, key_first=False,
-                 repack=False, copy=True, max_pixels=None):
+                 repack=False, copy=True, max_pixels=None, frame_per_pack=False):
         if codec not in CODECS:
             raise ValueError(f"unknown video codec {codec!r}; known: {', '.join(CODECS)}")
         if latency not in ("low", "complete"):
             raise ValueError("latency is 'low' or 'complete'")
+        _check_decoding(format, size, threads, max_pixels)
+        stream_size = _size(stream_size, "stream_size")
         self._repack = 1 if repack else 0
         self._copy = copy
         self._handle = _Handle()
@@ -445,7 +530,7 @@ class StreamDecoder(_Closable):
             if max_pixels is not None:
                 h.call("qv_set_max_pixels", int(max_pixels))
             h.call("qv_set_demux", 1 if demux else 0)
-            h.call("qv_set_stream_mode", 1 if chunks else 0)
+            h.call("qv_set_stream_mode", 1 if chunks or (demux and not frame_per_pack) else 0)
             h.call("qv_set_output_mode", 1 if key_first else 0)
             width, height = stream_size or (352, 288)
             h.call("qv_open_video", CODECS[codec], int(width), int(height), 0,
@@ -496,7 +581,11 @@ def extract(path):
     be opened."""
     handle = _Handle()
     try:
-        handle.call("qv_open_file", os.fsencode(path), what=f"cannot open {path!r}")
+        _open_file(handle, path)
+        info = _lib.StreamInfo()
+        handle.call("qv_get_info", ctypes.byref(info))
+        if info.video_codec == 0:
+            raise ValueError(f"{path!r} has no video stream to extract")
         # A frame never outgrows the file it comes from, plus the parameter sets put in front.
         capacity = max(1 << 20, min(os.path.getsize(path) + (1 << 16), 1 << 30))
     except BaseException:
@@ -513,7 +602,13 @@ def _packets(handle, capacity):
             size = handle.call("qv_raw_frame", buffer, capacity, ctypes.byref(info),
                                accept=range(0, capacity + 1))
             if size == 0:
-                return
+                # A frame that did not fit waits for a larger buffer.
+                needed = handle.lib.qv_raw_frame_size(handle.ptr)
+                if needed <= capacity:
+                    return
+                capacity = needed
+                buffer = ctypes.create_string_buffer(capacity)
+                continue
             yield Packet(buffer.raw[:size], bool(info.key), info.timestamp_ms, info.header_length,
                          info.position)
     finally:
@@ -523,6 +618,12 @@ def _packets(handle, capacity):
 def decode_g722(data, rate=16000, bit_rate=64000):
     """G.722 code words (bytes-like) to 16-bit PCM: a 1-D numpy int16 array at ``rate`` Hz
     (16000, or 8000 for the narrow-band output). ``bit_rate``: 64000, 56000 or 48000."""
+    rate = _int(rate, "rate", 0)
+    if rate not in (16000, 8000):
+        raise ValueError(f"rate must be 16000 or 8000, not {rate}")
+    bit_rate = _int(bit_rate, "bit_rate", 0)
+    if bit_rate not in (64000, 56000, 48000):
+        raise ValueError(f"bit_rate must be 64000, 56000 or 48000, not {bit_rate}")
     data = bytes(data)
     handle = _Handle()
     try:

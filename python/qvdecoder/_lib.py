@@ -25,6 +25,8 @@ QV_ERR_TIMEOUT = -10010
 QV_ERR_NETWORK = -10011
 QV_ERR_AUDIO_OPEN = -10100
 QV_ERR_ARGUMENT = -10200
+QV_ERR_ALREADY_OPEN = -10201
+QV_ERR_NOT_FILE = -10202
 
 QV_PICTURE_KEY = 1
 QV_PICTURE_DAMAGED = 2
@@ -68,6 +70,10 @@ class RawInfo(ctypes.Structure):
         ("key", ctypes.c_int),
         ("position", ctypes.c_int),
     ]
+
+
+# void (*)(void* context, int level, const char* line)
+LINE_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p)
 
 
 def _candidates():
@@ -135,6 +141,8 @@ def _declare(lib):
         "qv_interrupt": (c_int, [handle]),
         "qv_decode_frame": (c_int, [handle]),
         "qv_raw_frame": (c_int, [handle, c_void_p, c_int, ctypes.POINTER(RawInfo)]),
+        "qv_raw_frame_size": (c_int, [handle]),
+        "qv_set_ffmpeg_log": (None, [LINE_CALLBACK, c_void_p, c_int]),
         "qv_set_output": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_set_output_format": (c_int, [handle, c_int, c_int]),
         "qv_set_output_resolution": (c_int, [handle, c_int, c_int, c_int]),

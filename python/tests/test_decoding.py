@@ -66,15 +66,14 @@ def test_g722_equals_the_tool(samples, run_tool, tmp_path):
 
 
 def test_errors_carry_the_code_and_message(samples, tmp_path):
+    clip = os.path.join(samples, "clip.mp4")
+    (tmp_path / "text.mp4").write_bytes(b"not a media file")
     with pytest.raises(qvdecoder.QVError) as caught:
-        qvdecoder.open(str(tmp_path / "missing.mp4"))
+        qvdecoder.open(str(tmp_path / "text.mp4"))
     assert caught.value.code == -10001
     assert caught.value.message and caught.value.message in str(caught.value)
     with pytest.raises(qvdecoder.QVError) as caught:
-        qvdecoder.decode_g722(b"\0" * 160, rate=12345)
-    assert caught.value.code < 0
-    with pytest.raises(qvdecoder.QVError) as caught:
-        qvdecoder.open(os.path.join(samples, "clip.mp4"), max_pixels=320 * 240 - 1)
+        qvdecoder.open(clip, max_pixels=320 * 240 - 1)
     assert caught.value.code == -10005
 
     decoder = qvdecoder.StreamDecoder("h264")
@@ -84,11 +83,51 @@ def test_errors_carry_the_code_and_message(samples, tmp_path):
         decoder.push(b"\0\0\0\1")
     assert caught.value.code == -10008
 
-    for bad in (lambda: qvdecoder.StreamDecoder("h265"),
-                lambda: qvdecoder.StreamDecoder("h264", latency="fast"),
-                lambda: qvdecoder.open(os.path.join(samples, "clip.mp4"), format="purple")):
-        with pytest.raises(ValueError):
-            bad()
+
+# An audio-only file: extract() has nothing to give.
+def _wav(path):
+    import wave
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(8000)
+        w.writeframes(b"\0\0" * 800)
+    return str(path)
+
+
+@pytest.mark.parametrize("error, call", [
+    (FileNotFoundError, lambda clip, tmp: qvdecoder.open(str(tmp / "missing.mp4"))),
+    (FileNotFoundError, lambda clip, tmp: qvdecoder.extract(str(tmp / "missing.mp4"))),
+    (ValueError, lambda clip, tmp: list(qvdecoder.extract(_wav(tmp / "tone.wav")))),
+    (ValueError, lambda clip, tmp: qvdecoder.StreamDecoder("h265")),
+    (ValueError, lambda clip, tmp: qvdecoder.StreamDecoder("h264", latency="fast")),
+    (ValueError, lambda clip, tmp: qvdecoder.StreamDecoder("h264", threads=99)),
+    (ValueError, lambda clip, tmp: qvdecoder.StreamDecoder("h264", stream_size="320x")),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, format="purple")),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, size=(-3, 10))),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, size="320 by 240")),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, max_pixels=-1)),
+    (ValueError, lambda clip, tmp: qvdecoder.decode_g722(b"\0" * 160, rate=44100)),
+    (ValueError, lambda clip, tmp: qvdecoder.decode_g722(b"\0" * 160, bit_rate=32000)),
+    (TypeError, lambda clip, tmp: qvdecoder.open(clip, size=320)),
+    (TypeError, lambda clip, tmp: qvdecoder.open(clip, threads="2")),
+    (TypeError, lambda clip, tmp: qvdecoder.open(clip, size=(320.5, 240))),
+])
+def test_arguments_are_checked_before_the_library(samples, tmp_path, error, call):
+    with pytest.raises(error):
+        call(os.path.join(samples, "clip.mp4"), tmp_path)
+
+
+def test_size_strings_and_ffmpeg_lines_go_through_logging(samples, caplog, capfd):
+    clip = os.path.join(samples, "clip.mp4")
+    picture = next(iter(qvdecoder.open(clip, size="160x120")))
+    assert picture.array.shape == (120, 160, 3)
+    # A parameter set naming an id out of range: libavcodec complains, to the logger only.
+    with caplog.at_level("DEBUG", logger="qvdecoder"):
+        with qvdecoder.StreamDecoder("h264") as decoder:
+            decoder.push(b"\0\0\0\1\x68\xff\xff\xff\xff\0\0\0\1\x65\x88\x84")
+    assert any(r.name == "qvdecoder.ffmpeg" for r in caplog.records)
+    assert capfd.readouterr().err == ""
 
 
 def test_dropped_iterators_free_the_decoder(samples):

@@ -1,6 +1,6 @@
 #include "bitstream/hevc_sps.h"
 
-#include "bitstream/annexb_units.h"
+#include "bitstream/length_prefixed.h"
 #include "bitstream/hevc_config.h"
 #include "bitstream/rbsp_reader.h"
 
@@ -16,7 +16,8 @@ void SkipProfile(RbspReader& r) {
     r.u(24);
 }
 
-// The area an SPS (the bytes after its two-byte NAL header) states, or 0.
+// The area inside the conformance window an SPS (the bytes after its two-byte NAL header)
+// states, or 0.
 int64_t SpsArea(const uint8_t* unit, int length) {
     RbspHead head(unit, length);
     RbspReader& r = head.reader;
@@ -39,17 +40,30 @@ int64_t SpsArea(const uint8_t* unit, int length) {
         if (level_present[i]) r.u(8);        // sub_layer_level_idc
     }
     r.ue();                                  // sps_seq_parameter_set_id
-    if (r.ue() == 3) r.u(1);                 // chroma_format_idc, separate_colour_plane_flag
+    const uint32_t chroma = r.ue();          // chroma_format_idc
+    const bool separate = chroma == 3 && r.u(1);  // separate_colour_plane_flag
     const int64_t width = r.ue();            // pic_width_in_luma_samples
     const int64_t height = r.ue();           // pic_height_in_luma_samples
-    return r.ok() ? width * height : 0;
+    int64_t window[4] = {0, 0, 0, 0};
+    if (r.u(1)) {                            // conformance_window_flag
+        for (int64_t& offset : window) offset = r.ue();  // conf_win_left/right/top/bottom_offset
+    }
+    if (!r.ok()) return 0;
+    // The window counts in chroma samples; the picture has the size inside it.
+    const int64_t unit_x = !separate && (chroma == 1 || chroma == 2) ? 2 : 1;
+    const int64_t unit_y = !separate && chroma == 1 ? 2 : 1;
+    const int64_t cropped_width = width - unit_x * (window[0] + window[1]);
+    const int64_t cropped_height = height - unit_y * (window[2] + window[3]);
+    // A window larger than the picture is ignored by the decoder: so is it here.
+    if (cropped_width <= 0 || cropped_height <= 0) return width * height;
+    return cropped_width * cropped_height;
 }
 
 }  // namespace
 
-int64_t HevcStatedPictureArea(const uint8_t* data, int length) {
+int64_t HevcStatedPictureArea(const uint8_t* data, int length, int length_size) {
     int64_t largest = 0;
-    ForEachAnnexBUnit(data, length, [&largest](const uint8_t* unit, int size) {
+    ForEachUnit(data, length, length_size, [&largest](const uint8_t* unit, int size) {
         if (size < 2) return false;
         const int type = (unit[0] >> 1) & 0x3F;
         if (type < 32) return false;  // parameter sets come before the slices

@@ -6,9 +6,9 @@
 
 namespace qv {
 
-// The largest coded picture area (pic_width_in_luma_samples x pic_height_in_luma_samples)
-// that the SPS units ahead of the first slice of an Annex B frame state; 0 when there is
-// none or it cannot be read.
-int64_t HevcStatedPictureArea(const uint8_t* data, int length);
+// The largest picture area (pic_width/height_in_luma_samples less the conformance window)
+// that the SPS units ahead of the first slice of a frame state (Annex B, or units behind
+// length_size-byte lengths); 0 when there is none or it cannot be read.
+int64_t HevcStatedPictureArea(const uint8_t* data, int length, int length_size = 0);
 
 }  // namespace qv

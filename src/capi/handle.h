@@ -11,10 +11,6 @@ struct qv_decoder {
 
     QVDecoder object;
     Mode mode = Mode::kNone;
-    // The C++ interface reports the output size but not the output pixel format, so the
-    // handle remembers the format the host asked for.
-    bool output_format_known = false;
-    int output_format = QV_PIX_FMT_NONE;
     // A freshly opened decoder already owns a (blank) picture buffer: a picture counts only
     // once a decoding call has laid one out.
     bool has_picture = false;

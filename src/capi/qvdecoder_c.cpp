@@ -64,6 +64,10 @@ void qv_initialize(void) { QVDecoderInitialize(); }
 
 void qv_shutdown(void) { QVDecoderDestroy(); }
 
+void qv_set_ffmpeg_log(qv_line_callback callback, void* context, int level) {
+    QVDecoderSetFFmpegLog(callback, context, level);
+}
+
 qv_decoder* qv_decoder_new(void) {
     try {
         QVDecoderInitialize();
@@ -124,7 +128,12 @@ int qv_set_output_mode(qv_decoder* decoder, int output_mode) {
 }
 
 int qv_set_demux(qv_decoder* decoder, int demux) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetDemux(demux); });
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        const int result = d.object.QVDecoderSetDemux(demux);
+        // Packs split frames: only the chunked parser puts them together again.
+        if (result == QV_OK && demux == 1) return d.object.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK);
+        return result;
+    });
 }
 
 int qv_set_latency_mode(qv_decoder* decoder, int latency_mode) {
@@ -144,6 +153,8 @@ int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels) {
 
 int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (width < 0 || height < 0) return QV_ERR_ARGUMENT;
+        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
         const int result = d.object.QVOpenDecoder(static_cast<CodecID>(codec),
                                                   _picture_param{width, height, static_cast<PixelFormat>(format)});
         return Opened(d, qv_decoder::Mode::kStream, result);
@@ -161,6 +172,8 @@ int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels,
 int qv_open_video_audio(qv_decoder* decoder, int video_codec, int width, int height, int format,
                         int audio_codec, int sample_rate, int channels, int bit_rate) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (width < 0 || height < 0) return QV_ERR_ARGUMENT;
+        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
         const int result = d.object.QVOpenDecoder(
             static_cast<CodecID>(video_codec), _picture_param{width, height, static_cast<PixelFormat>(format)},
             static_cast<CodecID>(audio_codec), _audio_param{sample_rate, channels, bit_rate});
@@ -205,12 +218,10 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
         const unsigned char* data = d.object.QVGetVideoFrame();
         const int size = d.object.QVGetVideoFrameSize();
         if (!d.has_picture || !data || size <= 0) return QV_ERR_NO_PICTURE;
-        _video_param param{};
-        d.object.QVGetParam(param);
         picture->data = data;
         picture->size = size;
         d.object.QVGetOutputResolution(picture->width, picture->height);
-        picture->format = d.output_format_known ? d.output_format : param.pix_fmt;
+        picture->format = d.object.QVGetOutputFormat();
         picture->flags = d.object.QVGetPictureFlags();
         if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetFrameTimestamp();
         return QV_OK;

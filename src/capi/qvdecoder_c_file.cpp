@@ -11,12 +11,16 @@ extern "C" {
 int qv_open_file(qv_decoder* decoder, const char* path) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!path) return QV_ERR_ARGUMENT;
+        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
         return Opened(d, qv_decoder::Mode::kFile, d.object.QVOpen(path));
     });
 }
 
 int qv_decode_frame(qv_decoder* decoder) {
-    return Guarded(decoder, [](qv_decoder& d) -> int { return PictureResult(d, d.object.QVDecodeFrame()); });
+    return Guarded(decoder, [](qv_decoder& d) -> int {
+        if (d.mode == qv_decoder::Mode::kStream) return QV_ERR_NOT_FILE;
+        return PictureResult(d, d.object.QVDecodeFrame());
+    });
 }
 
 int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
@@ -78,6 +82,10 @@ int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_in
     });
 }
 
+int qv_raw_frame_size(qv_decoder* decoder) {
+    return Guarded(decoder, [](qv_decoder& d) -> int { return d.object.QVGetVideoRawFrameSize(); });
+}
+
 int qv_seek(qv_decoder* decoder, int64_t time_us, int flags) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return QV_ERR_ARGUMENT;
@@ -112,8 +120,6 @@ int qv_set_output(qv_decoder* decoder, int width, int height, int format, int hi
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
                              high_quality ? 1 : 0);
-        d.output_format_known = true;
-        d.output_format = format;
         d.has_picture = false;
         return QV_OK;
     });
@@ -122,8 +128,6 @@ int qv_set_output(qv_decoder* decoder, int width, int height, int format, int hi
 int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         d.object.QVSetOutputFormat(static_cast<PixelFormat>(format), high_quality ? 1 : 0);
-        d.output_format_known = true;
-        d.output_format = format;
         d.has_picture = false;
         return QV_OK;
     });
@@ -131,13 +135,6 @@ int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
 
 int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!d.output_format_known) {
-            // Scaling alone keeps the format the decoder has at this moment.
-            _video_param param{};
-            d.object.QVGetParam(param);
-            d.output_format = param.pix_fmt;
-            d.output_format_known = true;
-        }
         d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
         d.has_picture = false;
         return QV_OK;
@@ -202,6 +199,8 @@ const char* qv_strerror(int code) {
         case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
         case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
         case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";
+        case QV_ERR_ALREADY_OPEN: return "The decoder is open already; close it before opening it again.";
+        case QV_ERR_NOT_FILE: return "The decoder is open for pushed frames, not for a file.";
         default: return "Unknown result code.";
     }
 }

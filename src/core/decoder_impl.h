@@ -66,6 +66,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
                            int& key_flag, int& position) {
         return session.GetVideoRawFrame(buffer, size, header_length, timestamp_ms, key_flag, position);
     }
+    int QVGetVideoRawFrameSize() { return session.GetVideoRawFrameSize(); }
     int QVGetVideoRawFrame(unsigned char* buffer, int size, int64_t& timestamp_ms, int& key_flag) {
         int header_length = 0;
         int position = 0;
@@ -75,6 +76,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVGetVideoFrameSize() const { return delivery.VideoFrameSize(stream.merged()); }
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
+    enum PixelFormat QVGetOutputFormat() const;
     unsigned char* QVGetAudioFrame() { return audio.audio_param.audio_buffer; }
     int QVGetAudioFrameSize() const { return audio.audio_frame_size; }
 
@@ -99,6 +101,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
 
     void QVDECODE_LOG(const char* text, int level) const { log.Log(text, level); }
     bool CheckInitialized();  // logs the failure
+    // True (with a level-15 message) when the object is open already.
+    bool AlreadyOpen(const char* message) const;
     // The end of an open step: a failure closes the object (when it says so), then logs.
     int Conclude(const qv::OpenOutcome& outcome);
     int OpenStreamAudio(int codec, _audio_param params, bool combined);

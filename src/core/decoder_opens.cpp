@@ -12,9 +12,16 @@ bool QVDecoder::Impl::CheckInitialized() {
     return false;
 }
 
+bool QVDecoder::Impl::AlreadyOpen(const char* message) const {
+    // The open changes nothing (new limits, threads, latency or codec included): the host
+    // is told, since the result is success as always.
+    if (opened) QVDECODE_LOG(message, 15);
+    return opened;
+}
+
 int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _picture_param requested) {
     if (!CheckInitialized()) return -1;
-    if (opened) return 0;
+    if (AlreadyOpen("QVOpenDecoder: decoder already opened, QVClose it first.")) return 0;
     if (const int result = Conclude(stream.Open(codec, requested, false)); result != 0) return result;
     if (const int result = Conclude(stream.FinishOpen()); result != 0) return result;
     opened = true;
@@ -50,7 +57,7 @@ int QVDecoder::Impl::QVOpenDecoder(enum CodecID codec, _audio_param params) {
 int QVDecoder::Impl::QVOpenDecoder(enum CodecID video_codec, _picture_param requested, enum CodecID audio_codec,
                                    _audio_param params) {
     if (!CheckInitialized()) return -1;
-    if (opened) return 0;
+    if (AlreadyOpen("QVOpenDecoder: decoder already opened, QVClose it first.")) return 0;
     if (const int result = Conclude(stream.Open(video_codec, requested, true)); result != 0) return result;
     if (const int result = OpenStreamAudio(qv::CodecFromLegacy(audio_codec), params, true); result != 0) return result;
     if (const int result = Conclude(stream.FinishOpen()); result != 0) return result;
@@ -92,7 +99,7 @@ int QVDecoder::Impl::QVOpen(const char* name) {
         QVDECODE_LOG("QVOpen: failed to open decoer with NULL name.", 15);
         return -10001;
     }
-    if (opened) return 0;
+    if (AlreadyOpen("QVOpen: decoder already opened, QVClose it first.")) return 0;
     if (const int result = Conclude(session.Open(name)); result != 0) return result;
     has_video = session.file().video_stream() != nullptr;
     has_audio = session.file().audio_stream() != nullptr;

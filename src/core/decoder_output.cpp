@@ -31,6 +31,12 @@ void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality)
     output.SetOutputResolution(width, height, quality, Decoded());
 }
 
+enum PixelFormat QVDecoder::Impl::QVGetOutputFormat() const {
+    // The format of the buffer QVGetVideoFrame hands out: the converter's when it converts.
+    const int format = output.enabled() ? output.output_param.pix_fmt : picture.video_param.pix_fmt;
+    return static_cast<enum PixelFormat>(qv::PixelFormatToLegacy(format));
+}
+
 void QVDecoder::Impl::QVGetOutputResolution(int& width, int& height) {
     output.GetOutputResolution(width, height, Decoded());
 }

@@ -77,6 +77,8 @@ int QVDecoder::QVSaveOutputImage(const char* path) { return impl_->QVSaveOutputI
 int QVDecoder::QVReceiveVideoFrame() { return impl_->QVReceiveVideoFrame(); }
 int QVDecoder::QVFlushVideo() { return impl_->QVFlushVideo(); }
 int QVDecoder::QVGetPictureFlags() { return impl_->QVGetPictureFlags(); }
+int QVDecoder::QVGetVideoRawFrameSize() { return impl_->QVGetVideoRawFrameSize(); }
+enum PixelFormat QVDecoder::QVGetOutputFormat() { return impl_->QVGetOutputFormat(); }
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }

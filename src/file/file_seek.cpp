@@ -11,6 +11,7 @@ int FileSession::Seek(int64_t time_us, int flags) {
     if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return -1;
     if (!file_.CanSeek()) return QV_ERR_NOT_SEEKABLE;
     audio_.Restart();
+    raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
     const int64_t duration = file_.DurationMicros();
     if (duration > 0 && time_us > file_.StartMicros() + duration) {
         // Past the end: nothing is left to hand out, as after the last picture.

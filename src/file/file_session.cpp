@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 
 #include "core/ffmpeg.h"
@@ -130,6 +131,8 @@ OpenOutcome FileSession::OpenAudio() {
 }
 
 int FileSession::DecodeStep() {
+    // An object opened for pushed frames has no file to end: nothing of the file path moves.
+    if (!file_.is_open()) return -10003;
     if (!file_.draining && !file_.has_pending_packet()) {
         const int read = file_.ReadFrame();
         // A live source that went quiet keeps its state: the next call waits again.
@@ -151,7 +154,10 @@ int FileSession::DecodeStep() {
         if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
             picture_delay_ = av_gettime_relative() - file_.arrival();
             double seconds = 0.0;
-            if (!clock_.NextDrainedTime(&seconds)) seconds = file_.VideoSeconds(delivery_.picture_time(), file_.frame_time);
+            if (!clock_.NextDrainedTime(&seconds)) {
+                const int64_t own = delivery_.picture_time();
+                seconds = own != AV_NOPTS_VALUE ? file_.VideoSeconds(own, file_.frame_time) : file_.NextUntimedSeconds();
+            }
             file_.frame_time = seconds;
             return 0;
         }
@@ -224,8 +230,25 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
         seek_.Cancel();
     }
     const _video_param& p = picture_.video_param;
-    return raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length, timestamp_ms,
-                                 key_flag, position);
+    const int bytes = raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length,
+                                            timestamp_ms, key_flag, position);
+    if (bytes == 0 && raw_.held_size() > 0) {
+        // The packet stays for the next call: the host learns what to grow its buffer to.
+        char text[96];
+        std::snprintf(text, sizeof text, "QVGetVideoRawFrame: buffer too small, %d bytes needed.", raw_.held_size());
+        log_.Log(text, 15);
+    }
+    return bytes;
+}
+
+int FileSession::GetVideoRawFrameSize() {
+    if (!file_.is_open()) return -1;
+    // Reading ahead moves past a pending audio packet and ends a seek's choice, as a raw read does.
+    if (raw_.held_size() == 0 && raw_.raw_supported()) {
+        audio_.ForgetPacket();
+        seek_.Cancel();
+    }
+    return raw_.NextSize(file_);
 }
 
 int64_t FileSession::PictureWallclock() const {

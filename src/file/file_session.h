@@ -48,6 +48,9 @@ public:
     int64_t FrameTimestamp() const;
     int GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms, int& key_flag,
                          int& position);
+    // Bytes the next GetVideoRawFrame needs (0 at the end of the file, -1 with no file open
+    // or none whose packets are offered).
+    int GetVideoRawFrameSize();
 
     // The capture time of the picture last laid out (µs since the epoch), -1 when unknown.
     int64_t PictureWallclock() const;

@@ -1,5 +1,6 @@
 #include "file/media_file.h"
 
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -308,6 +309,13 @@ double MediaFile::VideoSeconds(int64_t time, double fallback) const {
     if (!video_stream_ || time == AV_NOPTS_VALUE || video_stream_->time_base.den == 0) return fallback;
     return static_cast<double>(video_stream_->time_base.num) * static_cast<double>(time) /
            video_stream_->time_base.den;
+}
+
+double MediaFile::NextUntimedSeconds() {
+    if (!video_seen_) return frame_time;
+    // Whole microseconds, the unit times are read in: sums of periods must not drift below.
+    video_time_ = std::round((video_time_ + frame_period_) * 1e6) / 1e6;
+    return video_time_;
 }
 
 void MediaFile::RecordPacketTime() {

@@ -56,6 +56,9 @@ public:
     // audio: presentation time first), recorded as the frame time. A video packet without
     // either comes one frame period after the video packet before it.
     void RecordPacketTime();
+    // The time of a picture without one of its own that the end-of-file drain hands out: a
+    // frame period after the last video time (the last packet's, or the last drained one's).
+    double NextUntimedSeconds();
     void set_frame_period(double seconds) { frame_period_ = seconds; }
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;

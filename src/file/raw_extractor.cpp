@@ -1,5 +1,6 @@
 #include "file/raw_extractor.h"
 
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -87,16 +88,21 @@ void RawExtractor::OnOpen(const MediaFile& file, int codec) {
     raw_supported_ = file.video_stream() && CheckFormatAndCodec(codec, file.format_name());
 }
 
-int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
-                                   int& header_length, int64_t& timestamp_ms, int& key_flag, int& position) {
-    if (!WillRead(file, buffer, size)) return 0;
-    header_length = 0;
-    // Raw reads share the file position with sequential decoding; a pending audio piece
-    // is dropped.
-    file.audio_offset = 0;
-    if (file.ReadVideoPacket() != 0) return 0;
+bool RawExtractor::TakePacket(MediaFile& file) {
+    // The held packet is still the file's current one unless sequential decoding took it.
+    const AVPacket* pending = file.packet();
+    if (held_size_ > 0 && file.has_pending_packet() && pending->stream_index == file.video_stream()->index) {
+        held_size_ = 0;
+        return true;
+    }
+    held_size_ = 0;
+    if (file.ReadVideoPacket() != 0) return false;
     ++packet_count_;
+    return true;
+}
 
+int RawExtractor::Convert(const MediaFile& file, uint8_t* buffer, int size, int& header_length,
+                          int& position) const {
     const AVPacket& pkt = *file.packet();
     const AVStream* stream = file.video_stream();
     const char* container = file.format_name();
@@ -104,45 +110,82 @@ int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, 
     const AVCodecID codec = stream->codecpar->codec_id;
     // avi, program and transport streams (mpeg, mpegts) carry Annex B as it stands.
     const bool stored_as_annexb = std::strncmp(container, "avi", 3) == 0 || std::strncmp(container, "mpeg", 4) == 0;
-    int result = 0;
+    const AVCodecParameters* par = stream->codecpar;
     if (codec == AV_CODEC_ID_HEVC && !stored_as_annexb) {
-        result = HevcPacketToAnnexB(stream->codecpar, pkt, key, buffer, size, header_length, position);
-        if (result == 0) {
-            file.DropPacket();
-            return 0;
-        }
-    } else if (codec != AV_CODEC_ID_H264 || stored_as_annexb) {
+        return HevcPacketToAnnexB(par, pkt, key, buffer, size, header_length, position);
+    }
+    if (codec != AV_CODEC_ID_H264 || stored_as_annexb) {
         // A packet larger than the buffer is cut, as hosts that size buffers by bit rate expect.
-        result = pkt.size < size ? pkt.size : size;
+        const int result = pkt.size < size ? pkt.size : size;
         if (result > 0) std::memcpy(buffer, pkt.data, result);
         header_length = 0;
         position = static_cast<int>(static_cast<uint32_t>(pkt.pos));
-    } else {
-        const AVCodecParameters* par = stream->codecpar;
-        if (par->extradata_size <= 0 || !par->extradata) {
-            file.DropPacket();
-            return 0;
-        }
-        int offset = 0;
-        if (key) {
-            // Key frames carry their parameter sets so that a receiver can start there.
-            int capacity = size;
-            if (!GetSPSAndPPS(par->extradata, par->extradata_size, buffer, capacity)) {
-                file.DropPacket();
-                return 0;
-            }
-            offset = capacity;
-        }
-        const int units = LengthPrefixedToAnnexB(pkt.data, pkt.size, buffer + offset, size - offset);
-        if (units < 4) {
-            file.DropPacket();
-            return 0;
-        }
-        header_length = offset + 4;
-        result = offset + units;
-        position = static_cast<int>(static_cast<uint32_t>(pkt.pos) + 4);
+        return result;
     }
+    if (par->extradata_size <= 0 || !par->extradata) return 0;
+    int offset = 0;
+    if (key) {
+        // Key frames carry their parameter sets so that a receiver can start there.
+        int capacity = size;
+        if (!GetSPSAndPPS(par->extradata, par->extradata_size, buffer, capacity)) return 0;
+        offset = capacity;
+    }
+    const int units = LengthPrefixedToAnnexB(pkt.data, pkt.size, buffer + offset, size - offset);
+    if (units < 4) return 0;
+    header_length = offset + 4;
+    position = static_cast<int>(static_cast<uint32_t>(pkt.pos) + 4);
+    return offset + units;
+}
 
+int RawExtractor::Measure(const MediaFile& file) const {
+    // Room for any conversion: the record's sets with their start codes, and every unit
+    // behind a 4-byte start code in place of a length of at least one byte.
+    const AVCodecParameters* par = file.video_stream()->codecpar;
+    const int64_t room = 4LL * file.packet()->size + 2LL * par->extradata_size + 64;
+    if (room > INT_MAX) return 0;
+    // Only a packet that did not fit comes here: the room is made for it alone.
+    std::vector<uint8_t> scratch(static_cast<size_t>(room));
+    int header_length = 0;
+    int position = 0;
+    const int result = Convert(file, scratch.data(), static_cast<int>(room), header_length, position);
+    return result > 0 ? result : 0;
+}
+
+int RawExtractor::NextSize(MediaFile& file) {
+    if (!raw_supported_ || !file.is_open() || !file.video_stream() || !file.packet()) return -1;
+    for (;;) {
+        if (held_size_ > 0) return held_size_;
+        if (!TakePacket(file)) return 0;
+        file.audio_offset = 0;
+        held_size_ = Measure(file);
+        if (held_size_ == 0) file.DropPacket();
+    }
+}
+
+int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
+                                   int& header_length, int64_t& timestamp_ms, int& key_flag, int& position) {
+    if (!WillRead(file, buffer, size)) return 0;
+    header_length = 0;
+    // Raw reads share the file position with sequential decoding; a pending audio piece
+    // is dropped.
+    file.audio_offset = 0;
+    if (!TakePacket(file)) return 0;
+    int written_header = 0;
+    int written_position = 0;
+    const int result = Convert(file, buffer, size, written_header, written_position);
+    if (result <= 0) {
+        // A packet that did not fit waits for a call with a larger buffer instead of being
+        // lost; one that cannot be converted at all is dropped.
+        held_size_ = Measure(file);
+        if (held_size_ == 0) file.DropPacket();
+        return 0;
+    }
+    header_length = written_header;
+    position = written_position;
+
+    const AVPacket& pkt = *file.packet();
+    const AVStream* stream = file.video_stream();
+    const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
     // Time: the decoding time, else the presentation time, else frame periods counted
     // from the last timed packet (or from the start when none came yet).
     const AVRational tb = stream->time_base;

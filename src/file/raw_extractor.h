@@ -27,25 +27,47 @@ public:
     bool CheckFormatAndCodec(int codec, const char* format_name) const;
     // Called after a file opened: whether its video is offered.
     void OnOpen(const MediaFile& file, int codec);
-    void OnClose() { raw_supported_ = false; }
+    void OnClose() {
+        raw_supported_ = false;
+        held_size_ = 0;
+    }
     bool raw_supported() const { return raw_supported_; }
     int packet_count() const { return packet_count_; }
 
     // True when a call with this buffer reads the file (and so moves past a pending packet).
     bool WillRead(const MediaFile& file, const uint8_t* buffer, int size) const;
     // Reads the next video packet and writes it into buffer; the byte count, or 0 when
-    // nothing was handed out (end of file, refused packet, unusable record: the packet is
-    // consumed). The frame rate paces packets without a time of their own.
+    // nothing was handed out: end of file, an unusable packet or record (consumed), or a
+    // buffer too small for it (the packet is held for the next call, held_size() tells the
+    // bytes it needs). The frame rate paces packets without a time of their own.
     int GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, uint8_t* buffer, int size,
                          int& header_length, int64_t& timestamp_ms, int& key_flag, int& position);
+    // The bytes the next call needs for its packet (read ahead and held when none is held;
+    // unusable packets on the way are dropped as a call would drop them); 0 at the end of
+    // the file, -1 when the file offers no raw packets.
+    int NextSize(MediaFile& file);
+    // Bytes the held packet needs, 0 when no packet is held.
+    int held_size() const { return held_size_; }
+    // The file moved: no packet is held any more.
+    void Forget() { held_size_ = 0; }
 
 private:
+    // The packet a call hands out: the held one, else the next video packet read.
+    bool TakePacket(MediaFile& file);
+    // Writes the file's current packet into buffer as a call hands it out: the byte count,
+    // or 0 when it is unusable or does not fit.
+    int Convert(const MediaFile& file, uint8_t* buffer, int size, int& header_length, int& position) const;
+    // The bytes Convert writes for the current packet given all the room it can need, 0
+    // when it is unusable.
+    int Measure(const MediaFile& file) const;
+
     std::vector<const AVInputFormat*> input_formats_;        // the eight classic containers
     std::vector<const AVInputFormat*> extra_input_formats_;  // Matroska/WebM, MPEG-TS
     bool raw_supported_ = false;
     int packet_count_ = 0;
     int64_t last_raw_time_ = -1;  // no timed raw packet handed out yet
     int last_raw_count_ = -1;
+    int held_size_ = 0;  // > 0: the file's current packet was read here and waits for room
 };
 
 }  // namespace qv

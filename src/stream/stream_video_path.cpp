@@ -63,7 +63,11 @@ AVCodecContext* StreamVideoPath::NewVideoContext(_picture_param requested) {
     ctx->width = requested.width;
     ctx->height = requested.height;
     ctx->pix_fmt = static_cast<AVPixelFormat>(PixelFormatFromLegacy(requested.format));
-    if (modes_.transfer_mode == 1 || modes_.code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    // Fields of one frame come in separate pushes. Chunked input reaches the decoder as whole
+    // frames cut by the parser: told to wait for the rest of a frame, the decoder would
+    // never finish a damaged one and refuse every frame behind it until a key frame.
+    if (modes_.code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    chunked_ = modes_.transfer_mode == 1;
     // One pushed frame gives at most one picture without frame threads; those only run for
     // a host that takes every picture with the receive loop.
     ApplyThreads(ctx, modes_.thread_request, modes_.CompleteOutput());
@@ -172,11 +176,10 @@ int StreamVideoPath::DecodeFieldFrame(const uint8_t* data, int length) {
 }
 
 bool StreamVideoPath::UsesChunkedInput() {
-    // The mode takes effect at open time, where it sets the decoder's chunked-input flag;
-    // file-mode decoders are fed whole packets by the demuxer.
+    // The mode takes effect at open time; file-mode decoders are fed whole packets by the
+    // demuxer.
     const AVCodecContext* ctx = video_.context();
-    if (modes_.transfer_mode != 1 || !ctx || delivery_.file_source()) return false;
-    if (!(ctx->flags2 & AV_CODEC_FLAG2_CHUNKS)) return false;
+    if (!chunked_ || !ctx || delivery_.file_source()) return false;
     return chunks_.Serves(ctx);
 }
 

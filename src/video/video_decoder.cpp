@@ -6,6 +6,7 @@
 #include "core/library.h"
 #include "bitstream/h264_sps.h"
 #include "bitstream/hevc_sps.h"
+#include "bitstream/mpeg4_vol.h"
 #include "video/picture_limit.h"
 
 namespace qv {
@@ -24,7 +25,8 @@ void VideoDecoder::Adopt(AVCodecContext* ctx) {
     SetSkip(skip_);
     draining_ = false;
     frame_nums_ = H264FrameNumWatch();
-    loss_ = false;
+    config_read_ = false;
+    loss_from_ = -1;
     if (!frame_) frame_.reset(av_frame_alloc());
 }
 
@@ -51,7 +53,69 @@ int VideoDecoder::Decode(const uint8_t* data, int length, bool& got) {
 }
 
 int VideoDecoder::DecodePacket(const AVPacket* packet, bool& got) {
-    return DecodeWith([&] { return avcodec_send_packet(ctx_.get(), packet); }, got);
+    return DecodeWith([&] { return SendPacket(packet); }, got);
+}
+
+int VideoDecoder::SendPacket(const AVPacket* packet) {
+    return SendChecked(packet->data, packet->size, UnitLengthSize(),
+                       [&] { return avcodec_send_packet(ctx_.get(), packet); });
+}
+
+template <typename SendStep>
+int VideoDecoder::SendChecked(const uint8_t* data, int length, int length_size, SendStep send) {
+    if (!ctx_) return send();
+    // libavcodec sets up its tables for an H.264, HEVC or MPEG-4 picture size as soon as a
+    // frame states it, before it refuses the picture itself (a hundred megabytes and tens
+    // of milliseconds for a claimed 16000x16000): such a frame never reaches it. Parameter
+    // sets may change anywhere in a file, so every frame is read.
+    if (max_pixels_ > 0 && StatedArea(ctx_->codec_id, data, length, length_size) > max_pixels_) {
+        over_limit_ = true;
+        return AVERROR_INVALIDDATA;
+    }
+    Number();
+    const int status = send();
+    // A frame the decoder took (or refused for good) is looked at once; one it could not
+    // take yet comes again.
+    if (status == AVERROR(EAGAIN)) {
+        Unnumber();
+        return status;
+    }
+    if (ctx_->codec_id == AV_CODEC_ID_H264) {
+        if (!config_read_) {
+            // mp4-style streams keep their first parameter sets in the extradata.
+            config_read_ = true;
+            if (length_size > 0) frame_nums_.ReadConfig(ctx_->extradata, ctx_->extradata_size);
+        }
+        if (frame_nums_.Missing(data, length, length_size)) NoteLoss();
+    }
+    return status;
+}
+
+int VideoDecoder::UnitLengthSize() const {
+    // A decoder configuration record (it starts with version 1, never with a start code)
+    // means the packets carry length-prefixed units.
+    const uint8_t* extra = ctx_->extradata;
+    const int size = ctx_->extradata_size;
+    if (ctx_->codec_id == AV_CODEC_ID_H264 && size >= 7 && extra[0] == 1) return (extra[4] & 3) + 1;
+    if (ctx_->codec_id == AV_CODEC_ID_HEVC && size >= 23 && extra[0] == 1) return (extra[21] & 3) + 1;
+    return 0;
+}
+
+void VideoDecoder::Number() {
+    // Each frame's number rides with its picture through reordering and threads, so a loss
+    // is laid on the pictures of the frame that showed it and of those behind it.
+    ++sent_;
+    ctx_->reordered_opaque = sent_;
+}
+
+void VideoDecoder::Unnumber() {
+    // The frame comes again; a frame the decoder still holds unread keeps its own number.
+    --sent_;
+    ctx_->reordered_opaque = sent_;
+}
+
+void VideoDecoder::NoteLoss() {
+    if (loss_from_ < 0) loss_from_ = sent_;
 }
 
 template <typename SendStep>
@@ -70,27 +134,15 @@ int VideoDecoder::DecodeWith(SendStep send, bool& got) {
     return status;
 }
 
-int64_t VideoDecoder::StatedArea(int codec_id, const uint8_t* data, int length) {
-    if (codec_id == AV_CODEC_ID_H264) return H264StatedPictureArea(data, length);
-    if (codec_id == AV_CODEC_ID_HEVC) return HevcStatedPictureArea(data, length);
+int64_t VideoDecoder::StatedArea(int codec_id, const uint8_t* data, int length, int length_size) {
+    if (codec_id == AV_CODEC_ID_H264) return H264StatedPictureArea(data, length, length_size);
+    if (codec_id == AV_CODEC_ID_HEVC) return HevcStatedPictureArea(data, length, length_size);
+    if (codec_id == AV_CODEC_ID_MPEG4 && length_size == 0) return Mpeg4StatedPictureArea(data, length);
     return 0;
 }
 
 int VideoDecoder::Send(const uint8_t* data, int length) {
-    // libavcodec sets up its tables for an H.264 or HEVC picture size as soon as a slice
-    // refers to the SPS, before it refuses the picture itself (a hundred megabytes and tens
-    // of milliseconds for a claimed 16000x16000): such a frame never reaches it.
-    if (max_pixels_ > 0 && ctx_ && StatedArea(ctx_->codec_id, data, length) > max_pixels_) {
-        over_limit_ = true;
-        return AVERROR_INVALIDDATA;
-    }
-    const int status = input_.Send(ctx_.get(), data, length);
-    // A frame the decoder took (or refused for good) is looked at once; one it could not
-    // take yet comes again.
-    if (status != AVERROR(EAGAIN) && ctx_ && ctx_->codec_id == AV_CODEC_ID_H264 && frame_nums_.Missing(data, length)) {
-        loss_ = true;
-    }
-    return status;
+    return SendChecked(data, length, 0, [&] { return input_.Send(ctx_.get(), data, length); });
 }
 
 bool VideoDecoder::ReceiveOne(int& status) {
@@ -111,9 +163,10 @@ bool VideoDecoder::StatesOverLimit(const uint8_t* data, int length) const {
 }
 
 bool VideoDecoder::TakeLoss() {
-    const bool loss = loss_;
-    loss_ = false;
-    return loss;
+    // A picture of a frame sent before the loss came to light still had its references.
+    if (loss_from_ < 0 || !frame_ || frame_->reordered_opaque < loss_from_) return false;
+    loss_from_ = -1;
+    return true;
 }
 
 int VideoDecoder::Receive() {
@@ -141,7 +194,7 @@ void VideoDecoder::Restart() {
     if (frame_) av_frame_unref(frame_.get());
     draining_ = false;
     frame_nums_.Reset();
-    loss_ = false;
+    loss_from_ = -1;
 }
 
 }  // namespace qv

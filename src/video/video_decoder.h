@@ -41,8 +41,9 @@ public:
     int DecodePacket(const AVPacket* packet, bool& got);
     // Sends one frame of a queue: AVERROR(EAGAIN) when the decoder must give a picture first.
     int Send(const uint8_t* data, int length);
-    // True (once) when the frames sent since the last call show that frames were lost
-    // before they reached us (H.264 frame numbers that jump).
+    // True (once) when the frames sent show that frames were lost before they reached us
+    // (H.264 frame numbers that jump) and the picture in frame() comes from the frame that
+    // showed it or a later one.
     bool TakeLoss();
     // True (once) when a frame was kept from the decoder since the last call because its
     // parameter sets state a picture over the limit.
@@ -67,9 +68,10 @@ public:
     // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
     void Restart();
 
-    // The picture area the parameter sets of an Annex B H.264 or HEVC frame state; 0 for
-    // other codecs and for frames without a readable SPS.
-    static int64_t StatedArea(int codec_id, const uint8_t* data, int length);
+    // The picture area the parameter sets of an H.264 or HEVC frame (Annex B, or units
+    // behind length_size-byte lengths) or the headers of an MPEG-4 Part 2 frame state; 0
+    // for other codecs and for frames without readable parameter sets.
+    static int64_t StatedArea(int codec_id, const uint8_t* data, int length, int length_size = 0);
 
 private:
     template <typename SendStep>
@@ -79,8 +81,25 @@ private:
     FramePtr frame_;
     PaddedPacket input_;
     bool draining_ = false;
+    // Sends a demuxed packet (Annex B or length-prefixed) after the checks of a pushed frame.
+    int SendPacket(const AVPacket* packet);
+    // The send step of both: the size check ahead of the decoder, the numbering of the
+    // frame and the frame-number watch behind it.
+    template <typename SendStep>
+    int SendChecked(const uint8_t* data, int length, int length_size, SendStep send);
+    // Bytes of the unit lengths of the context's packets (mp4 style), 0 for Annex B.
+    int UnitLengthSize() const;
+    // Numbers the frame about to be sent; Unnumber takes the number back from a frame the
+    // decoder could not take yet.
+    void Number();
+    void Unnumber();
+    // Records that the frame just sent shows frames lost before it.
+    void NoteLoss();
+
     H264FrameNumWatch frame_nums_;
-    bool loss_ = false;
+    bool config_read_ = false;   // the watch has the parameter sets of the extradata
+    int64_t sent_ = 0;           // frames sent so far, the number of the last one
+    int64_t loss_from_ = -1;     // number of the first frame that showed a loss, -1 none
     int64_t max_pixels_ = 0;
     bool over_limit_ = false;
     int skip_ = 0;

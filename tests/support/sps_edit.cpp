@@ -48,6 +48,10 @@ struct SizeFields {
     bool frame_mbs_only = true;
     size_t crop_flag = 0;   // frame_cropping_flag
     size_t crop_end = 0;    // behind the crop offsets, if any
+    int log2_max_frame_num = 0;
+    int poc_type = 0;
+    int log2_max_poc_lsb = 0;
+    bool delta_pic_order_always_zero = false;
 };
 
 void SkipScalingList(Bits& b, int size) {
@@ -81,12 +85,13 @@ SizeFields FindSizeFields(const std::vector<uint8_t>& rbsp) {
             }
         }
     }
-    b.ue();  // log2_max_frame_num_minus4
+    f.log2_max_frame_num = static_cast<int>(b.ue()) + 4;
     const uint32_t poc_type = b.ue();
+    f.poc_type = static_cast<int>(poc_type);
     if (poc_type == 0) {
-        b.ue();  // log2_max_pic_order_cnt_lsb_minus4
+        f.log2_max_poc_lsb = static_cast<int>(b.ue()) + 4;
     } else if (poc_type == 1) {
-        b.u(1);  // delta_pic_order_always_zero_flag
+        f.delta_pic_order_always_zero = b.u(1) != 0;
         b.se();  // offset_for_non_ref_pic
         b.se();  // offset_for_top_to_bottom_field
         const uint32_t cycle = b.ue();
@@ -173,6 +178,8 @@ public:
     void Copy(const std::vector<uint8_t>& from, size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) Bit((from[i / 8] >> (7 - i % 8)) & 1);
     }
+    bool Aligned() const { return bits_ % 8 == 0; }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
     // rbsp_stop_one_bit, then zero bits up to the byte boundary.
     std::vector<uint8_t> Finish() {
         Bit(1);
@@ -222,10 +229,12 @@ std::vector<uint8_t> ResizeSps(const uint8_t* payload, size_t size, int width, i
     return Escape(out.Finish());
 }
 
-// Runs edit on the payload (after the header byte) of every SPS between the start codes of
-// an Annex B packet and puts its result in place; other units and the start codes stay.
+// Runs edit(header, payload, size) on every unit between the start codes of an Annex B
+// packet: it returns the unit's new payload (after the header byte, which it may change),
+// the unit as it is when it returns `keep`, or fails the edit with an empty result. The
+// start codes stay.
 template <typename Edit>
-bool EditSpsUnits(std::vector<uint8_t>& packet, Edit edit) {
+bool EditUnits(std::vector<uint8_t>& packet, Edit edit) {
     const size_t n = packet.size();
     auto start_at = [&](size_t at) { return at + 3 <= n && packet[at] == 0 && packet[at + 1] == 0 && packet[at + 2] == 1; };
     size_t i = 0;
@@ -238,19 +247,145 @@ bool EditSpsUnits(std::vector<uint8_t>& packet, Edit edit) {
         size_t unit_end = end;
         while (unit_end > unit && end < n && packet[unit_end - 1] == 0) --unit_end;  // 4-byte start codes
         out.insert(out.end(), {0, 0, 1});
-        if (unit < unit_end && (packet[unit] & 0x1F) == 7) {
-            const std::vector<uint8_t> sps = edit(packet.data() + unit + 1, unit_end - unit - 1);
-            if (sps.empty()) return false;
-            out.push_back(packet[unit]);
-            out.insert(out.end(), sps.begin(), sps.end());
-        } else {
-            out.insert(out.end(), packet.begin() + static_cast<long>(unit), packet.begin() + static_cast<long>(unit_end));
+        bool keep = true;
+        if (unit < unit_end) {
+            uint8_t header = packet[unit];
+            const std::vector<uint8_t> payload = edit(header, packet.data() + unit + 1, unit_end - unit - 1, keep);
+            if (!keep) {
+                if (payload.empty()) return false;
+                out.push_back(header);
+                out.insert(out.end(), payload.begin(), payload.end());
+            }
         }
+        if (keep) out.insert(out.end(), packet.begin() + static_cast<long>(unit), packet.begin() + static_cast<long>(unit_end));
         out.insert(out.end(), packet.begin() + static_cast<long>(unit_end), packet.begin() + static_cast<long>(end));
         i = end;
     }
     packet.swap(out);
     return true;
+}
+
+template <typename Edit>
+bool EditSpsUnits(std::vector<uint8_t>& packet, Edit edit) {
+    return EditUnits(packet, [&](uint8_t& header, const uint8_t* payload, size_t size, bool& keep) {
+        keep = (header & 0x1F) != 7;
+        return keep ? std::vector<uint8_t>() : edit(payload, size);
+    });
+}
+
+std::vector<uint8_t> Unescape(const uint8_t* payload, size_t size) {
+    std::vector<uint8_t> rbsp(size);
+    rbsp.resize(static_cast<size_t>(qv::RemoveEmulationPrevention(payload, static_cast<int>(size), rbsp.data(),
+                                                                  static_cast<int>(size))));
+    return rbsp;
+}
+
+std::vector<uint8_t> AllowGaps(const uint8_t* payload, size_t size) {
+    std::vector<uint8_t> rbsp = Unescape(payload, size);
+    const SizeFields f = FindSizeFields(rbsp);
+    if (!f.ok) return {};
+    const size_t flag = f.size_begin - 1;  // gaps_in_frame_num_value_allowed_flag
+    rbsp[flag / 8] |= static_cast<uint8_t>(0x80 >> (flag % 8));
+    return Escape(rbsp);
+}
+
+// What the IDR rewrite needs to know of the parameter sets (one of each, as the encoders
+// of the tests write them).
+struct SliceSets {
+    SizeFields sps;
+    bool entropy_coding = false;
+    bool bottom_field_pic_order = false;
+    bool deblocking_control = false;
+    bool redundant_pic_cnt = false;
+    int prev_ref_frame_num = 0;
+};
+
+bool ReadPps(const std::vector<uint8_t>& rbsp, SliceSets& sets) {
+    Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
+    b.ue();                                        // pic_parameter_set_id
+    b.ue();                                        // seq_parameter_set_id
+    sets.entropy_coding = b.u(1) != 0;             // entropy_coding_mode_flag
+    sets.bottom_field_pic_order = b.u(1) != 0;     // bottom_field_pic_order_in_frame_present_flag
+    if (b.ue() != 0) return false;                 // num_slice_groups_minus1: one group only
+    b.ue();                                        // num_ref_idx_l0_default_active_minus1
+    b.ue();                                        // num_ref_idx_l1_default_active_minus1
+    b.u(1);                                        // weighted_pred_flag
+    b.u(2);                                        // weighted_bipred_idc
+    b.se();                                        // pic_init_qp_minus26
+    b.se();                                        // pic_init_qs_minus26
+    b.se();                                        // chroma_qp_index_offset
+    sets.deblocking_control = b.u(1) != 0;         // deblocking_filter_control_present_flag
+    b.u(1);                                        // constrained_intra_pred_flag
+    sets.redundant_pic_cnt = b.u(1) != 0;          // redundant_pic_cnt_present_flag
+    return b.ok();
+}
+
+// An IDR slice rewritten as a non-IDR I slice whose reference marking holds operation 5:
+// the same picture, decoded the same way, that restarts the frame numbers without being
+// an IDR. Empty when the slice cannot be read.
+std::vector<uint8_t> IdrAsReset(const uint8_t* payload, size_t size, const SliceSets& sets) {
+    const std::vector<uint8_t> rbsp = Unescape(payload, size);
+    const SizeFields& sps = sets.sps;
+    Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
+    b.ue();  // first_mb_in_slice
+    const uint32_t type = b.ue() % 5;
+    b.ue();  // pic_parameter_set_id
+    const size_t frame_num_at = b.pos();
+    b.u(sps.log2_max_frame_num);
+    bool field = false;
+    if (!sps.frame_mbs_only && (field = b.u(1) != 0)) b.u(1);  // field_pic_flag, bottom_field_flag
+    const size_t idr_id_at = b.pos();
+    b.ue();  // idr_pic_id
+    const size_t idr_id_end = b.pos();
+    if (sps.poc_type == 0) {
+        b.u(sps.log2_max_poc_lsb);
+        if (sets.bottom_field_pic_order && !field) b.se();
+    } else if (sps.poc_type == 1 && !sps.delta_pic_order_always_zero) {
+        b.se();
+        if (sets.bottom_field_pic_order && !field) b.se();
+    }
+    if (sets.redundant_pic_cnt) b.ue();
+    const size_t marking_at = b.pos();
+    b.u(2);  // no_output_of_prior_pics_flag, long_term_reference_flag
+    const size_t marking_end = b.pos();
+    b.se();  // slice_qp_delta
+    if (sets.deblocking_control && b.ue() != 1) {
+        b.se();  // slice_alpha_c0_offset_div2
+        b.se();  // slice_beta_offset_div2
+    }
+    const size_t header_end = b.pos();
+    const size_t stop = StopBit(rbsp);
+    if (type != 2 || !b.ok() || stop < header_end) return {};
+
+    BitWriter out;
+    out.Copy(rbsp, 0, frame_num_at);
+    const int max = 1 << sps.log2_max_frame_num;
+    out.Put(static_cast<uint32_t>((sets.prev_ref_frame_num + 1) % max), sps.log2_max_frame_num);
+    out.Copy(rbsp, frame_num_at + static_cast<size_t>(sps.log2_max_frame_num), idr_id_at);
+    out.Copy(rbsp, idr_id_end, marking_at);
+    out.Put(1, 1);  // adaptive_ref_pic_marking_mode_flag
+    out.Ue(5);      // memory_management_control_operation: all references unused, numbers restart
+    out.Ue(0);      // end of the operations
+    out.Copy(rbsp, marking_end, header_end);
+    if (sets.entropy_coding) {
+        // The arithmetic-coded data starts on the next byte boundary, behind one bits.
+        while (!out.Aligned()) out.Put(1, 1);
+        out.Copy(rbsp, (header_end + 7) / 8 * 8, rbsp.size() * 8);
+        return Escape(out.Bytes());
+    }
+    out.Copy(rbsp, header_end, stop);
+    return Escape(out.Finish());
+}
+
+// frame_num of a slice (the bytes after its header byte), or -1.
+int SliceFrameNum(const uint8_t* payload, size_t size, const SizeFields& sps) {
+    const std::vector<uint8_t> rbsp = Unescape(payload, std::min<size_t>(size, 32));
+    Bits b(rbsp.data(), static_cast<int>(rbsp.size()));
+    b.ue();
+    b.ue();
+    b.ue();
+    const int frame_num = static_cast<int>(b.u(sps.log2_max_frame_num));
+    return b.ok() ? frame_num : -1;
 }
 
 }  // namespace
@@ -275,6 +410,48 @@ bool SetCodedSize(std::vector<EncodedPacket>& packets, int width, int height) {
         if (!SetCodedSize(p.data, width, height)) return false;
     }
     return true;
+}
+
+}  // namespace qvtest
+
+namespace qvtest {
+
+bool AllowFrameNumGaps(std::vector<EncodedPacket>& packets) {
+    for (EncodedPacket& p : packets) {
+        if (!EditSpsUnits(p.data, [](const uint8_t* payload, size_t size) { return AllowGaps(payload, size); })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IdrAfterFirstAsFrameNumReset(std::vector<EncodedPacket>& packets) {
+    SliceSets sets;
+    bool first_idr = true;
+    bool ok = true;
+    for (EncodedPacket& p : packets) {
+        bool idr_here = false;
+        ok = ok && EditUnits(p.data, [&](uint8_t& header, const uint8_t* payload, size_t size, bool& keep) {
+            keep = true;
+            const int type = header & 0x1F;
+            if (type == 7) sets.sps = FindSizeFields(Unescape(payload, size));
+            if (type == 8 && !ReadPps(Unescape(payload, size), sets)) keep = false;
+            if (type == 1 && (header & 0x60) != 0) sets.prev_ref_frame_num = SliceFrameNum(payload, size, sets.sps);
+            if (type != 5) return std::vector<uint8_t>();
+            idr_here = true;
+            if (first_idr) return std::vector<uint8_t>();
+            keep = false;
+            header = static_cast<uint8_t>((header & 0xE0) | 1);
+            return IdrAsReset(payload, size, sets);
+        });
+        if (idr_here) {
+            // Frame numbers go on from 0 behind the picture, IDR or reset.
+            sets.prev_ref_frame_num = 0;
+            if (!first_idr) p.key = false;
+            first_idr = false;
+        }
+    }
+    return ok;
 }
 
 }  // namespace qvtest

@@ -183,6 +183,20 @@ int RunAudio(const AudioOptions& o) {
         static_cast<double>(wav.data_bytes()) / (2.0 * rate * (channels > 0 ? channels : 1));
     std::string codec_text = o.codec;
     if (fixed) codec_text += ", " + std::to_string(setup.bitrate) + " bit/s";
+    if (JsonOutput()) {
+        if (wav.data_bytes() == 0) return Fail(kExitFailed, "no audio came out of '" + o.file + "'");
+        JsonObject json;
+        json.Text("file", o.file);
+        json.Text("output", o.out);
+        json.Number("pushed", static_cast<double>(frames));
+        json.Number("refused", static_cast<double>(refused));
+        json.Number("sample_rate", rate);
+        json.Number("channels", channels);
+        json.Number("audio_seconds", audio_seconds);
+        json.Number("bytes", static_cast<double>(wav.data_bytes()));
+        json.Print();
+        return kExitOk;
+    }
     std::printf("Decoded %s (%s) into %s: %" PRId64 " %s pushed, %" PRId64
                 " refused, %.2f s of %d Hz %d-channel 16-bit audio (%" PRId64
                 " bytes) in %.2f s.\n",

@@ -72,7 +72,7 @@ int RunDecode(const DecodeOptions& o) {
         opened = decoder.QVOpen(o.file.c_str());
     }
     if (opened != 0) {
-        return Fail(kExitInput, "cannot open '" + shown + "': " + ResultText(opened));
+        return Fail(kExitInput, OpenFailure(shown, opened));
     }
     _video_param param{};
     decoder.QVGetParam(param);
@@ -150,6 +150,24 @@ int RunDecode(const DecodeOptions& o) {
 
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
+    if (JsonOutput()) {
+        if (pictures == 0 && audio_pieces == 0) {
+            return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
+        }
+        JsonObject json;
+        json.Text("file", shown);
+        json.Number("pictures", static_cast<double>(pictures));
+        json.Number("width", out_w);
+        json.Number("height", out_h);
+        json.Number("audio_pieces", static_cast<double>(audio_pieces));
+        json.Number("empty_packets", static_cast<double>(empty));
+        json.Number("last_time", last_time / 1e6);
+        json.Number("seconds", seconds);
+        json.Number("snapshots", sink.snapshots());
+        json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        json.Print();
+        return kExitOk;
+    }
     std::printf("Decoded %s: %" PRId64 " pictures", shown.c_str(), pictures);
     if (has_video) {
         std::printf(" of %dx%d %s (%s)", param.width, param.height, PixelFormatName(param.pix_fmt),

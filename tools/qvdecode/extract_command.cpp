@@ -31,7 +31,7 @@ int RunExtract(const ExtractOptions& o) {
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
 
     File out(std::fopen(o.out.c_str(), "wb"));
     if (!out) return Fail(kExitOutput, "cannot write '" + o.out + "': " + std::strerror(errno));
@@ -82,6 +82,18 @@ int RunExtract(const ExtractOptions& o) {
                                     "mpeg2, mjpeg, flv1, h263, wmv1/2 or rv10/20 in an flv, mp4, "
                                     "mov, 3gp, avi, mpeg, asf, rm, mkv/webm or ts container, or "
                                     "of hevc or vp9 in an mp4, mov, mkv/webm or ts container");
+    }
+    if (JsonOutput()) {
+        JsonObject json;
+        json.Text("file", o.file);
+        json.Text("output", o.out);
+        json.Number("frames", static_cast<double>(frames));
+        json.Number("key_frames", static_cast<double>(keys));
+        json.Number("bytes", static_cast<double>(offset));
+        json.Number("first_ms", static_cast<double>(first_ms));
+        json.Number("last_ms", static_cast<double>(last_ms));
+        json.Print();
+        return kExitOk;
     }
     std::printf("Extracted %" PRId64 " frames (%" PRId64 " key frames, %" PRId64
                 " bytes) from %s into %s, times %" PRId64 " to %" PRId64 " ms",

@@ -79,33 +79,35 @@ bool RawSupported(const std::string& path) {
     return probe.QVGetVideoRawFrame(buffer.data(), static_cast<int>(buffer.size()), ms, key) > 0;
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+// Unknown values: null in JSON, "unknown" in text.
+std::string JsonSeconds(double seconds) {
+    if (seconds < 0) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", seconds);
+    return buf;
 }
+
+std::string JsonRate(int64_t bits) { return bits > 0 ? std::to_string(bits) : "null"; }
+
+std::string TextSeconds(double seconds) {
+    if (seconds < 0) return "unknown duration";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f s", seconds);
+    return buf;
+}
+
+std::string TextRate(int64_t bits) { return bits > 0 ? std::to_string(bits) + " bit/s" : "unknown bit rate"; }
 
 }  // namespace
 
 int RunInfo(const InfoOptions& o) {
     if (!CheckReadable(o.file)) return kExitInput;
+    QVDecoder decoder;
+    InstallLog(decoder, false);  // before FFmpeg reads the file: its reasons are kept
     FileFacts facts;
     if (!ReadFacts(o.file, &facts)) {
-        return Fail(kExitInput, "'" + o.file + "' is not a media file FFmpeg can read");
+        return Fail(kExitInput, "'" + o.file + "' is not a media file FFmpeg can read" + FFmpegReason());
     }
-    QVDecoder decoder;
-    InstallLog(decoder, false);
     const int opened = decoder.QVOpen(o.file.c_str());
     _video_param param{};
     if (opened == 0) decoder.QVGetParam(param);
@@ -127,22 +129,23 @@ int RunInfo(const InfoOptions& o) {
 
     if (o.json) {
         std::printf("{\n  \"file\": %s,\n  \"container\": %s,\n  \"size\": %" PRId64
-                    ",\n  \"duration\": %.3f,\n  \"bit_rate\": %" PRId64
+                    ",\n  \"duration\": %s,\n  \"bit_rate\": %s"
                     ",\n  \"opens\": %s,\n  \"open_result\": %d,\n  \"raw_extraction\": %s,\n"
                     "  \"streams\": [",
                     JsonString(o.file).c_str(), JsonString(facts.container).c_str(), facts.size,
-                    facts.duration, facts.bit_rate, opened == 0 ? "true" : "false", opened,
-                    raw ? "true" : "false");
+                    JsonSeconds(facts.duration).c_str(), JsonRate(facts.bit_rate).c_str(),
+                    opened == 0 ? "true" : "false", opened, raw ? "true" : "false");
         for (size_t i = 0; i < facts.streams.size(); ++i) {
             const StreamFacts& s = facts.streams[i];
             std::printf("%s\n    {\"index\": %d, \"type\": %s, \"codec\": %s, \"codec_id\": %d, "
-                        "\"decoded\": %s, \"bit_rate\": %" PRId64 ", \"duration\": %.3f",
+                        "\"decoded\": %s, \"bit_rate\": %s, \"duration\": %s",
                         i ? "," : "", s.index, JsonString(s.type).c_str(),
                         JsonString(s.codec).c_str(), interface_id(s),
-                        interface_id(s) >= 0 ? "true" : "false", s.bit_rate, s.duration);
+                        interface_id(s) >= 0 ? "true" : "false", JsonRate(s.bit_rate).c_str(),
+                        JsonSeconds(s.duration).c_str());
             if (s.type == "video") {
-                std::printf(", \"width\": %d, \"height\": %d, \"frame_rate\": %.3f", s.width,
-                            s.height, s.frame_rate);
+                std::printf(", \"width\": %d, \"height\": %d, \"frame_rate\": %s", s.width,
+                            s.height, JsonSeconds(s.frame_rate > 0 ? s.frame_rate : -1).c_str());
             } else if (s.type == "audio") {
                 std::printf(", \"sample_rate\": %d, \"channels\": %d", s.sample_rate, s.channels);
             }
@@ -152,8 +155,8 @@ int RunInfo(const InfoOptions& o) {
         return kExitOk;
     }
 
-    std::printf("%s: %s container, %" PRId64 " bytes, %.3f s, %" PRId64 " bit/s\n", o.file.c_str(),
-                facts.container.c_str(), facts.size, facts.duration, facts.bit_rate);
+    std::printf("%s: %s container, %" PRId64 " bytes, %s, %s\n", o.file.c_str(), facts.container.c_str(),
+                facts.size, TextSeconds(facts.duration).c_str(), TextRate(facts.bit_rate).c_str());
     for (const StreamFacts& s : facts.streams) {
         std::printf("  stream %d: %s %s", s.index, s.type.c_str(), s.codec.c_str());
         const int id = interface_id(s);
@@ -166,19 +169,25 @@ int RunInfo(const InfoOptions& o) {
             std::printf(", %d Hz, %d channel%s", s.sample_rate, s.channels,
                         s.channels == 1 ? "" : "s");
         }
-        if (s.bit_rate > 0) std::printf(", %" PRId64 " bit/s", s.bit_rate);
-        if (s.duration >= 0) std::printf(", %.3f s", s.duration);
+        std::printf(", %s, %s", TextRate(s.bit_rate).c_str(), TextSeconds(s.duration).c_str());
         std::printf("\n");
     }
     if (opened != 0) {
         std::printf("The library cannot open this file: %s.\n", ResultText(opened).c_str());
+    } else if (!(param.width > 0 && param.height > 0) && !param.audio_codec_id) {
+        std::printf("The library opens it but finds no stream it decodes.\n");
     } else {
         std::printf("The library decodes it as");
         const bool video = param.width > 0 && param.height > 0;
         if (video) {
-            std::printf(" %dx%d %s at %d/%d frames/s, %d bit/s", param.width, param.height,
+            // The library stands in a bit rate where the file states none: that one says nothing.
+            int64_t stated = facts.bit_rate;
+            for (const StreamFacts& s : facts.streams) {
+                if (s.index == video_index && s.bit_rate > 0) stated = s.bit_rate;
+            }
+            std::printf(" %dx%d %s at %d/%d frames/s, %s", param.width, param.height,
                         PixelFormatName(param.pix_fmt), param.frame_rate_num, param.frame_rate_den,
-                        param.bit_rate);
+                        TextRate(stated > 0 ? param.bit_rate : 0).c_str());
         }
         if (param.audio_codec_id) {
             std::printf("%s audio %d Hz %d ch %d bit/s", video ? "," : "", param.sample_rate,

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 extern "C" {
+#include <libavutil/avutil.h>
 #include <libavutil/log.h>
 }
 
@@ -49,6 +51,20 @@ const CLI::Validator kTimeSpec(
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --json holds for every subcommand and for the errors of the parser itself, wherever it
+    // stands: it is taken out before the parser sees the arguments.
+    std::vector<char*> args;
+    bool json = false;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::string(argv[i]) == "--json") {
+            json = true;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    argc = static_cast<int>(args.size());
+    argv = args.data();
+    SetJsonOutput(json);
     CLI::App app{"qvdecode: decodes media files and camera streams with libqvdecoder"};
     app.require_subcommand(1);
     app.footer(
@@ -64,11 +80,15 @@ int main(int argc, char** argv) {
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
         "not understood, 4 output could not be written.");
 
+    app.set_version_flag("--version", std::string("qvdecode 1.0.0 (libqvdecoder 1, FFmpeg ") +
+                                          av_version_info() + ")");
+    app.add_flag("--json", json, "print the result, or the error, as one JSON object on stdout (any subcommand)");
+
     InfoOptions info;
     auto* info_cmd = app.add_subcommand(
         "info", "show the streams, codecs, picture size, rates and duration of a media file");
     info_cmd->add_option("FILE", info.file, "media file")->required();
-    info_cmd->add_flag("--json", info.json, "print JSON instead of text");
+    info.json = json;
 
     DecodeOptions decode;
     auto* decode_cmd = app.add_subcommand(
@@ -115,7 +135,10 @@ int main(int argc, char** argv) {
     push_cmd->add_option("--codec", push.codec, "video codec: " + CodecNames(false))->required();
     push_cmd->add_option("--size", push.picture_size, "size WxH of the pushed pictures (of one field with --fields)")
         ->required();
-    push_cmd->add_flag("--repack", push.repack, "repack H.264 NAL units before decoding");
+    push_cmd->add_flag("--repack", push.repack,
+                       "repack H.264 NAL units before decoding; expects the parameter sets (SPS, PPS) "
+                       "ahead of each key frame, as some cameras send them: ordinary streams lose "
+                       "pictures through it");
     push_cmd->add_flag("--demux", push.demux,
                        "the file is an MPEG-2 program stream: push packs (chunked, since a picture "
                        "may span several packs and a pack may hold several pictures)");
@@ -171,9 +194,12 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "qvdecode: error: %s\nRun 'qvdecode%s --help' for the options.\n",
                      e.what(), argc > 1 && argv[1][0] != '-' ? (std::string(" ") + argv[1]).c_str() : "");
+        if (json) std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(e.what()).c_str(), kExitUsage);
         return kExitUsage;
     }
     // FFmpeg's warnings only with --verbose; the decoders' log callbacks take over from here.

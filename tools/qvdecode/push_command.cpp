@@ -131,6 +131,24 @@ int RunPush(const PushOptions& o) {
     decoder.QVGetParam(param);
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
+    if (JsonOutput()) {
+        if (pushed == 0) return Fail(kExitInput, "no frames found in '" + o.output.file + "'");
+        if (pictures == 0) return Fail(kExitFailed, "no picture came out of '" + o.output.file + "'");
+        JsonObject json;
+        json.Text("file", o.output.file);
+        json.Text("codec", o.codec);
+        json.Number("pushed", static_cast<double>(pushed));
+        json.Number("bytes", static_cast<double>(bytes));
+        json.Number("pictures", static_cast<double>(pictures));
+        json.Number("width", out_w);
+        json.Number("height", out_h);
+        json.Number("refused", static_cast<double>(refused));
+        json.Number("seconds", seconds);
+        json.Number("snapshots", sink.snapshots());
+        json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        json.Print();
+        return kExitOk;
+    }
     std::printf("Pushed %s through stream mode (%s%s%s%s%s%s): %" PRId64 " %s, %" PRId64
                 " bytes; %" PRId64 " pictures of %dx%d %s delivered as %dx%d, %" PRId64
                 " pushes gave no picture; %.2f s (%.1f pictures/s)",

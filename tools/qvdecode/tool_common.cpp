@@ -58,6 +58,8 @@ const FormatName kFormats[] = {
 };
 
 bool g_verbose = false;
+bool g_json = false;
+std::string g_ffmpeg_error;  // the last error line FFmpeg logged
 
 void LogToStderr(void* context, int level, const char* text, va_list args) {
     if (!text) return;
@@ -65,6 +67,17 @@ void LogToStderr(void* context, int level, const char* text, va_list args) {
         // The library's own messages: no context, and levels between FFmpeg's (15, 31).
         std::fprintf(stderr, "qvdecode: library: %s\n", text);
         return;
+    }
+    if (level <= AV_LOG_ERROR) {
+        // Kept to say why a file did not open ("moov atom not found").
+        char line[512];
+        va_list copy;
+        va_copy(copy, args);
+        std::vsnprintf(line, sizeof line, text, copy);
+        va_end(copy);
+        std::string kept(line);
+        while (!kept.empty() && (kept.back() == '\n' || kept.back() == '.')) kept.pop_back();
+        if (!kept.empty()) g_ffmpeg_error = kept;
     }
     if (g_verbose && level <= AV_LOG_WARNING) std::vfprintf(stderr, text, args);
 }
@@ -130,8 +143,46 @@ bool ParseSize(const std::string& text, int* width, int* height) {
 
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "qvdecode: error: %s\n", message.c_str());
+    if (g_json) std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(message).c_str(), code);
     return code;
 }
+
+void SetJsonOutput(bool json) { g_json = json; }
+bool JsonOutput() { return g_json; }
+
+std::string FFmpegReason() { return g_ffmpeg_error.empty() ? "" : " (FFmpeg: " + g_ffmpeg_error + ")"; }
+
+std::string OpenFailure(const std::string& path, int result) {
+    return "cannot open '" + path + "': " + ResultText(result) + FFmpegReason();
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void JsonObject::Add(const std::string& key, const std::string& raw_value) {
+    text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + raw_value;
+}
+void JsonObject::Text(const std::string& key, const std::string& value) { Add(key, JsonString(value)); }
+void JsonObject::Number(const std::string& key, double value) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", value);
+    Add(key, buf);
+}
+void JsonObject::Print() const { std::printf("%s}\n", text_.empty() ? "{" : text_.c_str()); }
 
 std::string ResultText(int code) {
     switch (code) {
@@ -218,7 +269,11 @@ PictureSink::PictureSink(const std::string& snapshot_dir, int every, const std::
       raw_path_(raw_path) {}
 
 PictureSink::~PictureSink() {
-    if (raw_) std::fclose(raw_);
+    if (!raw_) return;
+    std::fclose(raw_);
+    // A run that delivered nothing (refused input, a decoder that did not open) leaves no
+    // empty file behind.
+    if (raw_bytes_ == 0) std::remove(raw_path_.c_str());
 }
 
 bool PictureSink::Open() {

@@ -43,8 +43,31 @@ const char* PixelFormatName(int interface_format);
 // Parses "WxH" with both numbers positive; false otherwise.
 bool ParseSize(const std::string& text, int* width, int* height);
 
-// Prints "qvdecode: error: ..." on stderr and returns code.
+// Prints "qvdecode: error: ..." on stderr (and {"error": ..., "exit_code": ...} on stdout with
+// --json) and returns code.
 int Fail(int code, const std::string& message);
+
+// --json: results and errors as one JSON object on stdout.
+void SetJsonOutput(bool json);
+bool JsonOutput();
+std::string JsonString(const std::string& s);
+
+// One flat JSON object, written in the order of the calls.
+class JsonObject {
+public:
+    void Text(const std::string& key, const std::string& value);
+    void Number(const std::string& key, double value);
+    void Add(const std::string& key, const std::string& raw_value);  // a value already in JSON
+    void Print() const;
+
+private:
+    std::string text_;
+};
+
+// "cannot open 'path': <result>", with the last error FFmpeg logged when there is one.
+std::string OpenFailure(const std::string& path, int result);
+// " (FFmpeg: <the last error line it logged>)", or nothing.
+std::string FFmpegReason();
 
 // Describes a library result code in words.
 std::string ResultText(int code);
