@@ -35,6 +35,8 @@ enum {
     QV_ERR_NO_MEMORY = -10006,
     QV_ERR_NO_DECODER = -10007,
     QV_ERR_NOT_OPEN = -10008,
+    QV_ERR_TIMEOUT = -10010,      // a live source gave nothing within the timeout, or QVInterrupt
+    QV_ERR_NETWORK = -10011,      // a live source cannot be reached or failed
     QV_ERR_AUDIO_OPEN = -10100,   // the combined open failed in its audio half
 };
 
@@ -289,6 +291,36 @@ public:
     // say, or no file is open) and the time of its first picture (0 when unknown).
     int64_t QVGetDuration();
     int64_t QVGetStartTime();
+
+    // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
+    // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP
+    // over UDP, http(s):// (MJPEG cameras, HLS playlists), srt:// and pipe:N (a file
+    // descriptor). Nothing is opened or read twice, so a pipe or a FIFO plays as its file
+    // would. A live source opens with a short probe and hands out packets as they arrive.
+    // A source that ends (RTSP teardown, HTTP end) gives -10003 after the pictures the
+    // decoder held, as a file's end does; a network failure gives QV_ERR_NETWORK in its
+    // place, and QVOpen gives it for a source that cannot be reached.
+    //
+    // Bounds every blocking open and read of QVOpen, QVDecodeFrame and QVGetVideoRawFrame:
+    // a call that waits longer gives QV_ERR_TIMEOUT with a level-15 message and the object
+    // stays usable (QVClose and QVOpen again to reconnect). Milliseconds, default 10000;
+    // 0 waits forever; a negative value is refused with -1. Takes effect at the next call.
+    int QVDecoderSetTimeout(int ms);
+    // Passes an option to the network layer at every later QVOpen (rtsp_transport tcp|udp,
+    // user_agent, headers, timeout values, ...); a null value removes it. Values are never
+    // logged, so credentials may go here. -1 for a null or empty key.
+    int QVDecoderSetNetworkOption(const char* key, const char* value);
+    // The one method that may be called from another thread while a call on this object is
+    // running: a blocked open or read returns QV_ERR_TIMEOUT at once. Called while nothing
+    // waits, it ends the next blocking call; QVClose forgets it.
+    void QVInterrupt();
+    // The capture time of the picture last laid out, in microseconds since the epoch, as a
+    // live source's sender reports state it (RTCP sender reports); -1 when unknown.
+    int64_t QVGetPictureWallclock();
+    // File mode: microseconds from the arrival of the packet that completed the picture last
+    // handed out by QVDecodeFrame to its hand-out (the library's own latency); -1 before the
+    // first picture.
+    int64_t QVGetPictureDelay();
 
     struct Impl;  // the implementation; opaque to hosts
 

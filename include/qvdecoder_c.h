@@ -46,6 +46,8 @@ enum {
     QV_ERR_NO_MEMORY = -10006,
     QV_ERR_NO_DECODER = -10007,
     QV_ERR_NOT_OPEN = -10008,
+    QV_ERR_TIMEOUT = -10010,
+    QV_ERR_NETWORK = -10011,
     QV_ERR_AUDIO_OPEN = -10100
 };
 #define QV_ERR_NOT_SEEKABLE (-10009)
@@ -257,6 +259,21 @@ QVDECODER_C_API int qv_get_info(qv_decoder* decoder, qv_stream_info* info);
    QV_ERR_END_OF_FILE the end; QV_ERR_NOT_FILE on a handle opened for pushed frames. */
 QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
 QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
+/* Live sources (qv_open_file also takes rtsp://, rtp:// and .sdp files, http(s)://, srt://,
+   udp:// and pipe:N): every blocking open and read gives up after the timeout with
+   QV_ERR_TIMEOUT (milliseconds, default 10000, 0 waits forever); a source that fails gives
+   QV_ERR_NETWORK. qv_set_network_option passes an option (rtsp_transport tcp|udp, user_agent,
+   credentials, ...) to the next open; its value is never logged. qv_interrupt is the one call
+   another thread may make while a call on the same handle runs: a blocked open or read returns
+   QV_ERR_TIMEOUT at once. qv_picture_wallclock: the capture time of the picture last laid out
+   in microseconds since the epoch, as the sender's reports state it, -1 when unknown. */
+QVDECODER_C_API int qv_set_timeout(qv_decoder* decoder, int timeout_ms);
+QVDECODER_C_API int qv_set_network_option(qv_decoder* decoder, const char* key, const char* value);
+QVDECODER_C_API int qv_interrupt(qv_decoder* decoder);
+QVDECODER_C_API int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us);
+/* Microseconds from the arrival of the packet that completed the picture last handed out by
+   qv_decode_frame to its hand-out; -1 before the first. */
+QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
 /* Time of the frame last read, in microseconds. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 /* The next compressed video frame of an opened file (H.264 as Annex B) copied into buffer:

@@ -9,6 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   ffmpeg
   python3 python3-numpy python3-pytest python3-pip python3-setuptools
+  # Live-source tests: GStreamer's RTSP server (payloaders in -good, parsers in -bad).
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad
   python3-distributed
 )
 # Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,

@@ -87,6 +87,8 @@ static void bad_input(void) {
             qv_set_latency_mode(d, 2), qv_seek(d, 0, 2), qv_set_frame_skip(d, 3), qv_duration(d, NULL),
             qv_start_time(d, NULL), qv_open_video(d, QV_CODEC_H264, -5, 240, QV_PIX_FMT_YUV420P),
             qv_open_video_audio(d, QV_CODEC_H264, 320, -1, 0, QV_CODEC_G722, 16000, 1, 64000),
+            qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"), qv_set_network_option(d, "", "x"),
+            qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {
             if (bad_arguments[i] != QV_ERR_ARGUMENT) fprintf(stderr, "bad argument case %u\n", (unsigned)i);
@@ -106,6 +108,9 @@ static void bad_input(void) {
     CHECK_EQ(qv_set_threads(d, 65), QV_FAILED);
     CHECK_EQ(qv_set_max_pixels(d, -1), QV_FAILED);
     CHECK_EQ(qv_open_file(d, "/nonexistent/clip.mp4"), QV_ERR_OPEN_FILE);
+    /* Nothing listens on port 1 of the loopback: the camera cannot be reached. */
+    CHECK_EQ(qv_set_timeout(d, 2000), QV_OK);
+    CHECK_EQ(qv_open_file(d, "rtsp://127.0.0.1:1/stream"), QV_ERR_NETWORK);
     CHECK_EQ(qv_open_video(d, 0x7fffffff, 320, 240, QV_PIX_FMT_YUV420P), QV_ERR_NO_DECODER);
     /* An open stream decoder has a blank buffer before any picture: it is not a picture. */
     CHECK_EQ(qv_open_video(d, QV_CODEC_H264, 320, 240, QV_PIX_FMT_YUV420P), QV_OK);
@@ -123,8 +128,8 @@ static void bad_input(void) {
 static void error_texts(void) {
     const int codes[] = {QV_OK, QV_AUDIO_PIECE, QV_FAILED, QV_ERR_OPEN_FILE, QV_ERR_NO_PICTURE,
                          QV_ERR_END_OF_FILE, QV_ERR_BAD_DATA, QV_ERR_NO_MEMORY, QV_ERR_NO_DECODER,
-                         QV_ERR_NOT_OPEN, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT, QV_ERR_NOT_SEEKABLE,
-                         QV_ERR_ALREADY_OPEN, QV_ERR_NOT_FILE};
+                         QV_ERR_NOT_OPEN, QV_ERR_TIMEOUT, QV_ERR_NETWORK, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT,
+                         QV_ERR_NOT_SEEKABLE, QV_ERR_ALREADY_OPEN, QV_ERR_NOT_FILE};
     const size_t n = sizeof(codes) / sizeof(codes[0]);
     const char* unknown = qv_strerror(12345);
     size_t i, j;

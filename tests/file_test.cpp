@@ -5,14 +5,20 @@
 #include <climits>
 #include <malloc.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
 #include "file/file_rates.h"
 #include "file_factory.h"
+#include "file_pictures.h"
 #include "decoder_parts.h"
 
 using qvtest::Parts;
@@ -21,6 +27,7 @@ using qvtest::Parts;
 #include "ps_muxer.h"
 #include "sps_edit.h"
 
+using qvtest::ExpectSamePictures;
 using qvtest::ExtraStream;
 using qvtest::LogCapture;
 using qvtest::MediaFile;
@@ -53,14 +60,7 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
         out.results.push_back(result);
         if (result == -10003) break;
         if (result == 0) {
-            const _video_param& p = Parts(decoder).picture.video_param;
-            Picture picture;
-            picture.width = p.width;
-            picture.height = p.height;
-            picture.format = p.pix_fmt;
-            const unsigned char* data = decoder.QVGetVideoFrame();
-            picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
-            out.pictures.push_back(std::move(picture));
+            out.pictures.push_back(qvtest::HandedOutPicture(decoder));
             out.picture_times.push_back(decoder.QVGetFrameTimestamp());
         }
     }
@@ -83,16 +83,6 @@ protected:
 
     qvtest::TempDir dir_;
 };
-
-void ExpectSamePictures(const std::vector<Picture>& got, const std::vector<Picture>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].width, want[i].width) << "picture " << i;
-        EXPECT_EQ(got[i].height, want[i].height) << "picture " << i;
-        EXPECT_EQ(got[i].format, want[i].format) << "picture " << i;
-        EXPECT_TRUE(got[i].bytes == want[i].bytes) << "picture " << i << " differs";
-    }
-}
 
 struct Container {
     const char* muxer;
@@ -624,6 +614,59 @@ TEST_F(FileTest, QVDecodeFrame_FollowsAFileThatIsStillBeingWritten) {
         const Decoded rest = DecodeAll(decoder);
         first.pictures.insert(first.pictures.end(), rest.pictures.begin(), rest.pictures.end());
         ExpectSamePictures(first.pictures, qvtest::ReferencePictures(whole));
+    }
+}
+
+// Input that cannot go back: the size look-ahead before the probe must neither seek nor
+// open the name a second time (a FIFO's second open waits for a writer that has finished).
+// Each row goes through an anonymous pipe and through a FIFO, written by a thread.
+TEST_F(FileTest, QVOpen_PipesAndFifosGiveThePicturesOfTheFile) {
+    struct Row {
+        const char* muxer;
+        AVCodecID codec;
+        int b_frames;
+    };
+    for (const Row row : {Row{"mpegts", AV_CODEC_ID_H264, 2}, Row{"mpeg", AV_CODEC_ID_MPEG2VIDEO, 2},
+                          Row{"vob", AV_CODEC_ID_H264, 0}, Row{"flv", AV_CODEC_ID_H264, 0},
+                          Row{"h264", AV_CODEC_ID_H264, 2}}) {
+        SCOPED_TRACE(row.muxer);
+        MediaFile media = VideoFile(row.muxer, row.codec, 30);
+        media.video[0].max_b_frames = row.b_frames;
+        const std::string path = Make(std::string("clip.") + row.muxer, media);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<Picture> want = qvtest::ReferencePictures(path);
+        ASSERT_EQ(want.size(), 30u);
+        const auto write_all = [&bytes](int fd) {
+            for (size_t done = 0; done < bytes.size();) {
+                const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            close(fd);
+        };
+
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread pipe_writer(write_all, ends[1]);
+        {
+            QVDecoder decoder;
+            EXPECT_EQ(decoder.QVOpen(("pipe:" + std::to_string(ends[0])).c_str()), 0);
+            ExpectSamePictures(DecodeAll(decoder).pictures, want);
+        }
+        // The writer may still wait on a reader that gave up: closing the read end ends it.
+        close(ends[0]);
+        pipe_writer.join();
+
+        const std::string fifo = dir_.Path(std::string("fifo.") + row.muxer);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::thread fifo_writer([&] { write_all(open(fifo.c_str(), O_WRONLY)); });
+        {
+            QVDecoder decoder;
+            EXPECT_EQ(decoder.QVOpen(fifo.c_str()), 0);
+            ExpectSamePictures(DecodeAll(decoder).pictures, want);
+        }
+        fifo_writer.join();
     }
 }
 

@@ -292,6 +292,20 @@ def _set_output(handle, format, size, high_quality):
         handle.call("qv_set_output_resolution", int(size[0]), int(size[1]), quality)
 
 
+def _set_network(handle, timeout, transport, options):
+    if timeout is not None:
+        if isinstance(timeout, bool) or not isinstance(timeout, (int, float)) or timeout < 0:
+            raise ValueError(f"timeout must be a number of seconds >= 0 (0 waits forever), not {timeout!r}")
+        handle.call("qv_set_timeout", int(round(timeout * 1000)))
+    settings = dict(options or {})
+    if transport is not None:
+        if transport not in ("tcp", "udp"):
+            raise ValueError(f"transport must be 'tcp' or 'udp', not {transport!r}")
+        settings["rtsp_transport"] = transport
+    for key, value in settings.items():
+        handle.call("qv_set_network_option", str(key).encode(), None if value is None else str(value).encode())
+
+
 class _Closable:
     """Closes the decoder it holds in ``self._handle``, also as a ``with`` block."""
 
@@ -327,7 +341,7 @@ class FileDecoder(_Closable):
     key frames only, ``"nonref"`` skips the pictures nothing refers to."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
-                 max_pixels=None, skip=None):
+                 max_pixels=None, skip=None, timeout=None, transport=None, options=None):
         self._copy = copy
         _check_decoding(format, size, threads, max_pixels)
         self._handle = _Handle()
@@ -338,6 +352,7 @@ class FileDecoder(_Closable):
                 self._handle.call("qv_set_threads", int(threads))
             if max_pixels is not None:
                 self._handle.call("qv_set_max_pixels", int(max_pixels))
+            _set_network(self._handle, timeout, transport, options)
             _open_file(self._handle, path)
             info = _lib.StreamInfo()
             self._handle.call("qv_get_info", ctypes.byref(info))
@@ -348,6 +363,12 @@ class FileDecoder(_Closable):
             self._handle.free()
             raise
         self._started = False
+
+    def interrupt(self):
+        """Makes a blocked read of the iteration (in another thread) raise QVError with
+        QV_ERR_TIMEOUT at once; the one method that may be called from another thread."""
+        if self._handle.ptr and not self._handle.closed:
+            self._handle.lib.qv_interrupt(self._handle.ptr)
 
     def __iter__(self):
         if self._started:
@@ -451,7 +472,7 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
 
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
-         skip=None):
+         skip=None, timeout=None, transport=None, options=None):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
@@ -461,8 +482,15 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     (width x height) accepted, None for the library's default (8192 x 4320); ``skip``: "nonref" or
     "nonkey" to leave pictures undecoded (see FileDecoder). Raises FileNotFoundError for a
     missing file, ValueError/TypeError for bad arguments, QVError when the file cannot be opened.
+
+    ``path`` may also name a live source: "rtsp://camera/stream", an .sdp file for RTP, an
+    http(s) MJPEG stream or HLS playlist, "srt://...", "pipe:0". ``timeout``: seconds any open
+    or read may wait (default 10, 0 waits forever), then QVError with code QV_ERR_TIMEOUT
+    (-10010); a failed source raises code QV_ERR_NETWORK (-10011). ``transport``: "tcp" (the
+    default for RTSP) or "udp"; ``options``: further network options by name (user_agent, ...).
     """
-    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip)
+    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
+                       options)
 
 
 class StreamDecoder(_Closable):

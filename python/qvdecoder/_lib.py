@@ -21,6 +21,8 @@ QV_ERR_NO_MEMORY = -10006
 QV_ERR_NO_DECODER = -10007
 QV_ERR_NOT_OPEN = -10008
 QV_ERR_NOT_SEEKABLE = -10009
+QV_ERR_TIMEOUT = -10010
+QV_ERR_NETWORK = -10011
 QV_ERR_AUDIO_OPEN = -10100
 QV_ERR_ARGUMENT = -10200
 QV_ERR_ALREADY_OPEN = -10201
@@ -134,6 +136,9 @@ def _declare(lib):
         "qv_audio": (c_int, [handle, ctypes.POINTER(c_void_p), int_p]),
         "qv_get_info": (c_int, [handle, ctypes.POINTER(StreamInfo)]),
         "qv_open_file": (c_int, [handle, c_char_p]),
+        "qv_set_timeout": (c_int, [handle, c_int]),
+        "qv_set_network_option": (c_int, [handle, c_char_p, c_char_p]),
+        "qv_interrupt": (c_int, [handle]),
         "qv_decode_frame": (c_int, [handle]),
         "qv_raw_frame": (c_int, [handle, c_void_p, c_int, ctypes.POINTER(RawInfo)]),
         "qv_raw_frame_size": (c_int, [handle]),

@@ -182,6 +182,51 @@ def test_readme_example_runs_from_a_pip_install(tmp_path):
     assert "100 pictures from" in done.stdout, done.stdout
 
 
+def test_live_sources_time_out_and_stream_like_files(samples):
+    """A camera that accepts and never answers makes open() raise QV_ERR_TIMEOUT within the
+    timeout; a program stream served over TCP gives the pictures of the file."""
+    import socket
+    import threading
+    import time
+
+    clip = os.path.join(samples, "clip.mpg")
+    with open(clip, "rb") as f:
+        served = f.read()
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    port = listener.getsockname()[1]
+    connections = []
+    stop = threading.Event()
+
+    def serve():
+        # The first client gets nothing at all, the second the whole file, then the end.
+        while not stop.is_set() and len(connections) < 2:
+            conn, _ = listener.accept()
+            connections.append(conn)
+            if len(connections) == 2:
+                conn.sendall(served)
+                conn.close()
+
+    server = threading.Thread(target=serve, daemon=True)
+    server.start()
+    try:
+        start = time.monotonic()
+        with pytest.raises(qvdecoder.QVError) as error:
+            qvdecoder.open(f"tcp://127.0.0.1:{port}", timeout=0.5)
+        assert error.value.code == -10010
+        assert time.monotonic() - start < 0.75
+        with pytest.raises(ValueError):
+            qvdecoder.open(f"rtsp://127.0.0.1:{port}/x", transport="sctp")
+        live = [p.data.tobytes() for p in qvdecoder.open(f"tcp://127.0.0.1:{port}", timeout=5)]
+        assert live == [p.data.tobytes() for p in qvdecoder.open(clip)]
+    finally:
+        stop.set()
+        for conn in connections:
+            conn.close()
+        listener.close()
+
+
 def test_seek_duration_and_thumbnails_match_a_full_decode(samples):
     clip = os.path.join(samples, "clip.mp4")
     full = {p.time_us: p for p in qvdecoder.open(clip, format="rgb24", size=(80, 60))}

@@ -31,6 +31,43 @@ int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
     });
 }
 
+int qv_set_timeout(qv_decoder* decoder, int timeout_ms) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        return timeout_ms < 0 ? QV_ERR_ARGUMENT : d.object.QVDecoderSetTimeout(timeout_ms);
+    });
+}
+
+int qv_set_network_option(qv_decoder* decoder, const char* key, const char* value) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!key || !*key) return QV_ERR_ARGUMENT;
+        return d.object.QVDecoderSetNetworkOption(key, value);
+    });
+}
+
+int qv_interrupt(qv_decoder* decoder) {
+    // Touches nothing of the handle but the object's interrupt flag: another call may be running.
+    return Guarded(decoder, [](qv_decoder& d) -> int {
+        d.object.QVInterrupt();
+        return QV_OK;
+    });
+}
+
+int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!time_us) return QV_ERR_ARGUMENT;
+        *time_us = d.has_picture ? d.object.QVGetPictureWallclock() : -1;
+        return QV_OK;
+    });
+}
+
+int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!delay_us) return QV_ERR_ARGUMENT;
+        *delay_us = d.object.QVGetPictureDelay();
+        return QV_OK;
+    });
+}
+
 int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!buffer || size < 0) return QV_ERR_ARGUMENT;
@@ -157,6 +194,8 @@ const char* qv_strerror(int code) {
         case QV_ERR_NO_MEMORY: return "Out of memory.";
         case QV_ERR_NO_DECODER: return "No decoder for the codec.";
         case QV_ERR_NOT_OPEN: return "The decoder is not open.";
+        case QV_ERR_TIMEOUT: return "The source gave nothing within the timeout, or the call was interrupted.";
+        case QV_ERR_NETWORK: return "The source cannot be reached or failed.";
         case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
         case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
         case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";

@@ -80,6 +80,17 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     unsigned char* QVGetAudioFrame() { return audio.audio_param.audio_buffer; }
     int QVGetAudioFrameSize() const { return audio.audio_frame_size; }
 
+    // Live sources: the file path's guard, options and capture times (file/media_file.cpp).
+    int QVDecoderSetTimeout(int ms) { return session.file().guard().SetTimeout(ms); }
+    int QVDecoderSetNetworkOption(const char* key, const char* value) {
+        return session.file().network_options().Set(key, value);
+    }
+    void QVInterrupt() { session.file().guard().Interrupt(); }
+    int64_t QVGetPictureWallclock() const {
+        return delivery.PictureReady(stream.merged()) ? session.PictureWallclock() : -1;
+    }
+    int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
+
     // Output settings and snapshots (core/decoder_output.cpp).
     void QVSetOutput(_picture_param picture, char high_quality);
     void QVSetOutputFormat(enum PixelFormat format, char high_quality);

@@ -6,6 +6,7 @@
 
 #include "QVDecoder.h"
 #include "core/ffmpeg.h"
+#include "core/log_scrub.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ void ForwardLine(void* avcl, int level, const char* format, va_list args) {
     thread_local int print_prefix = 1;
     char line[1024];
     av_log_format_line2(avcl, level, format, args, line, sizeof line, &print_prefix);
+    // An address quoted whole keeps its password to itself.
+    qv::ScrubCredentials(line);
     size_t length = std::strlen(line);
     while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
     if (length > 0) route.callback(route.context, level, line);

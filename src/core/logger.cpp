@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "core/ffmpeg.h"
+#include "core/log_scrub.h"
 
 namespace qv {
 namespace {
@@ -21,8 +22,8 @@ void CallLog(QVLogCallback callback, int level, const char* text, ...) {
 void Logger::Register(QVLogCallback callback, int level) {
     av_log_set_level(level);
     callback_ = callback;
-    // FFmpeg must never be handed a null callback: fall back to its own printer.
-    av_log_set_callback(callback ? callback : av_log_default_callback);
+    // FFmpeg's lines reach the callback (or FFmpeg's own printer) with passwords hidden.
+    InstallScrubbingLog(callback);
 }
 
 void Logger::Log(const char* text, int level) const {

@@ -82,6 +82,14 @@ enum PixelFormat QVDecoder::QVGetOutputFormat() { return impl_->QVGetOutputForma
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
+
+int QVDecoder::QVDecoderSetTimeout(int ms) { return impl_->QVDecoderSetTimeout(ms); }
+int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {
+    return impl_->QVDecoderSetNetworkOption(key, value);
+}
+void QVDecoder::QVInterrupt() { impl_->QVInterrupt(); }
+int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }
+int64_t QVDecoder::QVGetPictureDelay() { return impl_->QVGetPictureDelay(); }
 int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us, flags); }
 int QVDecoder::QVDecoderSetFrameSkip(int mode) { return impl_->QVDecoderSetFrameSkip(mode); }
 int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }

@@ -7,6 +7,11 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
 #include "file/file_rates.h"
 #include "video/picture_limit.h"
 
@@ -51,6 +56,8 @@ OpenOutcome FileSession::Open(const char* name) {
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
+    if (container == MediaFile::kTimedOut) return OpenOutcome::Closed(-10010, "QVOpen: timed out.");
+    if (container == MediaFile::kNetworkError) return OpenOutcome::Closed(-10011, "QVOpen: network error.");
     if (container == MediaFile::kPictureOverLimit) return OpenOutcome::Closed(-10005, "QVOpen: picture size over the limit.");
     if (container != 0) return OpenOutcome::Closed(-10005, "QVOpen: can't find stream information in file.");
 
@@ -127,7 +134,17 @@ int FileSession::DecodeStep() {
     // An object opened for pushed frames has no file to end: nothing of the file path moves.
     if (!file_.is_open()) return -10003;
     if (!file_.draining && !file_.has_pending_packet()) {
-        if (file_.ReadFrame() != 0) file_.draining = true;
+        const int read = file_.ReadFrame();
+        // A live source that went quiet keeps its state: the next call waits again.
+        if (read == MediaFile::kTimedOut) {
+            log_.Log("QVDecodeFrame: timed out.", 15);
+            return -10010;
+        }
+        if (read == MediaFile::kNetworkError) {
+            log_.Log("QVDecodeFrame: network error.", 15);
+            file_.network_failed = true;
+        }
+        if (read != 0) file_.draining = true;
     }
 
     if (file_.draining) {
@@ -135,6 +152,7 @@ int FileSession::DecodeStep() {
         // reordering (and threads): hand them out one per call before reporting the end.
         // Each reports its own time, or the packet time one thread would have given it.
         if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
+            picture_delay_ = av_gettime_relative() - file_.arrival();
             double seconds = 0.0;
             if (!clock_.NextDrainedTime(&seconds)) {
                 const int64_t own = delivery_.picture_time();
@@ -144,7 +162,7 @@ int FileSession::DecodeStep() {
             return 0;
         }
         // A file still being written may have grown since: reading goes on where it ended.
-        if (file_.ReadAfterEnd() != 0) return -10003;
+        if (file_.ReadAfterEnd() != 0) return file_.network_failed ? -10011 : -10003;
         file_.draining = false;
         if (video_.draining()) {
             // The drained decoder starts afresh; until the next key frame its pictures lack
@@ -170,6 +188,7 @@ int FileSession::DecodeStep() {
         delivery_.set_passing(false);
         file_.DropPacket();
         if (result != 0) return -10002;
+        picture_delay_ = av_gettime_relative() - file_.arrival();
         file_.frame_time = clock_.PictureTime(file_.frame_time);
         return 0;
     }
@@ -232,8 +251,13 @@ int FileSession::GetVideoRawFrameSize() {
     return raw_.NextSize(file_);
 }
 
+int64_t FileSession::PictureWallclock() const {
+    return file_mode() ? file_.Wallclock(delivery_.picture_time()) : -1;
+}
+
 void FileSession::Release() {
     file_.Close();
+    picture_delay_ = -1;
     raw_.OnClose();
     delivery_.set_file_source(false);
     seek_.Cancel();

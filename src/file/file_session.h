@@ -33,7 +33,8 @@ public:
     // Opens the file and the decoders of its streams.
     OpenOutcome Open(const char* name);
     // The next picture (0), piece of audio (1), packet without a result (-10002), end of the
-    // file (-10003) or a packet of no chosen stream (-10001).
+    // file (-10003) or a packet of no chosen stream (-10001); a live source that gave nothing
+    // in time -10010, one that failed -10011 (after the pictures the decoder held).
     int DecodeFrame();
     // Seeking and key-frame scans (file/file_seek.cpp). Moves to a time: 0, -1 for an unknown
     // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back.
@@ -50,6 +51,12 @@ public:
     // Bytes the next GetVideoRawFrame needs (0 at the end of the file, -1 with no file open
     // or none whose packets are offered).
     int GetVideoRawFrameSize();
+
+    // The capture time of the picture last laid out (µs since the epoch), -1 when unknown.
+    int64_t PictureWallclock() const;
+    // Microseconds from the arrival of the packet that completed the picture last handed
+    // out to its hand-out; -1 before the first.
+    int64_t picture_delay() const { return picture_delay_; }
 
     // A file with video is open: its decoder feeds the pictures.
     bool file_mode() const { return file_.is_open() && file_.video_stream(); }
@@ -87,6 +94,7 @@ private:
     MediaFile file_;
     PictureClock clock_;  // picture times under threads and the drain
     RawExtractor raw_;
+    int64_t picture_delay_ = -1;
     SeekState seek_;
 };
 

@@ -1,11 +1,18 @@
 #include "file/media_file.h"
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
+#include "file/live_input.h"
 #include "video/picture_limit.h"
 
 namespace qv {
@@ -36,8 +43,37 @@ MediaFile::~MediaFile() = default;
 
 int MediaFile::Open(const char* name, int64_t max_pixels) {
     Close();
-    AVFormatContext* raw_format = nullptr;
-    if (avformat_open_input(&raw_format, name, nullptr, nullptr) != 0) return -10001;
+    live_ = IsLiveName(name);
+    AVFormatContext* raw_format = avformat_alloc_context();
+    if (!raw_format) return -10006;
+    raw_format->interrupt_callback = guard_.callback();
+    if (live_) {
+        // A live source is decoded as it arrives: a short probe that stops once the codec
+        // parameters are known (the frame rate is not worth a second of waiting), and its
+        // packets are handed out afterwards.
+        raw_format->probesize = 500000;
+        raw_format->max_analyze_duration = AV_TIME_BASE / 2;
+        raw_format->fps_probe_size = 0;
+    }
+    AVDictionary* options = network_.ForOpen(name);
+    guard_.Arm();
+    if (!IsDirectNetworkName(name)) {
+        // Our own byte input: the size look-ahead below may read the first bytes again,
+        // which a pipe or a network stream cannot give twice.
+        AVDictionary* protocol_options = nullptr;
+        av_dict_copy(&protocol_options, options, 0);
+        const int opened = input_.Open(name, &raw_format->interrupt_callback, &protocol_options);
+        av_dict_free(&protocol_options);
+        raw_format->pb = opened == 0 ? input_.NewReader() : nullptr;
+        if (!raw_format->pb) {
+            avformat_free_context(raw_format);
+            av_dict_free(&options);
+            return OpenFailure(opened);
+        }
+    }
+    const int opened = avformat_open_input(&raw_format, name, nullptr, &options);
+    av_dict_free(&options);
+    if (opened != 0) return OpenFailure(opened);
     format_ctx_.reset(raw_format);
     if (!packet_) packet_.reset(av_packet_alloc());
     audio_offset = 0;
@@ -45,18 +81,28 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
 
     // The probe decodes a few pictures of each stream it knows; a stream that claims a huge
     // picture must not make it allocate one.
-    if (StatesPictureOverLimit(name, max_pixels)) return kPictureOverLimit;
+    guard_.Arm();
+    const bool over_limit = StatesPictureOverLimit(max_pixels);
+    input_.StopRecording();
+    if (guard_.GaveUp()) return kTimedOut;
+    if (over_limit) return kPictureOverLimit;
     const unsigned announced = format_ctx_->nb_streams;
     std::vector<AVDictionary*> probe_options(announced, nullptr);
     for (AVDictionary*& options : probe_options) {
         av_dict_set_int(&options, "max_pixels", CodecPixelBound(max_pixels), 0);
     }
     int probed;
+    guard_.Arm();
     {
-        std::lock_guard<std::mutex> lock(GlobalLock());
+        // A live source's probe waits on the network for up to the timeout: holding the
+        // library's lock through it would stall every other object's open behind one dead
+        // camera (libavcodec 5.1 opens its decoders safely from any thread).
+        std::unique_lock<std::mutex> lock(GlobalLock(), std::defer_lock);
+        if (!live_) lock.lock();
         probed = avformat_find_stream_info(format_ctx_.get(), announced > 0 ? probe_options.data() : nullptr);
     }
     for (AVDictionary*& options : probe_options) av_dict_free(&options);
+    if (guard_.GaveUp()) return kTimedOut;
     if (probed < 0 || !packet_) return -10005;
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
@@ -67,7 +113,18 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
             audio_stream_ = stream;
         }
     }
+    // Reports that came with the probe's packets date the start of the stream.
+    if (format_ctx_->start_time_realtime != AV_NOPTS_VALUE && format_ctx_->start_time_realtime > 0) {
+        wallclock_anchor_ = 0;
+    }
     return 0;
+}
+
+int MediaFile::OpenFailure(int error) {
+    input_.Close();
+    // A source given up by the guard is a timeout whatever error the layer below made of it.
+    if (guard_.GaveUp() || error == AVERROR_EXIT) return kTimedOut;
+    return live_ ? kNetworkError : -10001;
 }
 
 namespace {
@@ -97,8 +154,12 @@ int64_t FirstStatedArea(AVFormatContext* ctx, AVPacket* packet) {
 // first size the video packets state decides. Containers without a header (program streams,
 // flv) make a stream known only when its first packet is read, too late for the probe's
 // options, so they are read ahead in this reader, which then goes back by byte position
-// (exact for them); the others (transport and elementary streams) in a second reader.
-bool MediaFile::StatesPictureOverLimit(const char* name, int64_t max_pixels) {
+// (exact for them); the others (transport and elementary streams) are read ahead by a second
+// reader of the same input. Either way the input gives the bytes read ahead once more,
+// so nothing is opened twice. Sources whose demuxer reads the network itself state their
+// streams in their header: the probe's options bound their decoder, and the first packets
+// are checked as they are decoded.
+bool MediaFile::StatesPictureOverLimit(int64_t max_pixels) {
     AVFormatContext* ctx = format_ctx_.get();
     const bool headerless = (ctx->ctx_flags & AVFMTCTX_NOHEADER) != 0;
     bool sizes_known = !headerless;
@@ -108,29 +169,51 @@ bool MediaFile::StatesPictureOverLimit(const char* name, int64_t max_pixels) {
         if (OverLimit(par->width, par->height, max_pixels)) return true;
         if (par->width <= 0 || par->height <= 0) sizes_known = false;
     }
-    if (sizes_known || !packet_) return false;
+    // Demuxers that open their media themselves (a playlist opens its segments, a session
+    // description its RTP ports) are read ahead neither by byte nor by a second reader,
+    // which would lose what was read or take the ports twice.
+    const bool opens_media = (ctx->iformat->flags & (AVFMT_NOFILE | AVFMT_NO_BYTE_SEEK)) != 0 ||
+                             std::strcmp(ctx->iformat->name, "sdp") == 0;
+    if (sizes_known || !packet_ || !ctx->pb || opens_media) return false;
 
     if (headerless) {
-        if (!ctx->pb) return false;
         const int64_t start = avio_tell(ctx->pb);
         const int64_t area = FirstStatedArea(ctx, packet_.get());
+        input_.StateKeptSize(true);
         av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BYTE);
+        input_.StateKeptSize(false);
         return area > max_pixels;
     }
-    AVFormatContext* raw_ahead = nullptr;
-    if (avformat_open_input(&raw_ahead, name, ctx->iformat, nullptr) != 0) return false;
-    FormatContextPtr ahead(raw_ahead);
-    return FirstStatedArea(ahead.get(), packet_.get()) > max_pixels;
+    AVFormatContext* raw_ahead = avformat_alloc_context();
+    if (!raw_ahead) return false;
+    raw_ahead->interrupt_callback = ctx->interrupt_callback;
+    AVIOContext* reader = input_.NewReader();
+    raw_ahead->pb = reader;
+    if (!reader || avformat_open_input(&raw_ahead, nullptr, ctx->iformat, nullptr) != 0) {
+        if (!reader) avformat_free_context(raw_ahead);
+        input_.FreeReader(reader);
+        return false;
+    }
+    const int64_t area = FirstStatedArea(raw_ahead, packet_.get());
+    avformat_close_input(&raw_ahead);
+    input_.FreeReader(reader);
+    return area > max_pixels;
 }
 
 void MediaFile::Close() {
     // A packet still pending would otherwise leak into the next open.
     if (packet_) av_packet_unref(packet_.get());
     format_ctx_.reset();
+    // The container is gone: its byte input can go too.
+    input_.Close();
+    guard_.Reset();
+    live_ = false;
+    wallclock_anchor_ = INT64_MIN;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;
     audio_offset = 0;
     draining = false;
+    network_failed = false;
     video_seen_ = false;
     video_time_ = 0.0;
     key_positions_.clear();
@@ -141,43 +224,81 @@ const char* MediaFile::format_name() const { return format_ctx_ ? format_ctx_->i
 
 bool MediaFile::has_pending_packet() const { return packet_ && packet_->size > 0; }
 
+int MediaFile::ReadFailure(int error) {
+    if (guard_.GaveUp() || error == AVERROR_EXIT) return kTimedOut;
+    if (error == AVERROR_EOF || !live_) return kEnd;
+    // A demuxer may name the end of its input otherwise (a multipart stream that stops
+    // after its last part): the input itself says whether it ended or failed.
+    const AVIOContext* io = format_ctx_->pb;
+    if (io && io->eof_reached && (io->error == 0 || io->error == AVERROR_EOF)) return kEnd;
+    return kNetworkError;
+}
+
 int MediaFile::ReadFrame() {
-    if (!format_ctx_ || !packet_) return -1;
+    if (!format_ctx_ || !packet_) return kEnd;
+    int result = AVERROR_EOF;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet_.get());
-        const int result = av_read_frame(format_ctx_.get(), packet_.get());
-        if (result >= 0) return 0;
-        if (result == AVERROR_EOF) return -1;
+        guard_.Arm();
+        result = av_read_frame(format_ctx_.get(), packet_.get());
+        if (result >= 0) {
+            NoteWallclock();
+            // A demuxer given up on may still hand out what it held (the last picture of a
+            // source that went quiet): the call that waited reports the timeout, and the
+            // packet stays pending for the next one.
+            return guard_.GaveUp() ? kTimedOut : 0;
+        }
+        if (result == AVERROR_EOF || result == AVERROR_EXIT || live_) break;
         // A failed read leaves the I/O error set when the file itself is broken; only
         // errors that leave the I/O context clean are worth another try.
         const AVIOContext* io = format_ctx_->pb;
-        if (io && io->error != 0) return -1;
+        if (io && io->error != 0) break;
     }
-    return -1;
+    return ReadFailure(result);
 }
 
 int MediaFile::ReadAfterEnd() {
-    if (!format_ctx_) return -1;
+    if (!format_ctx_ || live_) return kEnd;
     // The end was only where the file stopped then: look again.
     if (format_ctx_->pb) {
         format_ctx_->pb->eof_reached = 0;
         format_ctx_->pb->error = 0;
     }
+    input_.ClearEnd();
     return ReadFrame();
 }
 
 int MediaFile::ReadVideoPacket() {
-    if (!format_ctx_ || !packet_ || !video_stream_) return -1;
+    if (!format_ctx_ || !packet_ || !video_stream_) return kEnd;
     int read;
     do {
         av_packet_unref(packet_.get());
+        guard_.Arm();
         read = av_read_frame(format_ctx_.get(), packet_.get());
     } while (read == 0 && packet_->stream_index != video_stream_->index);
     if (read < 0) {
         av_packet_unref(packet_.get());
-        return -1;
+        return ReadFailure(read);
     }
+    NoteWallclock();
     return 0;
+}
+
+void MediaFile::NoteWallclock() {
+    arrival_ = av_gettime_relative();
+    // The first sender report arrives with the packets of its time: the packet read with it
+    // is the one its wall-clock time belongs to.
+    if (wallclock_anchor_ != INT64_MIN || !video_stream_ || packet_->stream_index != video_stream_->index) return;
+    if (format_ctx_->start_time_realtime == AV_NOPTS_VALUE || format_ctx_->start_time_realtime <= 0) return;
+    const int64_t pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+    if (pts == AV_NOPTS_VALUE) return;
+    wallclock_anchor_ = av_rescale_q(pts, video_stream_->time_base, AVRational{1, 1000000});
+}
+
+int64_t MediaFile::Wallclock(int64_t pts) const {
+    if (!format_ctx_ || !video_stream_ || wallclock_anchor_ == INT64_MIN || pts == AV_NOPTS_VALUE) return -1;
+    const int64_t micros = av_rescale_q(pts, video_stream_->time_base, AVRational{1, 1000000});
+    return format_ctx_->start_time_realtime + (micros - wallclock_anchor_);
 }
 
 void MediaFile::DropPacket() {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/ffmpeg_deleters.h"
+#include "file/live_input.h"
+#include "file/replay_input.h"
 
 namespace qv {
 
@@ -18,10 +20,15 @@ public:
 
     // Opens the container and probes its streams: 0, -10001 when it cannot be opened,
     // -10005 when its streams cannot be told, kPictureOverLimit when a video stream states
-    // a picture larger than `max_pixels` (the container stays open until Close). The last
+    // a picture larger than `max_pixels` (the container stays open until Close), kTimedOut
+    // when the guard gave up, kNetworkError when a live source cannot be reached. The last
     // stream of each kind is chosen, as hosts of multi-angle files expect. The probe decodes
-    // no picture larger than `max_pixels`.
+    // no picture larger than `max_pixels`. The name is opened once and never read twice,
+    // so pipes, FIFOs and network streams open as files do.
     static constexpr int kPictureOverLimit = 1;
+    static constexpr int kEnd = -1;
+    static constexpr int kTimedOut = -10010;
+    static constexpr int kNetworkError = -10011;
     int Open(const char* name, int64_t max_pixels);
     void Close();
     bool is_open() const { return format_ctx_ != nullptr; }
@@ -33,12 +40,15 @@ public:
     AVPacket* packet() const { return packet_.get(); }
     bool has_pending_packet() const;
 
-    // Reads the next packet into packet(): 0, or -1 at the end of the file or on a read
-    // error that persists (a transient one gets eleven immediate retries).
+    // Reads the next packet into packet(): 0, kEnd at the end of the file or on a read
+    // error of a file that persists (a transient one gets eleven immediate retries),
+    // kTimedOut when the guard gave up (a packet the demuxer still handed out stays pending),
+    // kNetworkError when a live source failed.
     int ReadFrame();
     // Reads again after the end of the file: a file still being written may have grown.
+    // A live source that ended stays ended.
     int ReadAfterEnd();
-    // Reads the next packet of the video stream, skipping others: 0 or -1.
+    // Reads the next packet of the video stream, skipping others: as ReadFrame.
     int ReadVideoPacket();
     void DropPacket();
 
@@ -53,6 +63,17 @@ public:
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;
     double frame_time = 0.0;
+
+    // Live sources: the timeout and interrupt of blocking calls, the host's options.
+    InputGuard& guard() { return guard_; }
+    NetworkOptions& network_options() { return network_; }
+    bool is_live() const { return live_; }
+    // When the packet last read arrived (av_gettime_relative microseconds).
+    int64_t arrival() const { return arrival_; }
+    // Microseconds since the epoch at which the picture with this presentation time (video
+    // time base) was captured, as the sender's reports state; -1 when unknown.
+    int64_t Wallclock(int64_t pts) const;
+
     // The presentation time of the last key video packet read.
     double key_presentation = 0.0;
     // Seeking (file/media_seek.cpp). Whether reading may go back: false for pipes and live
@@ -76,8 +97,14 @@ public:
     int audio_offset = 0;
     // End of file reached: the decoders give up what they still hold.
     bool draining = false;
+    // The end came from a live source's failure, not its end.
+    bool network_failed = false;
 
 private:
+    bool StatesPictureOverLimit(int64_t max_pixels);
+    int OpenFailure(int error);
+    int ReadFailure(int error);
+    void NoteWallclock();
     void ForgetPosition();
     // Streams without timestamps (elementary streams): their key packets' byte positions and
     // counted times, learnt while reading, so that a seek finds them by bytes.
@@ -92,9 +119,14 @@ private:
     std::vector<KeyPosition> key_positions_;
     bool key_positions_complete_ = false;
 
-    bool StatesPictureOverLimit(const char* name, int64_t max_pixels);
-
+    InputGuard guard_;
+    NetworkOptions network_;
+    ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
+    bool live_ = false;
+    int64_t arrival_ = 0;
+    // Presentation time (µs) that the first sender report's wall-clock time belongs to.
+    int64_t wallclock_anchor_ = INT64_MIN;
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;
     PacketPtr packet_;

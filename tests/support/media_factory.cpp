@@ -113,6 +113,8 @@ EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& o) {
     if (o.global_header) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (encoder == "mjpeg") ctx->color_range = AVCOL_RANGE_JPEG;
     AVDictionary* opts = nullptr;
+    // Cameras code MJPEG with the standard Huffman tables: RTP's JPEG payload carries no others.
+    if (encoder == "mjpeg") av_dict_set(&opts, "huffman", "default", 0);
     if (encoder == "libx264") {
         av_dict_set(&opts, "preset", "veryfast", 0);
         av_dict_set(&opts, "tune", "zerolatency", 0);

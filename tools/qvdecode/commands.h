@@ -25,6 +25,10 @@ struct DecodeOptions {
     int64_t max_pixels = 0;  // largest picture accepted, 0: the library's default
     std::string start;     // decode: where to begin, seconds or hh:mm:ss from the file's start
     std::string duration;  // decode: how long, empty: to the end
+    // Live sources: --duration counts wall-clock time for them.
+    double timeout = -1.0;   // seconds a blocking open or read may wait, negative: the library's
+    std::string transport;   // RTSP transport "tcp" or "udp", empty: the library's (tcp)
+    bool reconnect = false;  // reopen a source that ended or failed, with backoff
 };
 int RunDecode(const DecodeOptions& o);
 

@@ -1,13 +1,17 @@
 // qvdecode decode: a whole file through file mode (QVOpen / QVDecodeFrame).
+#include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
 #include "commands.h"
+#include "live_stats.h"
 #include "output_options.h"
 #include "time_spec.h"
 #include "tool_common.h"
@@ -25,37 +29,64 @@ int64_t DurationUs(const std::string& path) {
     return duration;
 }
 
+// The network settings of a live source, before each open.
+void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
+    if (o.timeout >= 0) decoder.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
+    if (!o.transport.empty()) decoder.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
+}
+
+bool EndsTheSource(int result) {
+    return result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK;
+}
+
 }  // namespace
 
 int RunDecode(const DecodeOptions& o) {
     OutputRequest request;
     if (!ParseOutputRequest(o, &request)) return kExitUsage;
-    if (!CheckReadable(o.file)) return kExitInput;
+    const bool live = IsLiveSource(o.file);
+    if (!live && !CheckReadable(o.file)) return kExitInput;
+    const bool reconnect = o.reconnect && live;
+    const std::string shown = PrintableName(o.file);
+    // --start and --duration count from the file's first picture; for a live source, whose
+    // times start afresh at each reconnect, --duration is time on the clock.
+    double start_seconds = 0.0, span_seconds = -1.0;
+    if (!o.start.empty()) ParseTimeSpec(o.start, &start_seconds);  // checked by the option parser
+    if (!o.duration.empty()) ParseTimeSpec(o.duration, &span_seconds);
+    using SteadyClock = std::chrono::steady_clock;
+    const SteadyClock::time_point until =
+        live && span_seconds >= 0
+            ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(span_seconds * 1000))
+            : SteadyClock::time_point::max();
 
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
-    const int opened = decoder.QVOpen(o.file.c_str());
+    ApplyNetwork(decoder, o);
+    int opened = decoder.QVOpen(o.file.c_str());
+    // A camera that is away at the start is waited for like one that goes away later.
+    for (auto pause = std::chrono::milliseconds(250); opened != 0 && reconnect && SteadyClock::now() < until;
+         pause = std::min(pause * 2, std::chrono::milliseconds(4000))) {
+        std::this_thread::sleep_for(pause);
+        opened = decoder.QVOpen(o.file.c_str());
+    }
     if (opened != 0) {
-        return Fail(kExitInput, OpenFailure(o.file, opened));
+        return Fail(kExitInput, OpenFailure(shown, opened));
     }
     _video_param param{};
     decoder.QVGetParam(param);
     const bool has_video = param.width > 0 && param.height > 0;
     if (has_video) ApplyOutputRequest(decoder, request);
 
-    // --start and --duration count from the file's first picture; a file that cannot seek
-    // (a pipe) is decoded from its start and the pictures before --start are passed over.
-    double start_seconds = 0.0, span_seconds = -1.0;
-    if (!o.start.empty()) ParseTimeSpec(o.start, &start_seconds);  // checked by the option parser
-    if (!o.duration.empty()) ParseTimeSpec(o.duration, &span_seconds);
+    // A file that cannot seek (a pipe) is decoded from its start and the pictures before
+    // --start are passed over.
     const int64_t begin = decoder.QVGetStartTime() + static_cast<int64_t>(start_seconds * 1e6);
-    const int64_t end = span_seconds >= 0 ? begin + static_cast<int64_t>(span_seconds * 1e6) : INT64_MAX;
+    const int64_t end = span_seconds >= 0 && !live ? begin + static_cast<int64_t>(span_seconds * 1e6) : INT64_MAX;
     if (start_seconds > 0) {
         const int sought = decoder.QVSeek(begin, QV_SEEK_ACCURATE);
         if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
-            return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+            return Fail(kExitFailed, "cannot seek in '" + shown + "': " + ResultText(sought));
         }
     }
 
@@ -64,13 +95,29 @@ int RunDecode(const DecodeOptions& o) {
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
 
-    const int64_t duration = DurationUs(o.file);
+    // A live source is not opened a second time to measure it: it has no duration anyway.
+    const int64_t duration = live ? -1 : DurationUs(o.file);
     Progress progress("decode");
+    LiveStats stats(live);
     int64_t pictures = 0, audio_pieces = 0, empty = 0, other = 0;
     int64_t last_time = 0;
     int result = 0;
-    for (;;) {
+    while (SteadyClock::now() < until) {
         result = decoder.QVDecodeFrame();
+        if (EndsTheSource(result) && reconnect) {
+            // The source ended or failed: close, pause (longer each time it fails again at
+            // once), reopen; the same object and output settings go on.
+            stats.Outage();
+            auto pause = std::chrono::milliseconds(250);
+            do {
+                decoder.QVClose();
+                std::this_thread::sleep_for(pause);
+                pause = std::min(pause * 2, std::chrono::milliseconds(4000));
+                ApplyNetwork(decoder, o);
+            } while (decoder.QVOpen(o.file.c_str()) != 0 && SteadyClock::now() < until);
+            if (has_video) ApplyOutputRequest(decoder, request);
+            continue;
+        }
         if (result == QV_ERR_END_OF_FILE) break;
         const int64_t time = decoder.QVGetFrameTimestamp();
         if ((result == QV_OK || result == QV_AUDIO_PIECE) && time >= end) break;
@@ -78,19 +125,25 @@ int RunDecode(const DecodeOptions& o) {
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;
+            stats.Picture((decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED) != 0, decoder.QVGetPictureDelay(),
+                          decoder.QVGetPictureWallclock());
         } else if (result == QV_AUDIO_PIECE) {
             ++audio_pieces;
         } else if (result == QV_ERR_NO_PICTURE) {
             ++empty;
+            stats.NoPicture();
         } else if (result == QV_ERR_OPEN_FILE) {
             ++other;
         } else {
             progress.Finish();
-            return Fail(kExitFailed, "decoding '" + o.file + "' stopped: " + ResultText(result));
+            return Fail(kExitFailed, "decoding '" + shown + "' stopped: " + ResultText(result));
         }
         last_time = decoder.QVGetFrameTimestamp();
-        progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0,
-                        pictures);
+        if (live) {
+            stats.Tick();
+        } else {
+            progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0, pictures);
+        }
     }
     progress.Finish();
     const double seconds = progress.Seconds();
@@ -99,10 +152,10 @@ int RunDecode(const DecodeOptions& o) {
     decoder.QVGetOutputResolution(out_w, out_h);
     if (JsonOutput()) {
         if (pictures == 0 && audio_pieces == 0) {
-            return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");
+            return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
         }
         JsonObject json;
-        json.Text("file", o.file);
+        json.Text("file", shown);
         json.Number("pictures", static_cast<double>(pictures));
         json.Number("width", out_w);
         json.Number("height", out_h);
@@ -115,7 +168,7 @@ int RunDecode(const DecodeOptions& o) {
         json.Print();
         return kExitOk;
     }
-    std::printf("Decoded %s: %" PRId64 " pictures", o.file.c_str(), pictures);
+    std::printf("Decoded %s: %" PRId64 " pictures", shown.c_str(), pictures);
     if (has_video) {
         std::printf(" of %dx%d %s (%s)", param.width, param.height, PixelFormatName(param.pix_fmt),
                     InterfaceCodecName(param.codec_id));
@@ -142,9 +195,10 @@ int RunDecode(const DecodeOptions& o) {
                     sink.first_snapshot().c_str());
     }
     if (!o.raw.empty()) std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.raw.c_str());
+    if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
     std::printf(".\n");
     if (pictures == 0 && audio_pieces == 0) {
-        return Fail(kExitFailed, "nothing could be decoded from '" + o.file + "'");
+        return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
     }
     return kExitOk;
 }

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  qvdecode info samples/clip.mp4\n"
         "  qvdecode decode samples/clip.mp4 --snapshots out --every 25 --snapshot-format jpg\n"
+        "  qvdecode decode rtsp://camera/stream --duration 60 --transport udp --reconnect\n"
         "  qvdecode decode samples/clip.mp4 --start 1.5 --duration 00:00:02 --snapshots out\n"
         "  qvdecode thumbs recording.mp4 -o thumbs --every 60s --size 160x90 --sheet sheet.png\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
@@ -92,7 +93,10 @@ int main(int argc, char** argv) {
     DecodeOptions decode;
     auto* decode_cmd = app.add_subcommand(
         "decode", "decode a whole media file (video and audio) through file mode");
-    decode_cmd->add_option("FILE", decode.file, "media file")->required();
+    decode_cmd->add_option("FILE", decode.file,
+                           "media file, or a live source: rtsp://..., an .sdp file (RTP), http(s)://..., "
+                           "srt://..., udp://..., pipe:0")
+        ->required();
     AddOutputOptions(decode_cmd, &decode, "--size");
     decode_cmd->add_option("--start", decode.start, "begin at this time from the file's start (seconds or hh:mm:ss)")
         ->check(kTimeSpec);
@@ -111,6 +115,14 @@ int main(int argc, char** argv) {
     thumbs_cmd->add_option("--threads", thumbs.threads, "decoding threads, 0 for one per core (default 0)")
         ->check(CLI::Range(0, 64));
     thumbs_cmd->add_flag("-v,--verbose", thumbs.verbose, "show FFmpeg's warnings");
+    decode_cmd->add_option("--timeout", decode.timeout,
+                           "seconds an open or read of a live source may wait, 0 forever (default 10)")
+        ->check(CLI::NonNegativeNumber);
+    decode_cmd->add_option("--transport", decode.transport, "RTSP transport: tcp (default) or udp")
+        ->check(CLI::IsMember({"tcp", "udp"}));
+    decode_cmd->add_flag("--reconnect", decode.reconnect,
+                         "reopen a live source that ended or failed, with growing pauses; the summary "
+                         "counts the outages");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(

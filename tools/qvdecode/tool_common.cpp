@@ -195,6 +195,8 @@ std::string ResultText(int code) {
         case QV_ERR_NO_MEMORY: return "out of memory (-10006)";
         case QV_ERR_NO_DECODER: return "no decoder for the codec (-10007)";
         case QV_ERR_NOT_OPEN: return "decoder not open (-10008)";
+        case QV_ERR_TIMEOUT: return "timed out (-10010)";
+        case QV_ERR_NETWORK: return "network error (-10011)";
         case QV_ERR_AUDIO_OPEN: return "audio decoder did not open (-10100)";
         default: return "error " + std::to_string(code);
     }

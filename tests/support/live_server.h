@@ -1,0 +1,68 @@
+// Servers on 127.0.0.1 for the live-source tests, owned by the test that starts them: a
+// child process (the RTSP server script, an HTTP server, an RTP sender) killed with its
+// process group when the owner goes, and an in-process TCP server that accepts and then
+// sends only what it is told to.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace qvtest {
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts the program in a process group of its own, its standard output readable here.
+    bool Start(const std::vector<std::string>& argv);
+    // The next line the child writes, waiting at most `timeout_ms`; empty when none came.
+    std::string ReadLine(int timeout_ms);
+    void Pause();   // the child stops sending without closing its sockets
+    void Resume();
+    void Stop();    // kills the whole group and reaps the child
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string pending_;
+};
+
+// The port a program that prints "... port N ..." or a bare "N" as its first line listens on;
+// 0 when the line never came within the timeout.
+int ReadPort(ChildProcess& child, int timeout_ms);
+
+// A free port on 127.0.0.1 for a server that cannot report its own (UDP: an even one, RTCP
+// takes the next).
+int FreeUdpPort();
+
+// Accepts connections on 127.0.0.1 and sends each the same bytes, then nothing more while it
+// holds the connection open: a camera that answers and then goes silent, or (no bytes) one
+// that never answers.
+class SilentTcpServer {
+public:
+    explicit SilentTcpServer(std::vector<uint8_t> bytes = {});
+    ~SilentTcpServer();
+    SilentTcpServer(const SilentTcpServer&) = delete;
+    SilentTcpServer& operator=(const SilentTcpServer&) = delete;
+    int port() const { return port_; }
+
+private:
+    void Serve();
+
+    std::vector<uint8_t> bytes_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<int> connections_;
+    std::thread thread_;
+};
+
+}  // namespace qvtest
