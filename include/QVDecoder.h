@@ -95,6 +95,16 @@ enum {
     QV_PICTURE_DRAINED = 4,   // handed out by an end-of-stream or end-of-file drain
 };
 
+// Conversion engines (QVDecoderSetConverter).
+enum {
+    // libyuv converts and scales 4:2:0 pictures (yuv420p, yuvj420p, nv12, nv21) to BGR24,
+    // RGB24, BGRA, RGBA, ARGB, ABGR and to yuv420p; libswscale does everything else and
+    // every high-quality (bicubic) conversion.
+    QV_CONVERTER_AUTO = 0,
+    // libswscale for every conversion.
+    QV_CONVERTER_SWSCALE = 1,
+};
+
 // Stream-mode reordering (QVDecoderSetLatencyMode).
 enum latency_mode {
     // Pictures come out as soon as the decoder can tell their order: right for cameras that
@@ -235,6 +245,17 @@ public:
     // picture, and the output setters a larger output size (the previous output stays).
     // A level-15 message says which limit was met.
     int QVDecoderSetMaxPixels(int64_t max_pixels);
+    // The conversion engine, QV_CONVERTER_AUTO (the default) or QV_CONVERTER_SWSCALE; 0, or
+    // -1 (engine unchanged) for anything else. Takes effect at the next picture. Either
+    // engine converts with the picture's colour matrix and range (BT.601, BT.709, BT.2020;
+    // limited or full range); untagged pictures are BT.601 limited range, yuvj* full range.
+    // The engines' bytes may differ by a level or two; size, format and layout never do.
+    int QVDecoderSetConverter(int engine);
+    // The planes of the picture last decoded, as the decoder left them (rows may be padded),
+    // without a copy: 0 with data and linesize filled (unused planes null and 0), -1 when
+    // output conversion is on or there is no picture. Valid until the next decode, receive,
+    // flush or close call on the object.
+    int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
 
     struct Impl;  // the implementation; opaque to hosts
 

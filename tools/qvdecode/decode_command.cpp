@@ -34,6 +34,7 @@ int RunDecode(const DecodeOptions& o) {
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
+    decoder.QVDecoderSetConverter(o.converter == "swscale" ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO);
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0) {
         return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
