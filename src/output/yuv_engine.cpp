@@ -6,7 +6,14 @@
 #include <libyuv/planar_functions.h>
 #include <libyuv/scale.h>
 
+#include <initializer_list>
+
 #include "core/ffmpeg.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <libyuv/row.h>  // the layout of YuvConstants on x86
+#define QV_UNCLAMPED_CONSTANTS 1
+#endif
 
 namespace qv {
 namespace {
@@ -33,20 +40,61 @@ bool RgbDestination(int format) {
     }
 }
 
+// libyuv's limited-range tables clamp the U-to-blue coefficient at 128 (2.0 in its 6-bit
+// fixed point), a limit of other processors' writers: BT.601 needs 129, BT.709 135, BT.2020
+// 137. Its x86 writers take the coefficient as an unsigned byte, so tables with the true
+// value put saturated blues within a level of the matrix instead of up to 8 levels off.
+struct alignas(64) LimitedTables {  // the writers load the tables with aligned moves
+    libyuv::YuvConstants yuv[3];  // BT.601, BT.709, BT.2020, U first
+    libyuv::YuvConstants yvu[3];  // the same for V first
+};
+
+#ifdef QV_UNCLAMPED_CONSTANTS
+libyuv::YuvConstants Unclamped(const libyuv::YuvConstants& stock, int u_to_blue) {
+    libyuv::YuvConstants k = stock;
+    for (uint8_t* table : {k.kUVToB, k.kUVToR}) {
+        for (int i = 0; i < 32; ++i) {
+            if (table[i] == 128) table[i] = static_cast<uint8_t>(u_to_blue);
+        }
+    }
+    return k;
+}
+
+const LimitedTables& Limited() {
+    static const LimitedTables tables{
+        {Unclamped(libyuv::kYuvI601Constants, 129), Unclamped(libyuv::kYuvH709Constants, 135),
+         Unclamped(libyuv::kYuv2020Constants, 137)},
+        {Unclamped(libyuv::kYvuI601Constants, 129), Unclamped(libyuv::kYvuH709Constants, 135),
+         Unclamped(libyuv::kYvu2020Constants, 137)}};
+    return tables;
+}
+#endif
+
+const libyuv::YuvConstants* LimitedConstants(int matrix, bool swapped) {
+#ifdef QV_UNCLAMPED_CONSTANTS
+    return swapped ? &Limited().yvu[matrix] : &Limited().yuv[matrix];
+#else
+    static const libyuv::YuvConstants* const stock[2][3] = {
+        {&libyuv::kYuvI601Constants, &libyuv::kYuvH709Constants, &libyuv::kYuv2020Constants},
+        {&libyuv::kYvuI601Constants, &libyuv::kYvuH709Constants, &libyuv::kYvu2020Constants}};
+    return stock[swapped ? 1 : 0][matrix];
+#endif
+}
+
 // libyuv names packed formats by the 32-bit word read little-endian, FFmpeg by bytes in
 // memory: FFmpeg's BGR24 is libyuv's RGB24, FFmpeg's BGRA is libyuv's ARGB. The mirrored
 // orders come from the same writers with U and V swapped and the "Yvu" constants.
 const libyuv::YuvConstants* Constants(PictureColour colour, bool swapped) {
     switch (colour.matrix) {
         case Matrix::kBt709:
-            if (swapped) return colour.full_range ? &libyuv::kYvuF709Constants : &libyuv::kYvuH709Constants;
-            return colour.full_range ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+            if (!colour.full_range) return LimitedConstants(1, swapped);
+            return swapped ? &libyuv::kYvuF709Constants : &libyuv::kYuvF709Constants;
         case Matrix::kBt2020:
-            if (swapped) return colour.full_range ? &libyuv::kYvuV2020Constants : &libyuv::kYvu2020Constants;
-            return colour.full_range ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+            if (!colour.full_range) return LimitedConstants(2, swapped);
+            return swapped ? &libyuv::kYvuV2020Constants : &libyuv::kYuvV2020Constants;
         case Matrix::kBt601:
-            if (swapped) return colour.full_range ? &libyuv::kYvuJPEGConstants : &libyuv::kYvuI601Constants;
-            return colour.full_range ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+            if (!colour.full_range) return LimitedConstants(0, swapped);
+            return swapped ? &libyuv::kYvuJPEGConstants : &libyuv::kYuvJPEGConstants;
         default: return nullptr;
     }
 }
@@ -73,6 +121,8 @@ void YuvEngine::Reset() {
         scratch_data_[i] = nullptr;
         scratch_linesize_[i] = 0;
     }
+    split_[0] = split_[1] = nullptr;
+    split_linesize_ = 0;
 }
 
 bool YuvEngine::Prepare(int src_width, int src_height, int src_format, int dst_width, int dst_height,
@@ -89,40 +139,59 @@ bool YuvEngine::Prepare(int src_width, int src_height, int src_format, int dst_w
     dst_format_ = dst_format;
     scaled_ = src_width != dst_width || src_height != dst_height;
     filter_ = (dst_width < src_width || dst_height < src_height) ? libyuv::kFilterBox : libyuv::kFilterBilinear;
-    // A planar source scaled into yuv420p goes straight into the output; every other
-    // scaled picture is first scaled into the scratch planes, in the source's layout.
-    const bool needs_scratch = scaled_ && !(layout == 0 && dst_format == AV_PIX_FMT_YUV420P);
-    if (needs_scratch) {
-        const int chroma_width = (dst_width + 1) / 2;
-        const int chroma_height = (dst_height + 1) / 2;
-        scratch_linesize_[0] = AlignedStride(dst_width);
-        scratch_linesize_[1] = AlignedStride(layout == 0 ? chroma_width : 2 * chroma_width);
-        scratch_linesize_[2] = layout == 0 ? scratch_linesize_[1] : 0;
-        const size_t luma = static_cast<size_t>(scratch_linesize_[0]) * dst_height;
-        const size_t chroma = static_cast<size_t>(scratch_linesize_[1]) * chroma_height;
-        scratch_.reset(static_cast<uint8_t*>(av_malloc(luma + chroma * (layout == 0 ? 2 : 1))));
+    if (!scaled_) {
+        ready_ = true;
+        return true;
+    }
+    // Scaled pictures become planar 4:2:0 of the destination size first (a planar source
+    // scaled into yuv420p goes straight to the output). Interleaved chroma is split into
+    // planes of its own size before scaling: libyuv's interleaved scaler has no box filter.
+    const bool planar = layout == 0;
+    const bool direct = planar && dst_format == AV_PIX_FMT_YUV420P;
+    const int chroma_width = (dst_width + 1) / 2;
+    const int chroma_height = (dst_height + 1) / 2;
+    const int split_width = (src_width + 1) / 2;
+    const int split_height = (src_height + 1) / 2;
+    scratch_linesize_[0] = direct ? 0 : AlignedStride(dst_width);
+    scratch_linesize_[1] = scratch_linesize_[2] = direct ? 0 : AlignedStride(chroma_width);
+    split_linesize_ = planar ? 0 : AlignedStride(split_width);
+    const size_t luma = static_cast<size_t>(scratch_linesize_[0]) * dst_height;
+    const size_t chroma = static_cast<size_t>(scratch_linesize_[1]) * chroma_height;
+    const size_t split = static_cast<size_t>(split_linesize_) * split_height;
+    const size_t total = luma + 2 * chroma + 2 * split;
+    if (total > 0) {
+        scratch_.reset(static_cast<uint8_t*>(av_malloc(total)));
         if (!scratch_) return false;
-        scratch_data_[0] = scratch_.get();
-        scratch_data_[1] = scratch_data_[0] + luma;
-        if (layout == 0) scratch_data_[2] = scratch_data_[1] + chroma;
+        uint8_t* p = scratch_.get();
+        scratch_data_[0] = p;
+        scratch_data_[1] = p + luma;
+        scratch_data_[2] = p + luma + chroma;
+        split_[0] = p + luma + 2 * chroma;
+        split_[1] = split_[0] + split;
     }
     ready_ = true;
     return true;
 }
 
-const uint8_t* const* YuvEngine::Scale(Layout layout, const uint8_t* const data[4], const int linesize[4]) {
-    const auto filter = static_cast<libyuv::FilterMode>(filter_);
+void YuvEngine::ScalePlanar(const uint8_t* const data[3], const int linesize[3], uint8_t* const dst[3],
+                            const int dst_linesize[3]) const {
+    libyuv::I420Scale(data[0], linesize[0], data[1], linesize[1], data[2], linesize[2], src_width_, src_height_,
+                      dst[0], dst_linesize[0], dst[1], dst_linesize[1], dst[2], dst_linesize[2], dst_width_,
+                      dst_height_, static_cast<libyuv::FilterMode>(filter_));
+}
+
+void YuvEngine::ScaleToScratch(Layout layout, const uint8_t* const data[4], const int linesize[4]) {
     if (layout == Layout::kPlanar) {
-        libyuv::I420Scale(data[0], linesize[0], data[1], linesize[1], data[2], linesize[2], src_width_, src_height_,
-                          scratch_data_[0], scratch_linesize_[0], scratch_data_[1], scratch_linesize_[1],
-                          scratch_data_[2], scratch_linesize_[2], dst_width_, dst_height_, filter);
-    } else {
-        // Interleaved chroma scales the same whichever of U and V comes first.
-        libyuv::NV12Scale(data[0], linesize[0], data[1], linesize[1], src_width_, src_height_, scratch_data_[0],
-                          scratch_linesize_[0], scratch_data_[1], scratch_linesize_[1], dst_width_, dst_height_,
-                          filter);
+        ScalePlanar(data, linesize, scratch_data_, scratch_linesize_);
+        return;
     }
-    return scratch_data_;
+    uint8_t* u = layout == Layout::kUv ? split_[0] : split_[1];
+    uint8_t* v = layout == Layout::kUv ? split_[1] : split_[0];
+    libyuv::SplitUVPlane(data[1], linesize[1], u, split_linesize_, v, split_linesize_, (src_width_ + 1) / 2,
+                         (src_height_ + 1) / 2);
+    const uint8_t* planes[3] = {data[0], split_[0], split_[1]};
+    const int strides[3] = {linesize[0], split_linesize_, split_linesize_};
+    ScalePlanar(planes, strides, scratch_data_, scratch_linesize_);
 }
 
 bool YuvEngine::ToRgb(Layout layout, const uint8_t* const data[4], const int linesize[4], int width, int height,
@@ -204,14 +273,13 @@ bool YuvEngine::Convert(const uint8_t* const data[4], const int linesize[4], Pic
                    : ToYuv(layout, data, linesize, dst, dst_linesize);
     }
     if (!rgb && layout == Layout::kPlanar) {
-        return libyuv::I420Scale(data[0], linesize[0], data[1], linesize[1], data[2], linesize[2], src_width_,
-                                 src_height_, dst[0], dst_linesize[0], dst[1], dst_linesize[1], dst[2],
-                                 dst_linesize[2], dst_width_, dst_height_,
-                                 static_cast<libyuv::FilterMode>(filter_)) == 0;
+        ScalePlanar(data, linesize, dst, dst_linesize);
+        return true;
     }
-    const uint8_t* const* scaled = Scale(layout, data, linesize);
-    return rgb ? ToRgb(layout, scaled, scratch_linesize_, dst_width_, dst_height_, colour, dst[0], dst_linesize[0])
-               : ToYuv(layout, scaled, scratch_linesize_, dst, dst_linesize);
+    ScaleToScratch(layout, data, linesize);
+    return rgb ? ToRgb(Layout::kPlanar, scratch_data_, scratch_linesize_, dst_width_, dst_height_, colour, dst[0],
+                       dst_linesize[0])
+               : ToYuv(Layout::kPlanar, scratch_data_, scratch_linesize_, dst, dst_linesize);
 }
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 // libyuv's conversion of 4:2:0 pictures (yuv420p, yuvj420p, nv12, nv21) to packed RGB and
 // its scaling of them, the fast path where it covers the work. Scaling happens in YUV
 // (box filter when shrinking, bilinear when enlarging) and only the small picture is
-// converted; a scaled picture goes through a scratch buffer made once per geometry.
+// converted; a scaled picture goes through scratch planes made once per geometry.
 #pragma once
 
 #include <cstdint>
@@ -36,17 +36,22 @@ private:
                PictureColour colour, uint8_t* dst, int dst_stride) const;
     bool ToYuv(Layout layout, const uint8_t* const data[4], const int linesize[4], uint8_t* const dst[4],
                const int dst_linesize[4]) const;
-    const uint8_t* const* Scale(Layout layout, const uint8_t* const data[4], const int linesize[4]);
+    void ScalePlanar(const uint8_t* const data[3], const int linesize[3], uint8_t* const dst[3],
+                     const int dst_linesize[3]) const;
+    void ScaleToScratch(Layout layout, const uint8_t* const data[4], const int linesize[4]);
 
     bool ready_ = false;
     int src_width_ = 0, src_height_ = 0, src_format_ = -1;
     int dst_width_ = 0, dst_height_ = 0, dst_format_ = -1;
     bool scaled_ = false;
     int filter_ = 0;  // libyuv FilterMode
-    // The scaled picture in the source's own layout, before conversion.
+    // The scaled picture as planar 4:2:0, before conversion, and interleaved chroma split
+    // into planes before scaling; one allocation holds both.
     AvBufferPtr scratch_;
     uint8_t* scratch_data_[4] = {};
     int scratch_linesize_[4] = {};
+    uint8_t* split_[2] = {};
+    int split_linesize_ = 0;
 };
 
 }  // namespace qv
