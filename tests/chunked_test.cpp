@@ -126,7 +126,7 @@ TEST_F(ChunkedInputTest, Vp9AndAv1_WholeFramesPassTheirParsers) {
         QVDecoder d;
         OpenChunked(d, codec, 0);
         const std::vector<Bytes> pictures = PushAll(d, frames);
-        EXPECT_NE(Parts(d).chunks.parser(), nullptr);
+        EXPECT_NE(Parts(d).stream.chunks().parser(), nullptr);
         EXPECT_EQ(pictures.size(), qvtest::DecodeReference(video.codec_id, video.packets).size());
         ExpectStreamPictures(pictures, video);
     }
@@ -150,11 +150,11 @@ TEST_F(ChunkedInputTest, ManyFramesInOnePush_WaitAndComeOutInOrder) {
     const std::vector<Bytes> head(pieces.begin(), pieces.begin() + 3);
     std::vector<Bytes> pictures = PushAll(d, head);
     EXPECT_EQ(pictures.size(), 3u) << "one picture per call";
-    EXPECT_GT(Parts(d).chunks.waiting_frames(), 5u);
+    EXPECT_GT(Parts(d).stream.chunks().waiting_frames(), 5u);
     for (Bytes& p : PushAll(d, std::vector<Bytes>(pieces.begin() + 3, pieces.end()))) {
         pictures.push_back(std::move(p));
     }
-    EXPECT_EQ(Parts(d).chunks.waiting_frames(), 0u);
+    EXPECT_EQ(Parts(d).stream.chunks().waiting_frames(), 0u);
     ExpectStreamPictures(pictures, video);
 }
 
@@ -168,8 +168,8 @@ TEST_F(ChunkedInputTest, MovedDecoder_KeepsTheFramesAndPartialFrameItHolds) {
     std::vector<Bytes> pictures = PushAll(first, std::vector<Bytes>(pieces.begin(), pieces.begin() + static_cast<long>(half)));
     QVDecoder second;
     second = std::move(first);
-    EXPECT_EQ(Parts(first).chunks.parser(), nullptr);
-    ASSERT_NE(Parts(second).chunks.parser(), nullptr);
+    EXPECT_EQ(Parts(first).stream.chunks().parser(), nullptr);
+    ASSERT_NE(Parts(second).stream.chunks().parser(), nullptr);
     for (Bytes& p : PushAll(second, std::vector<Bytes>(pieces.begin() + static_cast<long>(half), pieces.end()))) {
         pictures.push_back(std::move(p));
     }
@@ -186,8 +186,8 @@ TEST_F(ChunkedInputTest, CloseDropsThePartialFrame_NextStreamStartsClean) {
     // Ends in the middle of a frame: without the close its bytes would start the next one.
     PushAll(d, Chunks(Bytes(old_stream.begin(), old_stream.end() - 500), 1000));
     d.QVClose();
-    EXPECT_EQ(Parts(d).chunks.parser(), nullptr);
-    EXPECT_EQ(Parts(d).chunks.waiting_frames(), 0u);
+    EXPECT_EQ(Parts(d).stream.chunks().parser(), nullptr);
+    EXPECT_EQ(Parts(d).stream.chunks().waiting_frames(), 0u);
     OpenChunked(d, CODEC_ID_H264, 0);
     ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
 }
@@ -201,10 +201,10 @@ TEST_F(ChunkedInputTest, BytesThatNeverEndAFrame_AreDroppedPastABound) {
     size_t most = 0;
     for (int i = 0; i < 70; ++i) {
         d.QVDecodeVideoFrame(junk.data(), static_cast<int>(junk.size()), 0);
-        most = std::max(most, Parts(d).chunks.parsed_since_frame());
+        most = std::max(most, Parts(d).stream.chunks().parsed_since_frame());
     }
     EXPECT_GE(most, size_t{60} << 20);
-    EXPECT_LT(Parts(d).chunks.parsed_since_frame(), size_t{64} << 20);
+    EXPECT_LT(Parts(d).stream.chunks().parsed_since_frame(), size_t{64} << 20);
     ExpectStreamPictures(PushAll(d, Chunks(qvtest::Concatenate(video.packets), 1000)), video);
 }
 
@@ -220,7 +220,7 @@ TEST_F(ChunkedInputTest, WithoutParserOrChunkedOpen_FramesGoStraightToTheDecoder
         ASSERT_EQ(pictures.size(), 1u) << i;
         EXPECT_TRUE(pictures[0] == flv_reference[i].bytes) << i;
     }
-    EXPECT_EQ(Parts(d).chunks.parser(), nullptr);
+    EXPECT_EQ(Parts(d).stream.chunks().parser(), nullptr);
 
     // The mode chosen after the open does not reach that decoder: whole frames, no delay.
     const auto h264 = Video("libx264", 3);
@@ -231,7 +231,7 @@ TEST_F(ChunkedInputTest, WithoutParserOrChunkedOpen_FramesGoStraightToTheDecoder
     const auto pictures = PushAll(late, {h264.packets[0].data});
     ASSERT_EQ(pictures.size(), 1u);
     EXPECT_TRUE(pictures[0] == h264_reference[0].bytes);
-    EXPECT_EQ(Parts(late).chunks.parser(), nullptr);
+    EXPECT_EQ(Parts(late).stream.chunks().parser(), nullptr);
 }
 
 }  // namespace

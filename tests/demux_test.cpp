@@ -327,7 +327,7 @@ TEST_F(DemuxDecodeTest, CameraPacks_GiveTheElementaryStreamsPictures) {
         const Bytes pack = qvtest::MakeCameraPack(video.packets[i].data, video.packets[i].key,
                                                   static_cast<int64_t>(i) * 3600, audio);
         ASSERT_EQ(Push(d, pack), 0) << i;
-        EXPECT_EQ(Parts(d).demux_stage.demux_buffer()->length, static_cast<int>(video.packets[i].data.size()));
+        EXPECT_EQ(Parts(d).stream.demux_stage().demux_buffer()->length, static_cast<int>(video.packets[i].data.size()));
         EXPECT_EQ(Picture(d), reference[i].bytes) << i;
     }
 }

@@ -250,7 +250,7 @@ TEST_F(FieldDecodeTest, FieldSizeChanges_BuffersFollow) {
     // Fields needing less than a quarter of the buffers get buffers of their size.
     const auto [tiny_a, tiny_b] = Fields(80, 48, 1);
     ASSERT_EQ(Push(d, tiny_a.packets[0].data, tiny_b.packets[0].data), 0);
-    EXPECT_EQ(qvtest::Parts(d).fields.merged_frame_size(), 2 * 80 * 48 * 3 / 2);
+    EXPECT_EQ(qvtest::Parts(d).stream.fields().merged_frame_size(), 2 * 80 * 48 * 3 / 2);
     ASSERT_EQ(Push(d, large_a.packets[0].data, large_b.packets[0].data), 0);
     // Two fields of different size make no frame.
     EXPECT_EQ(Push(d, small_a.packets[0].data, large_b.packets[0].data), -1);

@@ -190,18 +190,18 @@ TEST_F(FileTest, QVGetFrameTimestamp_FollowsTheContainerTimes) {
         const double seconds = static_cast<double>(p.time_base.num) * time / p.time_base.den;
         EXPECT_EQ(decoder.QVGetFrameTimestamp(), static_cast<int64_t>(seconds * 1000000.0)) << "packet " << next;
         // An audio packet may take several calls; it is done when the decoder has moved on.
-        if (p.stream == 0 || Parts(decoder).file.packet()->size <= 0) ++next;
+        if (p.stream == 0 || Parts(decoder).session.file().packet()->size <= 0) ++next;
     }
     EXPECT_EQ(next, packets.size());
 }
 
 TEST_F(FileTest, QVGetFrameTimestamp_TruncatesTowardZero) {
     QVDecoder decoder;
-    Parts(decoder).file.frame_time = 1.5;
+    Parts(decoder).session.file().frame_time = 1.5;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), 1500000);
-    Parts(decoder).file.frame_time = -0.0000015;
+    Parts(decoder).session.file().frame_time = -0.0000015;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), -1);
-    Parts(decoder).file.frame_time = -2.9999996;
+    Parts(decoder).session.file().frame_time = -2.9999996;
     EXPECT_EQ(decoder.QVGetFrameTimestamp(), -2999999);
 }
 
@@ -217,7 +217,7 @@ TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
     EXPECT_EQ(Parts(decoder).picture.video_param.width, 128);
-    EXPECT_EQ(Parts(decoder).file.video_stream()->index, 1);
+    EXPECT_EQ(Parts(decoder).session.file().video_stream()->index, 1);
     const Decoded got = DecodeAll(decoder);
     ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
     // The first stream's packets belong to no chosen stream.
@@ -355,7 +355,7 @@ TEST_F(FileTest, QVOpen_AudioOnlyFile) {
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
     EXPECT_FALSE(Parts(decoder).has_video);
     EXPECT_TRUE(Parts(decoder).has_audio);
-    EXPECT_FALSE(Parts(decoder).raw.raw_supported());
+    EXPECT_FALSE(Parts(decoder).session.raw().raw_supported());
     const _video_param& p = Parts(decoder).audio.audio_param;
     EXPECT_EQ(p.audio_codec_id, AV_CODEC_ID_AAC);
     EXPECT_EQ(p.sample_rate, 44100);
@@ -383,7 +383,7 @@ TEST_F(FileTest, QVOpen_ReportsStreamParameters) {
     // A second open on an open object changes nothing.
     const std::string other = Make("q.mp4", VideoFile("mp4", AV_CODEC_ID_MPEG4));
     EXPECT_EQ(decoder.QVOpen(other.c_str()), 0);
-    EXPECT_EQ(std::string(Parts(decoder).file.format()->iformat->name), "avi");
+    EXPECT_EQ(std::string(Parts(decoder).session.file().format()->iformat->name), "avi");
 }
 
 TEST_F(FileTest, QVOpen_WithOutputConversionDeliversConvertedPictures) {
@@ -408,7 +408,7 @@ TEST_F(FileTest, QVOpen_Failures) {
     EXPECT_EQ(decoder.QVOpen(dir_.Path("missing.mp4").c_str()), -10001);
     EXPECT_TRUE(LogCapture::Contains("QVOpen: failed to open input file."));
     // A file that cannot be opened leaves the object as it was.
-    EXPECT_EQ(Parts(decoder).raw.input_format_count(), 8u);
+    EXPECT_EQ(Parts(decoder).session.raw().input_format_count(), 8u);
 
     const std::string empty = dir_.Path("empty.mp4");
     std::ofstream(empty).close();
@@ -478,7 +478,7 @@ TEST_F(FileTest, QVClose_ReleasesTheFileAndAllowsReopening) {
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
     ASSERT_EQ(decoder.QVDecodeFrame(), 0);
     decoder.QVClose();
-    EXPECT_EQ(Parts(decoder).file.format(), nullptr);
+    EXPECT_EQ(Parts(decoder).session.file().format(), nullptr);
     EXPECT_EQ(decoder.QVDecodeFrame(), -10008);
 
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);

@@ -245,7 +245,7 @@ void ExpectPlayableAnnexB(const std::string& path, AVCodecID codec, int slices) 
 
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-    ASSERT_TRUE(Parts(decoder).raw.raw_supported());
+    ASSERT_TRUE(Parts(decoder).session.raw().raw_supported());
 
     const std::vector<RawFrame> frames = AllRaw(decoder);
     ASSERT_EQ(frames.size(), packets.size());
@@ -355,7 +355,7 @@ TEST_F(RawTest, QVGetVideoRawFrame_OtherCodecsAndContainersAreCopiedUnchanged) {
 
         QVDecoder decoder;
         ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-        ASSERT_TRUE(Parts(decoder).raw.raw_supported());
+        ASSERT_TRUE(Parts(decoder).session.raw().raw_supported());
         const std::vector<RawFrame> frames = AllRaw(decoder);
         ASSERT_EQ(frames.size(), packets.size());
         for (size_t i = 0; i < frames.size(); ++i) {
@@ -380,7 +380,7 @@ TEST_F(RawTest, QVGetVideoRawFrame_SmallBuffers) {
     ASSERT_GE(packets.size(), 3u);
     QVDecoder decoder;
     ASSERT_EQ(decoder.QVOpen(mp4.c_str()), 0);
-    const int counted = Parts(decoder).raw.packet_count();
+    const int counted = Parts(decoder).session.raw().packet_count();
     ASSERT_GT(NextRaw(decoder).result, 0);
     const int needed = static_cast<int>(packets[1].data.size());  // one unit: 4-byte code for 4-byte length
     RawFrame refused = NextRaw(decoder, needed - 1);
@@ -388,12 +388,12 @@ TEST_F(RawTest, QVGetVideoRawFrame_SmallBuffers) {
     EXPECT_EQ(refused.timestamp, -7) << "outputs of a refused packet stay untouched";
     const RawFrame next = NextRaw(decoder);
     EXPECT_EQ(next.timestamp, packets[2].dts * 1000 * packets[2].time_base.num / packets[2].time_base.den);
-    EXPECT_EQ(Parts(decoder).raw.packet_count(), counted + 3);
+    EXPECT_EQ(Parts(decoder).session.raw().packet_count(), counted + 3);
 
     // A record the converter cannot read fails key frames only.
     QVDecoder broken;
     ASSERT_EQ(broken.QVOpen(mp4.c_str()), 0);
-    Parts(broken).file.video_stream()->codecpar->extradata[5] = 0xE2;
+    Parts(broken).session.file().video_stream()->codecpar->extradata[5] = 0xE2;
     EXPECT_EQ(NextRaw(broken).result, 0);
     const RawFrame inter = NextRaw(broken, needed);
     EXPECT_EQ(inter.result, needed);
@@ -500,19 +500,19 @@ TEST_F(RawTest, QVGetVideoRawFrame_HevcRefusalsConsumeThePacket) {
     EXPECT_GT(NextRaw(decoder).result, 0);
     EXPECT_EQ(NextRaw(decoder).result, 0);
     EXPECT_EQ(NextRaw(decoder).timestamp, dts2);
-    EXPECT_EQ(Parts(decoder).raw.packet_count(), 3);
+    EXPECT_EQ(Parts(decoder).session.raw().packet_count(), 3);
 
     // A record that lies about its arrays fails every packet, key frame or not.
     for (const auto& [offset, value] : {std::pair<int, uint8_t>{22, 9}, {25, 7}, {27, 0xF0}}) {
         SCOPED_TRACE(offset);
         QVDecoder lied;
         ASSERT_EQ(lied.QVOpen(path.c_str()), 0);
-        AVCodecParameters* par = Parts(lied).file.video_stream()->codecpar;
+        AVCodecParameters* par = Parts(lied).session.file().video_stream()->codecpar;
         ASSERT_GT(par->extradata_size, offset);
         par->extradata[offset] = value;
         EXPECT_EQ(NextRaw(lied).result, 0);
         EXPECT_EQ(NextRaw(lied).result, 0);
-        EXPECT_EQ(Parts(lied).raw.packet_count(), 2);
+        EXPECT_EQ(Parts(lied).session.raw().packet_count(), 2);
     }
 }
 
@@ -531,7 +531,7 @@ TEST_F(RawTest, QVGetVideoRawFrame_RefusesWithoutTouchingOutputs) {
     EXPECT_EQ(time, -7);
     EXPECT_EQ(key, -7);
     EXPECT_EQ(position, -7);
-    EXPECT_EQ(Parts(decoder).raw.packet_count(), 0);
+    EXPECT_EQ(Parts(decoder).session.raw().packet_count(), 0);
 
     // The short form hands out the same packets.
     std::vector<unsigned char> big(1 << 16);
@@ -560,7 +560,7 @@ TEST_F(RawTest, RawSupported_DependsOnContainerAndCodec) {
         const std::string path = Make(std::string("s.") + c.muxer, VideoFile(c.muxer, c.codec, 3));
         QVDecoder decoder;
         ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-        EXPECT_EQ(Parts(decoder).raw.raw_supported(), c.supported);
+        EXPECT_EQ(Parts(decoder).session.raw().raw_supported(), c.supported);
         unsigned char buffer[1 << 16];
         int64_t time = 0;
         int key = 0;
@@ -569,7 +569,7 @@ TEST_F(RawTest, RawSupported_DependsOnContainerAndCodec) {
         // The format list is built at construction only: a reopened object offers nothing.
         decoder.QVClose();
         ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
-        EXPECT_FALSE(Parts(decoder).raw.raw_supported());
+        EXPECT_FALSE(Parts(decoder).session.raw().raw_supported());
     }
 }
 
@@ -577,22 +577,22 @@ TEST_F(RawTest, CheckFormatAndCodec_ComparesNameIdentity) {
     QVDecoder decoder;
     const AVInputFormat* mp4 = av_find_input_format("mp4");
     ASSERT_NE(mp4, nullptr);
-    EXPECT_TRUE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_H264, mp4->name));
+    EXPECT_TRUE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_H264, mp4->name));
     const std::string copy = mp4->name;  // same spelling, another string
-    EXPECT_FALSE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_H264, copy.c_str()));
-    EXPECT_FALSE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_AV1, mp4->name));
+    EXPECT_FALSE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_H264, copy.c_str()));
+    EXPECT_FALSE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_AV1, mp4->name));
     for (AVCodecID id : {AV_CODEC_ID_MPEG4, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MJPEG, AV_CODEC_ID_FLV1,
                          AV_CODEC_ID_H263, AV_CODEC_ID_WMV1, AV_CODEC_ID_WMV2, AV_CODEC_ID_RV10, AV_CODEC_ID_RV20,
                          AV_CODEC_ID_HEVC, AV_CODEC_ID_VP9})
-        EXPECT_TRUE(Parts(decoder).raw.CheckFormatAndCodec(id, mp4->name)) << avcodec_get_name(id);
+        EXPECT_TRUE(Parts(decoder).session.raw().CheckFormatAndCodec(id, mp4->name)) << avcodec_get_name(id);
     // The containers beside the eight are compared the same way; HEVC is not offered in
     // containers that do not carry it today.
     const AVInputFormat* matroska = av_find_input_format("matroska");
     ASSERT_NE(matroska, nullptr);
-    EXPECT_TRUE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_HEVC, matroska->name));
+    EXPECT_TRUE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_HEVC, matroska->name));
     const std::string matroska_copy = matroska->name;
-    EXPECT_FALSE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_HEVC, matroska_copy.c_str()));
-    EXPECT_FALSE(Parts(decoder).raw.CheckFormatAndCodec(AV_CODEC_ID_HEVC, av_find_input_format("flv")->name));
+    EXPECT_FALSE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_HEVC, matroska_copy.c_str()));
+    EXPECT_FALSE(Parts(decoder).session.raw().CheckFormatAndCodec(AV_CODEC_ID_HEVC, av_find_input_format("flv")->name));
 }
 
 // Packets without a time of their own are placed by the frame rate.

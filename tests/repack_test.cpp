@@ -284,7 +284,7 @@ TEST_F(RepackDecodeTest, RepeatedParameterSetsAndForeignUnits_DoNotChangeThePict
         frame.insert(frame.end(), video.packets[i].data.begin(), video.packets[i].data.end());
         ASSERT_EQ(Push(d, frame, 1), 0) << i;
         EXPECT_EQ(Picture(d), reference[i].bytes) << i;
-        EXPECT_EQ(Parts(d).repack.nal_buffer()[3], key_units[0][key_units[0][2] == 1 ? 3 : 4] | 0x10)
+        EXPECT_EQ(Parts(d).stream.repack().nal_buffer()[3], key_units[0][key_units[0][2] == 1 ? 3 : 4] | 0x10)
             << "the repeated SPS is hidden";
     }
 }
@@ -309,7 +309,7 @@ TEST_F(RepackDecodeTest, RefusedOrUnrepackedInput) {
     QVDecoder m;
     ASSERT_EQ(m.QVOpenDecoder(CODEC_ID_MPEG4, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
     EXPECT_EQ(Push(m, mpeg4.packets[0].data, 1), 0);
-    EXPECT_EQ(Parts(m).repack.nal_buffer(), nullptr);
+    EXPECT_EQ(Parts(m).stream.repack().nal_buffer(), nullptr);
     EXPECT_EQ(Picture(m), qvtest::DecodeReference(mpeg4.codec_id, mpeg4.packets)[0].bytes);
 
     // Inputs of 0 to 4 bytes and a lone start code at the end.

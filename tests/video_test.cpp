@@ -73,7 +73,7 @@ TEST_F(VideoTest, OpenDecoder_CifGivesBufferSizeAndDefaultRate) {
     EXPECT_EQ(p.codec_id, CODEC_ID_H264);
     EXPECT_EQ(p.pix_fmt, PIX_FMT_YUV420P);
     EXPECT_EQ(p.video_buffer, nullptr);
-    EXPECT_FALSE(Parts(d).key_frame_seen);
+    EXPECT_FALSE(Parts(d).delivery.key_frame_seen());
     const _video_param& out = Parts(d).output.output_param;
     EXPECT_EQ(out.width, 352);
     EXPECT_EQ(out.height, 288);
@@ -112,7 +112,7 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: can't find the video codec."));
     EXPECT_FALSE(Parts(d).opened);
     EXPECT_EQ(Parts(d).video.context(), nullptr);
-    EXPECT_EQ(Parts(d).raw.input_format_count(), 0u) << "a failed open closes the whole object";
+    EXPECT_EQ(Parts(d).session.raw().input_format_count(), 0u) << "a failed open closes the whole object";
 
     EXPECT_EQ(d.QVOpenDecoder(CODEC_ID_RAWVIDEO, _picture_param{16, 16, PIX_FMT_NONE}), -10007);
     EXPECT_TRUE(LogCapture::Contains("QVOpenDecoder: failed to open video codec."));
@@ -164,12 +164,12 @@ TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
     EXPECT_EQ(d.QVDecoderSetDemux(1), 0);
     EXPECT_EQ(d.QVDecoderSetDemux(2), -1);
     EXPECT_EQ(d.QVDecoderSetDemux(-1), -1);
-    EXPECT_EQ(Parts(d).demux, 1);
+    EXPECT_EQ(Parts(d).modes.demux, 1);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
-    const _demux_buffer* buffer = Parts(d).demux_stage.demux_buffer();
+    const _demux_buffer* buffer = Parts(d).stream.demux_stage().demux_buffer();
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(d.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(Parts(d).demux_stage.demux_buffer(), buffer) << "a picture change keeps the demux buffer";
+    EXPECT_EQ(Parts(d).stream.demux_stage().demux_buffer(), buffer) << "a picture change keeps the demux buffer";
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
@@ -371,9 +371,9 @@ TEST_F(VideoTest, Buffers_GiveMemoryBackAfterALargePicture) {
         EXPECT_EQ(Parts(d).picture.capacity(), 176 * 144 * 3 / 2) << demux;
         EXPECT_EQ(Parts(d).output.output_param.video_buffer_size, 176 * 144 * 3);
         if (demux) {
-            EXPECT_LT(Parts(d).demux_stage.demux_buffer()->capacity, large_bytes / 4);
+            EXPECT_LT(Parts(d).stream.demux_stage().demux_buffer()->capacity, large_bytes / 4);
         } else {
-            EXPECT_LT(Parts(d).repack.nal_buffer_capacity(), large_bytes / 4);
+            EXPECT_LT(Parts(d).stream.repack().nal_buffer_capacity(), large_bytes / 4);
         }
     }
 }
@@ -615,22 +615,22 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
         if (gated_results[i] != 0) ++gated_failures;
     }
     EXPECT_GT(gated_failures, 0) << "the stream must show a picture before its key frame";
-    EXPECT_TRUE(Parts(gated).key_frame_seen);
+    EXPECT_TRUE(Parts(gated).delivery.key_frame_seen());
 }
 
 TEST_F(VideoTest, Close_TwiceAndNeverOpened) {
     QVDecoder d;
-    EXPECT_EQ(Parts(d).raw.input_format_count(), 8u);
+    EXPECT_EQ(Parts(d).session.raw().input_format_count(), 8u);
     d.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     d.QVDecoderSetDemux(1);
     d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
     d.QVClose();
     d.QVClose();
-    EXPECT_EQ(Parts(d).raw.input_format_count(), 0u);
+    EXPECT_EQ(Parts(d).session.raw().input_format_count(), 0u);
     EXPECT_EQ(Parts(d).output.output_param.pix_fmt, -1);
     EXPECT_FALSE(Parts(d).output.enabled());
-    EXPECT_EQ(Parts(d).code_mode, 1);
-    EXPECT_EQ(Parts(d).demux, 1);
+    EXPECT_EQ(Parts(d).modes.code_mode, 1);
+    EXPECT_EQ(Parts(d).modes.demux, 1);
     EXPECT_EQ(Parts(d).log.callback(), &LogCapture::Callback);
     EXPECT_EQ(Parts(d).log.threshold(), 16);
     EXPECT_EQ(d.QVGetVideoFrame(), nullptr);

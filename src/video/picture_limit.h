@@ -5,16 +5,10 @@
 
 #include <cstdint>
 
+#include "core/decoder_modes.h"
 #include "core/ffmpeg_deleters.h"
 
 namespace qv {
-
-// 8192 x 4320 (DCI 8K): above any camera's picture, far below what hurts a host.
-constexpr int64_t kDefaultMaxPixels = 8192LL * 4320LL;
-
-inline bool OverLimit(int64_t width, int64_t height, int64_t max_pixels) {
-    return width > 0 && height > 0 && width * height > max_pixels;
-}
 
 // The bound handed to libavcodec for a limit. It checks the area of its buffers, whose rows
 // it pads to its stride alignment, so it gets room for that padding; the exact limit is

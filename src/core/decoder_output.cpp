@@ -1,6 +1,8 @@
-// The decoder object's snapshots: the current decoded, merged or output picture as a BMP file.
+// The host's output settings (size, pixel format, scaling quality) and the snapshots of the
+// decoded, merged or output picture.
 #include "core/decoder_impl.h"
 #include "core/ffmpeg.h"
+#include "core/legacy_ids.h"
 
 namespace {
 
@@ -14,6 +16,25 @@ bool HoldsPicture(int size, int width, int height, int format) {
 
 }  // namespace
 
+void QVDecoder::Impl::QVSetOutput(_picture_param requested, char quality) {
+    if (!AcceptOutputSize(requested.width, requested.height, "QVSetOutput: invalid output size.")) return;
+    requested.format = static_cast<enum PixelFormat>(qv::PixelFormatFromLegacy(requested.format));
+    output.SetOutput(requested, quality, Decoded());
+}
+
+void QVDecoder::Impl::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
+    output.SetOutputFormat(qv::PixelFormatFromLegacy(legacy_format), quality, Decoded());
+}
+
+void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality) {
+    if (!AcceptOutputSize(width, height, "QVSetOutputResolution: invalid output size.")) return;
+    output.SetOutputResolution(width, height, quality, Decoded());
+}
+
+void QVDecoder::Impl::QVGetOutputResolution(int& width, int& height) {
+    output.GetOutputResolution(width, height, Decoded());
+}
+
 int QVDecoder::Impl::QVSaveCurrentImage(const char* path) {
     if (!path) return -1;
     const _video_param& p = picture.video_param;
@@ -26,10 +47,11 @@ int QVDecoder::Impl::QVSaveCurrentImage(const char* path) {
     int size = p.video_buffer_size;
     if (field_coded()) {
         // Field-coded: the picture is the merged frame of twice the field height.
-        if (!fields.merged_frame_buffer()) return -1;
-        bytes = fields.merged_frame_buffer();
+        const qv::MergedFrame merged = stream.merged();
+        if (!merged.buffer) return -1;
+        bytes = merged.buffer;
         height *= 2;
-        size = fields.merged_frame_size();
+        size = merged.size;
     } else {
         picture.Materialize();  // a picture converted straight to the output is laid out now
     }

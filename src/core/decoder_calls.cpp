@@ -1,0 +1,47 @@
+// Decoding calls of the decoder object and the picture record: each checks the object's
+// state and hands over to the stream path, the file session or the audio decoder.
+#include "core/decoder_impl.h"
+#include "core/legacy_ids.h"
+
+int QVDecoder::Impl::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
+    return stream.Push(data, length, repack);
+}
+
+int QVDecoder::Impl::QVReceiveVideoFrame() {
+    if (!opened || !video.ready() || file_mode() || field_coded()) return -1;
+    return stream.Receive();
+}
+
+int QVDecoder::Impl::QVFlushVideo() {
+    if (!opened || !video.ready() || file_mode() || field_coded()) return -1;
+    return stream.Flush();
+}
+
+int QVDecoder::Impl::QVDecodeAudioFrame(unsigned char* data, int size) {
+    return audio.DecodeAudioFrame(data, size, session.audio_file()) > 0 ? 0 : -1;
+}
+
+int QVDecoder::Impl::QVDecodeFrame() {
+    if (!opened) {
+        QVDECODE_LOG("QVDecodeFrame: non-opened decoder.", 15);
+        return -10008;
+    }
+    return session.DecodeFrame();
+}
+
+int QVDecoder::Impl::QVGetParam(_video_param& param) {
+    param = picture.video_param;
+    const _video_param& a = audio.audio_param;
+    param.sample_rate = a.sample_rate;
+    param.channels = a.channels;
+    param.audio_bit_rate = a.audio_bit_rate;
+    param.audio_buffer_size = a.audio_buffer_size;
+    param.video_buffer = nullptr;
+    param.audio_buffer = nullptr;
+    if (field_coded()) param.height *= 2;
+    // The host speaks the interface numbering.
+    param.codec_id = qv::CodecToLegacy(picture.video_param.codec_id);
+    param.pix_fmt = qv::PixelFormatToLegacy(picture.video_param.pix_fmt);
+    param.audio_codec_id = qv::CodecToLegacy(a.audio_codec_id);
+    return 0;
+}

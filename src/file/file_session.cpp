@@ -1,0 +1,206 @@
+#include "file/file_session.h"
+
+#include <climits>
+#include <cmath>
+#include <mutex>
+
+#include "core/ffmpeg.h"
+#include "core/library.h"
+#include "file/file_rates.h"
+#include "video/picture_limit.h"
+
+namespace qv {
+
+namespace {
+
+const AVCodec* FindDecoder(AVCodecID id) {
+    std::lock_guard<std::mutex> lock(GlobalLock());
+    return avcodec_find_decoder(id);
+}
+
+// A decoder context of our own for one stream, filled from the stream's parameters.
+AVCodecContext* MakeStreamContext(const AVCodec* codec, const AVStream* stream) {
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (!ctx) return nullptr;
+    if (avcodec_parameters_to_context(ctx, stream->codecpar) < 0) {
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    ctx->thread_count = 1;
+    ctx->pkt_timebase = stream->time_base;
+    return ctx;
+}
+
+bool OpenStreamContext(AVCodecContext* ctx, const AVCodec* codec) {
+    std::lock_guard<std::mutex> lock(GlobalLock());
+    return avcodec_open2(ctx, codec, nullptr) == 0;
+}
+
+}  // namespace
+
+FileSession::FileSession(const Logger& log, const DecoderModes& modes, VideoDecoder& video, AudioDecoder& audio,
+                         PictureStore& picture, OutputConverter& output, PictureDelivery& delivery)
+    : log_(log), modes_(modes), video_(video), audio_(audio), picture_(picture), output_(output), delivery_(delivery) {
+    raw_.LookUpFormats();
+}
+
+OpenOutcome FileSession::Open(const char* name) {
+    audio_.ResetAudioDecoding();
+    const int container = file_.Open(name, modes_.max_pixels);
+    delivery_.set_file_source(file_mode());
+    if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
+    if (container == MediaFile::kPictureOverLimit) return OpenOutcome::Closed(-10005, "QVOpen: picture size over the limit.");
+    if (container != 0) return OpenOutcome::Closed(-10005, "QVOpen: can't find stream information in file.");
+
+    if (file_.video_stream()) {
+        if (const OpenOutcome video = OpenVideo(); video.code != 0) return video;
+    }
+    if (file_.audio_stream()) {
+        if (const OpenOutcome audio = OpenAudio(); audio.code != 0) return audio;
+    }
+
+    // Frame threads deliver each picture thread_count - 1 packets later than one thread.
+    const AVCodecContext* vctx = video_.context();
+    const bool frame_threads = vctx && (vctx->active_thread_type & FF_THREAD_FRAME) && vctx->thread_count > 1;
+    clock_.Reset(frame_threads ? vctx->thread_count - 1 : 0);
+    // Frame threads keep every core busy already: slicing the conversion as well only adds
+    // hand-overs (measured slower on two cores), so it runs in the caller's thread then.
+    output_.set_threads(frame_threads ? 1 : modes_.thread_request);
+    output_.AfterOpen(delivery_.Decoded(false).source());
+    delivery_.StartStream();
+    raw_.OnOpen(file_, picture_.video_param.codec_id);
+    return OpenOutcome::Done();
+}
+
+OpenOutcome FileSession::OpenVideo() {
+    AVStream* stream = file_.video_stream();
+    if (OverLimit(stream->codecpar->width, stream->codecpar->height, modes_.max_pixels)) {
+        return OpenOutcome::Closed(-10005, "QVOpen: picture size over the limit.");
+    }
+    const AVCodec* codec = FindDecoder(stream->codecpar->codec_id);
+    if (!codec) return OpenOutcome::Closed(-10007, "QVOpen: unkown video codec.");
+    AVCodecContext* c = MakeStreamContext(codec, stream);
+    video_.Adopt(c);
+    if (!c) return OpenOutcome::Closed(-10006, "QVOpen: failed to open video codec.");
+    // Frame threads are fine here: pictures held by the threads come out by the drain at
+    // the end of the file.
+    ApplyThreads(c, modes_.thread_request, true);
+    video_.LimitPictures(modes_.max_pixels);
+    _video_param& p = picture_.video_param;
+    p.width = c->width;
+    p.height = c->height;
+    p.pix_fmt = c->pix_fmt;
+    p.codec_id = c->codec_id;
+    p.bit_rate = FileBitRate(c->bit_rate, c->bit_rate_tolerance);
+    if (p.bit_rate == 0) return OpenOutcome::Closed(-10005, "QVOpen: find zero bitrate in stream.");
+    const FrameRate rate = FileFrameRate(stream->r_frame_rate.num, stream->r_frame_rate.den, stream->time_base.num,
+                                         stream->time_base.den, stream->duration, stream->nb_frames);
+    p.frame_rate_num = rate.num;
+    p.frame_rate_den = rate.den;
+    file_.set_frame_period(rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.0);
+
+    if (!OpenStreamContext(c, codec)) return OpenOutcome::Closed(-10005, "QVOpen: failed to open video codec.");
+    return delivery_.AllocatePictureBuffer("QVOpen: wrong video buffer size.", "QVOpen: failed to allcoate video buffer.");
+}
+
+OpenOutcome FileSession::OpenAudio() {
+    AVStream* stream = file_.audio_stream();
+    const AVCodec* codec = FindDecoder(stream->codecpar->codec_id);
+    if (!codec) return OpenOutcome::Closed(-10007, "QVOpen: unkown codec.");
+    AVCodecContext* a = MakeStreamContext(codec, stream);
+    audio_.AdoptFileContext(a);
+    if (!a) return OpenOutcome::Closed(-10006, "QVOpen: failed to open audio codec.");
+    // The stream's parameters as the container gave them, before the decoder opens.
+    const int sample_rate = a->sample_rate;
+    const int channels = a->ch_layout.nb_channels;
+    const int bit_rate = a->bit_rate > INT_MAX ? INT_MAX : static_cast<int>(a->bit_rate);
+    if (!OpenStreamContext(a, codec)) return OpenOutcome::Closed(-10005, "QVOpen: failed to open audio codec.");
+    if (audio_.InitializeAudio(sample_rate, bit_rate, channels, codec->id) != 0) {
+        return OpenOutcome::Closed(-10006, "QVOpen: failed to allocate audio buffer.");
+    }
+    return OpenOutcome::Done();
+}
+
+int FileSession::DecodeFrame() {
+    if (!file_.draining && !file_.has_pending_packet()) {
+        if (file_.ReadFrame() != 0) file_.draining = true;
+    }
+
+    if (file_.draining) {
+        // At the end of the file the video decoder still holds the pictures it delayed for
+        // reordering (and threads): hand them out one per call before reporting the end.
+        // Each reports its own time, or the packet time one thread would have given it.
+        if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
+            double seconds = 0.0;
+            if (!clock_.NextDrainedTime(&seconds)) seconds = file_.VideoSeconds(delivery_.picture_time(), file_.frame_time);
+            file_.frame_time = seconds;
+            return 0;
+        }
+        // A file still being written may have grown since: reading goes on where it ended.
+        if (file_.ReadAfterEnd() != 0) return -10003;
+        file_.draining = false;
+        if (video_.draining()) {
+            // The drained decoder starts afresh; until the next key frame its pictures lack
+            // the references the drain dropped.
+            video_.Restart();
+            delivery_.MarkReferenceMissing();
+        }
+    }
+
+    const AVPacket* packet = file_.packet();
+    const AVStream* video_stream = file_.video_stream();
+    const AVStream* audio_stream = file_.audio_stream();
+    if (video_stream && packet->stream_index == video_stream->index) {
+        file_.RecordPacketTime();
+        clock_.PacketSent(file_.frame_time);
+        const int result = delivery_.DecodePacket(packet);
+        file_.DropPacket();
+        if (result != 0) return -10002;
+        file_.frame_time = clock_.PictureTime(file_.frame_time);
+        return 0;
+    }
+
+    if (audio_stream && packet->stream_index == audio_stream->index) {
+        file_.RecordPacketTime();
+        const int rest = packet->size - file_.audio_offset;
+        const int used = audio_.DecodeAudioFrame(packet->data + file_.audio_offset, rest, true);
+        // A piece that consumed nothing would be retried forever on the same bytes, so it
+        // ends the packet like a failed one.
+        if (used > 0 && rest - used > 0) {
+            file_.audio_offset += used;
+        } else {
+            file_.DropPacket();
+            file_.audio_offset = 0;
+            audio_.ForgetPacket();
+        }
+        return used > 0 ? 1 : -10002;
+    }
+
+    file_.DropPacket();
+    return -10001;
+}
+
+int64_t FileSession::FrameTimestamp() const {
+    // Truncation toward zero: -1.5 microseconds is reported as -1, not -2.
+    const double micros = std::trunc(file_.frame_time * 1000000.0);
+    if (!(micros < 9.2e18)) return micros > 0 ? INT64_MAX : INT64_MIN;
+    if (micros < -9.2e18) return INT64_MIN;
+    return static_cast<int64_t>(micros);
+}
+
+int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
+                                  int& key_flag, int& position) {
+    // Raw reads share the file position with DecodeFrame: a pending audio packet is dropped.
+    if (raw_.WillRead(file_, buffer, size)) audio_.ForgetPacket();
+    const _video_param& p = picture_.video_param;
+    return raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length, timestamp_ms,
+                                 key_flag, position);
+}
+
+void FileSession::Release() {
+    file_.Close();
+    raw_.OnClose();
+    delivery_.set_file_source(false);
+}
+
+}  // namespace qv

@@ -1,0 +1,168 @@
+#include "video/picture_delivery.h"
+
+#include "core/ffmpeg.h"
+#include "video/picture_limit.h"
+
+namespace qv {
+
+DecodedPicture PictureDelivery::Decoded(bool opened) const {
+    const _video_param& p = picture_.video_param;
+    return DecodedPicture{_picture_param{p.width, p.height, static_cast<enum PixelFormat>(p.pix_fmt)},
+                          field_coded() ? 2 : 1, opened && p.width > 0 && p.height > 0};
+}
+
+OpenOutcome PictureDelivery::AllocatePictureBuffer(const char* wrong_size_message, const char* no_memory_message) {
+    const int result = picture_.AllocatePictureBuffer();
+    if (result == 0) return OpenOutcome::Done();
+    return OpenOutcome::Closed(result, result == -10005 ? wrong_size_message : no_memory_message);
+}
+
+int PictureDelivery::DecodeFrame(const uint8_t* data, int length) { return Decode(data, length, nullptr); }
+
+int PictureDelivery::DecodePacket(const AVPacket* packet) { return Decode(packet->data, packet->size, packet); }
+
+int PictureDelivery::Drain() { return Decode(nullptr, 0, nullptr); }
+
+int PictureDelivery::Decode(const uint8_t* data, int length, const AVPacket* packet) {
+    if (!video_.ready()) return -10005;
+    // A null input of length 0 asks a file decoder for the pictures it still holds;
+    // pushed empty input is no frame at all (an empty packet would end the stream).
+    const bool drain = !data && length == 0 && file_source_;
+    int status = 0;
+    bool got_picture = false;
+    if (drain) {
+        status = video_.StartDrain();
+        if (status >= 0) got_picture = video_.ReceiveOne(status);
+    } else if (!data || length <= 0) {
+        return DeliverPicture(false, 0);
+    } else if (packet) {
+        status = video_.DecodePacket(packet, got_picture);
+    } else {
+        status = video_.Decode(data, length, got_picture);
+    }
+    if (status < 0) reference_missing_ = true;
+    const bool laid_out = got_picture && LayOutPicture();
+    if (!laid_out && !drain) ExplainMissingPicture(data, length, status);
+    return DeliverPicture(laid_out, status);
+}
+
+void PictureDelivery::ExplainMissingPicture(const uint8_t* data, int length, int status) {
+    // The size is read again only when the decoder failed: frames that merely give no
+    // picture yet (reordering, threads, a partial chunk) cost nothing.
+    const bool over = video_.TakeOverLimit() || (status < 0 && video_.StatesOverLimit(data, length));
+    if (over) LogOverLimit();
+}
+
+void PictureDelivery::LogOverLimit() const {
+    log_.Log(file_source_ ? "QVDecodeFrame: picture size over the limit."
+                          : "QVDecodeVideoFrame: picture size over the limit.",
+             15);
+}
+
+bool PictureDelivery::LayOutPicture() {
+    AVFrame* frame = video_.frame();
+    const int field_factor = field_coded() ? 2 : 1;
+    const int width = frame->width;
+    const int height = frame->height;
+    const int format = frame->format;
+    // libavcodec refuses such pictures already; a decoder that does not must not make the
+    // buffers follow one. The limit is the one the decoder was opened with.
+    if (OverLimit(width, height, video_.max_pixels())) {
+        av_frame_unref(frame);
+        LogOverLimit();
+        return false;
+    }
+
+    // Output size or format left to follow the decoded picture.
+    output_.FillOpenRequest(Decoded(true).source(), width, height, format, field_factor);
+    // Picture change: the buffers and the scaler follow the decoded picture. A buffer that
+    // a refused picture-size change left missing is made again for the same geometry.
+    if (!picture_.SameGeometry(width, height, format)) {
+        picture_.Follow(width, height, format);
+        output_.FollowPicture(width, height, format, field_factor);
+    } else if (!picture_.video_param.video_buffer) {
+        picture_.Follow(width, height, format);
+    }
+
+    picture_time_ = frame->best_effort_timestamp;
+    const bool key = frame->key_frame != 0;
+    if (key) {
+        key_frame_seen_ = true;
+        reference_missing_ = false;
+    }
+    if (video_.TakeLoss()) reference_missing_ = true;
+    const bool damaged =
+        reference_missing_ || frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
+    // Pictures given up by a drain: the end of a file, or a host's flush.
+    const bool drained = video_.draining();
+
+    // The picture is laid out only when it matches the recorded geometry and the buffer
+    // holds it; anything else would read past the planes or the buffer.
+    if (!picture_.Fits(frame)) {
+        av_frame_unref(frame);
+        return false;
+    }
+    picture_flags_ =
+        (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
+    if (output_.enabled() && !field_coded()) {
+        // Converted straight from the decoder's planes; the decoded picture is laid out in
+        // its buffer only when something reads it.
+        output_.ConvertFrame(frame);
+        picture_.Hold(frame);
+        // A conversion that cannot be made (an output the scaler refused) leaves no
+        // output buffer: no picture then, never success with nothing to read.
+        return PictureReady(MergedFrame{});
+    }
+    picture_.LayOut(frame);
+    av_frame_unref(frame);
+    return true;
+}
+
+int PictureDelivery::DeliverPicture(bool got_picture, int decode_status) {
+    if (decode_status < 0) {
+        log_.Log("DecodeVideoFrame: bad video frame data.", 31);
+        return -10005;
+    }
+    if (got_picture) {
+        if (modes_.output_mode == OUTPUT_MODE_KEY_FIRST && !key_frame_seen_) {
+            log_.Log("DecodeAudioFrame: wrong filed frame data.", 31);
+            return -10005;
+        }
+        return 0;
+    }
+    log_.Log("DecodeAudioFrame: wrong video data.", 31);
+    return -10005;
+}
+
+unsigned char* PictureDelivery::VideoFrame(const MergedFrame& merged) {
+    if (output_.enabled()) return output_.output_param.video_buffer;
+    if (field_coded()) return merged.buffer;
+    picture_.Materialize();
+    return picture_.video_param.video_buffer;
+}
+
+int PictureDelivery::VideoFrameSize(const MergedFrame& merged) const {
+    if (output_.enabled()) return output_.output_param.video_buffer_size;
+    if (field_coded()) {
+        // The merged frame is made again only at the next merge after a field-size change,
+        // so until then it may be smaller than twice the current field (or missing): the
+        // host must never be told to read more than the buffer holds.
+        const long long size = 2LL * picture_.video_param.video_buffer_size;
+        return merged.buffer && size <= merged.size ? static_cast<int>(size) : 0;
+    }
+    return picture_.video_param.video_buffer_size;
+}
+
+bool PictureDelivery::PictureReady(const MergedFrame& merged) const {
+    const uint8_t* handed_out = output_.enabled() ? output_.output_param.video_buffer
+                                : field_coded()   ? merged.buffer
+                                                  : picture_.video_param.video_buffer;
+    return handed_out && VideoFrameSize(merged) > 0;
+}
+
+void PictureDelivery::Release() {
+    reference_missing_ = false;
+    picture_flags_ = 0;
+}
+
+}  // namespace qv
