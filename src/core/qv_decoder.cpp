@@ -81,20 +81,8 @@ int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->Q
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
 
-int QVDecoder::QVDecoderSetConverter(int engine) { return impl_->output.SetEngine(engine); }
-
+int QVDecoder::QVDecoderSetConverter(int engine) { return impl_->QVDecoderSetConverter(engine); }
 int QVDecoder::QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) {
     if (!data || !linesize) return -1;
-    Impl& d = *impl_;
-    if (d.output.enabled()) {
-        qv::FillPlanes(nullptr, 0, 0, 0, data, linesize);
-        return -1;
-    }
-    if (d.field_coded()) {
-        // The merged frame of both fields is the picture a field-coded stream hands out.
-        const _video_param& p = d.picture.video_param;
-        uint8_t* merged = d.QVGetVideoFrameSize() > 0 ? d.fields.merged_frame_buffer() : nullptr;
-        return qv::FillPlanes(merged, p.width, 2 * p.height, p.pix_fmt, data, linesize);
-    }
-    return d.picture.Planes(data, linesize);
+    return impl_->QVGetVideoPlanes(data, linesize);
 }
