@@ -163,6 +163,7 @@ struct TaggedStream {
     const char* name;
     int colorspace, range;
     bool by_yuv;  // libyuv has the matrix
+    int threads;  // decoding threads, which libswscale also cuts pictures into slices for
 };
 
 class ColourTest : public ::testing::TestWithParam<TaggedStream> {
@@ -185,6 +186,7 @@ TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
     EXPECT_EQ(ref[0].colorspace, t.colorspace) << "the stream carries its tag";
 
     QVDecoder d(_picture_param{352, 288, PIX_FMT_BGR24}, 0);
+    ASSERT_EQ(d.QVDecoderSetThreads(t.threads), 0);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
     for (size_t i = 0; i < video.packets.size(); ++i) {
         const bool swscale = i % 2 == 1;
@@ -211,11 +213,12 @@ TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, ColourTest,
-    ::testing::Values(TaggedStream{"bt709", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true},
-                      TaggedStream{"bt2020", AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, true},
-                      TaggedStream{"bt601_full", AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, true},
+    ::testing::Values(TaggedStream{"bt709", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 1},
+                      TaggedStream{"bt709_slice_threads", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 2},
+                      TaggedStream{"bt2020", AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, true, 1},
+                      TaggedStream{"bt601_full", AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, true, 1},
                       // libyuv lacks this matrix: libswscale converts it.
-                      TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false}),
+                      TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false, 1}),
     [](const ::testing::TestParamInfo<TaggedStream>& info) { return std::string(info.param.name); });
 
 // ---- The decoded planes ----
