@@ -1,5 +1,5 @@
-// Output conversion: the picture's colour matrix and range, the libyuv engine against
-// libswscale, and the decoded planes handed out without a copy.
+// Output conversion: the picture's colour matrix and range, and the libyuv engine against
+// the matrix and libswscale's scaling. (The decoded planes are checked through the C API.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -220,45 +220,5 @@ INSTANTIATE_TEST_SUITE_P(
                       // libyuv lacks this matrix: libswscale converts it.
                       TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false, 1}),
     [](const ::testing::TestParamInfo<TaggedStream>& info) { return std::string(info.param.name); });
-
-// ---- The decoded planes ----
-
-TEST(PlanesTest, HandsOutTheDecodedPictureOnlyWithoutConversion) {
-    QVDecoderInitialize();
-    qvtest::VideoOptions o;
-    o.frames = 3;
-    o.width = 98;  // rows padded by the decoder
-    o.height = 62;
-    auto video = qvtest::EncodeVideo("libx264", o);
-    auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
-    ASSERT_EQ(ref.size(), 3u);
-
-    QVDecoder d;
-    unsigned char* data[4];
-    int linesize[4];
-    EXPECT_EQ(d.QVGetVideoPlanes(data, linesize), -1) << "nothing open";
-    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{98, 62, PIX_FMT_YUV420P}), 0);
-    EXPECT_EQ(d.QVGetVideoPlanes(data, linesize), -1) << "no picture yet";
-    for (size_t i = 0; i < ref.size(); ++i) {
-        ASSERT_EQ(Push(d, video.packets[i]), 0);
-        if (i == 1) d.QVGetVideoFrame();  // laying out the picture leaves the planes as they are
-        ASSERT_EQ(d.QVGetVideoPlanes(data, linesize), 0);
-        EXPECT_EQ(data[3], nullptr);
-        std::vector<uint8_t> laid_out;
-        const int widths[3] = {98, 49, 49};
-        const int heights[3] = {62, 31, 31};
-        for (int plane = 0; plane < 3; ++plane) {
-            ASSERT_GE(linesize[plane], widths[plane]);
-            for (int row = 0; row < heights[plane]; ++row) {
-                const uint8_t* line = data[plane] + row * linesize[plane];
-                laid_out.insert(laid_out.end(), line, line + widths[plane]);
-            }
-        }
-        EXPECT_EQ(laid_out, ref[i].bytes) << "picture " << i;
-    }
-    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
-    EXPECT_EQ(d.QVGetVideoPlanes(data, linesize), -1) << "conversion on";
-    EXPECT_EQ(d.QVGetVideoPlanes(nullptr, linesize), -1);
-}
 
 }  // namespace
