@@ -60,8 +60,10 @@ public:
                 name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
                 name.erase(name.size() - suffix.size());
             }
-            const auto real = name.find("/real_time");
-            if (real != std::string::npos) name.erase(real);
+            for (const char* timing : {"/real_time", "/manual_time"}) {
+                const auto at = name.find(timing);
+                if (at != std::string::npos) name.erase(at);
+            }
             const auto slash = name.rfind('/');
             if (slash == std::string::npos) continue;
             const auto it = run.counters.find("items_per_second");

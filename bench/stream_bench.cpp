@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <thread>
@@ -178,12 +179,22 @@ void Objects(benchmark::State& state, int objects, int threads) {
     state.SetItemsProcessed(pictures.load());
 }
 
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 // A camera grid: `objects` 1080p streams, each shown as a 480x270 BGR24 tile, on `threads`
 // threads, every stream pushed frame by frame in turn as a host's receive threads would.
+// Timed in the CPU time of all the process's threads: with both cores busy, pictures per
+// CPU second times the cores is pictures per second, and other work on the machine does not
+// count as either side's.
 void Grid(benchmark::State& state, int objects, int threads, bool ours) {
     const auto& clip = Clip(1920, 1080);
     std::atomic<int64_t> pictures{0};
     for (auto _ : state) {
+        const double start = ProcessCpuSeconds();
         OnThreads(clip, threads, [&](int t, std::vector<std::vector<uint8_t>>& frames) {
             const Ask tile{Ask::kBgr24, 480, 270};
             std::vector<std::unique_ptr<OursStream>> our_streams;
@@ -199,6 +210,7 @@ void Grid(benchmark::State& state, int objects, int threads, bool ours) {
             }
             pictures += done;
         });
+        state.SetIterationTime(ProcessCpuSeconds() - start);
     }
     state.SetItemsProcessed(pictures.load());
 }
@@ -237,9 +249,9 @@ const bool registered = [] {
     benchmark::RegisterBenchmark("objects_8_on_2_threads/one_thread", Objects, 1, 1)
         ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("grid_16x1080p_tiles_on_2_threads/ours", Grid, 16, 2, true)
-        ->Unit(benchmark::kMillisecond)->UseRealTime();
+        ->Unit(benchmark::kMillisecond)->UseManualTime();
     benchmark::RegisterBenchmark("grid_16x1080p_tiles_on_2_threads/bare", Grid, 16, 2, false)
-        ->Unit(benchmark::kMillisecond)->UseRealTime();
+        ->Unit(benchmark::kMillisecond)->UseManualTime();
     return true;
 }();
 }  // namespace
