@@ -32,6 +32,7 @@ const std::map<std::string, double> kTargets = {
     {"grid_16x1080p_tiles_on_2_threads", 1.15},
     {"objects_8_on_2_threads", 1.8},
     {"file_raw_extract", 0.9},
+    {"file_thumbnail_scan", 10.0},
     {"g722_asterisk_16k", 2.0},
 };
 

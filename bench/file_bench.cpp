@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -175,6 +176,114 @@ void RawBare(benchmark::State& state) {
     state.SetItemsProcessed(packets);
 }
 
+// A thumbnail scan of the recording (a key frame every 2 s): ours decodes key frames only,
+// against the bare loop decoding every picture, which is what a scan costs without skipping.
+void ScanOurs(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    for (auto _ : state) {
+        QVDecoder d;
+        d.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+        d.QVSetOutput(_picture_param{160, 90, PIX_FMT_BGR24}, 0);
+        if (d.QVOpen(path.c_str()) != 0) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        int keys = 0;
+        for (int r = d.QVDecodeFrame(); r != QV_ERR_END_OF_FILE; r = d.QVDecodeFrame()) {
+            if (r == 0) benchmark::DoNotOptimize(d.QVGetVideoFrame()), ++keys;
+        }
+        if (keys != kFrames / 50) state.SkipWithError("not one picture per key frame");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void ScanBare(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    for (auto _ : state) {
+        Bare bare;
+        if (!bare.Open(path, true)) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        AVFrame* frame = av_frame_alloc();
+        AVPacket* pkt = av_packet_alloc();
+        for (bool more = true; more;) {
+            more = av_read_frame(bare.fmt, pkt) >= 0;
+            if (more && pkt->stream_index != bare.stream) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            avcodec_send_packet(bare.ctx, more ? pkt : nullptr);
+            while (avcodec_receive_frame(bare.ctx, frame) == 0) benchmark::DoNotOptimize(frame->data[0]);
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        av_frame_free(&frame);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Accurate seeks: ten times across the 720p clip, each between two key frames, and the
+// picture there in BGR24; against libavformat's seek to the key frame before and a decode up
+// to the first picture at the time, that one picture converted.
+constexpr double kSeekTimes[] = {1.3, 17.5, 5.9, 12.2, 0.7, 19.1, 8.4, 3.3, 14.8, 10.6};
+
+void SeekOurs(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    QVDecoder d;
+    d.QVSetOutput(_picture_param{1280, 720, PIX_FMT_BGR24}, 0);
+    if (d.QVOpen(path.c_str()) != 0) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    for (auto _ : state) {
+        for (double seconds : kSeekTimes) {
+            d.QVSeek(static_cast<int64_t>(seconds * 1e6), QV_SEEK_ACCURATE);
+            int r = d.QVDecodeFrame();
+            while (r != 0 && r != QV_ERR_END_OF_FILE) r = d.QVDecodeFrame();
+            benchmark::DoNotOptimize(d.QVGetVideoFrame());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * std::size(kSeekTimes));
+}
+
+void SeekBare(benchmark::State& state) {
+    const std::string& path = ClipPath(1280, 720);
+    Bare bare;
+    if (!bare.Open(path, true)) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    qvbench::BareOutput output(1280, 720, true);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* pkt = av_packet_alloc();
+    const AVRational tb = bare.fmt->streams[bare.stream]->time_base;
+    for (auto _ : state) {
+        for (double seconds : kSeekTimes) {
+            const int64_t target = static_cast<int64_t>(seconds * tb.den / tb.num);
+            av_seek_frame(bare.fmt, bare.stream, target, AVSEEK_FLAG_BACKWARD);
+            avcodec_flush_buffers(bare.ctx);
+            bool found = false;
+            while (!found && av_read_frame(bare.fmt, pkt) >= 0) {
+                if (pkt->stream_index == bare.stream) {
+                    avcodec_send_packet(bare.ctx, pkt);
+                    while (!found && avcodec_receive_frame(bare.ctx, frame) == 0) {
+                        if (frame->best_effort_timestamp >= target) {
+                            benchmark::DoNotOptimize(output.Deliver(frame));
+                            found = true;
+                        }
+                        av_frame_unref(frame);
+                    }
+                }
+                av_packet_unref(pkt);
+            }
+        }
+    }
+    av_packet_free(&pkt);
+    av_frame_free(&frame);
+    state.SetItemsProcessed(state.iterations() * std::size(kSeekTimes));
+}
+
 // Ours and bare alternate so that a slow spell of the machine hits both sides alike. With one
 // thread the figures are CPU time, since the machine's other work would otherwise count as
 // ours; with threads they are wall-clock time, the time the pictures take to come out.
@@ -199,6 +308,10 @@ const bool registered = [] {
             if (c.threads != 1) b->UseRealTime();
         }
     }
+    benchmark::RegisterBenchmark("file_thumbnail_scan/ours", ScanOurs)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("file_thumbnail_scan/bare", ScanBare)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("file_seek_accurate/ours", SeekOurs)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("file_seek_accurate/bare", SeekBare)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("file_raw_extract/ours", RawOurs)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("file_raw_extract/bare", RawBare)->Unit(benchmark::kMillisecond);
     return true;

@@ -526,7 +526,27 @@ private:
     }
 
     void FileDecode(Program& p) {
-        const int count = 1 + p.U8() % kMaxFileDecodes;
+        const int code = p.U8();
+        const int count = 1 + code % kMaxFileDecodes;
+        // The upper bits (the older seeds leave them clear): 0x20 sets the frame skip of the
+        // next byte, 0x80 seeks first (0x40: to the key frame) to the signed tenths of a
+        // second of the two bytes after.
+        if (code & 0x20) {
+            const int mode = p.U8() % 4;  // 3: no mode at all
+            const int result = d().QVDecoderSetFrameSkip(mode);
+            trace.Add(object_, "QVDecoderSetFrameSkip(%d) = %d", mode, result);
+            if ((result == 0) != (mode < 3)) Fail("QVDecoderSetFrameSkip refuses a mode it takes or the reverse");
+        }
+        if (code & 0x80) {
+            const int high = p.U8();
+            const int16_t tenths = static_cast<int16_t>(high << 8 | p.U8());
+            const int flags = (code & 0x40) ? QV_SEEK_KEY : QV_SEEK_ACCURATE;
+            const int result = d().QVSeek(tenths * int64_t{100000}, flags);
+            trace.Add(object_, "QVSeek(%d00 ms, %d) = %d", tenths, flags, result);
+            if (result != 0 && result != -1 && result != QV_ERR_NOT_OPEN && result != QV_ERR_NOT_SEEKABLE) {
+                Fail("QVSeek answers with a code of no seek");
+            }
+        }
         for (int i = 0; i < count && Spend(); ++i) {
             const int result = d().QVDecodeFrame();
             const int64_t time = d().QVGetFrameTimestamp();

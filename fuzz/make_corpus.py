@@ -260,6 +260,21 @@ def write_api_seeds(tmp, mp4, g722):
             call("file_open", 1, 0, S_H264, b""),
             call("file_raw", 3, 0), call("file_decode", 8),
         ]),
+        # Seeks back and forth in an elementary stream and an mp4 with audio, key frames only,
+        # with threads, past the end and before the start.
+        "file_seek": b"".join([
+            call("set_threads", 0),
+            call("file_open", 1, 1, S_BFRAMES, b""),
+            call("file_decode", 0x80 | 4, 0, 3),           # accurate, 0.3 s
+            call("file_decode", 0xC0 | 2, 0, 1),           # key frame at or before 0.1 s
+            call("file_decode", 0xA0 | 8, 2, 0, 0),        # key frames only, from the start
+            call("file_decode", 0xA0 | 4, 0, 0xFF, 0xFF),  # every picture again, from -0.1 s
+            call("file_decode", 0x80 | 2, 0x7F, 0xFF),     # far past the end
+            call("file_open", 0, 2, 0, mp4, obj=1),
+            call("file_decode", 0x80 | 8, 0, 20, obj=1),
+            call("file_decode", 0xE0 | 4, 1, 0, 5, obj=1),
+            call("file_raw", 2, 1, obj=1),
+        ]),
         # Picture-size limits under and over the streams' sizes, in stream and file mode.
         "picture_limits": b"".join([
             call("set_max_pixels", 0),                      # 64x48: the small stream passes

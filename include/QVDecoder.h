@@ -105,6 +105,20 @@ enum {
     QV_CONVERTER_SWSCALE = 1,
 };
 
+// File-mode seeking (QVSeek) and the result when the file cannot move back.
+enum {
+    QV_SEEK_ACCURATE = 0,  // the next picture is the first at or after the time
+    QV_SEEK_KEY = 1,       // the next picture is the key frame at or before the time
+};
+#define QV_ERR_NOT_SEEKABLE (-10009)
+
+// Pictures the decoder skips (QVDecoderSetFrameSkip).
+enum {
+    QV_SKIP_NONE = 0,    // every picture
+    QV_SKIP_NONREF = 1,  // pictures no other picture refers to are not decoded
+    QV_SKIP_NONKEY = 2,  // key frames only; file mode reads past the other packets
+};
+
 // Stream-mode reordering (QVDecoderSetLatencyMode).
 enum latency_mode {
     // Pictures come out as soon as the decoder can tell their order: right for cameras that
@@ -256,6 +270,22 @@ public:
     // output conversion is on or there is no picture. Valid until the next decode, receive,
     // flush or close call on the object.
     int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
+    // File mode: moves to `time_us` on the clock of QVGetFrameTimestamp. QV_SEEK_ACCURATE:
+    // the next picture QVDecodeFrame gives is the first whose time is at or after it (the
+    // pictures from the key frame before it are decoded but not handed out); QV_SEEK_KEY: the
+    // next picture is the key frame at or before it. A time before the first picture gives
+    // the first picture, one past the end leaves the file at its end (-10003 next). Audio
+    // follows from the time on; QVGetVideoRawFrame continues from the key frame at or before
+    // it. 0; -10008 when no file is open, -1 for an unknown flag, QV_ERR_NOT_SEEKABLE when the
+    // input cannot go back (pipes, live sources: reading goes on where it was).
+    int QVSeek(int64_t time_us, int flags);
+    // QV_SKIP_* for the decoding that follows: 0, or -1 for an unknown mode. Key-frame-only
+    // pictures come out as soon as they are decoded, each with its presentation time.
+    int QVDecoderSetFrameSkip(int mode);
+    // File mode, microseconds: the length of the open file (-1 when the container does not
+    // say, or no file is open) and the time of its first picture (0 when unknown).
+    int64_t QVGetDuration();
+    int64_t QVGetStartTime();
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -48,6 +48,11 @@ enum {
     QV_ERR_NOT_OPEN = -10008,
     QV_ERR_AUDIO_OPEN = -10100
 };
+#define QV_ERR_NOT_SEEKABLE (-10009)
+
+/* qv_seek flags and qv_set_frame_skip modes, as in QVDecoder.h. */
+enum { QV_SEEK_ACCURATE = 0, QV_SEEK_KEY = 1 };
+enum { QV_SKIP_NONE = 0, QV_SKIP_NONREF = 1, QV_SKIP_NONKEY = 2 };
 
 /* Flags of the picture last laid out (qv_picture_info.flags), as in QVDecoder.h. */
 enum {
@@ -266,6 +271,18 @@ QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
    generously), or a negative code. info may be NULL. Use a handle of its own for this: it
    reads the same packets as qv_decode_frame. */
 QVDECODER_C_API int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info);
+/* Moves an opened file to time_us (the clock of qv_frame_timestamp): QV_SEEK_ACCURATE, the
+   next picture is the first at or after it; QV_SEEK_KEY, the key frame at or before it. Before
+   the start: the first picture; past the end: QV_ERR_END_OF_FILE next. QV_ERR_NOT_SEEKABLE for
+   pipes and live sources (reading goes on where it was). See QVSeek. */
+QVDECODER_C_API int qv_seek(qv_decoder* decoder, int64_t time_us, int flags);
+/* QV_SKIP_NONE, QV_SKIP_NONREF (pictures nothing refers to are not decoded) or QV_SKIP_NONKEY
+   (key frames only, the other packets are not decoded at all: thumbnail scans). */
+QVDECODER_C_API int qv_set_frame_skip(qv_decoder* decoder, int mode);
+/* The opened file's length in microseconds, -1 when the container does not know it. */
+QVDECODER_C_API int qv_duration(qv_decoder* decoder, int64_t* duration_us);
+/* The time of the opened file's first picture in microseconds (0 when unknown). */
+QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);
 
 /* Output conversion: pictures come out at this size and pixel format from the next one on. */
 QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);

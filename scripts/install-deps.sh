@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libyuv-dev
   ffmpeg
   python3 python3-numpy python3-pytest python3-pip python3-setuptools
+  python3-distributed
 )
 # Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,
 # valgrind for the leak checks. (samples/make-samples.sh also needs espeak-ng; the samples

@@ -60,6 +60,8 @@ static void bad_input(void) {
         qv_set_output_resolution(NULL, 16, 16, 0), qv_output_resolution(NULL, &width, &height),
         qv_save_current_image(NULL, "x.bmp"), qv_save_output_image(NULL, "x.bmp"),
         qv_set_converter(NULL, QV_CONVERTER_AUTO), qv_video_planes(NULL, &planes),
+        qv_seek(NULL, 0, QV_SEEK_KEY), qv_set_frame_skip(NULL, 0), qv_duration(NULL, &time),
+        qv_start_time(NULL, &time),
     };
     size_t i;
     for (i = 0; i < sizeof(null_handle) / sizeof(null_handle[0]); ++i) {
@@ -84,7 +86,9 @@ static void bad_input(void) {
             qv_write_bmp(NULL, &byte, 1, 1), qv_write_bmp("x.bmp", NULL, 1, 1),
             qv_set_param(d, 2, 0, 0), qv_set_param(d, 0, -1, 0), qv_set_param(d, 0, 0, 7),
             qv_set_encode_mode(d, 2), qv_set_stream_mode(d, -1), qv_set_output_mode(d, 3),
-            qv_set_latency_mode(d, 2), qv_set_converter(d, 2), qv_set_converter(d, -1), qv_video_planes(d, NULL),
+            qv_set_latency_mode(d, 2), qv_seek(d, 0, 2), qv_set_frame_skip(d, 3), qv_duration(d, NULL),
+            qv_start_time(d, NULL),
+            qv_set_converter(d, 2), qv_set_converter(d, -1), qv_video_planes(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {
             if (bad_arguments[i] != QV_ERR_ARGUMENT) fprintf(stderr, "bad argument case %u\n", (unsigned)i);
@@ -93,6 +97,7 @@ static void bad_input(void) {
     }
     /* Unopened: the C++ object's own answers come through. */
     CHECK_EQ(qv_decode_frame(d), QV_ERR_NOT_OPEN);
+    CHECK_EQ(qv_seek(d, 0, QV_SEEK_ACCURATE), QV_ERR_NOT_OPEN);
     CHECK_EQ(qv_push_video(d, &byte, 1, 0), QV_FAILED);
     CHECK_EQ(qv_receive_video(d), QV_FAILED);
     CHECK_EQ(qv_flush_video(d), QV_FAILED);
@@ -116,7 +121,7 @@ static void bad_input(void) {
 static void error_texts(void) {
     const int codes[] = {QV_OK, QV_AUDIO_PIECE, QV_FAILED, QV_ERR_OPEN_FILE, QV_ERR_NO_PICTURE,
                          QV_ERR_END_OF_FILE, QV_ERR_BAD_DATA, QV_ERR_NO_MEMORY, QV_ERR_NO_DECODER,
-                         QV_ERR_NOT_OPEN, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT};
+                         QV_ERR_NOT_OPEN, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT, QV_ERR_NOT_SEEKABLE};
     const size_t n = sizeof(codes) / sizeof(codes[0]);
     const char* unknown = qv_strerror(12345);
     size_t i, j;
@@ -185,6 +190,12 @@ static void file_mode(void) {
     CHECK_EQ(pictures, 100);
     CHECK(audio > 100);
     CHECK_EQ(last, 3960000);
+    /* From the end, back to the middle: the picture at 2 s comes next. */
+    CHECK_EQ(qv_duration(d, &last), QV_OK);
+    CHECK(last >= 3960000 && last <= 4100000);
+    CHECK_EQ(qv_seek(d, 2000000, QV_SEEK_ACCURATE), QV_OK);
+    CHECK(next_file_picture(d, &picture));
+    CHECK_EQ(picture.time_us, 2000000);
     /* Closing drops the picture; the handle opens again. */
     CHECK_EQ(qv_close(d), QV_OK);
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);

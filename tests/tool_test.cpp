@@ -123,6 +123,11 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         {"extract", clip},  // no -o
         {"audio", clip, "-o", Path("a.wav"), "--codec", "h264"},
         {"audio", clip, "-o", Path("a.wav"), "--codec", "g722", "--rate", "-5"},
+        {"decode", clip, "--start", "1:70"},
+        {"decode", clip, "--duration", "-3"},
+        {"thumbs", clip},  // no -o
+        {"thumbs", clip, "-o", Path("t"), "--every", "1:2:3:4"},
+        {"thumbs", clip, "-o", Path("t"), "--size", "64"},
     };
     for (const auto& args : bad) {
         const RunResult r = Run(args);
@@ -247,6 +252,40 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
         << r.out;
     EXPECT_EQ(packs, 100);     // one pack per picture
     EXPECT_GE(pictures, 98);   // the decoder may keep the last picture back
+}
+
+// Thumbnails are the key frames nearest each mark, the very pictures decode gives from the
+// same time; decode's --start and --duration cut the file where they say.
+TEST_F(ToolTest, ThumbsAndDecodeSpans) {
+    qvtest::MediaFile media;
+    qvtest::VideoTrack track;
+    track.gop = 25;  // a key frame every second
+    media.video.push_back(track);
+    media.frames = 150;
+    const std::string clip = Path("six.mp4");
+    ASSERT_EQ(qvtest::WriteMediaFile(clip, media), "");
+
+    RunResult r = Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x48", "--sheet",
+                       Path("sheet.png")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;  // 0, 2, 4 and 6 s
+    EXPECT_FALSE(FileExists(Path("t/thumb_0004.png")));
+    qvtest::Image sheet, thumb, picture;
+    ASSERT_TRUE(qvtest::ReadImage(Path("sheet.png"), &sheet));
+    EXPECT_EQ(sheet.width * 1000 + sheet.height, 128096);
+    ASSERT_TRUE(qvtest::ReadImage(Path("t/thumb_0001.png"), &thumb));
+
+    r = Run({"decode", clip, "--start", "2", "--duration", "1s", "--size", "64x48", "--format", "rgb24",
+             "--snapshots", Path("d"), "--every", "25"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(": 25 pictures"), std::string::npos) << r.out;
+    ASSERT_TRUE(qvtest::ReadImage(Path("d/snapshot-000000.png"), &picture));
+    EXPECT_EQ(thumb.rgb, picture.rgb);
+    // The sheet's second cell is that thumbnail.
+    for (int y = 0; y < 48; ++y) {
+        const uint8_t* row = sheet.rgb.data() + (y * 128 + 64) * 3;
+        ASSERT_TRUE(std::equal(row, row + 64 * 3, thumb.rgb.begin() + y * 64 * 3)) << y;
+    }
 }
 
 TEST_F(ToolTest, PushDemuxGivesEveryPictureOfProgramStreams) {

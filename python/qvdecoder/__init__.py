@@ -6,7 +6,9 @@
 
 File mode: ``open(path)`` iterates the pictures of a file. Stream mode, as a camera host:
 ``StreamDecoder("h264").push(frame)`` returns the pictures one compressed frame gives, and
-``flush()`` those still held at the end. ``extract(path)`` gives the compressed frames of a file
+``flush()`` those still held at the end. A ``FileDecoder`` (also named ``Decoder``) seeks:
+``seek(seconds)``, then ``read()`` the picture there; ``thumbnails(path, every=60.0)`` gives the
+key frame nearest each mark of a recording, decoding key frames only. ``extract(path)`` gives the compressed frames of a file
 (H.264 as Annex B), ``decode_g722(data)`` turns G.722 code words into 16-bit PCM.
 
 Pictures are copies by default, because the library reuses its picture buffer at the next decode.
@@ -36,8 +38,8 @@ import numpy
 from . import _lib
 
 __all__ = [
-    "QVError", "Picture", "Packet", "FileDecoder", "StreamDecoder", "open", "extract",
-    "decode_g722", "library_path",
+    "QVError", "Picture", "Packet", "FileDecoder", "Decoder", "StreamDecoder", "open", "extract",
+    "decode_g722", "library_path", "thumbnails",
 ]
 __version__ = "1.0.0"
 
@@ -291,15 +293,22 @@ class _Closable:
 class FileDecoder(_Closable):
     """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
     a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
-    file's streams (codec numbers, size, frame rate, audio rate and channels)."""
+    file's streams (codec numbers, size, frame rate, audio rate and channels).
+
+    Like a player: ``read()`` gives the next picture (None at the end) and ``seek(seconds)``
+    moves on the clock of ``Picture.time``, which begins at ``start_time``; ``duration`` is
+    the length in seconds (None when the container does not say). ``skip="nonkey"`` decodes
+    key frames only, ``"nonref"`` skips the pictures nothing refers to."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
-                 max_pixels=None, converter="auto", planes=False):
+                 max_pixels=None, skip=None, converter="auto", planes=False):
         self._copy = copy
         self._planes = planes
         self._handle = _Handle()
         try:
             _set_converter(self._handle, converter, format, size, planes)
+            if skip is not None:
+                self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
             if threads is not None:
                 self._handle.call("qv_set_threads", int(threads))
             if max_pixels is not None:
@@ -322,34 +331,115 @@ class FileDecoder(_Closable):
         return self._pictures()
 
     def _pictures(self):
-        handle = self._handle
-        skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
         try:
             while True:
-                result = handle.call("qv_decode_frame",
-                                     accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
-                if result == _lib.QV_ERR_END_OF_FILE:
+                picture = self.read()
+                if picture is None:
                     return
-                if result == _lib.QV_OK:
-                    yield handle.take(self._copy, self._planes)
+                yield picture
         finally:
-            handle.close()
+            self._handle.close()
+
+    def read(self):
+        """The next picture of the file, or None at its end (a seek may follow)."""
+        skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
+        while True:
+            result = self._handle.call("qv_decode_frame", accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
+            if result == _lib.QV_ERR_END_OF_FILE:
+                return None
+            if result == _lib.QV_OK:
+                return self._handle.take(self._copy, self._planes)
+
+    def seek(self, seconds, accurate=True):
+        """Moves to ``seconds`` on the clock of ``Picture.time``. accurate: the next picture is the
+        first at or after it; otherwise the key frame at or before it (faster). Before the start
+        gives the first picture, past the end the end. QVError with code QV_ERR_NOT_SEEKABLE
+        (-10009) for pipes and live sources, which read on where they were."""
+        flags = _lib.QV_SEEK_ACCURATE if accurate else _lib.QV_SEEK_KEY
+        self._handle.call("qv_seek", int(round(seconds * 1e6)), flags, what=f"seek to {seconds} s")
+
+    def _microseconds(self, name):
+        value = ctypes.c_int64()
+        self._handle.call(name, ctypes.byref(value))
+        return value.value
+
+    @property
+    def duration(self):
+        """The file's length in seconds, None when the container does not know it."""
+        micros = self._microseconds("qv_duration")
+        return None if micros < 0 else micros / 1e6
+
+    @property
+    def start_time(self):
+        """The time of the file's first picture in seconds (0.0 when unknown)."""
+        return self._microseconds("qv_start_time") / 1e6
+
+
+Decoder = FileDecoder
+
+_SKIP_MODES = {None: _lib.QV_SKIP_NONE, "none": _lib.QV_SKIP_NONE, "nonref": _lib.QV_SKIP_NONREF,
+               "nonkey": _lib.QV_SKIP_NONKEY}
+
+
+def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
+    """The key frame nearest each mark of a recording, marks ``every`` seconds apart from its
+    start: a list of ``Picture`` (each a copy, ``time`` the key frame's). Only key frames are
+    decoded: a file that can seek goes to each mark past the key frames read so far (a pipe
+    reads them in order), so a scan costs a small part of a full decode. ``format``/``size``
+    as in ``open()``."""
+    if every <= 0:
+        raise ValueError("every must be positive")
+    chosen = []
+    with FileDecoder(path, format=format, size=size, threads=threads, skip="nonkey") as decoder:
+        start_us = int(round(decoder.start_time * 1e6))
+        duration = decoder.duration
+        end_us = start_us + int(round(duration * 1e6)) if duration is not None else None
+        step_us = int(round(every * 1e6))
+        previous = current = None
+        seekable = True
+        while True:
+            mark = start_us + len(chosen) * step_us
+            if end_us is not None and mark > end_us:
+                break
+            # The last key frame at or before the mark and the first after it.
+            if current is None or current.time_us <= mark:
+                if seekable:
+                    try:
+                        decoder.seek(mark / 1e6, accurate=False)
+                        previous = current = None
+                    except QVError as error:
+                        if error.code != _lib.QV_ERR_NOT_SEEKABLE:
+                            raise
+                        seekable = False
+                while current is None or current.time_us <= mark:
+                    previous = current or previous
+                    current = decoder.read()
+                    if current is None:
+                        break
+            # After the last key frame: the last one, up to the end of the recording.
+            if current is None and (previous is None or (end_us is None and mark > previous.time_us)):
+                break
+            nearer = previous is not None and (current is None or
+                                               mark - previous.time_us < current.time_us - mark)
+            chosen.append(previous if nearer else current)
+    return chosen
 
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
-         converter="auto", planes=False):
+         skip=None, converter="auto", planes=False):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
     None for the decoder's own; ``size``: (width, height) to scale to, or None; ``high_quality``:
     bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
     ``threads``: decoding threads (0 for one per core); ``max_pixels``: the largest picture
-    (width x height) accepted, None for the library's default (8192 x 4320); ``converter``:
-    "auto" (libyuv where it covers the conversion) or "swscale"; ``planes``: with format=None,
-    views of the decoded planes without any copy (see the module's help). Raises QVError
-    when the file cannot be opened.
+    (width x height) accepted, None for the library's default (8192 x 4320); ``skip``: "nonref" or
+    "nonkey" to leave pictures undecoded (see FileDecoder); ``converter``: "auto" (libyuv where
+    it covers the conversion) or "swscale"; ``planes``: with format=None, views of the decoded
+    planes without any copy (see the module's help). Raises QVError when the file cannot be
+    opened.
     """
-    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, converter, planes)
+    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, converter, planes)
 
 
 class StreamDecoder(_Closable):

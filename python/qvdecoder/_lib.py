@@ -20,6 +20,7 @@ QV_ERR_BAD_DATA = -10005
 QV_ERR_NO_MEMORY = -10006
 QV_ERR_NO_DECODER = -10007
 QV_ERR_NOT_OPEN = -10008
+QV_ERR_NOT_SEEKABLE = -10009
 QV_ERR_AUDIO_OPEN = -10100
 QV_ERR_ARGUMENT = -10200
 
@@ -28,6 +29,12 @@ QV_PICTURE_DAMAGED = 2
 QV_PICTURE_DRAINED = 4
 
 QV_NO_TIME = -(2**63)
+
+QV_SEEK_ACCURATE = 0
+QV_SEEK_KEY = 1
+QV_SKIP_NONE = 0
+QV_SKIP_NONREF = 1
+QV_SKIP_NONKEY = 2
 
 
 class PictureInfo(ctypes.Structure):
@@ -142,6 +149,10 @@ def _declare(lib):
         "qv_set_output_resolution": (c_int, [handle, c_int, c_int, c_int]),
         "qv_save_output_image": (c_int, [handle, c_char_p]),
         "qv_strerror": (c_char_p, [c_int]),
+        "qv_seek": (c_int, [handle, ctypes.c_int64, c_int]),
+        "qv_set_frame_skip": (c_int, [handle, c_int]),
+        "qv_duration": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_start_time": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)

@@ -159,3 +159,28 @@ def test_readme_example_runs_from_a_pip_install(tmp_path):
                           capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     assert "100 pictures from" in done.stdout, done.stdout
+
+
+def test_seek_duration_and_thumbnails_match_a_full_decode(samples):
+    clip = os.path.join(samples, "clip.mp4")
+    full = {p.time_us: p for p in qvdecoder.open(clip, format="rgb24", size=(80, 60))}
+    with qvdecoder.Decoder(clip, format="rgb24", size=(80, 60)) as decoder:
+        assert decoder.start_time == 0.0 and abs(decoder.duration - 4.0) < 0.1
+        for seconds in (2.0, 0.5, 3.1, -1.0):
+            decoder.seek(seconds)
+            picture = decoder.read()
+            expected = min(t for t in full if t >= seconds * 1e6)
+            assert picture.time_us == expected
+            assert picture.data.tobytes() == full[expected].data.tobytes()
+        decoder.seek(2.5, accurate=False)
+        key = decoder.read()
+        assert key.flags & 1 and key.time <= 2.5
+        decoder.seek(10.0)
+        assert decoder.read() is None
+    thumbs = qvdecoder.thumbnails(clip, every=1.0, size=(80, 60))
+    assert len(thumbs) == 5
+    for thumb in thumbs:
+        assert thumb.flags & 1
+        assert thumb.data.tobytes() == full[thumb.time_us].data.tobytes()
+    with pytest.raises(ValueError):
+        qvdecoder.thumbnails(clip, every=0)

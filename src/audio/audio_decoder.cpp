@@ -263,4 +263,9 @@ void AudioDecoder::Release() {
     if (frame_) av_frame_unref(frame_.get());
 }
 
+void AudioDecoder::Restart() {
+    packet_sent_ = false;
+    if (ctx_ && file_context_) avcodec_flush_buffers(ctx_.get());
+}
+
 }  // namespace qv

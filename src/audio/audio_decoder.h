@@ -56,6 +56,8 @@ public:
     void ResetAudioDecoding();
     // The pending file packet was dropped: the next one is sent afresh.
     void ForgetPacket() { packet_sent_ = false; }
+    // A file moved to another place: what the codec keeps of the audio before is dropped.
+    void Restart();
     bool has_codec_context() const { return ctx_ != nullptr; }
     // Closes the stream decoder under the global lock (a second open replaces it).
     void CloseStreamContext();

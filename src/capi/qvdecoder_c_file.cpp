@@ -41,6 +41,36 @@ int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_in
     });
 }
 
+int qv_seek(qv_decoder* decoder, int64_t time_us, int flags) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return QV_ERR_ARGUMENT;
+        return d.object.QVSeek(time_us, flags);
+    });
+}
+
+int qv_set_frame_skip(qv_decoder* decoder, int mode) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (mode < QV_SKIP_NONE || mode > QV_SKIP_NONKEY) return QV_ERR_ARGUMENT;
+        return d.object.QVDecoderSetFrameSkip(mode);
+    });
+}
+
+int qv_duration(qv_decoder* decoder, int64_t* duration_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!duration_us) return QV_ERR_ARGUMENT;
+        *duration_us = d.object.QVGetDuration();
+        return QV_OK;
+    });
+}
+
+int qv_start_time(qv_decoder* decoder, int64_t* start_us) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!start_us) return QV_ERR_ARGUMENT;
+        *start_us = d.object.QVGetStartTime();
+        return QV_OK;
+    });
+}
+
 int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
@@ -130,6 +160,7 @@ const char* qv_strerror(int code) {
         case QV_ERR_NO_MEMORY: return "Out of memory.";
         case QV_ERR_NO_DECODER: return "No decoder for the codec.";
         case QV_ERR_NOT_OPEN: return "The decoder is not open.";
+        case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
         case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
         case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";
         default: return "Unknown result code.";

@@ -29,6 +29,17 @@ int QVDecoder::Impl::QVDecodeFrame() {
     return session.DecodeFrame();
 }
 
+int QVDecoder::Impl::QVSeek(int64_t time_us, int flags) {
+    if (!opened || !session.file().is_open()) return -10008;
+    return session.Seek(time_us, flags);
+}
+
+int QVDecoder::Impl::QVDecoderSetFrameSkip(int mode) {
+    if (mode != QV_SKIP_NONE && mode != QV_SKIP_NONREF && mode != QV_SKIP_NONKEY) return -1;
+    session.SetFrameSkip(mode);
+    return 0;
+}
+
 int QVDecoder::Impl::QVGetParam(_video_param& param) {
     param = picture.video_param;
     const _video_param& a = audio.audio_param;

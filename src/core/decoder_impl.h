@@ -59,6 +59,10 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecodeAudioFrame(unsigned char* data, int size);
     int QVDecodeFrame();
     int64_t QVGetFrameTimestamp() { return session.FrameTimestamp(); }
+    int QVSeek(int64_t time_us, int flags);
+    int QVDecoderSetFrameSkip(int mode);
+    int64_t QVGetDuration() const { return opened && session.file().is_open() ? session.Duration() : -1; }
+    int64_t QVGetStartTime() const { return opened && session.file().is_open() ? session.StartTime() : 0; }
     int QVGetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
                            int& key_flag, int& position) {
         return session.GetVideoRawFrame(buffer, size, header_length, timestamp_ms, key_flag, position);

@@ -80,6 +80,10 @@ int QVDecoder::QVGetPictureFlags() { return impl_->QVGetPictureFlags(); }
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
+int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us, flags); }
+int QVDecoder::QVDecoderSetFrameSkip(int mode) { return impl_->QVDecoderSetFrameSkip(mode); }
+int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }
+int64_t QVDecoder::QVGetStartTime() { return impl_->QVGetStartTime(); }
 
 int QVDecoder::QVDecoderSetConverter(int engine) { return impl_->QVDecoderSetConverter(engine); }
 int QVDecoder::QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) {

@@ -46,6 +46,7 @@ FileSession::FileSession(const Logger& log, const DecoderModes& modes, VideoDeco
 
 OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
+    seek_.Cancel();
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -121,7 +122,7 @@ OpenOutcome FileSession::OpenAudio() {
     return OpenOutcome::Done();
 }
 
-int FileSession::DecodeFrame() {
+int FileSession::DecodeStep() {
     if (!file_.draining && !file_.has_pending_packet()) {
         if (file_.ReadFrame() != 0) file_.draining = true;
     }
@@ -152,8 +153,15 @@ int FileSession::DecodeFrame() {
     const AVStream* audio_stream = file_.audio_stream();
     if (video_stream && packet->stream_index == video_stream->index) {
         file_.RecordPacketTime();
+        if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) {
+            file_.DropPacket();
+            return -10002;
+        }
+        if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
         clock_.PacketSent(file_.frame_time);
+        delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
         const int result = delivery_.DecodePacket(packet);
+        delivery_.set_passing(false);
         file_.DropPacket();
         if (result != 0) return -10002;
         file_.frame_time = clock_.PictureTime(file_.frame_time);
@@ -190,8 +198,12 @@ int64_t FileSession::FrameTimestamp() const {
 
 int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
                                   int& key_flag, int& position) {
-    // Raw reads share the file position with DecodeFrame: a pending audio packet is dropped.
-    if (raw_.WillRead(file_, buffer, size)) audio_.ForgetPacket();
+    // Raw reads share the file position with DecodeFrame: a pending audio packet is dropped,
+    // and a seek goes on from its key frame without choosing pictures.
+    if (raw_.WillRead(file_, buffer, size)) {
+        audio_.ForgetPacket();
+        seek_.Cancel();
+    }
     const _video_param& p = picture_.video_param;
     return raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length, timestamp_ms,
                                  key_flag, position);
@@ -201,6 +213,7 @@ void FileSession::Release() {
     file_.Close();
     raw_.OnClose();
     delivery_.set_file_source(false);
+    seek_.Cancel();
 }
 
 }  // namespace qv

@@ -15,6 +15,7 @@
 #include "file/media_file.h"
 #include "file/picture_clock.h"
 #include "file/raw_extractor.h"
+#include "file/seek_state.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
 #include "video/picture_delivery.h"
@@ -34,6 +35,14 @@ public:
     // The next picture (0), piece of audio (1), packet without a result (-10002), end of the
     // file (-10003) or a packet of no chosen stream (-10001).
     int DecodeFrame();
+    // Seeking and key-frame scans (file/file_seek.cpp). Moves to a time: 0, -1 for an unknown
+    // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back.
+    int Seek(int64_t time_us, int flags);
+    // The video decoder's skip mode changes (QV_SKIP_*).
+    void SetFrameSkip(int mode);
+    // The file's length and the time of its first picture, microseconds (-1 / 0 unknown).
+    int64_t Duration() const { return file_.DurationMicros(); }
+    int64_t StartTime() const { return file_.StartMicros(); }
     // The time of the last picture or audio piece, in microseconds.
     int64_t FrameTimestamp() const;
     int GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms, int& key_flag,
@@ -53,6 +62,14 @@ public:
     const RawExtractor& raw() const { return raw_; }
 
 private:
+    // One packet (or drained picture) of DecodeFrame, before a seek's choice of pictures.
+    int DecodeStep();
+    // A key packet in key-frame-only decoding: its picture at once.
+    int DecodeKeyPacket(const AVPacket* packet);
+    // Reading restarts at the key frame at or before `seconds`, the decoder emptied.
+    bool SeekContainer(double seconds);
+    // The key frame found lay past the target: reading starts further back.
+    void ReadEarlier();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 
@@ -67,6 +84,7 @@ private:
     MediaFile file_;
     PictureClock clock_;  // picture times under threads and the drain
     RawExtractor raw_;
+    SeekState seek_;
 };
 
 }  // namespace qv

@@ -132,6 +132,8 @@ void MediaFile::Close() {
     draining = false;
     video_seen_ = false;
     video_time_ = 0.0;
+    key_positions_.clear();
+    key_positions_complete_ = false;
 }
 
 const char* MediaFile::format_name() const { return format_ctx_ ? format_ctx_->iformat->name : nullptr; }
@@ -196,6 +198,10 @@ void MediaFile::RecordPacketTime() {
         frame_time = PacketSeconds(pkt, pkt.dts, *video_stream_, untimed);
         video_seen_ = true;
         video_time_ = frame_time;
+        if (pkt.flags & AV_PKT_FLAG_KEY) {
+            key_presentation = PacketSeconds(pkt, pkt.pts, *video_stream_, frame_time);
+            NoteKeyPacket();
+        }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {
         frame_time = PacketSeconds(pkt, pkt.pts, *audio_stream_, frame_time);
     }

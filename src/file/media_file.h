@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/ffmpeg_deleters.h"
 
@@ -49,12 +50,45 @@ public:
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;
     double frame_time = 0.0;
+    // The presentation time of the last key video packet read.
+    double key_presentation = 0.0;
+    // Seeking (file/media_seek.cpp). Whether reading may go back: false for pipes and live
+    // sources, whose bytes are gone once read.
+    bool CanSeek() const;
+    // Microseconds: the length of the file, -1 when the container does not know it; the
+    // presentation time of its first picture (0 when unknown).
+    int64_t DurationMicros() const;
+    int64_t StartMicros() const;
+    // Moves reading to the video key frame (audio packet, in a file without video) at or
+    // before `seconds` (the frame-time clock), by
+    // the container's index, its timestamps, or bytes where it has neither; 0, or -1 when
+    // the container cannot get there. The pending packet is dropped either way.
+    int SeekVideo(double seconds);
+    // Moves reading back to the first packet, times counted afresh as after the open.
+    int SeekToStart();
+    // Moves reading past the last packet: the next read reports the end.
+    void SeekToEnd();
+
     // Bytes of the pending audio packet already decoded.
     int audio_offset = 0;
     // End of file reached: the decoders give up what they still hold.
     bool draining = false;
 
 private:
+    void ForgetPosition();
+    // Streams without timestamps (elementary streams): their key packets' byte positions and
+    // counted times, learnt while reading, so that a seek finds them by bytes.
+    bool Untimed() const;
+    void NoteKeyPacket();
+    int SeekUntimed(double seconds);
+    int ByteSeek(int64_t position);
+    struct KeyPosition {
+        int64_t position;
+        double seconds;
+    };
+    std::vector<KeyPosition> key_positions_;
+    bool key_positions_complete_ = false;
+
     bool StatesPictureOverLimit(const char* name, int64_t max_pixels);
 
     FormatContextPtr format_ctx_;

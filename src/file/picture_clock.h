@@ -8,6 +8,8 @@ class PictureClock {
 public:
     // At open: `lag` is how many packets later frame threads deliver a picture (0 without).
     void Reset(int lag);
+    // After a seek: the times sent before are forgotten, the lag stays.
+    void Restart() { Reset(lag_); }
     // A video packet went to the decoder, with the time recorded for it.
     void PacketSent(double seconds);
     // The time of a picture delivered after a packet: with frame threads, the time of the

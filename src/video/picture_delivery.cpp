@@ -91,8 +91,8 @@ bool PictureDelivery::LayOutPicture() {
         reference_missing_ = false;
     }
     if (video_.TakeLoss()) reference_missing_ = true;
-    const bool damaged =
-        reference_missing_ || frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
+    decoder_whole_ = frame->decode_error_flags == 0 && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
+    const bool damaged = reference_missing_ || !decoder_whole_;
     // Pictures given up by a drain: the end of a file, or a host's flush.
     const bool drained = video_.draining();
 
@@ -104,6 +104,11 @@ bool PictureDelivery::LayOutPicture() {
     }
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
+    if (passing_) {
+        // A picture passed over on the way to another is only held: no copy, no conversion.
+        picture_.Hold(frame);
+        return true;
+    }
     if (output_.enabled() && !field_coded()) {
         // Converted straight from the decoder's planes; the decoded picture is laid out in
         // its buffer only when something reads it.

@@ -21,6 +21,7 @@ VideoDecoder::~VideoDecoder() = default;
 
 void VideoDecoder::Adopt(AVCodecContext* ctx) {
     ctx_.reset(ctx);
+    SetSkip(skip_);
     draining_ = false;
     frame_nums_ = H264FrameNumWatch();
     loss_ = false;
@@ -127,6 +128,12 @@ int VideoDecoder::StartDrain() {
     if (status < 0 && status != AVERROR_EOF) return status;
     draining_ = true;
     return 0;
+}
+
+void VideoDecoder::SetSkip(int mode) {
+    skip_ = mode;
+    if (!ctx_) return;
+    ctx_->skip_frame = mode == 1 ? AVDISCARD_NONREF : (mode == 2 ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT);
 }
 
 void VideoDecoder::Restart() {

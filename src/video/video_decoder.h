@@ -58,6 +58,12 @@ public:
     // Tells the decoder the stream has ended; its held pictures then come out through Receive.
     int StartDrain();
     bool draining() const { return draining_; }
+    // Pictures the decoder skips: 0 none, 1 those no other picture refers to (libavcodec
+    // skips them before decoding), 2 all but key frames (their packets are held back by the
+    // reader; the decoder is told as well). Holds for this context and the ones adopted later.
+    void SetSkip(int mode);
+    int skip() const { return skip_; }
+
     // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
     void Restart();
 
@@ -77,6 +83,7 @@ private:
     bool loss_ = false;
     int64_t max_pixels_ = 0;
     bool over_limit_ = false;
+    int skip_ = 0;
 };
 
 }  // namespace qv

@@ -56,6 +56,7 @@ EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
     o.global_header = global_header;
     o.seed = t.seed;
     if (t.slices > 0) o.x264_params = "slices=" + std::to_string(t.slices);
+    if (!t.encoder_params.empty()) o.x264_params += (o.x264_params.empty() ? "" : ":") + t.encoder_params;
     EncodedVideo video = EncodeVideo(EncoderName(t.codec), o);
     if (t.resize_at < 0) return video;
     o.width = t.resize_width;
@@ -70,12 +71,13 @@ EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
     return video;
 }
 
-std::string WritePacket(AVFormatContext* fmt, AVStream* stream, const EncodedPacket& source, int fps) {
+std::string WritePacket(AVFormatContext* fmt, AVStream* stream, const EncodedPacket& source, const VideoTrack& t) {
+    const int fps = t.fps;
     Packet pkt(av_packet_alloc());
     if (av_new_packet(pkt.get(), static_cast<int>(source.data.size())) < 0) return "packet alloc failed";
     std::copy(source.data.begin(), source.data.end(), pkt->data);
-    pkt->pts = source.pts;
-    pkt->dts = source.dts;
+    pkt->pts = source.pts + t.start_frames;
+    pkt->dts = source.dts + t.start_frames;
     pkt->duration = 1;
     pkt->flags = source.key ? AV_PKT_FLAG_KEY : 0;
     av_packet_rescale_ts(pkt.get(), AVRational{1, fps}, stream->time_base);
@@ -182,7 +184,7 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
         for (size_t v = 0; v < videos.size(); ++v) {
             // Packets come out in decoding order; each loop step writes the next one.
             if (static_cast<size_t>(i) >= videos[v].packets.size()) continue;
-            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[i], media.video[v].fps);
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[i], media.video[v]);
             if (!error.empty()) return error;
         }
         if (audio) {
@@ -224,7 +226,7 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
     }
     for (size_t v = 0; v < videos.size(); ++v) {
         for (size_t k = media.frames; k < videos[v].packets.size(); ++k) {
-            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[k], media.video[v].fps);
+            std::string error = WritePacket(fmt.get(), video_streams[v], videos[v].packets[k], media.video[v]);
             if (!error.empty()) return error;
         }
     }
@@ -276,7 +278,7 @@ void ReceiveAll(AVCodecContext* ctx, AVFrame* frame, std::vector<Picture>& out) 
 
 }  // namespace
 
-std::vector<Picture> ReferencePictures(const std::string& path) {
+std::vector<Picture> ReferencePictures(const std::string& path, AVDiscard skip) {
     std::vector<Picture> out;
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return out;
@@ -290,6 +292,7 @@ std::vector<Picture> ReferencePictures(const std::string& path) {
     CodecCtx ctx(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(ctx.get(), fmt->streams[index]->codecpar);
     ctx->thread_count = 1;
+    ctx->skip_frame = skip;
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return out;
     Packet pkt(av_packet_alloc());
     Frame frame(av_frame_alloc());

@@ -25,6 +25,8 @@ struct VideoTrack {
     int resize_at = -1;             // from this frame on, pictures have the size below
     int resize_width = 0;
     int resize_height = 0;
+    int start_frames = 0;           // the first picture's time, in frame periods
+    std::string encoder_params;     // extra libx264/libx265 options, e.g. "open-gop=1"
 };
 
 enum class ExtraStream { kNone, kSubtitle, kData };
@@ -59,8 +61,9 @@ private:
 // Lays a decoded frame out contiguously (planes one after the other, alignment 1).
 Picture LayOut(const AVFrame* frame);
 
-// libavcodec's own single-threaded decode of the file's last video stream, end drained.
-std::vector<Picture> ReferencePictures(const std::string& path);
+// libavcodec's own single-threaded decode of the file's last video stream, end drained;
+// `skip` is its skip_frame setting.
+std::vector<Picture> ReferencePictures(const std::string& path, AVDiscard skip = AVDISCARD_DEFAULT);
 
 // Decodes an in-memory Annex B byte stream (H.264 or HEVC) with libavcodec's parser and decoder.
 std::vector<Picture> DecodeAnnexB(const std::vector<uint8_t>& stream, AVCodecID codec = AV_CODEC_ID_H264);

@@ -24,8 +24,22 @@ struct DecodeOptions {
     int threads = 0;  // decoding threads, 0: one per core
     int64_t max_pixels = 0;  // largest picture accepted, 0: the library's default
     std::string converter = "auto";  // conversion engine: auto or swscale
+    std::string start;     // decode: where to begin, seconds or hh:mm:ss from the file's start
+    std::string duration;  // decode: how long, empty: to the end
 };
 int RunDecode(const DecodeOptions& o);
+
+struct ThumbsOptions {
+    std::string file;
+    std::string dir;
+    std::string every = "60s";  // a thumbnail per mark, seconds or hh:mm:ss apart
+    std::string size;           // "WxH", empty: the decoded size
+    std::string format = "png"; // png or jpg
+    std::string sheet;          // contact sheet of them all (.png or .jpg), empty: none
+    int threads = 0;
+    bool verbose = false;
+};
+int RunThumbs(const ThumbsOptions& o);
 
 struct PushOptions {
     DecodeOptions output;  // file, output format/size, snapshots, raw

@@ -1,5 +1,6 @@
 // qvdecode decode: a whole file through file mode (QVOpen / QVDecodeFrame).
 #include <cinttypes>
+#include <cstdint>
 #include <string>
 
 extern "C" {
@@ -8,6 +9,7 @@ extern "C" {
 
 #include "commands.h"
 #include "output_options.h"
+#include "time_spec.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -44,6 +46,20 @@ int RunDecode(const DecodeOptions& o) {
     const bool has_video = param.width > 0 && param.height > 0;
     if (has_video) ApplyOutputRequest(decoder, request);
 
+    // --start and --duration count from the file's first picture; a file that cannot seek
+    // (a pipe) is decoded from its start and the pictures before --start are passed over.
+    double start_seconds = 0.0, span_seconds = -1.0;
+    if (!o.start.empty()) ParseTimeSpec(o.start, &start_seconds);  // checked by the option parser
+    if (!o.duration.empty()) ParseTimeSpec(o.duration, &span_seconds);
+    const int64_t begin = decoder.QVGetStartTime() + static_cast<int64_t>(start_seconds * 1e6);
+    const int64_t end = span_seconds >= 0 ? begin + static_cast<int64_t>(span_seconds * 1e6) : INT64_MAX;
+    if (start_seconds > 0) {
+        const int sought = decoder.QVSeek(begin, QV_SEEK_ACCURATE);
+        if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
+            return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+        }
+    }
+
     SnapshotFormat snapshot_format = SnapshotFormat::kPng;
     ParseSnapshotFormat(o.snapshot_format, &snapshot_format);  // checked by the option parser
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
@@ -57,6 +73,9 @@ int RunDecode(const DecodeOptions& o) {
     for (;;) {
         result = decoder.QVDecodeFrame();
         if (result == QV_ERR_END_OF_FILE) break;
+        const int64_t time = decoder.QVGetFrameTimestamp();
+        if ((result == QV_OK || result == QV_AUDIO_PIECE) && time >= end) break;
+        if ((result == QV_OK || result == QV_AUDIO_PIECE) && start_seconds > 0 && time < begin) continue;
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;

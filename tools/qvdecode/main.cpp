@@ -10,6 +10,7 @@ extern "C" {
 
 #include "QVDecoder.h"
 #include "commands.h"
+#include "time_spec.h"
 #include "tool_common.h"
 
 using namespace qvtool;
@@ -40,6 +41,14 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
         ->check(CLI::IsMember({"auto", "swscale"}));
 }
 
+// Seconds ("90", "90s") or [hh:]mm:ss[.frac].
+const CLI::Validator kTimeSpec(
+    [](std::string& text) {
+        double seconds = 0.0;
+        return ParseTimeSpec(text, &seconds) ? std::string() : "'" + text + "' is no time (seconds or hh:mm:ss)";
+    },
+    "TIME");
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +59,8 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  qvdecode info samples/clip.mp4\n"
         "  qvdecode decode samples/clip.mp4 --snapshots out --every 25 --snapshot-format jpg\n"
+        "  qvdecode decode samples/clip.mp4 --start 1.5 --duration 00:00:02 --snapshots out\n"
+        "  qvdecode thumbs recording.mp4 -o thumbs --every 60s --size 160x90 --sheet sheet.png\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
         "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
@@ -66,6 +77,23 @@ int main(int argc, char** argv) {
         "decode", "decode a whole media file (video and audio) through file mode");
     decode_cmd->add_option("FILE", decode.file, "media file")->required();
     AddOutputOptions(decode_cmd, &decode, "--size");
+    decode_cmd->add_option("--start", decode.start, "begin at this time from the file's start (seconds or hh:mm:ss)")
+        ->check(kTimeSpec);
+    decode_cmd->add_option("--duration", decode.duration, "decode this long (seconds or hh:mm:ss)")->check(kTimeSpec);
+
+    ThumbsOptions thumbs;
+    auto* thumbs_cmd = app.add_subcommand(
+        "thumbs", "write the key frame nearest each mark of a recording as a thumbnail (key frames only are decoded)");
+    thumbs_cmd->add_option("FILE", thumbs.file, "media file")->required();
+    thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
+    thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
+        ->check(kTimeSpec);
+    thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH (default: the decoded size)");
+    thumbs_cmd->add_option("--format", thumbs.format, "png (default) or jpg")->check(CLI::IsMember({"png", "jpg", "jpeg"}));
+    thumbs_cmd->add_option("--sheet", thumbs.sheet, "also write a contact sheet of them all (.png or .jpg)");
+    thumbs_cmd->add_option("--threads", thumbs.threads, "decoding threads, 0 for one per core (default 0)")
+        ->check(CLI::Range(0, 64));
+    thumbs_cmd->add_flag("-v,--verbose", thumbs.verbose, "show FFmpeg's warnings");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(
@@ -126,7 +154,7 @@ int main(int argc, char** argv) {
                                              return sub->get_name() == argv[1];
                                          }).empty()) {
         return Fail(kExitUsage, std::string("unknown subcommand '") + argv[1] +
-                                    "' (known: info, decode, push, extract, audio; see --help)");
+                                    "' (known: info, decode, thumbs, push, extract, audio; see --help)");
     }
     try {
         app.parse(argc, argv);
@@ -146,6 +174,7 @@ int main(int argc, char** argv) {
     int code = kExitUsage;
     if (*info_cmd) code = RunInfo(info);
     else if (*decode_cmd) code = RunDecode(decode);
+    else if (*thumbs_cmd) code = RunThumbs(thumbs);
     else if (*push_cmd) code = RunPush(push);
     else if (*extract_cmd) code = RunExtract(extract);
     else if (*audio_cmd) code = RunAudio(audio);

@@ -1,0 +1,115 @@
+// Seeking in an open file and key-frame-only decoding: where reading restarts, which
+// pictures a seek drops on the way to the one asked for.
+#include <cmath>
+
+#include "core/ffmpeg.h"
+#include "file/file_session.h"
+
+namespace qv {
+
+int FileSession::Seek(int64_t time_us, int flags) {
+    if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return -1;
+    if (!file_.CanSeek()) return QV_ERR_NOT_SEEKABLE;
+    audio_.Restart();
+    const int64_t duration = file_.DurationMicros();
+    if (duration > 0 && time_us > file_.StartMicros() + duration) {
+        // Past the end: nothing is left to hand out, as after the last picture.
+        seek_.Cancel();
+        video_.Restart();
+        clock_.Restart();
+        file_.SeekToEnd();
+        if (video_.ready()) video_.StartDrain();
+        return 0;
+    }
+    const double target = static_cast<double>(time_us) / 1000000.0;
+    seek_.Start(target, flags, false);
+    if (!SeekContainer(target)) {
+        seek_.Cancel();
+        return -1;
+    }
+    return 0;
+}
+
+bool FileSession::SeekContainer(double seconds) {
+    // Whatever the decoder holds belongs to the old position, and so does the damage it saw.
+    video_.Restart();
+    clock_.Restart();
+    delivery_.StartStream();
+    seek_.Reread();
+    if (file_.SeekVideo(seconds) == 0) return true;
+    // Before the first key frame, or a container that cannot find the time: the start.
+    seek_.ReadFromStart();
+    return file_.SeekToStart() == 0;
+}
+
+void FileSession::ReadEarlier() {
+    double from = 0.0;
+    if (seek_.EarlierTarget(&from) && SeekContainer(from)) return;
+    seek_.ReadFromStart();
+    // A file that cannot go back to its start is decoded on from where it is.
+    if (!SeekContainer(-HUGE_VAL)) seek_.Cancel();
+}
+
+int FileSession::DecodeKeyPacket(const AVPacket* packet) {
+    // Only key frames are wanted, so the other packets never reach the decoder; each key
+    // frame is drained out at once (no reordering delay to wait for: nothing follows it into
+    // the decoder) and reports its presentation time.
+    if (!(packet->flags & AV_PKT_FLAG_KEY)) {
+        file_.DropPacket();
+        return -10002;
+    }
+    const double seconds = file_.VideoSeconds(packet->pts, file_.frame_time);
+    int result = delivery_.DecodePacket(packet);
+    file_.DropPacket();
+    if (result != 0) result = delivery_.Drain();
+    video_.Restart();
+    if (result != 0) return -10002;
+    delivery_.KeepStreamGoing();
+    file_.frame_time = seconds;
+    return 0;
+}
+
+void FileSession::SetFrameSkip(int mode) {
+    const bool leaving_keys = video_.skip() == QV_SKIP_NONKEY && mode != QV_SKIP_NONKEY;
+    video_.SetSkip(mode);
+    // Until the next key frame, pictures refer to frames the decoder never saw.
+    if (leaving_keys && file_mode()) delivery_.MarkReferenceMissing();
+}
+
+int FileSession::DecodeFrame() {
+    for (;;) {
+        const int result = DecodeStep();
+        if (!seek_.pending()) {
+            // Packets held back from the decoder are no news to the host.
+            if (result == -10002 && video_.skip() == QV_SKIP_NONKEY && !file_.draining) continue;
+            return result;
+        }
+        if (result == 0) {
+            const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
+            switch (seek_.OnPicture(file_.frame_time, key, delivery_.decoder_whole(), file_.key_presentation)) {
+                case SeekState::Verdict::kDeliver:
+                    return 0;
+                case SeekState::Verdict::kDrop:
+                    continue;
+                case SeekState::Verdict::kEarlier:
+                    ReadEarlier();
+                    continue;
+            }
+        }
+        if (result == 1 && seek_.KeepAudio(file_.frame_time)) {
+            // Without video, the first audio from the time on ends the seek.
+            if (!file_.video_stream()) seek_.Cancel();
+            return 1;
+        }
+        if (result == -10003 && seek_.EndReached() && file_.video_stream()) {
+            ReadEarlier();
+            continue;
+        }
+        if (result == -10003) {
+            seek_.Cancel();
+            return result;
+        }
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,161 @@
+// Moving the read position of an open media file: by time through the container's index or
+// timestamps, to the start, to the end; and what the container knows of its length.
+#include <cmath>
+
+#include "core/ffmpeg.h"
+#include "file/media_file.h"
+
+namespace qv {
+
+bool MediaFile::CanSeek() const {
+    if (!format_ctx_ || !format_ctx_->pb) return false;
+    // Network and pipe inputs report themselves as not seekable; so do live streams.
+    return (format_ctx_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+}
+
+int64_t MediaFile::DurationMicros() const {
+    if (!format_ctx_) return -1;
+    if (format_ctx_->duration != AV_NOPTS_VALUE && format_ctx_->duration > 0) {
+        // A length guessed from the bit rate (elementary streams) is no length at all.
+        if (format_ctx_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) return format_ctx_->duration;
+    }
+    if (video_stream_ && video_stream_->duration != AV_NOPTS_VALUE && video_stream_->duration > 0) {
+        return av_rescale_q(video_stream_->duration, video_stream_->time_base, AVRational{1, AV_TIME_BASE});
+    }
+    return -1;
+}
+
+int64_t MediaFile::StartMicros() const {
+    if (!format_ctx_) return 0;
+    if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
+        return av_rescale_q(video_stream_->start_time, video_stream_->time_base, AVRational{1, AV_TIME_BASE});
+    }
+    return format_ctx_->start_time != AV_NOPTS_VALUE ? format_ctx_->start_time : 0;
+}
+
+void MediaFile::ForgetPosition() {
+    DropPacket();
+    audio_offset = 0;
+    draining = false;
+    // No key packet read at the new position yet.
+    key_presentation = HUGE_VAL;
+    if (format_ctx_ && format_ctx_->pb) {
+        format_ctx_->pb->eof_reached = 0;
+        format_ctx_->pb->error = 0;
+    }
+}
+
+bool MediaFile::Untimed() const {
+    // Elementary streams state no start time, and their packets carry no times.
+    return video_stream_ && frame_period_ > 0.0 &&
+           (video_stream_->start_time == AV_NOPTS_VALUE || (format_ctx_->iformat->flags & AVFMT_NOTIMESTAMPS));
+}
+
+void MediaFile::NoteKeyPacket() {
+    if (!Untimed() || packet_->pos < 0 || packet_->dts != AV_NOPTS_VALUE || packet_->pts != AV_NOPTS_VALUE) return;
+    if (!key_positions_.empty() && key_positions_.back().seconds >= frame_time) return;
+    key_positions_.push_back(KeyPosition{packet_->pos, frame_time});
+}
+
+int MediaFile::ByteSeek(int64_t position) {
+    if (av_seek_frame(format_ctx_.get(), -1, position, AVSEEK_FLAG_BYTE) < 0) return -1;
+    ForgetPosition();
+    return 0;
+}
+
+int MediaFile::SeekUntimed(double seconds) {
+    // The key packets up to the time are learnt by reading on from the last one known,
+    // without decoding.
+    if (!key_positions_complete_ && (key_positions_.empty() || key_positions_.back().seconds <= seconds)) {
+        if (key_positions_.empty()) {
+            if (SeekToStart() != 0) return -1;
+        } else {
+            const KeyPosition last = key_positions_.back();
+            if (ByteSeek(last.position) != 0) return -1;
+            video_seen_ = true;
+            video_time_ = last.seconds - frame_period_;
+        }
+        for (;;) {
+            if (ReadFrame() != 0) {
+                key_positions_complete_ = true;
+                break;
+            }
+            if (packet_->stream_index != video_stream_->index) continue;
+            RecordPacketTime();
+            if (frame_time > seconds) break;
+        }
+    }
+    const KeyPosition* found = nullptr;
+    for (const KeyPosition& key : key_positions_) {
+        if (key.seconds > seconds) break;
+        found = &key;
+    }
+    if (!found) return -1;
+    const KeyPosition key = *found;
+    if (ByteSeek(key.position) != 0) return -1;
+    // The key packet is counted where a reading from the start counts it.
+    video_seen_ = true;
+    video_time_ = key.seconds - frame_period_;
+    return 0;
+}
+
+int MediaFile::SeekVideo(double seconds) {
+    ForgetPosition();
+    // A file of audio alone goes by its audio stream.
+    const AVStream* stream = video_stream_ ? video_stream_ : audio_stream_;
+    if (!CanSeek() || !stream) return -1;
+    if (video_stream_ && Untimed()) return SeekUntimed(seconds);
+    const AVRational tb = stream->time_base;
+    if (tb.num <= 0 || tb.den <= 0 || !std::isfinite(seconds)) return -1;
+    const double ticks = std::floor(seconds * tb.den / tb.num);
+    if (ticks < -9.0e18 || ticks > 9.0e18) return -1;
+    const int64_t target = static_cast<int64_t>(ticks);
+    AVFormatContext* ctx = format_ctx_.get();
+    if (av_seek_frame(ctx, stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
+    ForgetPosition();
+    return 0;
+}
+
+int MediaFile::SeekToStart() {
+    ForgetPosition();
+    if (!CanSeek()) return -1;
+    AVFormatContext* ctx = format_ctx_.get();
+    // Containers that are packets from the first byte on (program, transport and elementary
+    // streams) start at byte 0, exactly where the open began; the others at their first
+    // timestamp.
+    int result = -1;
+    const bool from_byte_zero = (ctx->ctx_flags & AVFMTCTX_NOHEADER) || (ctx->iformat->flags & AVFMT_NOTIMESTAMPS) ||
+                                (ctx->iformat->flags & AVFMT_TS_DISCONT);
+    if (!from_byte_zero) {
+        result = avformat_seek_file(ctx, -1, INT64_MIN, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0,
+                                    INT64_MAX, 0);
+    }
+    if (result < 0) result = av_seek_frame(ctx, -1, 0, AVSEEK_FLAG_BYTE);
+    if (result < 0) return -1;
+    ForgetPosition();
+    // Untimed packets are counted from the first one again, as after the open.
+    video_seen_ = false;
+    video_time_ = 0.0;
+    frame_time = 0.0;
+    return 0;
+}
+
+void MediaFile::SeekToEnd() {
+    ForgetPosition();
+    if (!CanSeek()) return;
+    AVFormatContext* ctx = format_ctx_.get();
+    const int64_t size = avio_size(ctx->pb);
+    bool moved = false;
+    if (size > 0 && !(ctx->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
+        moved = av_seek_frame(ctx, -1, size, AVSEEK_FLAG_BYTE) >= 0;
+    }
+    // Containers that refuse byte positions (mp4/mov) go to their last key frame instead.
+    if (!moved && video_stream_) av_seek_frame(ctx, video_stream_->index, INT64_MAX / 2, AVSEEK_FLAG_BACKWARD);
+    // Whatever the seek left before the end is read off without being kept.
+    while (ReadFrame() == 0) {
+    }
+    DropPacket();
+    draining = true;
+}
+
+}  // namespace qv

@@ -1,0 +1,57 @@
+#include "file/seek_state.h"
+
+#include <cmath>
+
+namespace qv {
+
+void SeekState::Start(double target, int mode, bool from_start) {
+    pending_ = true;
+    from_start_ = from_start;
+    key_seen_ = false;
+    mode_ = mode;
+    target_ = target;
+    read_from_ = target;
+    step_ = 0.0;
+    key_packets_ = 0;
+}
+
+bool SeekState::TakePacket(bool key, double seconds) {
+    if (!pending_) return true;
+    if (key && key_packets_++ == 0) first_key_ = seconds;
+    return from_start_ || key_packets_ > 0;
+}
+
+SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, double key_packet_seconds) {
+    if (!pending_) return Verdict::kDeliver;
+    if (!key_seen_) {
+        // Leading pictures of an open GOP refer to pictures before the key frame, and come
+        // before it. A decoder that flags no key picture at all (the recovery points of an
+        // intra-refresh stream) is trusted two key packets later: libavcodec's pictures
+        // match a decoding from the start only after two whole refreshes.
+        const bool refreshed = key_packets_ >= 3 && seconds >= key_packet_seconds;
+        if (!from_start_ && (!whole || (!key && !refreshed))) return Verdict::kDrop;
+        key_seen_ = true;
+        if (seconds > target_ && !from_start_) return Verdict::kEarlier;
+        if (mode_ == kKey || seconds >= target_) {
+            pending_ = false;
+            return Verdict::kDeliver;
+        }
+        return Verdict::kDrop;
+    }
+    if (mode_ == kKey || seconds < target_) return Verdict::kDrop;
+    pending_ = false;
+    return Verdict::kDeliver;
+}
+
+bool SeekState::EarlierTarget(double* seconds) {
+    // Just before the first key packet read finds the key frame before it in an indexed
+    // container; a container searched by timestamps may land behind it again (or on no key
+    // packet at all), so each such attempt goes back twice as far as the one before.
+    const double key = key_packets_ > 0 ? first_key_ : HUGE_VAL;
+    if (key >= read_from_) step_ = step_ == 0.0 ? 0.1 : step_ * 2.0;
+    read_from_ = (key < read_from_ ? key : read_from_) - step_ - 1e-6;
+    *seconds = read_from_;
+    return step_ < 1.0e6;
+}
+
+}  // namespace qv

@@ -1,0 +1,60 @@
+// What a file decode does between a seek and the picture asked for: pictures before the
+// target are dropped, pictures before the first key frame are never shown (they may lack
+// references), and a key frame found past the target sends reading further back.
+#pragma once
+
+namespace qv {
+
+class SeekState {
+public:
+    enum Mode { kAccurate = 0, kKey = 1 };
+    enum class Verdict { kDrop, kDeliver, kEarlier };
+
+    // A seek to `target` seconds; `from_start`: reading begins at the file's first packet,
+    // so whatever comes first is as early as the file goes.
+    void Start(double target, int mode, bool from_start);
+    void Cancel() { pending_ = false; }
+    bool pending() const { return pending_; }
+    double target() const { return target_; }
+
+    // A decoded picture during the seek, with its time, key-frame flag and whether the decoder
+    // found it whole, and the presentation time of the last key packet read.
+    Verdict OnPicture(double seconds, bool key, bool whole, double key_packet_seconds);
+    // A video packet read during the seek, with its key flag and recorded time: false while
+    // it is to be kept from the decoder
+    // (a container that found a time, not a key frame, may land on the pictures before one).
+    bool TakePacket(bool key, double seconds);
+    // The end of the file came during the seek: true when reading must start earlier (the
+    // position reached held no key frame at all).
+    bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
+    // A picture of this time will be dropped, whatever it turns out to be.
+    bool Passes(double seconds) const { return pending_ && mode_ == kAccurate && seconds < target_; }
+    // Audio of the seek: kept only from the target on.
+    bool KeepAudio(double seconds) const { return seconds >= target_; }
+
+    // After kEarlier (or an end with no key frame): the time to read from next; false when
+    // only the file's start is earlier still.
+    bool EarlierTarget(double* seconds);
+    void ReadFromStart() {
+        from_start_ = true;
+        Reread();
+    }
+    // Reading starts again at the position the container found.
+    void Reread() {
+        key_seen_ = false;
+        key_packets_ = 0;
+    }
+
+private:
+    bool pending_ = false;
+    bool from_start_ = false;
+    bool key_seen_ = false;
+    int key_packets_ = 0;     // key packets read since reading restarted
+    double first_key_ = 0.0;  // the recorded time of the first of them
+    int mode_ = kAccurate;
+    double target_ = 0.0;
+    double read_from_ = 0.0;  // where the container was last asked to read from
+    double step_ = 0.0;       // how much further back the next attempt goes
+};
+
+}  // namespace qv

@@ -1,0 +1,289 @@
+// File mode seeking and key-frame scans, checked against a full decode of the same file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QVDecoder.h"
+#include "file_factory.h"
+
+using qvtest::MediaFile;
+using qvtest::VideoTrack;
+
+namespace {
+
+struct Shown {
+    std::vector<uint8_t> bytes;
+    int64_t time = 0;
+    bool key = false;
+};
+
+// The next picture QVDecodeFrame hands out; false at the end of the file. The times of the
+// audio pieces on the way go to `audio`.
+bool NextPicture(QVDecoder& decoder, Shown* out, std::vector<int64_t>* audio = nullptr) {
+    for (int i = 0; i < 100000; ++i) {
+        const int result = decoder.QVDecodeFrame();
+        if (result == -10003) return false;
+        if (result == 1 && audio) audio->push_back(decoder.QVGetFrameTimestamp());
+        if (result != 0) continue;
+        const unsigned char* data = decoder.QVGetVideoFrame();
+        out->bytes.assign(data, data + decoder.QVGetVideoFrameSize());
+        out->time = decoder.QVGetFrameTimestamp();
+        out->key = (decoder.QVGetPictureFlags() & QV_PICTURE_KEY) != 0;
+        return true;
+    }
+    return false;
+}
+
+std::vector<Shown> AllPictures(QVDecoder& decoder) {
+    std::vector<Shown> all;
+    Shown shown;
+    while (NextPicture(decoder, &shown)) all.push_back(shown);
+    return all;
+}
+
+struct SeekCase {
+    const char* name;
+    const char* muxer;
+    const char* extension;
+    AVCodecID codec = AV_CODEC_ID_H264;
+    int b_frames = 0;
+    int gop = 12;
+    int start_frames = 0;
+    const char* encoder_params = "";
+    int threads = 1;
+    AVCodecID audio = AV_CODEC_ID_NONE;
+    std::map<std::string, std::string> muxer_options = {};
+};
+
+void PrintTo(const SeekCase& c, std::ostream* os) { *os << c.name; }
+
+class SeekTest : public ::testing::TestWithParam<SeekCase> {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+
+    std::string Make(const SeekCase& c, int frames) {
+        MediaFile media;
+        media.muxer = c.muxer;
+        media.frames = frames;
+        media.audio = c.audio;
+        media.muxer_options = c.muxer_options;
+        VideoTrack track;
+        track.codec = c.codec;
+        track.gop = c.gop;
+        track.max_b_frames = c.b_frames;
+        track.start_frames = c.start_frames;
+        track.encoder_params = c.encoder_params;
+        media.video.push_back(track);
+        const std::string path = dir_.Path(std::string("clip.") + c.extension);
+        EXPECT_EQ(qvtest::WriteMediaFile(path, media), "");
+        return path;
+    }
+
+    qvtest::TempDir dir_;
+};
+
+constexpr int kFrames = 90;
+constexpr int kSeeks = 20;
+
+// Twenty seeks in each mode, backwards and forwards, from before the first picture to past
+// the last, the first while the decoder is drained at the end of the file.
+TEST_P(SeekTest, Seek_MatchesFullDecode) {
+    const SeekCase& c = GetParam();
+    const std::string path = Make(c, kFrames);
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVDecoderSetThreads(c.threads), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const std::vector<Shown> full = AllPictures(decoder);
+    ASSERT_GT(full.size(), static_cast<size_t>(kFrames * 9 / 10));
+    const int64_t first = full.front().time;
+    const int64_t last = full.back().time;
+    if (c.start_frames > 0) {
+        EXPECT_GE(decoder.QVGetStartTime(), first - 100000);
+    }
+    const int64_t duration = decoder.QVGetDuration();
+    const bool refresh = std::string(c.encoder_params).find("intra-refresh") != std::string::npos;
+    if (duration >= 0) {
+        EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(last - first), 200000.0);
+    }
+
+    for (int i = 0; i < 2 * kSeeks; ++i) {
+        const int mode = i % 2 == 0 ? QV_SEEK_ACCURATE : QV_SEEK_KEY;
+        const int step = (i / 2 * 7) % kSeeks;  // a walk that goes back and forth
+        const int64_t target = first - 300000 + (last - first + 600000) * step / (kSeeks - 1);
+        SCOPED_TRACE(std::string(mode == QV_SEEK_KEY ? "key " : "accurate ") + std::to_string(target));
+        ASSERT_EQ(decoder.QVSeek(target, mode), 0);
+        Shown shown;
+        std::vector<int64_t> audio;
+        const bool got = NextPicture(decoder, &shown, &audio);
+        if (mode == QV_SEEK_ACCURATE) {
+            // Audio follows the seek: nothing from before the time comes ahead of the picture.
+            for (int64_t t : audio) EXPECT_GE(t, target);
+            if (c.audio != AV_CODEC_ID_NONE && got && target > first) {
+                Shown later;
+                std::vector<int64_t> more;
+                for (int k = 0; k < 5 && more.empty() && NextPicture(decoder, &later, &more); ++k) {
+                }
+                EXPECT_FALSE(audio.empty() && more.empty());
+                ASSERT_EQ(decoder.QVSeek(target, mode), 0);
+                ASSERT_TRUE(NextPicture(decoder, &shown));
+            }
+            const auto expected = std::find_if(full.begin(), full.end(), [&](const Shown& s) { return s.time >= target; });
+            ASSERT_EQ(got, expected != full.end());
+            if (!got) continue;
+            EXPECT_EQ(shown.time, expected->time);
+            EXPECT_TRUE(shown.bytes == expected->bytes) << "picture " << (expected - full.begin());
+            continue;
+        }
+        if (duration >= 0 && target > decoder.QVGetStartTime() + duration) {
+            EXPECT_FALSE(got);
+            continue;
+        }
+        ASSERT_TRUE(got);
+        const auto match = std::find_if(full.begin(), full.end(), [&](const Shown& s) { return s.time == shown.time; });
+        ASSERT_NE(match, full.end());
+        EXPECT_TRUE(match->bytes == shown.bytes);
+        if (refresh) {
+            // After the first, an intra-refresh stream's pictures are whole only once a refresh
+            // has passed: the first whole one at or before the time comes, unflagged.
+            EXPECT_LE(shown.time, std::max(target, first));
+            continue;
+        }
+        EXPECT_TRUE(shown.key && match->key);
+        if (target < first) {
+            EXPECT_EQ(match, full.begin());
+            continue;
+        }
+        EXPECT_LE(shown.time, target);
+        for (const Shown& s : full) EXPECT_FALSE(s.key && s.time > shown.time && s.time <= target) << s.time;
+    }
+}
+
+// Skipped pictures: the counts libavcodec's own skip_frame gives; key frames in order; raw packets from the key frame before a seek's time.
+TEST_P(SeekTest, SkipAndRaw_FollowLibavcodec) {
+    const SeekCase& c = GetParam();
+    const std::string path = Make(c, kFrames);
+    const size_t nonref = qvtest::ReferencePictures(path, AVDISCARD_NONREF).size();
+    size_t keys = 0;
+    for (const qvtest::PacketInfo& packet : qvtest::ReadPackets(path)) {
+        keys += packet.stream == 0 && (packet.flags & AV_PKT_FLAG_KEY) != 0;  // the factory's video comes first
+    }
+    // libavcodec's VP9 decoder ignores skip_frame there: one picture per key packet then.
+    if (c.codec != AV_CODEC_ID_VP9) keys = qvtest::ReferencePictures(path, AVDISCARD_NONKEY).size();
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVDecoderSetThreads(c.threads), 0);
+    ASSERT_EQ(decoder.QVDecoderSetFrameSkip(3), -1);
+    ASSERT_EQ(decoder.QVDecoderSetFrameSkip(QV_SKIP_NONREF), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(AllPictures(decoder).size(), nonref);
+    decoder.QVClose();
+
+    ASSERT_EQ(decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    const std::vector<Shown> key_pictures = AllPictures(decoder);
+    EXPECT_EQ(key_pictures.size(), keys);
+    for (size_t i = 0; i < key_pictures.size(); ++i) {
+        EXPECT_TRUE(key_pictures[i].key);
+        if (i > 0) {
+            EXPECT_GT(key_pictures[i].time, key_pictures[i - 1].time);
+        }
+    }
+    decoder.QVClose();
+
+    // Raw extraction after a seek starts at a key packet at or before the time.
+    ASSERT_EQ(decoder.QVDecoderSetFrameSkip(QV_SKIP_NONE), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    std::vector<unsigned char> buffer(1 << 20);
+    int64_t ms = 0;
+    int key = 0;
+    if (decoder.QVGetVideoRawFrame(buffer.data(), static_cast<int>(buffer.size()), ms, key) <= 0) return;
+    const int64_t target_ms = c.start_frames * 40 + 2000;
+    ASSERT_EQ(decoder.QVSeek(target_ms * 1000, QV_SEEK_KEY), 0);
+    ASSERT_GT(decoder.QVGetVideoRawFrame(buffer.data(), static_cast<int>(buffer.size()), ms, key), 0);
+    EXPECT_NE(key, 0);
+    EXPECT_LE(ms, target_ms);
+    EXPECT_GT(ms, target_ms - 40 * c.gop - 200);
+}
+
+const SeekCase kCases[] = {
+    {"mp4", "mp4", "mp4"},
+    {"mp4_b_frames_edit_list", "mp4", "mp4", AV_CODEC_ID_H264, 2, 12, 0, "", 1, AV_CODEC_ID_AAC},
+    {"mov_open_gop", "mov", "mov", AV_CODEC_ID_H264, 2, 12, 0, "open-gop=1"},
+    {"mp4_intra_refresh", "mp4", "mp4", AV_CODEC_ID_H264, 0, 12, 0, "intra-refresh=1"},
+    {"mkv_b_frames_threads", "matroska", "mkv", AV_CODEC_ID_H264, 2, 12, 0, "", 2},
+    {"webm_vp9", "webm", "webm", AV_CODEC_ID_VP9, 0, 12},
+    {"ts_late_start", "mpegts", "ts", AV_CODEC_ID_H264, 2, 12, 250},
+    {"ps_mpeg2", "vob", "mpg", AV_CODEC_ID_MPEG2VIDEO, 2, 12},
+    {"flv", "flv", "flv", AV_CODEC_ID_H264, 0, 12, 0, "", 1, AV_CODEC_ID_MP3},
+    {"avi_mpeg4_threads", "avi", "avi", AV_CODEC_ID_MPEG4, 0, 12, 0, "", 2},
+    {"h264_elementary", "h264", "264", AV_CODEC_ID_H264, 2, 12},
+};
+
+INSTANTIATE_TEST_SUITE_P(Containers, SeekTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
+
+// A pipe cannot go back: the seek is refused and reading goes on where it was.
+TEST(SeekPipeTest, Seek_Pipe_NotSeekable) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("clip.ts");
+    MediaFile media;
+    media.muxer = "mpegts";
+    media.frames = 40;
+    media.video.push_back(VideoTrack{});
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    const std::string fifo = dir.Path("pipe.ts");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        std::ifstream in(path, std::ios::binary);
+        std::ofstream out(fifo, std::ios::binary);
+        out << in.rdbuf();
+    });
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(fifo.c_str()), 0);
+    Shown shown;
+    ASSERT_TRUE(NextPicture(decoder, &shown));
+    EXPECT_EQ(decoder.QVSeek(0, QV_SEEK_ACCURATE), QV_ERR_NOT_SEEKABLE);
+    const std::vector<Shown> rest = AllPictures(decoder);
+    ASSERT_FALSE(rest.empty());
+    EXPECT_GT(rest.front().time, shown.time);
+    writer.join();
+    EXPECT_EQ(decoder.QVSeek(0, 5), -1);
+    decoder.QVClose();
+    EXPECT_EQ(decoder.QVSeek(0, QV_SEEK_ACCURATE), -10008);
+    EXPECT_EQ(decoder.QVGetDuration(), -1);
+}
+
+// A file of audio alone seeks by its audio: the next piece is the first at or after the time.
+TEST(SeekAudioTest, Seek_AudioOnly_NextPieceAtTheTime) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("tone.mp4");
+    MediaFile media;
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 100;
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    std::vector<int64_t> times;
+    for (int r = decoder.QVDecodeFrame(); r != -10003; r = decoder.QVDecodeFrame()) {
+        if (r == 1) times.push_back(decoder.QVGetFrameTimestamp());
+    }
+    ASSERT_GT(times.size(), 100u);
+    for (int64_t target : {2000000, 500000, 3100000, -100000}) {
+        ASSERT_EQ(decoder.QVSeek(target, QV_SEEK_ACCURATE), 0);
+        int r = decoder.QVDecodeFrame();
+        while (r != 1 && r != -10003) r = decoder.QVDecodeFrame();
+        ASSERT_EQ(r, 1);
+        EXPECT_EQ(decoder.QVGetFrameTimestamp(), *std::find_if(times.begin(), times.end(), [&](int64_t t) {
+            return t >= target;
+        })) << target;
+    }
+}
+
+}  // namespace

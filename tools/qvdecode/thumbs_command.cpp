@@ -1,0 +1,164 @@
+// qvdecode thumbs: the key frame nearest each mark of a recording (every 60 s by default),
+// written as PNG or JPEG, and a contact sheet of them all. Only key frames are decoded.
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include "commands.h"
+#include "time_spec.h"
+#include "tool_common.h"
+
+namespace qvtool {
+namespace {
+
+struct Thumb {
+    int64_t time = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+Thumb Capture(QVDecoder& decoder) {
+    Thumb thumb;
+    thumb.time = decoder.QVGetFrameTimestamp();
+    decoder.QVGetOutputResolution(thumb.width, thumb.height);
+    const unsigned char* data = decoder.QVGetVideoFrame();
+    const int size = decoder.QVGetVideoFrameSize();
+    if (data && size == thumb.width * thumb.height * 3) thumb.rgb.assign(data, data + size);
+    return thumb;
+}
+
+// The thumbnails side by side in rows, as square a grid as the count allows, each cell the
+// size of the first.
+std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs) {
+    const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(thumbs.size()))));
+    const int rows = (static_cast<int>(thumbs.size()) + columns - 1) / columns;
+    const int cell_w = thumbs.front().width, cell_h = thumbs.front().height;
+    const int width = columns * cell_w, height = rows * cell_h;
+    std::vector<uint8_t> sheet(static_cast<size_t>(width) * height * 3, 0);
+    for (size_t i = 0; i < thumbs.size(); ++i) {
+        const Thumb& t = thumbs[i];
+        const int x0 = static_cast<int>(i) % columns * cell_w, y0 = static_cast<int>(i) / columns * cell_h;
+        const int w = std::min(t.width, cell_w), h = std::min(t.height, cell_h);
+        for (int y = 0; y < h; ++y) {
+            std::copy_n(t.rgb.data() + static_cast<size_t>(y) * t.width * 3, static_cast<size_t>(w) * 3,
+                        sheet.data() + (static_cast<size_t>(y0 + y) * width + x0) * 3);
+        }
+    }
+    const std::string ext = std::filesystem::path(path).extension().string();
+    const SnapshotFormat format = ext == ".jpg" || ext == ".jpeg" ? SnapshotFormat::kJpeg : SnapshotFormat::kPng;
+    return WriteEncodedImage(path, format, sheet.data(), static_cast<int>(sheet.size()), width, height,
+                             AV_PIX_FMT_RGB24);
+}
+
+}  // namespace
+
+int RunThumbs(const ThumbsOptions& o) {
+    double every = 60.0;
+    ParseTimeSpec(o.every, &every);  // checked by the option parser
+    if (every <= 0) return Fail(kExitUsage, "--every must be more than 0");
+    int width = 0, height = 0;
+    if (!o.size.empty() && !ParseSize(o.size, &width, &height)) {
+        return Fail(kExitUsage, "--size must be WxH, not '" + o.size + "'");
+    }
+    if (!CheckReadable(o.file)) return kExitInput;
+    std::error_code ec;
+    std::filesystem::create_directories(o.dir, ec);
+    if (ec) return Fail(kExitOutput, "cannot create '" + o.dir + "': " + ec.message());
+
+    QVDecoder decoder;
+    InstallLog(decoder, o.verbose);
+    decoder.QVDecoderSetThreads(o.threads);
+    decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+    const int opened = decoder.QVOpen(o.file.c_str());
+    if (opened != 0) return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    _video_param param{};
+    decoder.QVGetParam(param);
+    if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
+    decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
+
+    const int64_t start = decoder.QVGetStartTime();
+    const int64_t duration = decoder.QVGetDuration();
+    const int64_t step = static_cast<int64_t>(every * 1e6);
+    SnapshotFormat format = SnapshotFormat::kPng;
+    ParseSnapshotFormat(o.format, &format);
+
+    std::vector<Thumb> chosen;
+    Thumb previous;
+    bool have_previous = false;
+    auto mark = [&](size_t k) { return start + static_cast<int64_t>(k) * step; };
+    auto take = [&](const Thumb& t) -> bool {
+        const size_t index = chosen.size();
+        char name[64];
+        std::snprintf(name, sizeof(name), "thumb_%04zu.%s", index, SnapshotExtension(format));
+        const std::string path = (std::filesystem::path(o.dir) / name).string();
+        const std::string error = WriteEncodedImage(path, format, t.rgb.data(), static_cast<int>(t.rgb.size()),
+                                                    t.width, t.height, AV_PIX_FMT_RGB24);
+        if (!error.empty()) {
+            Fail(kExitOutput, "cannot write '" + path + "': " + error);
+            return false;
+        }
+        std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), (mark(index) - start) / 1e6,
+                    (t.time - start) / 1e6);
+        chosen.push_back(t);
+        return true;
+    };
+
+    // The key frames around each mark: the last at or before it and the first after it. A
+    // file that can seek goes to each mark that lies past the key frames read so far (a key
+    // frame seek, then the next key frame); one that cannot reads its key frames in order.
+    Progress progress("thumbs");
+    Thumb current;
+    bool have_current = false, seekable = true;
+    auto next_key = [&](Thumb* out) -> bool {
+        for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE; result = decoder.QVDecodeFrame()) {
+            if (result != QV_OK) continue;
+            *out = Capture(decoder);
+            if (!out->rgb.empty()) return true;
+        }
+        return false;
+    };
+    for (;;) {
+        const int64_t m = mark(chosen.size());
+        if (duration > 0 && m > start + duration) break;
+        if (!have_current || current.time <= m) {
+            if (seekable) {
+                const int sought = decoder.QVSeek(m, QV_SEEK_KEY);
+                if (sought == 0) have_previous = have_current = false;
+                seekable = sought != QV_ERR_NOT_SEEKABLE;
+            }
+            while (!have_current || current.time <= m) {
+                if (have_current) previous = current;
+                have_previous = have_previous || have_current;
+                have_current = next_key(&current);
+                if (!have_current) break;
+            }
+        }
+        // After the last key frame: the last one, up to the end of the recording.
+        if (!have_current && (!have_previous || (duration <= 0 && m > previous.time))) break;
+        const bool previous_nearer =
+            have_previous && (!have_current || m - previous.time < current.time - m);
+        if (!take(previous_nearer ? previous : current)) return kExitOutput;
+        progress.Update(duration > 0 ? static_cast<double>(m - start) / duration : -1.0,
+                        static_cast<int64_t>(chosen.size()));
+    }
+    progress.Finish();
+    if (chosen.empty()) return Fail(kExitFailed, "no key frame could be decoded from '" + o.file + "'");
+    if (!o.sheet.empty()) {
+        const std::string error = WriteSheet(o.sheet, chosen);
+        if (!error.empty()) return Fail(kExitOutput, "cannot write the sheet '" + o.sheet + "': " + error);
+        std::printf("contact sheet: %s\n", o.sheet.c_str());
+    }
+    std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), o.file.c_str(), progress.Seconds());
+    return kExitOk;
+}
+
+}  // namespace qvtool
