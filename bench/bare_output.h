@@ -1,6 +1,7 @@
-// What a bare FFmpeg loop does with each decoded picture, and nothing more: one copy of the
-// planes into a contiguous buffer, or, when converting, one sws_scale from the frame's own
-// planes straight into the packed output buffer.
+// What a bare FFmpeg loop does with each decoded picture, and nothing more: nothing at all
+// (decode alone), one copy of the planes into a contiguous buffer, or one sws_scale from the
+// frame's own planes straight into the packed BGR24 output buffer (at the picture's size or
+// another one).
 #pragma once
 
 #include <cstdint>
@@ -9,17 +10,24 @@
 
 namespace qvbench {
 
+enum class Work { kDecodeOnly, kCopy, kConvert };
+
 class BareOutput {
 public:
-    BareOutput(int width, int height, bool convert) : width_(width), height_(height) {
+    BareOutput(int width, int height, bool convert)
+        : BareOutput(width, height, convert ? Work::kConvert : Work::kCopy, width, height) {}
+    BareOutput(int width, int height, Work work, int out_width, int out_height)
+        : width_(width), height_(height), work_(work) {
+        const bool convert = work == Work::kConvert;
         const AVPixelFormat format = convert ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P;
-        size_ = av_image_get_buffer_size(format, width, height, 1);
+        if (!convert) out_width = width, out_height = height;
+        size_ = av_image_get_buffer_size(format, out_width, out_height, 1);
         buffer_ = static_cast<uint8_t*>(av_malloc(size_));
-        av_image_fill_arrays(planes_, lines_, buffer_, format, width, height, 1);
+        av_image_fill_arrays(planes_, lines_, buffer_, format, out_width, out_height, 1);
         if (convert) {
             // Single-threaded, as libswscale is by default; the flags the library uses without
             // high quality.
-            sws_ = sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+            sws_ = sws_getContext(width, height, AV_PIX_FMT_YUV420P, out_width, out_height, AV_PIX_FMT_BGR24,
                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
         }
     }
@@ -30,10 +38,11 @@ public:
     BareOutput(const BareOutput&) = delete;
     BareOutput& operator=(const BareOutput&) = delete;
 
+    // The buffer the picture is handed out in (for decode alone: the buffer, untouched).
     const uint8_t* Deliver(const AVFrame* frame) {
-        if (sws_) {
+        if (work_ == Work::kConvert) {
             sws_scale(sws_, frame->data, frame->linesize, 0, height_, planes_, lines_);
-        } else {
+        } else if (work_ == Work::kCopy) {
             av_image_copy_to_buffer(buffer_, size_, frame->data, frame->linesize, AV_PIX_FMT_YUV420P, width_,
                                     height_, 1);
         }
@@ -42,6 +51,7 @@ public:
 
 private:
     int width_, height_, size_ = 0;
+    Work work_;
     uint8_t* buffer_ = nullptr;
     uint8_t* planes_[4] = {};
     int lines_[4] = {};

@@ -79,4 +79,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# libyuv converts 4:2:0 pictures; the development package's pkg-config file names it for
+# static links (Libs.private), so its headers and link library come with it.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libyuv0")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libyuv-dev")
 include(CPack)

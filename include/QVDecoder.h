@@ -97,6 +97,16 @@ enum {
     QV_PICTURE_DRAINED = 4,   // handed out by an end-of-stream or end-of-file drain
 };
 
+// Conversion engines (QVDecoderSetConverter).
+enum {
+    // libyuv converts and scales 4:2:0 pictures (yuv420p, yuvj420p, nv12, nv21) to BGR24,
+    // RGB24, BGRA, RGBA, ARGB, ABGR and to yuv420p; libswscale does everything else and
+    // every high-quality (bicubic) conversion.
+    QV_CONVERTER_AUTO = 0,
+    // libswscale for every conversion.
+    QV_CONVERTER_SWSCALE = 1,
+};
+
 // File-mode seeking (QVSeek) and the result when the file cannot move back.
 enum {
     QV_SEEK_ACCURATE = 0,  // the next picture is the first at or after the time
@@ -275,6 +285,17 @@ public:
     // The pixel format of the buffer QVGetVideoFrame hands out: the output format while output
     // conversion is on, else the decoded picture's (PIX_FMT_NONE before any).
     enum PixelFormat QVGetOutputFormat();
+    // The conversion engine, QV_CONVERTER_AUTO (the default) or QV_CONVERTER_SWSCALE; 0, or
+    // -1 (engine unchanged) for anything else. Takes effect at the next picture. Either
+    // engine converts with the picture's colour matrix and range (BT.601, BT.709, BT.2020;
+    // limited or full range); untagged pictures are BT.601 limited range, yuvj* full range.
+    // The engines' bytes may differ by a level or two; size, format and layout never do.
+    int QVDecoderSetConverter(int engine);
+    // The planes of the picture last decoded, as the decoder left them (rows may be padded),
+    // without a copy: 0 with data and linesize filled (unused planes null and 0), -1 when
+    // output conversion is on or there is no picture. Valid until the next decode, receive,
+    // flush or close call on the object.
+    int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
     // File mode: moves to `time_us` on the clock of QVGetFrameTimestamp. QV_SEEK_ACCURATE:
     // the next picture QVDecodeFrame gives is the first whose time is at or after it (the
     // pictures from the key frame before it are decoded but not handed out); QV_SEEK_KEY: the

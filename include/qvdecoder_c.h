@@ -62,6 +62,12 @@ enum {
     QV_PICTURE_DAMAGED = 2,
     QV_PICTURE_DRAINED = 4
 };
+
+/* Conversion engines (qv_set_converter), as in QVDecoder.h. */
+enum {
+    QV_CONVERTER_AUTO = 0,
+    QV_CONVERTER_SWSCALE = 1
+};
 #endif
 
 /* Only the C interface answers with this code: a null handle or pointer, a negative length, a
@@ -161,6 +167,18 @@ typedef struct qv_picture_info {
     int64_t time_us;           /* file mode: the frame's time in microseconds; stream mode: QV_NO_TIME */
 } qv_picture_info;
 
+/* The decoded picture's own planes (qv_video_planes), as the decoder left them: rows may be
+   longer than the picture (linesize bytes apart); unused planes are NULL. */
+typedef struct qv_planes {
+    const unsigned char* data[4]; /* owned by the decoder, valid until its next decode call */
+    int linesize[4];
+    int width;
+    int height;
+    int format;                   /* QV_PIX_FMT_*, the decoded format */
+    int flags;                    /* QV_PICTURE_* */
+    int64_t time_us;              /* as in qv_picture_info */
+} qv_planes;
+
 /* What the decoder knows of its streams (QVGetParam). */
 typedef struct qv_stream_info {
     int video_codec;           /* QV_CODEC_*, 0 when there is no video */
@@ -219,6 +237,9 @@ QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
 /* The largest decoded picture in pixels; 0 for the default (8192 x 4320), negative refused.
    See QVDecoderSetMaxPixels. */
 QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
+/* QV_CONVERTER_AUTO (default: libyuv where it covers the conversion) or QV_CONVERTER_SWSCALE;
+   QV_ERR_ARGUMENT for anything else. See QVDecoderSetConverter. */
+QVDECODER_C_API int qv_set_converter(qv_decoder* decoder, int engine);
 
 /* Stream mode: open for pushed frames. format is the pushed pictures' pixel format
    (QV_PIX_FMT_YUV420P for the usual camera). A negative width or height is QV_ERR_ARGUMENT;
@@ -248,6 +269,9 @@ QVDECODER_C_API int qv_push_audio(qv_decoder* decoder, const unsigned char* data
    close or output change. Its format is the one of the bytes at data (the output format while
    output conversion is on, else the decoded one). */
 QVDECODER_C_API int qv_picture(qv_decoder* decoder, qv_picture_info* picture);
+/* The last picture's own planes without a copy, when no output conversion is set: QV_OK,
+   QV_ERR_NO_PICTURE as qv_picture, QV_FAILED while output conversion is on. */
+QVDECODER_C_API int qv_video_planes(qv_decoder* decoder, qv_planes* planes);
 /* QV_PICTURE_* flags of the picture last laid out (>= 0), or QV_ERR_ARGUMENT. */
 QVDECODER_C_API int qv_picture_flags(qv_decoder* decoder);
 /* Signed 16-bit interleaved PCM of the last decoded audio; *size is 0 when there is none. */

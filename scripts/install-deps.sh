@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libyuv-dev
   ffmpeg
   python3 python3-numpy python3-pytest python3-pip python3-setuptools
   # Live-source tests: GStreamer's RTSP server (payloaders in -good, parsers in -bad).

@@ -40,6 +40,7 @@ static void bad_input(void) {
     int size = 0, width = 0, height = 0;
     int64_t time = 0;
     qv_picture_info picture;
+    qv_planes planes;
     qv_stream_info info;
     qv_raw_info raw;
     qv_decoder* d;
@@ -58,6 +59,7 @@ static void bad_input(void) {
         qv_set_output(NULL, 16, 16, QV_PIX_FMT_BGR24, 0), qv_set_output_format(NULL, 3, 0),
         qv_set_output_resolution(NULL, 16, 16, 0), qv_output_resolution(NULL, &width, &height),
         qv_save_current_image(NULL, "x.bmp"), qv_save_output_image(NULL, "x.bmp"), qv_raw_frame_size(NULL),
+        qv_set_converter(NULL, QV_CONVERTER_AUTO), qv_video_planes(NULL, &planes),
         qv_seek(NULL, 0, QV_SEEK_KEY), qv_set_frame_skip(NULL, 0), qv_duration(NULL, &time),
         qv_start_time(NULL, &time),
     };
@@ -89,6 +91,7 @@ static void bad_input(void) {
             qv_open_video_audio(d, QV_CODEC_H264, 320, -1, 0, QV_CODEC_G722, 16000, 1, 64000),
             qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"), qv_set_network_option(d, "", "x"),
             qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
+            qv_set_converter(d, 2), qv_set_converter(d, -1), qv_video_planes(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {
             if (bad_arguments[i] != QV_ERR_ARGUMENT) fprintf(stderr, "bad argument case %u\n", (unsigned)i);
@@ -115,6 +118,7 @@ static void bad_input(void) {
     /* An open stream decoder has a blank buffer before any picture: it is not a picture. */
     CHECK_EQ(qv_open_video(d, QV_CODEC_H264, 320, 240, QV_PIX_FMT_YUV420P), QV_OK);
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);
+    CHECK_EQ(qv_video_planes(d, &planes), QV_ERR_NO_PICTURE);
     CHECK_EQ(qv_push_video(d, &byte, 0, 0), QV_FAILED);
     /* Each call that cannot apply says why. */
     CHECK_EQ(qv_open_video(d, 0x7fffffff, 320, 240, QV_PIX_FMT_YUV420P), QV_ERR_ALREADY_OPEN);
@@ -182,6 +186,11 @@ static void file_mode(void) {
         }
         if (r != QV_OK) continue;
         CHECK_EQ(qv_picture(d, &picture), QV_OK);
+        if (pictures == 0) {
+            qv_planes planes;
+            CHECK_EQ(qv_video_planes(d, &planes), QV_FAILED); /* converting: no planes */
+            CHECK_EQ(qv_set_converter(d, QV_CONVERTER_SWSCALE), QV_OK);
+        }
         CHECK_EQ(picture.width, 160);
         CHECK_EQ(picture.height, 120);
         CHECK_EQ(picture.format, QV_PIX_FMT_BGR24);
@@ -211,9 +220,28 @@ static void file_mode(void) {
     qv_decoder_free(d);
 }
 
+/* The planes qv_video_planes hands out hold the picture qv_picture lays out. */
+static int planes_match(qv_decoder* d, const qv_picture_info* picture) {
+    qv_planes planes;
+    const int widths[3] = {320, 160, 160}, heights[3] = {240, 120, 120};
+    const unsigned char* laid_out = picture->data;
+    int plane, row;
+    if (qv_video_planes(d, &planes) != QV_OK || planes.width != 320 || planes.height != 240 ||
+        planes.format != QV_PIX_FMT_YUV420P || planes.flags != picture->flags) {
+        return 0;
+    }
+    for (plane = 0; plane < 3; ++plane) {
+        for (row = 0; row < heights[plane]; ++row) {
+            if (memcmp(planes.data[plane] + row * planes.linesize[plane], laid_out, (size_t)widths[plane]) != 0) return 0;
+            laid_out += widths[plane];
+        }
+    }
+    return 1;
+}
+
 /* Stream mode as a camera host: the file's compressed frames (copied out through qv_raw_frame)
    pushed one by one with the receive loop, then a flush; every picture equals the file-mode
-   picture at the same place, byte for byte. */
+   picture at the same place, byte for byte, and so do its planes. */
 static void stream_mode(void) {
     const int capacity = 1 << 20;
     unsigned char* frame = malloc(capacity);
@@ -243,7 +271,7 @@ static void stream_mode(void) {
             CHECK_EQ(qv_picture(stream, &got), QV_OK);
             CHECK(got.time_us == QV_NO_TIME);
             ++pictures;
-            if (!next_file_picture(reference, &want) || got.size != want.size ||
+            if (!planes_match(stream, &got) || !next_file_picture(reference, &want) || got.size != want.size ||
                 memcmp(got.data, want.data, (size_t)got.size) != 0) {
                 ++mismatches;
             }

@@ -262,7 +262,10 @@ TEST_F(VideoTest, DecodeVideoFrame_PictureChangeRebuildsFixedSizeConverter) {
     d.QVGetOutputResolution(w, h);
     EXPECT_EQ(w, 320);
     EXPECT_EQ(h, 240);
-    EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 320, 240, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+    // Shrunk 2.2:1 with libyuv's box filter, whose boxes are whole pixels: on the synthetic
+    // sawtooth it lands about 6 levels from libswscale's exact area filter. A scaler left
+    // for the old source, or a wrong layout, is off by tens.
+    EXPECT_LE(qvtest::MeanAbsDiff(Frame(d), qvtest::ScaleReference(ref[0], 320, 240, AV_PIX_FMT_YUV420P, SWS_AREA)), 8.0);
 }
 
 // A camera whose parameter sets claim a picture over the limit gets no picture and no
@@ -406,8 +409,10 @@ TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
 
     QVDecoder bgr(_picture_param{352, 288, PIX_FMT_BGR24}, 1);
     EXPECT_FALSE(Parts(bgr).output.high_quality()) << "the constructor's quality argument has no effect";
+    ASSERT_EQ(bgr.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
     ASSERT_EQ(bgr.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     QVDecoder smaller;
+    ASSERT_EQ(smaller.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
     ASSERT_EQ(smaller.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     smaller.QVSetOutput(_picture_param{176, 144, PIX_FMT_YUV420P}, 1);  // built at once (bilinear)
     for (size_t i = 0; i < video.packets.size(); ++i) {
@@ -417,7 +422,9 @@ TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
         EXPECT_EQ(Frame(smaller), qvtest::ScaleReference(ref[i], 176, 144, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
     }
     EXPECT_EQ(bgr.QVGetVideoFrameSize(), 352 * 288 * 3);
-    // The next rebuild takes the high quality chosen with the setter.
+    // The next rebuild takes the high quality chosen with the setter, which libswscale alone
+    // does, whatever the engine.
+    ASSERT_EQ(smaller.QVDecoderSetConverter(QV_CONVERTER_AUTO), 0);
     smaller.QVSetOutputResolution(160, 120, 0);
     ASSERT_EQ(Push(smaller, video.packets[0]), 0);
     EXPECT_EQ(Frame(smaller), qvtest::ScaleReference(ref[0], 160, 120, AV_PIX_FMT_YUV420P, SWS_BICUBIC));
@@ -442,7 +449,8 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
     d.QVGetOutputResolution(w, h);
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
-    EXPECT_EQ(Frame(d), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+    EXPECT_LE(qvtest::MeanAbsDiff(Frame(d), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR)),
+              1.0);
 
     // A whole request with its size or its format left open takes them from the picture,
     // and follows it when it changes.
@@ -455,13 +463,13 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
         ASSERT_EQ(any.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
         ASSERT_EQ(Push(any, video.packets[0]), 0);
         if (open.width == 0) {
-            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+            EXPECT_LE(qvtest::MeanAbsDiff(Frame(any), qvtest::ScaleReference(ref[0], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR)), 1.0);
         } else {
-            EXPECT_EQ(Frame(any), qvtest::ScaleReference(ref[0], 64, 48, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
+            EXPECT_LE(qvtest::MeanAbsDiff(Frame(any), qvtest::ScaleReference(ref[0], 64, 48, AV_PIX_FMT_YUV420P, SWS_AREA)), 2.0);
         }
         ASSERT_EQ(Push(any, small.packets[0]), 0);
         if (open.width == 0) {
-            EXPECT_EQ(Frame(any), qvtest::ScaleReference(small_ref[0], 176, 144, AV_PIX_FMT_BGR24, SWS_BILINEAR));
+            EXPECT_LE(qvtest::MeanAbsDiff(Frame(any), qvtest::ScaleReference(small_ref[0], 176, 144, AV_PIX_FMT_BGR24, SWS_BILINEAR)), 1.0);
         }
     }
 }
@@ -734,6 +742,7 @@ TEST_F(VideoTest, Output_RgbRowsOfAnyWidthAreComplete) {
         ASSERT_EQ(ref.size(), 1u);
         for (PixelFormat format : {PIX_FMT_BGR24, PIX_FMT_RGB24}) {
             QVDecoder d(_picture_param{width, 76, format}, 0);
+            ASSERT_EQ(d.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
             ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{width, 76, PIX_FMT_YUV420P}), 0);
             ASSERT_EQ(Push(d, video.packets[0]), 0);
             const int av_format = format == PIX_FMT_BGR24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;

@@ -29,6 +29,10 @@ file that does not exist ``FileNotFoundError``.
 FFmpeg's own warnings and errors (a damaged stream, say) go to the ``logging`` module, logger
 ``qvdecoder.ffmpeg``: they stay quiet until the application configures logging (for example
 ``logging.basicConfig()``), never straight to stderr.
+
+With ``format=None, planes=True`` nothing is converted or copied at all: each picture's
+``array`` is a tuple of views of the decoder's own planes, laid out as above but with rows that
+may be padded in memory (``data`` is None); they are valid until the next picture is asked for.
 """
 
 import atexit
@@ -192,6 +196,32 @@ def _shaped(flat, width, height, format_name):
     return flat[:luma].reshape(height, width), flat[luma:].reshape(ch, cw, 2)
 
 
+def _plane_views(planes, keeper):
+    """Views of the decoded planes in the shapes _shaped gives, rows padded as in memory."""
+    width, height = planes.width, planes.height
+    layout = FORMATS.get(_FORMAT_NAMES.get(planes.format), (None, None))[1]
+    if layout is None or layout[0] == "packed":
+        depth = layout[1] if layout else 1
+        shapes = [(height, width * depth, (height, width, depth) if depth > 1 else (height, width))]
+    elif layout[0] == "planar":
+        cw, ch = -(-width >> layout[1]), -(-height >> layout[2])
+        shapes = [(height, width, (height, width))] + [(ch, cw, (ch, cw))] * 2
+    else:
+        cw, ch = -(-width >> 1), -(-height >> 1)
+        shapes = [(height, width, (height, width)), (ch, 2 * cw, (ch, cw, 2))]
+    views = []
+    for i, (rows, row_bytes, shape) in enumerate(shapes):
+        stride = planes.linesize[i]
+        if not planes.data[i] or stride < row_bytes:
+            raise QVError(_lib.QV_FAILED, "the decoded planes do not match their format")
+        buffer = (ctypes.c_uint8 * (stride * (rows - 1) + row_bytes)).from_address(planes.data[i])
+        buffer.handle = keeper
+        flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
+        rows_view = numpy.lib.stride_tricks.as_strided(flat, (rows, row_bytes), (stride, 1), writeable=False)
+        views.append(rows_view.reshape(shape))
+    return views[0] if len(views) == 1 else tuple(views)
+
+
 class Picture:
     """One decoded picture.
 
@@ -210,7 +240,7 @@ class Picture:
         self.format = format
         self.flags = flags
         self.time_us = time_us
-        self.array = _shaped(data, width, height, format)
+        self.array = _shaped(data, width, height, format) if data is not None else None
 
     @property
     def time(self):
@@ -267,6 +297,19 @@ class _Handle:
         name = _FORMAT_NAMES.get(info.format, str(info.format))
         return Picture(flat, info.width, info.height, name, info.flags, time_us)
 
+    def planes(self):
+        info = _lib.Planes()
+        self.call("qv_video_planes", ctypes.byref(info))
+        self.viewed = True
+        time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
+        picture = Picture(None, info.width, info.height, _FORMAT_NAMES.get(info.format, str(info.format)),
+                          info.flags, time_us)
+        picture.array = _plane_views(info, self)
+        return picture
+
+    def take(self, copy, planes):
+        return self.planes() if planes else self.picture(copy)
+
     def close(self):
         self.closed = True
         if not self.viewed:
@@ -279,6 +322,17 @@ class _Handle:
 
     def __del__(self):
         self.free()
+
+
+_CONVERTERS = {"auto": 0, "swscale": 1}
+
+
+def _set_converter(handle, converter, format, size, planes):
+    if converter not in _CONVERTERS:
+        raise ValueError("converter is 'auto' or 'swscale'")
+    if planes and (format is not None or size is not None):
+        raise ValueError("planes=True hands out the decoded planes: pass format=None and no size")
+    handle.call("qv_set_converter", _CONVERTERS[converter])
 
 
 def _set_output(handle, format, size, high_quality):
@@ -341,11 +395,14 @@ class FileDecoder(_Closable):
     key frames only, ``"nonref"`` skips the pictures nothing refers to."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
-                 max_pixels=None, skip=None, timeout=None, transport=None, options=None):
+                 max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
+                 planes=False):
         self._copy = copy
+        self._planes = planes
         _check_decoding(format, size, threads, max_pixels)
         self._handle = _Handle()
         try:
+            _set_converter(self._handle, converter, format, size, planes)
             if skip is not None:
                 self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
             if threads is not None:
@@ -394,7 +451,7 @@ class FileDecoder(_Closable):
             if result == _lib.QV_ERR_END_OF_FILE:
                 return None
             if result == _lib.QV_OK:
-                return self._handle.picture(self._copy)
+                return self._handle.take(self._copy, self._planes)
 
     def seek(self, seconds, accurate=True):
         """Moves to ``seconds`` on the clock of ``Picture.time``. accurate: the next picture is the
@@ -472,7 +529,7 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
 
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
-         skip=None, timeout=None, transport=None, options=None):
+         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
@@ -480,8 +537,10 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
     ``threads``: decoding threads (0 for one per core); ``max_pixels``: the largest picture
     (width x height) accepted, None for the library's default (8192 x 4320); ``skip``: "nonref" or
-    "nonkey" to leave pictures undecoded (see FileDecoder). Raises FileNotFoundError for a
-    missing file, ValueError/TypeError for bad arguments, QVError when the file cannot be opened.
+    "nonkey" to leave pictures undecoded (see FileDecoder); ``converter``: "auto" (libyuv where
+    it covers the conversion) or "swscale"; ``planes``: with format=None, views of the decoded
+    planes without any copy (see the module's help). Raises FileNotFoundError for a missing
+    file, ValueError/TypeError for bad arguments, QVError when the file cannot be opened.
 
     ``path`` may also name a live source: "rtsp://camera/stream", an .sdp file for RTP, an
     http(s) MJPEG stream or HLS playlist, "srt://...", "pipe:0". ``timeout``: seconds any open
@@ -490,7 +549,7 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     default for RTSP) or "udp"; ``options``: further network options by name (user_agent, ...).
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
-                       options)
+                       options, converter, planes)
 
 
 class StreamDecoder(_Closable):
@@ -504,7 +563,8 @@ class StreamDecoder(_Closable):
     program-stream packs, cut into frames by the chunked parser since packs split frames
     (``frame_per_pack=True`` when every pack holds whole frames); ``chunks``: pushes may end
     inside a frame; ``key_first``: nothing before the first key frame; ``repack``: rebuild
-    H.264 NAL units before decoding; ``copy``: False for views.
+    H.264 NAL units before decoding; ``copy``: False for views; ``converter`` and
+    ``planes`` as in ``open()``.
 
     ``push(data)`` and ``flush()`` return the list of pictures that came out (an iterator with
     copy=False). Use it as a context manager, or call ``close()``, to free the decoder at once.
@@ -512,7 +572,7 @@ class StreamDecoder(_Closable):
 
     def __init__(self, codec="h264", format="bgr24", size=None, high_quality=False, stream_size=None,
                  latency="low", threads=None, demux=False, chunks=False, key_first=False,
-                 repack=False, copy=True, max_pixels=None, frame_per_pack=False):
+                 repack=False, copy=True, max_pixels=None, frame_per_pack=False, converter="auto", planes=False):
         if codec not in CODECS:
             raise ValueError(f"unknown video codec {codec!r}; known: {', '.join(CODECS)}")
         if latency not in ("low", "complete"):
@@ -520,10 +580,12 @@ class StreamDecoder(_Closable):
         _check_decoding(format, size, threads, max_pixels)
         stream_size = _size(stream_size, "stream_size")
         self._repack = 1 if repack else 0
-        self._copy = copy
+        self._copy = copy and not planes
+        self._planes = planes
         self._handle = _Handle()
         h = self._handle
         try:
+            _set_converter(h, converter, format, size, planes)
             h.call("qv_set_latency_mode", 1 if latency == "complete" else 0)
             if threads is not None:
                 h.call("qv_set_threads", int(threads))
@@ -561,9 +623,9 @@ class StreamDecoder(_Closable):
         handle = self._handle
         try:
             if have_first:
-                yield handle.picture(self._copy)
+                yield handle.take(self._copy, self._planes)
             while handle.call("qv_receive_video", accept=(_lib.QV_OK, _lib.QV_FAILED)) == _lib.QV_OK:
-                yield handle.picture(self._copy)
+                yield handle.take(self._copy, self._planes)
         except GeneratorExit:
             # Pictures not taken are dropped, so that the next push starts clean.
             while handle.ptr and handle.lib.qv_receive_video(handle.ptr) == _lib.QV_OK:

@@ -53,6 +53,18 @@ class PictureInfo(ctypes.Structure):
     ]
 
 
+class Planes(ctypes.Structure):
+    _fields_ = [
+        ("data", ctypes.c_void_p * 4),
+        ("linesize", ctypes.c_int * 4),
+        ("width", ctypes.c_int),
+        ("height", ctypes.c_int),
+        ("format", ctypes.c_int),
+        ("flags", ctypes.c_int),
+        ("time_us", ctypes.c_int64),
+    ]
+
+
 class StreamInfo(ctypes.Structure):
     _fields_ = [
         (name, ctypes.c_int)
@@ -126,6 +138,8 @@ def _declare(lib):
         "qv_set_latency_mode": (c_int, [handle, c_int]),
         "qv_set_threads": (c_int, [handle, c_int]),
         "qv_set_max_pixels": (c_int, [handle, ctypes.c_int64]),
+        "qv_set_converter": (c_int, [handle, c_int]),
+        "qv_video_planes": (c_int, [handle, ctypes.POINTER(Planes)]),
         "qv_open_video": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_open_audio": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_push_video": (c_int, [handle, c_char_p, c_int, c_int]),

@@ -13,21 +13,22 @@ import qvdecoder
 from conftest import ROOT
 
 
-@pytest.mark.parametrize("format, size, shape", [
-    (None, None, [(240, 320), (120, 160), (120, 160)]),   # the decoder's own yuv420p
-    ("bgr24", (160, 120), [(120, 160, 3)]),
-    ("gray", (100, 75), [(75, 100)]),                       # odd height, one plane
-    ("nv12", (90, 64), [(64, 90), (32, 45, 2)]),
+@pytest.mark.parametrize("format, size, shape, converter", [
+    (None, None, [(240, 320), (120, 160), (120, 160)], "auto"),   # the decoder's own yuv420p
+    ("bgr24", (160, 120), [(120, 160, 3)], "auto"),
+    ("bgr24", (160, 120), [(120, 160, 3)], "swscale"),
+    ("gray", (100, 75), [(75, 100)], "auto"),                       # odd height, one plane
+    ("nv12", (90, 64), [(64, 90), (32, 45, 2)], "auto"),
 ])
-def test_file_pictures_equal_the_tool_byte_for_byte(samples, run_tool, tmp_path, format, size, shape):
+def test_file_pictures_equal_the_tool_byte_for_byte(samples, run_tool, tmp_path, format, size, shape, converter):
     clip = os.path.join(samples, "clip.mp4")
-    args = ["decode", clip, "--raw", str(tmp_path / "raw")]
+    args = ["decode", clip, "--raw", str(tmp_path / "raw"), "--converter", converter]
     if format:
         args += ["--format", format]
     if size:
         args += ["--size", "%dx%d" % size]
     run_tool(*args)
-    pictures = list(qvdecoder.open(clip, format=format, size=size))
+    pictures = list(qvdecoder.open(clip, format=format, size=size, converter=converter))
     assert len(pictures) == 100
     joined = numpy.concatenate([p.data for p in pictures])
     assert joined.tobytes() == (tmp_path / "raw").read_bytes()
@@ -163,6 +164,23 @@ def test_views_alias_the_library_buffer_and_copies_do_not(samples):
     first, second = next(copies), next(copies)
     assert first.array.flags.writeable
     assert numpy.array_equal(first.array, kept) and not numpy.array_equal(first.array, second.array)
+
+
+def test_planes_are_views_of_the_decoded_picture(samples):
+    clip = os.path.join(samples, "clip.mp4")
+    copies = list(qvdecoder.open(clip, format=None))
+    seen = 0
+    with qvdecoder.StreamDecoder("h264", format=None, planes=True) as decoder:
+        for packet in qvdecoder.extract(clip):
+            for picture in decoder.push(packet.data):
+                assert picture.data is None and not picture.array[0].flags.writeable
+                assert all(numpy.array_equal(a, b) for a, b in zip(picture.array, copies[seen].array))
+                seen += 1
+    assert seen > 90
+    with pytest.raises(ValueError):
+        qvdecoder.open(clip, format="bgr24", planes=True)
+    with pytest.raises(ValueError):
+        qvdecoder.open(clip, converter="fast")
 
 
 def test_readme_example_runs_from_a_pip_install(tmp_path):

@@ -151,6 +151,12 @@ int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels) {
     return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetMaxPixels(max_pixels); });
 }
 
+int qv_set_converter(qv_decoder* decoder, int engine) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        return d.object.QVDecoderSetConverter(engine) < 0 ? QV_ERR_ARGUMENT : QV_OK;
+    });
+}
+
 int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (width < 0 || height < 0) return QV_ERR_ARGUMENT;
@@ -224,6 +230,25 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
         picture->format = d.object.QVGetOutputFormat();
         picture->flags = d.object.QVGetPictureFlags();
         if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetFrameTimestamp();
+        return QV_OK;
+    });
+}
+
+int qv_video_planes(qv_decoder* decoder, qv_planes* planes) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!planes) return QV_ERR_ARGUMENT;
+        *planes = qv_planes{{}, {}, 0, 0, QV_PIX_FMT_NONE, 0, QV_NO_TIME};
+        if (!d.has_picture) return QV_ERR_NO_PICTURE;
+        unsigned char* data[4] = {};
+        if (d.object.QVGetVideoPlanes(data, planes->linesize) < 0) return QV_FAILED;
+        _video_param param{};
+        d.object.QVGetParam(param);
+        for (int i = 0; i < 4; ++i) planes->data[i] = data[i];
+        planes->width = param.width;
+        planes->height = param.height;
+        planes->format = param.pix_fmt;
+        planes->flags = d.object.QVGetPictureFlags();
+        if (d.mode == qv_decoder::Mode::kFile) planes->time_us = d.object.QVGetFrameTimestamp();
         return QV_OK;
     });
 }

@@ -42,6 +42,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetLatencyMode(enum latency_mode mode);
     int QVDecoderSetThreads(int count);
     int QVDecoderSetMaxPixels(int64_t value);
+    int QVDecoderSetConverter(int engine) { return output.SetEngine(engine); }
 
     // Opens (core/decoder_opens.cpp).
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);
@@ -77,6 +78,9 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
     enum PixelFormat QVGetOutputFormat() const;
+    int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) const {
+        return delivery.VideoPlanes(stream.merged(), data, linesize);
+    }
     unsigned char* QVGetAudioFrame() { return audio.audio_param.audio_buffer; }
     int QVGetAudioFrameSize() const { return audio.audio_frame_size; }
 

@@ -62,7 +62,10 @@ int QVDecoder::Impl::QVSaveCurrentImage(const char* path) {
         picture.Materialize();  // a picture converted straight to the output is laid out now
     }
     if (!HoldsPicture(size, width, height, format)) return -1;
-    return snapshots.SavePictureAsBmp(path, bytes, width, height, format) < 0 ? -1 : 0;
+    return snapshots.SavePictureAsBmp(path, bytes, width, height, format, picture.colorspace(),
+                                      picture.color_range()) < 0
+               ? -1
+               : 0;
 }
 
 int QVDecoder::Impl::QVSaveOutputImage(const char* path) {
@@ -70,5 +73,9 @@ int QVDecoder::Impl::QVSaveOutputImage(const char* path) {
     const _video_param& o = output.output_param;
     if (!o.video_buffer) return QVSaveCurrentImage(path);
     if (!HoldsPicture(o.video_buffer_size, o.width, o.height, o.pix_fmt)) return -1;
-    return snapshots.SavePictureAsBmp(path, o.video_buffer, o.width, o.height, o.pix_fmt) < 0 ? -1 : 0;
+    // A YUV output keeps the decoded picture's matrix and range.
+    return snapshots.SavePictureAsBmp(path, o.video_buffer, o.width, o.height, o.pix_fmt, picture.colorspace(),
+                                      picture.color_range()) < 0
+               ? -1
+               : 0;
 }

@@ -94,3 +94,9 @@ int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us
 int QVDecoder::QVDecoderSetFrameSkip(int mode) { return impl_->QVDecoderSetFrameSkip(mode); }
 int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }
 int64_t QVDecoder::QVGetStartTime() { return impl_->QVGetStartTime(); }
+
+int QVDecoder::QVDecoderSetConverter(int engine) { return impl_->QVDecoderSetConverter(engine); }
+int QVDecoder::QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) {
+    if (!data || !linesize) return -1;
+    return impl_->QVGetVideoPlanes(data, linesize);
+}

@@ -100,7 +100,47 @@ int OutputConverter::SetConverter(_picture_param source, _picture_param destinat
     }
     out_picture_allocated_ = true;
     converter_source_ = source;
+    converter_destination_ = destination;
+    colour_matters_ = ConvertsYuvToRgb(source.format, destination.format);
+    colour_applied_ = false;
+    PrepareEngine();
     return 0;
+}
+
+int OutputConverter::SetEngine(int engine) {
+    if (engine != QV_CONVERTER_AUTO && engine != QV_CONVERTER_SWSCALE) return -1;
+    engine_ = engine;
+    if (out_picture_allocated_) PrepareEngine();
+    return 0;
+}
+
+// libyuv takes the conversion where it covers it and bicubic quality was not asked for;
+// libswscale stays built beside it for the pictures it does not cover (other matrices).
+void OutputConverter::PrepareEngine() {
+    yuv_.Reset();
+    direct_ = QVPicture{};
+    const _picture_param& source = converter_source_;
+    const _picture_param& target = converter_destination_;
+    // The quality is the one the scaler was built with, so both engines filter alike.
+    if (engine_ != QV_CONVERTER_AUTO || high_quality_ || !YuvEngine::Covers(source.format, target.format)) return;
+    if (av_image_fill_arrays(direct_.data, direct_.linesize, output_param.video_buffer,
+                             static_cast<AVPixelFormat>(target.format), target.width, target.height, 1) < 0 ||
+        !yuv_.Prepare(source.width, source.height, source.format, target.width, target.height, target.format)) {
+        yuv_.Reset();
+        direct_ = QVPicture{};
+    }
+}
+
+bool OutputConverter::ConvertWithYuv(const uint8_t* const data[4], const int linesize[4], PictureColour colour) {
+    converted_by_yuv_ = yuv_.ready() && yuv_.Convert(data, linesize, colour, direct_.data, direct_.linesize);
+    return converted_by_yuv_;
+}
+
+void OutputConverter::FollowColour(PictureColour colour) {
+    if (!colour_matters_ || (colour_applied_ && applied_colour_ == colour)) return;
+    // A scaler that refuses the details keeps its own, and is asked again at the next change.
+    colour_applied_ = ApplyColour(converter_.get(), colour);
+    applied_colour_ = colour;
 }
 
 SwsContext* OutputConverter::MakeScaler(_picture_param source, _picture_param destination, int flags) const {
@@ -152,12 +192,15 @@ bool OutputConverter::WrapTarget(_picture_param destination) {
 
 void OutputConverter::DestroyConverter() {
     converter_.reset();
+    yuv_.Reset();
+    direct_ = QVPicture{};
     if (target_frame_) av_frame_unref(target_frame_.get());
     out_picture_planes_.reset();
     out_picture_ = QVPicture{};
     out_picture_size_ = 0;
     out_picture_allocated_ = false;
     converter_source_ = _picture_param{0, 0, PIX_FMT_NONE};
+    converter_destination_ = _picture_param{0, 0, PIX_FMT_NONE};
 }
 
 // A scaler without planes, or planes laid for another output size or another source,
@@ -194,6 +237,8 @@ int OutputConverter::ConvertPicture(const uint8_t* source, _picture_param geomet
         log_.Log("ConvertPicture: failed to convert image.", 31);
         return -1;
     }
+    if (ConvertWithYuv(src.data, src.linesize, source_colour_)) return 0;
+    FollowColour(source_colour_);
     return Scale(src.data, src.linesize, geometry.height);
 }
 
@@ -203,6 +248,9 @@ int OutputConverter::ConvertFrame(const AVFrame* frame) {
         log_.Log("ConvertPicture: failed to convert image.", 31);
         return -1;
     }
+    source_colour_ = ColourOf(frame->format, frame->colorspace, frame->color_range);
+    if (ConvertWithYuv(frame->data, frame->linesize, source_colour_)) return 0;
+    FollowColour(source_colour_);
     if (threads_ != 1 && frame->buf[0] && target_frame_ && target_frame_->buf[0]) {
         // Whole frames are what libswscale cuts into slices for its threads.
         if (sws_scale_frame(converter_.get(), target_frame_.get(), frame) < 0) return -1;

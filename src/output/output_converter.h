@@ -9,6 +9,8 @@
 #include "core/ffmpeg_deleters.h"
 #include "core/logger.h"
 #include "core/picture.h"
+#include "output/picture_colour.h"
+#include "output/yuv_engine.h"
 
 namespace qv {
 
@@ -47,6 +49,14 @@ public:
     // Threads the scaler may cut a picture into slices with (0: one per core); used by the
     // next SetConverter.
     void set_threads(int threads) { threads_ = threads; }
+    // QV_CONVERTER_AUTO (libyuv where it covers the conversion, libswscale elsewhere) or
+    // QV_CONVERTER_SWSCALE; -1 for anything else. Takes effect at the next picture.
+    int SetEngine(int engine);
+    int engine() const { return engine_; }
+    // True when the last picture went through libyuv.
+    bool converted_by_yuv() const { return converted_by_yuv_; }
+    // The colour of contiguous pictures handed to ConvertPicture (a frame brings its own).
+    void set_source_colour(PictureColour colour) { source_colour_ = colour; }
 
     // Builds the scaler from source to destination geometry and the output buffer for it.
     // A scaler or buffer that cannot be made turns conversion off (-1).
@@ -82,6 +92,9 @@ private:
     bool WrapTarget(_picture_param destination);
     bool Matches(_picture_param source) const;
     int Scale(const uint8_t* const data[4], const int linesize[4], int height);
+    bool ConvertWithYuv(const uint8_t* const data[4], const int linesize[4], PictureColour colour);
+    void PrepareEngine();
+    void FollowColour(PictureColour colour);
     void PackTarget();
     void RebuildConverter(int width, int height, int format, const DecodedPicture& decoded);
     void RecordOutputRequest(int width, int height, int format, bool format_set, bool size_set, char quality);
@@ -98,10 +111,20 @@ private:
     int out_picture_size_ = 0;        // bytes the out_picture planes were laid out for
     bool out_picture_allocated_ = false;
     _picture_param converter_source_;  // geometry the scaler was built for
+    _picture_param converter_destination_{0, 0, PIX_FMT_NONE};
     int threads_ = 1;
     // With slice threads: the scaler's target as a frame (its planes are out_picture's and
     // belong to us; the frame's buffer only lends them), so that frames can be scaled whole.
     FramePtr target_frame_;
+    int engine_ = QV_CONVERTER_AUTO;
+    YuvEngine yuv_;
+    bool converted_by_yuv_ = false;
+    QVPicture direct_{};  // the output buffer's own planes, libyuv's target
+    PictureColour source_colour_;
+    // The colour the scaler was last told; only YUV to RGB conversions depend on it.
+    bool colour_matters_ = false;
+    bool colour_applied_ = false;
+    PictureColour applied_colour_;
 };
 
 }  // namespace qv

@@ -48,6 +48,12 @@ public:
     void Hold(AVFrame* frame);
     // Lays out a held frame, if any: the buffer then holds the last picture.
     void Materialize();
+    // The last picture's planes without a copy: the held frame's own, else the buffer's.
+    // -1 before the first picture of the current geometry.
+    int Planes(uint8_t* data[4], int linesize[4]) const;
+    // The colour matrix and range of the last picture (AVColorSpace, AVColorRange).
+    int colorspace() const { return colorspace_; }
+    int color_range() const { return color_range_; }
 
     // Frees the buffer and clears the record.
     void Release();
@@ -55,11 +61,20 @@ public:
     int capacity() const { return capacity_; }
 
 private:
+    void Forget();
+    void NoteColour(const AVFrame* frame);
+
     FramePtr held_;
     bool held_pending_ = false;
+    bool held_is_last_ = false;  // the held frame is the last picture (laid out or not)
+    bool has_picture_ = false;   // the buffer or the held frame holds a picture
+    int colorspace_ = 2;         // AVCOL_SPC_UNSPECIFIED
+    int color_range_ = 0;        // AVCOL_RANGE_UNSPECIFIED
     int capacity_ = 0;
 };
 
 int PictureSize(int format, int width, int height);
+// Plane pointers and line sizes over a contiguous picture (alignment 1): 0, or -1.
+int FillPlanes(uint8_t* buffer, int width, int height, int format, uint8_t* data[4], int linesize[4]);
 
 }  // namespace qv

@@ -56,7 +56,17 @@ SnapshotConverter::SnapshotConverter(int src_width, int src_height, int src_form
     dst_height_ = dst_height;
     dst_format_ = dst_format;
     dst_buffer_size_ = dst_size;
+    colour_matters_ = qv::ConvertsYuvToRgb(src_format, dst_format);
     usable_ = true;
+    SetColour(AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED);
+}
+
+void SnapshotConverter::SetColour(int colorspace, int range) {
+    if (!usable_ || !colour_matters_) return;
+    const qv::PictureColour colour = qv::ColourOf(src_format_, colorspace, range);
+    if (colour_applied_ && colour == colour_) return;
+    colour_applied_ = qv::ApplyColour(scaler_.get(), colour);
+    colour_ = colour;
 }
 
 int SnapshotConverter::Convert(const uint8_t* data, uint8_t** out, int flip) {

@@ -8,6 +8,7 @@
 #include "QVDecoder.h"
 #include "core/ffmpeg_deleters.h"
 #include "core/picture.h"
+#include "output/picture_colour.h"
 
 class SnapshotConverter {
 public:
@@ -23,6 +24,9 @@ public:
     // size, or -1. With flip 1 the picture is turned upside down.
     int Convert(const uint8_t* data, uint8_t** out, int flip);
     int ConvertFlipped(const uint8_t* data, uint8_t** out) { return Convert(data, out, 1); }
+    // The source's colour matrix and range (AVColorSpace, AVColorRange) for the conversions
+    // that follow; untagged pictures are BT.601 limited range (yuvj* full range).
+    void SetColour(int colorspace, int range);
 
     bool Usable() const { return usable_; }
     int src_width() const { return src_width_; }
@@ -50,4 +54,7 @@ private:
     int dst_buffer_size_ = 0;
     std::unique_ptr<uint8_t, qv::AvFreeDeleter> dst_buffer_;
     bool usable_ = false;
+    bool colour_matters_ = false;
+    bool colour_applied_ = false;
+    qv::PictureColour colour_;
 };

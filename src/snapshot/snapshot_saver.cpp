@@ -23,7 +23,8 @@ SnapshotConverter* SnapshotSaver::SharedSnapshotConverter(int width, int height,
     return snapshot_converter_->Usable() ? snapshot_converter_ : nullptr;
 }
 
-int SnapshotSaver::SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height, int format) {
+int SnapshotSaver::SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height, int format,
+                                    int colorspace, int range) {
     if (!path || !picture || width <= 0 || height <= 0) return -1;
     // A decoded picture is stored top row first. BGR24 goes straight to the file, its rows
     // walked backwards; every other format is converted and turned over on the way.
@@ -31,6 +32,7 @@ int SnapshotSaver::SavePictureAsBmp(const char* path, const uint8_t* picture, in
 
     SnapshotConverter* converter = SharedSnapshotConverter(width, height, format);
     if (!converter) return -1;
+    converter->SetColour(colorspace, range);
     uint8_t* bgr = nullptr;
     if (converter->ConvertFlipped(picture, &bgr) < 0) return -1;
     return WriteBmp(path, bgr, width, height, false);

@@ -15,8 +15,10 @@ public:
     SnapshotSaver(const SnapshotSaver&) = delete;
     SnapshotSaver& operator=(const SnapshotSaver&) = delete;
 
-    // Writes a contiguous picture (FFmpeg pixel format, top row first) upright as a BMP file.
-    int SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height, int format);
+    // Writes a contiguous picture (FFmpeg pixel format, top row first) upright as a BMP file,
+    // converted with its colour matrix and range (AVColorSpace, AVColorRange; untagged by default).
+    int SavePictureAsBmp(const char* path, const uint8_t* picture, int width, int height, int format,
+                         int colorspace = 2, int range = 0);
     const SnapshotConverter* snapshot_converter() const { return snapshot_converter_; }
     void Release();
 

@@ -170,6 +170,7 @@ int StreamVideoPath::DecodeFieldFrame(const uint8_t* data, int length) {
     const _picture_param field{p.width, p.height, static_cast<enum PixelFormat>(p.pix_fmt)};
     if (!fields_.Merge(p.video_buffer, p.video_buffer_size, field)) return -1;
     if (output_.enabled()) {
+        output_.set_source_colour(ColourOf(picture_.format(), picture_.colorspace(), picture_.color_range()));
         output_.ConvertPicture(fields_.merged_frame_buffer(), _picture_param{field.width, 2 * field.height, field.format});
     }
     return delivery_.PictureReady(merged()) ? 0 : -1;

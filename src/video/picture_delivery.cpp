@@ -118,8 +118,14 @@ bool PictureDelivery::LayOutPicture() {
         // output buffer: no picture then, never success with nothing to read.
         return PictureReady(MergedFrame{});
     }
-    picture_.LayOut(frame);
-    av_frame_unref(frame);
+    if (field_coded()) {
+        picture_.LayOut(frame);  // the field merge reads the buffer
+        av_frame_unref(frame);
+        return true;
+    }
+    // Held, not copied: a host that reads the planes (QVGetVideoPlanes) pays no copy, and
+    // the buffer is laid out only when something reads it.
+    picture_.Hold(frame);
     return true;
 }
 
@@ -156,6 +162,17 @@ int PictureDelivery::VideoFrameSize(const MergedFrame& merged) const {
         return merged.buffer && size <= merged.size ? static_cast<int>(size) : 0;
     }
     return picture_.video_param.video_buffer_size;
+}
+
+int PictureDelivery::VideoPlanes(const MergedFrame& merged, uint8_t* data[4], int linesize[4]) const {
+    if (output_.enabled()) return FillPlanes(nullptr, 0, 0, 0, data, linesize);
+    if (field_coded()) {
+        // The merged frame of both fields is the picture a field-coded stream hands out.
+        const _video_param& p = picture_.video_param;
+        return FillPlanes(VideoFrameSize(merged) > 0 ? merged.buffer : nullptr, p.width, 2 * p.height, p.pix_fmt,
+                          data, linesize);
+    }
+    return picture_.Planes(data, linesize);
 }
 
 bool PictureDelivery::PictureReady(const MergedFrame& merged) const {

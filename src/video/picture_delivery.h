@@ -65,6 +65,9 @@ public:
     // field-coded stream, else the decoded picture (laid out now if it was only held).
     unsigned char* VideoFrame(const MergedFrame& merged);
     int VideoFrameSize(const MergedFrame& merged) const;
+    // The picture's own planes, without a copy, while output conversion is off: 0, or -1
+    // (all null) when conversion is on or there is no picture.
+    int VideoPlanes(const MergedFrame& merged, uint8_t* data[4], int linesize[4]) const;
     // What VideoFrame hands out is there: a buffer of positive size.
     bool PictureReady(const MergedFrame& merged) const;
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -41,6 +44,8 @@ Picture ToPicture(const AVFrame* f) {
     p.height = f->height;
     p.format = f->format;
     p.key = f->key_frame != 0;
+    p.colorspace = f->colorspace;
+    p.color_range = f->color_range;
     const int size =
         av_image_get_buffer_size(static_cast<AVPixelFormat>(f->format), f->width, f->height, 1);
     p.bytes.resize(size);
@@ -112,6 +117,8 @@ EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& o) {
     ctx->pix_fmt = fmt;
     if (o.global_header) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (encoder == "mjpeg") ctx->color_range = AVCOL_RANGE_JPEG;
+    if (o.colorspace >= 0) ctx->colorspace = static_cast<AVColorSpace>(o.colorspace);
+    if (o.color_range >= 0) ctx->color_range = static_cast<AVColorRange>(o.color_range);
     AVDictionary* opts = nullptr;
     // Cameras code MJPEG with the standard Huffman tables: RTP's JPEG payload carries no others.
     if (encoder == "mjpeg") av_dict_set(&opts, "huffman", "default", 0);
@@ -216,6 +223,18 @@ std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height
                                      nullptr, nullptr);
     EXPECT_NE(sws, nullptr);
     if (!sws) return out;
+    const AVPixFmtDescriptor* from = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source.format));
+    const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    if (!(from->flags & AV_PIX_FMT_FLAG_RGB) && from->nb_components >= 3 && (to->flags & AV_PIX_FMT_FLAG_RGB)) {
+        const int matrix = source.colorspace == AVCOL_SPC_BT709        ? SWS_CS_ITU709
+                           : source.colorspace == AVCOL_SPC_BT2020_NCL ? SWS_CS_BT2020
+                           : source.colorspace == AVCOL_SPC_SMPTE240M  ? SWS_CS_SMPTE240M
+                                                                       : SWS_CS_ITU601;
+        const bool full = source.color_range == AVCOL_RANGE_JPEG || source.format == AV_PIX_FMT_YUVJ420P ||
+                          source.format == AV_PIX_FMT_YUVJ422P || source.format == AV_PIX_FMT_YUVJ444P;
+        const int* table = sws_getCoefficients(matrix);
+        EXPECT_GE(sws_setColorspaceDetails(sws, table, full ? 1 : 0, table, 1, 0, 1 << 16, 1 << 16), 0);
+    }
     uint8_t* src_data[4];
     int src_lines[4];
     av_image_fill_arrays(src_data, src_lines, source.bytes.data(), static_cast<AVPixelFormat>(source.format),
@@ -231,6 +250,70 @@ std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height
     av_freep(&dst_data[0]);
     sws_freeContext(sws);
     return out;
+}
+
+std::vector<uint8_t> ExactRgbReference(const Picture& source, int format) {
+    const int w = source.width;
+    const int h = source.height;
+    const int cw = (w + 1) / 2;
+    const uint8_t* luma = source.bytes.data();
+    const uint8_t* chroma = luma + static_cast<size_t>(w) * h;
+    const bool semi = source.format == AV_PIX_FMT_NV12 || source.format == AV_PIX_FMT_NV21;
+    const bool full = source.color_range == AVCOL_RANGE_JPEG || source.format == AV_PIX_FMT_YUVJ420P;
+    double kr = 0.299, kb = 0.114;
+    if (source.colorspace == AVCOL_SPC_BT709) kr = 0.2126, kb = 0.0722;
+    if (source.colorspace == AVCOL_SPC_BT2020_NCL) kr = 0.2627, kb = 0.0593;
+    const double kg = 1 - kr - kb;
+    // Byte positions of R, G, B and alpha (-1: none) in each pixel.
+    struct Order { int format, bytes, r, g, b, a; };
+    const Order orders[] = {{AV_PIX_FMT_BGR24, 3, 2, 1, 0, -1}, {AV_PIX_FMT_RGB24, 3, 0, 1, 2, -1},
+                            {AV_PIX_FMT_BGRA, 4, 2, 1, 0, 3},   {AV_PIX_FMT_RGBA, 4, 0, 1, 2, 3},
+                            {AV_PIX_FMT_ARGB, 4, 1, 2, 3, 0},   {AV_PIX_FMT_ABGR, 4, 3, 2, 1, 0}};
+    const Order* order = nullptr;
+    for (const Order& o : orders) {
+        if (o.format == format) order = &o;
+    }
+    EXPECT_NE(order, nullptr) << "no exact reference for format " << format;
+    if (!order) return {};
+    std::vector<uint8_t> out(static_cast<size_t>(w) * h * order->bytes);
+    auto clip = [](double v) { return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v)))); };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const size_t c = static_cast<size_t>(y / 2) * cw + x / 2;
+            double u = 0, v = 0;
+            if (semi) {
+                const uint8_t* pair = chroma + 2 * c;
+                u = (source.format == AV_PIX_FMT_NV12 ? pair[0] : pair[1]) - 128.0;
+                v = (source.format == AV_PIX_FMT_NV12 ? pair[1] : pair[0]) - 128.0;
+            } else {
+                const size_t plane = static_cast<size_t>(cw) * ((h + 1) / 2);
+                u = chroma[c] - 128.0;
+                v = chroma[plane + c] - 128.0;
+            }
+            double luma_value = luma[static_cast<size_t>(y) * w + x];
+            if (!full) {
+                luma_value = (luma_value - 16) * 255 / 219;
+                u *= 255.0 / 224;
+                v *= 255.0 / 224;
+            }
+            const double r = luma_value + 2 * (1 - kr) * v;
+            const double b = luma_value + 2 * (1 - kb) * u;
+            const double g = (luma_value - kr * r - kb * b) / kg;
+            uint8_t* pixel = &out[(static_cast<size_t>(y) * w + x) * order->bytes];
+            pixel[order->r] = clip(r);
+            pixel[order->g] = clip(g);
+            pixel[order->b] = clip(b);
+            if (order->a >= 0) pixel[order->a] = 255;
+        }
+    }
+    return out;
+}
+
+double MeanAbsDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 255;
+    uint64_t sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += static_cast<uint64_t>(std::abs(a[i] - b[i]));
+    return static_cast<double>(sum) / static_cast<double>(a.size());
 }
 
 std::vector<uint8_t> Concatenate(const std::vector<EncodedPacket>& packets) {

@@ -38,6 +38,8 @@ struct VideoOptions {
     std::string x264_params;     // extra libx264 or libx265 options, e.g. "slices=2"
     int bit_rate = 400000;
     int seed = 0;                // varies the picture content
+    int colorspace = -1;         // AVColorSpace the stream is tagged with, -1: untagged
+    int color_range = -1;        // AVColorRange, -1: the encoder's default
 };
 
 // Encodes options.frames synthetic pictures with the named FFmpeg encoder
@@ -56,6 +58,8 @@ struct Picture {
     int height = 0;
     int format = -1;
     bool key = false;
+    int colorspace = 2;   // AVColorSpace, unspecified by default
+    int color_range = 0;  // AVColorRange
     std::vector<uint8_t> bytes;
 };
 
@@ -64,9 +68,19 @@ struct Picture {
 std::vector<Picture> DecodeReference(int codec_id, const std::vector<EncodedPacket>& packets,
                                      const std::vector<uint8_t>& extradata = {}, bool drain = false);
 
-// Converts a contiguous picture with sws_scale (flags: SWS_BILINEAR, SWS_BICUBIC, ...).
+// Converts a contiguous picture with sws_scale (flags: SWS_BILINEAR, SWS_BICUBIC, ...), YUV
+// to RGB with the picture's own matrix and range (BT.601 limited when untagged).
 std::vector<uint8_t> ScaleReference(const Picture& source, int width, int height, int format,
                                     int flags);
+
+// Converts a contiguous 4:2:0 picture (yuv420p, yuvj420p, nv12, nv21) to packed RGB (BGR24,
+// RGB24, BGRA, RGBA, ARGB, ABGR) with its BT.601, BT.709 or BT.2020 matrix and range in double
+// precision, each chroma sample serving its 2x2 pixels: the matrix itself, free of any
+// converter's rounding.
+std::vector<uint8_t> ExactRgbReference(const Picture& source, int format);
+
+// Mean absolute difference per byte; 255 when the sizes differ.
+double MeanAbsDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 
 // Concatenates all packets (an elementary stream).
 std::vector<uint8_t> Concatenate(const std::vector<EncodedPacket>& packets);

@@ -23,6 +23,7 @@ struct DecodeOptions {
     bool verbose = false;
     int threads = 0;  // decoding threads, 0: one per core
     int64_t max_pixels = 0;  // largest picture accepted, 0: the library's default
+    std::string converter = "auto";  // conversion engine: auto or swscale
     std::string start;     // decode: where to begin, seconds or hh:mm:ss from the file's start
     std::string duration;  // decode: how long, empty: to the end
     // Live sources: --duration counts wall-clock time for them.

@@ -63,6 +63,7 @@ int RunDecode(const DecodeOptions& o) {
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
+    decoder.QVDecoderSetConverter(o.converter == "swscale" ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO);
     ApplyNetwork(decoder, o);
     int opened = decoder.QVOpen(o.file.c_str());
     // A camera that is away at the start is waited for like one that goes away later.

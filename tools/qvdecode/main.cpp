@@ -38,6 +38,9 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
     cmd->add_option("--max-pixels", o->max_pixels,
                     "largest picture accepted, width x height (default 8192x4320 = 35389440)")
         ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--converter", o->converter,
+                    "conversion engine: auto (libyuv where it covers the conversion, default) or swscale")
+        ->check(CLI::IsMember({"auto", "swscale"}));
 }
 
 // Seconds ("90", "90s") or [hh:]mm:ss[.frac].

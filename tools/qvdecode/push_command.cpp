@@ -57,6 +57,7 @@ int RunPush(const PushOptions& o) {
     decoder.QVDecoderSetLatencyMode(LATENCY_MODE_COMPLETE);
     decoder.QVDecoderSetThreads(o.output.threads);
     decoder.QVDecoderSetMaxPixels(o.output.max_pixels);
+    decoder.QVDecoderSetConverter(o.output.converter == "swscale" ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO);
     if (o.fields) decoder.QVDecoderSetEncodeMode(CODE_MODE_FIELD);
     if (o.key_first) decoder.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
     const int opened = decoder.QVOpenDecoder(static_cast<CodecID>(codec->interface_id),

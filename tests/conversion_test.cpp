@@ -1,0 +1,224 @@
+// Output conversion: the picture's colour matrix and range, and the libyuv engine against
+// the matrix and libswscale's scaling. (The decoded planes are checked through the C API.)
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "QVDecoder.h"
+#include "bmp_file.h"
+#include "core/ffmpeg.h"
+#include "decoder_parts.h"
+#include "media_factory.h"
+#include "output/output_converter.h"
+
+using qvtest::Parts;
+
+namespace {
+
+std::vector<uint8_t> Frame(QVDecoder& d) {
+    const uint8_t* p = d.QVGetVideoFrame();
+    return std::vector<uint8_t>(p, p + d.QVGetVideoFrameSize());
+}
+
+int Push(QVDecoder& d, const qvtest::EncodedPacket& p) {
+    std::vector<uint8_t> copy = p.data;
+    return d.QVDecodeVideoFrame(copy.data(), static_cast<int>(copy.size()), 0);
+}
+
+// ---- The libyuv engine against libswscale, every format pair, through OutputConverter ----
+
+struct Geometry {
+    const char* name;
+    int src_width, src_height, dst_width, dst_height;
+    int row_padding;  // bytes of padding behind every source row (beyond libavutil's own)
+};
+
+class EngineTest : public ::testing::TestWithParam<Geometry> {};
+
+struct Colour {
+    int colorspace, range;
+};
+
+// Camera-like content: smooth luma with a hard-edged box, chroma waves within the legal
+// range (a picture of wrapping sawtooth chroma would measure the engines' clipping instead).
+void FillCameraLike(AVFrame* f, int index) {
+    const bool semi = f->format == AV_PIX_FMT_NV12 || f->format == AV_PIX_FMT_NV21;
+    for (int y = 0; y < f->height; ++y) {
+        for (int x = 0; x < f->width; ++x) {
+            const bool box = x > f->width / 3 && x < f->width / 2 && y > f->height / 4 && y < f->height / 2;
+            f->data[0][y * f->linesize[0] + x] = static_cast<uint8_t>(box ? 220 : 30 + (x * 150 / f->width) + (y * 40 / f->height));
+        }
+    }
+    for (int y = 0; y < (f->height + 1) / 2; ++y) {
+        for (int x = 0; x < (f->width + 1) / 2; ++x) {
+            const uint8_t u = static_cast<uint8_t>(128 + 40 * std::sin((x + index) / 9.0 + y / 23.0));
+            const uint8_t v = static_cast<uint8_t>(128 + 40 * std::cos(x / 17.0 - (y + index) / 11.0));
+            if (semi) {
+                uint8_t* pair = f->data[1] + y * f->linesize[1] + 2 * x;
+                pair[0] = f->format == AV_PIX_FMT_NV12 ? u : v;
+                pair[1] = f->format == AV_PIX_FMT_NV12 ? v : u;
+            } else {
+                f->data[1][y * f->linesize[1] + x] = u;
+                f->data[2][y * f->linesize[2] + x] = v;
+            }
+        }
+    }
+}
+
+// A picture with rows longer than the picture.
+qv::FramePtr MakeFrame(int format, int width, int height, int padding, Colour colour, int index) {
+    qv::FramePtr frame(av_frame_alloc());
+    frame->format = format;
+    frame->width = width + padding;
+    frame->height = height;
+    EXPECT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+    frame->width = width;
+    FillCameraLike(frame.get(), index);
+    frame->colorspace = static_cast<AVColorSpace>(colour.colorspace);
+    frame->color_range = static_cast<AVColorRange>(colour.range);
+    return frame;
+}
+
+qvtest::Picture Contiguous(const AVFrame* f) {
+    qvtest::Picture p;
+    p.width = f->width;
+    p.height = f->height;
+    p.format = f->format;
+    p.colorspace = f->colorspace;
+    p.color_range = f->color_range;
+    p.bytes.resize(av_image_get_buffer_size(static_cast<AVPixelFormat>(f->format), f->width, f->height, 1));
+    av_image_copy_to_buffer(p.bytes.data(), static_cast<int>(p.bytes.size()), f->data, f->linesize,
+                            static_cast<AVPixelFormat>(f->format), f->width, f->height, 1);
+    return p;
+}
+
+TEST_P(EngineTest, EveryFormatPairMatchesSwscale) {
+    const Geometry g = GetParam();
+    const bool scaled = g.src_width != g.dst_width || g.src_height != g.dst_height;
+    const int sources[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_NV12, AV_PIX_FMT_NV21};
+    const int targets[] = {AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGRA, AV_PIX_FMT_RGBA,
+                           AV_PIX_FMT_ARGB,  AV_PIX_FMT_ABGR,  AV_PIX_FMT_YUV420P};
+    // The matrices take turns across the pairs, so every one meets every source layout.
+    const Colour colours[] = {{AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED},
+                              {AVCOL_SPC_BT709, AVCOL_RANGE_MPEG},
+                              {AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_JPEG},
+                              {AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG},
+                              {AVCOL_SPC_BT709, AVCOL_RANGE_JPEG}};
+    qv::Logger log;
+    int turn = 0;
+    for (int source : sources) {
+        for (int target : targets) {
+            const std::string pair = std::string(av_get_pix_fmt_name(static_cast<AVPixelFormat>(source))) + " to " +
+                                     av_get_pix_fmt_name(static_cast<AVPixelFormat>(target));
+            // libswscale moves a yuvj420p picture into limited range on the way to yuv420p.
+            const bool covered = !(source == AV_PIX_FMT_YUVJ420P && target == AV_PIX_FMT_YUV420P);
+            const Colour colour = colours[turn++ % 5];
+            qv::FramePtr frame = MakeFrame(source, g.src_width, g.src_height, g.row_padding, colour, turn);
+            qv::OutputConverter converter(log);
+            const _picture_param to{g.dst_width, g.dst_height, static_cast<enum PixelFormat>(target)};
+            converter.Request(to);
+            ASSERT_EQ(converter.SetConverter(_picture_param{g.src_width, g.src_height, static_cast<enum PixelFormat>(source)}, to), 0)
+                << pair;
+            ASSERT_EQ(converter.ConvertFrame(frame.get()), 0) << pair;
+            EXPECT_EQ(converter.converted_by_yuv(), covered) << pair;
+            const _video_param& out = converter.output_param;
+            const std::vector<uint8_t> ours(out.video_buffer, out.video_buffer + out.video_buffer_size);
+            // libswscale scales the reference with the engine's filter family; colours come from
+            // the matrix itself, since libswscale's own RGB runs about a level dark.
+            const qvtest::Picture picture = Contiguous(frame.get());
+            const bool shrinks = g.dst_width < g.src_width || g.dst_height < g.src_height;
+            const int family = shrinks ? SWS_AREA : SWS_BILINEAR;
+            std::vector<uint8_t> reference;
+            if (target == AV_PIX_FMT_YUV420P) {
+                reference = qvtest::ScaleReference(picture, g.dst_width, g.dst_height, target, family);
+            } else {
+                qvtest::Picture small = picture;
+                if (scaled) {
+                    // Planar, as libswscale scales semi-planar chroma with a filter of its own.
+                    small.format = source == AV_PIX_FMT_YUVJ420P ? source : AV_PIX_FMT_YUV420P;
+                    small.bytes = qvtest::ScaleReference(picture, g.dst_width, g.dst_height, small.format, family);
+                    small.width = g.dst_width;
+                    small.height = g.dst_height;
+                }
+                reference = qvtest::ExactRgbReference(small, target);
+            }
+            EXPECT_LE(qvtest::MeanAbsDiff(ours, reference), scaled ? 2.0 : 1.0)
+                << pair << ", colour space " << colour.colorspace << ", range " << colour.range;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, EngineTest,
+    ::testing::Values(Geometry{"same_size", 96, 64, 96, 64, 0}, Geometry{"odd_size", 97, 61, 97, 61, 0},
+                      Geometry{"padded_rows", 99, 33, 99, 33, 40}, Geometry{"shrink_to_tile", 320, 180, 80, 45, 0},
+                      Geometry{"shrink_odd", 353, 287, 176, 143, 24}, Geometry{"enlarge", 97, 61, 202, 127, 16},
+                      Geometry{"shrink_one_way_enlarge_other", 128, 96, 64, 150, 0}),
+    [](const ::testing::TestParamInfo<Geometry>& info) { return std::string(info.param.name); });
+
+// ---- Tagged streams, decoded and converted by the library ----
+
+struct TaggedStream {
+    const char* name;
+    int colorspace, range;
+    bool by_yuv;  // libyuv has the matrix
+    int threads;  // decoding threads, which libswscale also cuts pictures into slices for
+};
+
+class ColourTest : public ::testing::TestWithParam<TaggedStream> {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+};
+
+// Both engines take turns within one stream; each picture matches libswscale's conversion
+// with the stream's matrix, and so does the snapshot of the decoded picture.
+TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
+    const TaggedStream t = GetParam();
+    qvtest::VideoOptions o;
+    o.frames = 4;
+    o.colorspace = t.colorspace;
+    o.color_range = t.range;
+    o.seed = 5;
+    auto video = qvtest::EncodeVideo("libx264", o);
+    auto ref = qvtest::DecodeReference(video.codec_id, video.packets);
+    ASSERT_EQ(ref.size(), video.packets.size());
+    EXPECT_EQ(ref[0].colorspace, t.colorspace) << "the stream carries its tag";
+
+    QVDecoder d(_picture_param{352, 288, PIX_FMT_BGR24}, 0);
+    ASSERT_EQ(d.QVDecoderSetThreads(t.threads), 0);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    for (size_t i = 0; i < video.packets.size(); ++i) {
+        const bool swscale = i % 2 == 1;
+        ASSERT_EQ(d.QVDecoderSetConverter(swscale ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO), 0);
+        ASSERT_EQ(Push(d, video.packets[i]), 0);
+        EXPECT_EQ(Parts(d).output.converted_by_yuv(), !swscale && t.by_yuv) << "picture " << i;
+        // FFmpeg's conversion with the stream's matrix, or the matrix itself for libyuv, which
+        // keeps closer to it than libswscale's fast path (about a level dark) does.
+        const auto ffmpeg = qvtest::ScaleReference(ref[i], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR);
+        const auto reference = swscale || !t.by_yuv ? ffmpeg : qvtest::ExactRgbReference(ref[i], AV_PIX_FMT_BGR24);
+        EXPECT_LE(qvtest::MeanAbsDiff(Frame(d), reference), 0.6) << "picture " << i << (swscale ? " swscale" : " auto");
+        EXPECT_LE(qvtest::MeanAbsDiff(Frame(d), ffmpeg), 1.0) << "picture " << i;
+        if (i + 1 == video.packets.size()) {
+            const std::string path = qvtest::ScratchDir("colour_" + std::string(t.name)) + "/current.bmp";
+            ASSERT_EQ(d.QVSaveCurrentImage(path.c_str()), 0);
+            qvtest::BmpImage bmp;
+            ASSERT_TRUE(qvtest::ReadBmp(path, &bmp));
+            EXPECT_LE(qvtest::MeanAbsDiff(bmp.TopDown(), ffmpeg), 0.6) << "snapshot";
+        }
+    }
+    EXPECT_EQ(d.QVDecoderSetConverter(2), -1);
+    EXPECT_EQ(d.QVDecoderSetConverter(-1), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ColourTest,
+    ::testing::Values(TaggedStream{"bt709", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 1},
+                      TaggedStream{"bt709_slice_threads", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 2},
+                      TaggedStream{"bt2020", AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, true, 1},
+                      TaggedStream{"bt601_full", AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, true, 1},
+                      // libyuv lacks this matrix: libswscale converts it.
+                      TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false, 1}),
+    [](const ::testing::TestParamInfo<TaggedStream>& info) { return std::string(info.param.name); });
+
+}  // namespace
