@@ -129,10 +129,10 @@ TEST_F(LiveTest, Rtsp_PicturesEqualTheFile) {
         Played got = Play(decoder);
         EXPECT_EQ(got.last, -10003);
         std::vector<Picture> want = qvtest::ReferencePictures(path);
-        if (std::string(row.transport) == "udp" && got.pictures.size() == want.size()) {
+        if (std::string(row.transport) == "udp" && !want.empty()) {
             // The sender's goodbye travels on a socket of its own and may overtake the last
-            // picture's packets: that picture may come out incomplete.
-            got.pictures.pop_back();
+            // picture's packets: that picture may come out incomplete, or not at all.
+            if (got.pictures.size() == want.size()) got.pictures.pop_back();
             want.pop_back();
         }
         ExpectSamePictures(got.pictures, want);
