@@ -7,11 +7,6 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
-
-extern "C" {
-#include <libavutil/time.h>
-}
-
 #include "file/file_rates.h"
 #include "video/picture_limit.h"
 

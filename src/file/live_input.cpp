@@ -4,10 +4,6 @@
 
 #include "core/ffmpeg.h"
 
-extern "C" {
-#include <libavutil/time.h>
-}
-
 namespace qv {
 
 namespace {

@@ -8,10 +8,6 @@
 #include "core/ffmpeg.h"
 #include "core/library.h"
 
-extern "C" {
-#include <libavutil/time.h>
-}
-
 #include "file/live_input.h"
 #include "video/picture_limit.h"
 
