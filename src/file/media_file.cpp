@@ -7,7 +7,6 @@
 
 #include "core/ffmpeg.h"
 #include "core/library.h"
-
 #include "file/live_input.h"
 #include "video/picture_limit.h"
 

@@ -67,7 +67,9 @@ AVCodecContext* StreamVideoPath::NewVideoContext(_picture_param requested) {
     // frames cut by the parser: told to wait for the rest of a frame, the decoder would
     // never finish a damaged one and refuse every frame behind it until a key frame.
     if (modes_.code_mode == 1) ctx->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-    chunked_ = modes_.transfer_mode == 1;
+    // Whether the parser may serve this decoder is fixed here; the host's mode at each push
+    // still says whether it does.
+    chunked_ = modes_.transfer_mode == 1 || modes_.code_mode == 1;
     // One pushed frame gives at most one picture without frame threads; those only run for
     // a host that takes every picture with the receive loop.
     ApplyThreads(ctx, modes_.thread_request, modes_.CompleteOutput());
@@ -180,7 +182,7 @@ bool StreamVideoPath::UsesChunkedInput() {
     // The mode takes effect at open time; file-mode decoders are fed whole packets by the
     // demuxer.
     const AVCodecContext* ctx = video_.context();
-    if (!chunked_ || !ctx || delivery_.file_source()) return false;
+    if (modes_.transfer_mode != 1 || !chunked_ || !ctx || delivery_.file_source()) return false;
     return chunks_.Serves(ctx);
 }
 

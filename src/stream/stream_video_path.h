@@ -76,7 +76,7 @@ private:
     FieldAssembler fields_;
     // The host asked for the end of the stream; queued input goes in before the drain.
     bool flush_pending_ = false;
-    bool chunked_ = false;  // opened with chunked transfer: the parser cuts the pushed bytes
+    bool chunked_ = false;  // opened in a mode whose pushed bytes the parser may cut
 };
 
 }  // namespace qv
