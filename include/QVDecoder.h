@@ -107,6 +107,17 @@ enum {
     QV_CONVERTER_SWSCALE = 1,
 };
 
+// Colour matrix of the picture last laid out (QVGetPictureColour), with QV_COLOUR_FULL_RANGE
+// added for full-range (JPEG) pictures: what a host that converts the planes itself needs.
+enum {
+    QV_COLOUR_BT601 = 0,  // also every untagged picture
+    QV_COLOUR_BT709 = 1,
+    QV_COLOUR_BT2020 = 2,  // non-constant luminance
+    QV_COLOUR_SMPTE240M = 3,
+    QV_COLOUR_FCC = 4,
+    QV_COLOUR_FULL_RANGE = 0x100,
+};
+
 // File-mode seeking (QVSeek) and the result when the file cannot move back.
 enum {
     QV_SEEK_ACCURATE = 0,  // the next picture is the first at or after the time
@@ -296,6 +307,9 @@ public:
     // output conversion is on or there is no picture. Valid until the next decode, receive,
     // flush or close call on the object.
     int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
+    // The colour matrix and range the picture last laid out is coded in (QV_COLOUR_*, plus
+    // QV_COLOUR_FULL_RANGE for full range), as the conversion uses them; -1 before a picture.
+    int QVGetPictureColour();
     // File mode: moves to `time_us` on the clock of QVGetFrameTimestamp. QV_SEEK_ACCURATE:
     // the next picture QVDecodeFrame gives is the first whose time is at or after it (the
     // pictures from the key frame before it are decoded but not handed out); QV_SEEK_KEY: the

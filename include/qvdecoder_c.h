@@ -68,6 +68,16 @@ enum {
     QV_CONVERTER_AUTO = 0,
     QV_CONVERTER_SWSCALE = 1
 };
+
+/* Colour matrix of a picture (qv_planes.colour), plus QV_COLOUR_FULL_RANGE, as in QVDecoder.h. */
+enum {
+    QV_COLOUR_BT601 = 0,
+    QV_COLOUR_BT709 = 1,
+    QV_COLOUR_BT2020 = 2,
+    QV_COLOUR_SMPTE240M = 3,
+    QV_COLOUR_FCC = 4,
+    QV_COLOUR_FULL_RANGE = 0x100
+};
 #endif
 
 /* Only the C interface answers with this code: a null handle or pointer, a negative length, a
@@ -177,6 +187,7 @@ typedef struct qv_planes {
     int format;                   /* QV_PIX_FMT_*, the decoded format */
     int flags;                    /* QV_PICTURE_* */
     int64_t time_us;              /* as in qv_picture_info */
+    int colour;                   /* QV_COLOUR_* matrix, plus QV_COLOUR_FULL_RANGE (QVDecoder.h) */
 } qv_planes;
 
 /* What the decoder knows of its streams (QVGetParam). */

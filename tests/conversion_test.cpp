@@ -164,6 +164,7 @@ struct TaggedStream {
     int colorspace, range;
     bool by_yuv;  // libyuv has the matrix
     int threads;  // decoding threads, which libswscale also cuts pictures into slices for
+    int code;     // QVGetPictureColour's answer
 };
 
 class ColourTest : public ::testing::TestWithParam<TaggedStream> {
@@ -188,11 +189,13 @@ TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
     QVDecoder d(_picture_param{352, 288, PIX_FMT_BGR24}, 0);
     ASSERT_EQ(d.QVDecoderSetThreads(t.threads), 0);
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    EXPECT_EQ(d.QVGetPictureColour(), -1) << "no picture yet";
     for (size_t i = 0; i < video.packets.size(); ++i) {
         const bool swscale = i % 2 == 1;
         ASSERT_EQ(d.QVDecoderSetConverter(swscale ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO), 0);
         ASSERT_EQ(Push(d, video.packets[i]), 0);
         EXPECT_EQ(Parts(d).output.converted_by_yuv(), !swscale && t.by_yuv) << "picture " << i;
+        EXPECT_EQ(d.QVGetPictureColour(), t.code) << "what a host converting the planes itself is told";
         // FFmpeg's conversion with the stream's matrix, or the matrix itself for libyuv, which
         // keeps closer to it than libswscale's fast path (about a level dark) does.
         const auto ffmpeg = qvtest::ScaleReference(ref[i], 352, 288, AV_PIX_FMT_BGR24, SWS_BILINEAR);
@@ -213,12 +216,13 @@ TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, ColourTest,
-    ::testing::Values(TaggedStream{"bt709", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 1},
-                      TaggedStream{"bt709_slice_threads", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 2},
-                      TaggedStream{"bt2020", AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, true, 1},
-                      TaggedStream{"bt601_full", AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, true, 1},
+    ::testing::Values(TaggedStream{"bt709", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 1, QV_COLOUR_BT709},
+                      TaggedStream{"bt709_slice_threads", AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, true, 2, QV_COLOUR_BT709},
+                      TaggedStream{"bt2020", AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, true, 1, QV_COLOUR_BT2020},
+                      TaggedStream{"bt601_full", AVCOL_SPC_SMPTE170M, AVCOL_RANGE_JPEG, true, 1,
+                                   QV_COLOUR_BT601 | QV_COLOUR_FULL_RANGE},
                       // libyuv lacks this matrix: libswscale converts it.
-                      TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false, 1}),
+                      TaggedStream{"smpte240m", AVCOL_SPC_SMPTE240M, AVCOL_RANGE_MPEG, false, 1, QV_COLOUR_SMPTE240M}),
     [](const ::testing::TestParamInfo<TaggedStream>& info) { return std::string(info.param.name); });
 
 }  // namespace

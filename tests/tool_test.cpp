@@ -89,8 +89,9 @@ protected:
 
     // A made H.264 elementary stream with its pictures as libavcodec decodes them.
     std::string WriteH264(const std::string& name, int width, int height, int frames,
-                          std::vector<qvtest::Picture>* reference) const {
+                          std::vector<qvtest::Picture>* reference, int colorspace = -1) const {
         qvtest::VideoOptions options;
+        options.colorspace = colorspace;
         options.width = width;
         options.height = height;
         options.frames = frames;
@@ -222,33 +223,38 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
 }
 
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
-    std::vector<qvtest::Picture> reference;
-    const std::string stream = WriteH264("clip.h264", 96, 64, 9, &reference);
-    ASSERT_EQ(reference.size(), 9u);
-    const RunResult r = Run({"push", stream, "--codec", "h264", "--size", "96x64", "--snapshots",
-                             Path("snaps"), "--every", "4", "--raw", Path("pictures.yuv")});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Pushed"), std::string::npos);
+    // Untagged, and tagged BT.709 as HD cameras send it: snapshots use the stream's matrix.
+    for (const int colorspace : {-1, static_cast<int>(AVCOL_SPC_BT709)}) {
+        SCOPED_TRACE("colour space " + std::to_string(colorspace));
+        std::filesystem::remove_all(Path("snaps"));
+        std::vector<qvtest::Picture> reference;
+        const std::string stream = WriteH264("clip.h264", 96, 64, 9, &reference, colorspace);
+        ASSERT_EQ(reference.size(), 9u);
+        const RunResult r = Run({"push", stream, "--codec", "h264", "--size", "96x64", "--snapshots",
+                                 Path("snaps"), "--every", "4", "--raw", Path("pictures.yuv")});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("Pushed"), std::string::npos);
 
-    std::vector<uint8_t> all;
-    for (const auto& p : reference) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
-    const std::vector<uint8_t> raw = ReadFileBytes(Path("pictures.yuv"));
-    // The stream's last pictures may stay inside the decoder; those delivered must match.
-    ASSERT_GE(raw.size(), all.size() - 2 * reference[0].bytes.size());
-    ASSERT_EQ(raw.size() % reference[0].bytes.size(), 0u);
-    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
+        std::vector<uint8_t> all;
+        for (const auto& p : reference) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
+        const std::vector<uint8_t> raw = ReadFileBytes(Path("pictures.yuv"));
+        // The stream's last pictures may stay inside the decoder; those delivered must match.
+        ASSERT_GE(raw.size(), all.size() - 2 * reference[0].bytes.size());
+        ASSERT_EQ(raw.size() % reference[0].bytes.size(), 0u);
+        EXPECT_TRUE(std::equal(raw.begin(), raw.end(), all.begin()));
 
-    // PNG by default, lossless: the very pixels of the picture.
-    for (int index : {0, 4}) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "/snaps/snapshot-%06d.png", index);
-        qvtest::Image image;
-        ASSERT_TRUE(qvtest::ReadImage(dir + name, &image)) << name;
-        EXPECT_EQ(image.codec, "png");
-        EXPECT_EQ(image.rgb, qvtest::ScaleReference(reference[index], 96, 64, AV_PIX_FMT_RGB24, SWS_BILINEAR))
-            << name;
+        // PNG by default, lossless: the very pixels of the picture.
+        for (int index : {0, 4}) {
+            char name[64];
+            std::snprintf(name, sizeof(name), "/snaps/snapshot-%06d.png", index);
+            qvtest::Image image;
+            ASSERT_TRUE(qvtest::ReadImage(dir + name, &image)) << name;
+            EXPECT_EQ(image.codec, "png");
+            EXPECT_EQ(image.rgb, qvtest::ScaleReference(reference[index], 96, 64, AV_PIX_FMT_RGB24, SWS_BILINEAR))
+                << name;
+        }
+        EXPECT_FALSE(FileExists(Path("snaps/snapshot-000001.png")));
     }
-    EXPECT_FALSE(FileExists(Path("snaps/snapshot-000001.png")));
 }
 
 TEST_F(ToolTest, PushConvertsToTheRequestedOutput) {

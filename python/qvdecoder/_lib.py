@@ -62,6 +62,7 @@ class Planes(ctypes.Structure):
         ("format", ctypes.c_int),
         ("flags", ctypes.c_int),
         ("time_us", ctypes.c_int64),
+        ("colour", ctypes.c_int),
     ]
 
 

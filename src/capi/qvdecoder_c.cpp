@@ -237,7 +237,7 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
 int qv_video_planes(qv_decoder* decoder, qv_planes* planes) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!planes) return QV_ERR_ARGUMENT;
-        *planes = qv_planes{{}, {}, 0, 0, QV_PIX_FMT_NONE, 0, QV_NO_TIME};
+        *planes = qv_planes{{}, {}, 0, 0, QV_PIX_FMT_NONE, 0, QV_NO_TIME, 0};
         if (!d.has_picture) return QV_ERR_NO_PICTURE;
         unsigned char* data[4] = {};
         if (d.object.QVGetVideoPlanes(data, planes->linesize) < 0) return QV_FAILED;
@@ -248,6 +248,7 @@ int qv_video_planes(qv_decoder* decoder, qv_planes* planes) {
         planes->height = param.height;
         planes->format = param.pix_fmt;
         planes->flags = d.object.QVGetPictureFlags();
+        planes->colour = d.object.QVGetPictureColour();
         if (d.mode == qv_decoder::Mode::kFile) planes->time_us = d.object.QVGetFrameTimestamp();
         return QV_OK;
     });

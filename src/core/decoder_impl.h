@@ -78,6 +78,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
     enum PixelFormat QVGetOutputFormat() const;
+    int QVGetPictureColour() const { return delivery.PictureColourCode(); }
     int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) const {
         return delivery.VideoPlanes(stream.merged(), data, linesize);
     }

@@ -96,6 +96,7 @@ int64_t QVDecoder::QVGetDuration() { return impl_->QVGetDuration(); }
 int64_t QVDecoder::QVGetStartTime() { return impl_->QVGetStartTime(); }
 
 int QVDecoder::QVDecoderSetConverter(int engine) { return impl_->QVDecoderSetConverter(engine); }
+int QVDecoder::QVGetPictureColour() { return impl_->QVGetPictureColour(); }
 int QVDecoder::QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) {
     if (!data || !linesize) return -1;
     return impl_->QVGetVideoPlanes(data, linesize);

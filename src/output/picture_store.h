@@ -53,6 +53,7 @@ public:
     int Planes(uint8_t* data[4], int linesize[4]) const;
     // The colour matrix and range of the last picture (AVColorSpace, AVColorRange).
     int colorspace() const { return colorspace_; }
+    bool has_picture() const { return has_picture_; }
     int color_range() const { return color_range_; }
 
     // Frees the buffer and clears the record.

@@ -1,6 +1,7 @@
 #include "video/picture_delivery.h"
 
 #include "core/ffmpeg.h"
+#include "output/picture_colour.h"
 #include "video/picture_limit.h"
 
 namespace qv {
@@ -162,6 +163,20 @@ int PictureDelivery::VideoFrameSize(const MergedFrame& merged) const {
         return merged.buffer && size <= merged.size ? static_cast<int>(size) : 0;
     }
     return picture_.video_param.video_buffer_size;
+}
+
+int PictureDelivery::PictureColourCode() const {
+    if (!picture_.has_picture()) return -1;
+    const PictureColour colour = ColourOf(picture_.format(), picture_.colorspace(), picture_.color_range());
+    int code = QV_COLOUR_BT601;
+    switch (colour.matrix) {
+        case Matrix::kBt601: code = QV_COLOUR_BT601; break;
+        case Matrix::kBt709: code = QV_COLOUR_BT709; break;
+        case Matrix::kBt2020: code = QV_COLOUR_BT2020; break;
+        case Matrix::kSmpte240m: code = QV_COLOUR_SMPTE240M; break;
+        case Matrix::kFcc: code = QV_COLOUR_FCC; break;
+    }
+    return colour.full_range ? code | QV_COLOUR_FULL_RANGE : code;
 }
 
 int PictureDelivery::VideoPlanes(const MergedFrame& merged, uint8_t* data[4], int linesize[4]) const {

@@ -68,6 +68,8 @@ public:
     // The picture's own planes, without a copy, while output conversion is off: 0, or -1
     // (all null) when conversion is on or there is no picture.
     int VideoPlanes(const MergedFrame& merged, uint8_t* data[4], int linesize[4]) const;
+    // The last picture's colour matrix and range as the public QV_COLOUR_* code; -1 before one.
+    int PictureColourCode() const;
     // What VideoFrame hands out is there: a buffer of positive size.
     bool PictureReady(const MergedFrame& merged) const;
 

@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include "QVDecoder.h"
 
 namespace qvtool {
 namespace {
@@ -27,6 +31,52 @@ struct PacketFree {
 struct SwsFree {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
+
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+int SwsMatrix(int colour) {
+    switch (colour & ~QV_COLOUR_FULL_RANGE) {
+        case QV_COLOUR_BT709: return SWS_CS_ITU709;
+        case QV_COLOUR_BT2020: return SWS_CS_BT2020;
+        case QV_COLOUR_SMPTE240M: return SWS_CS_SMPTE240M;
+        case QV_COLOUR_FCC: return SWS_CS_FCC;
+        default: return SWS_CS_ITU601;
+    }
+}
+
+// Converts planes into a frame of the same size. A YUV source is read with its own matrix
+// and range; RGB comes out full range, as image files hold it.
+bool Convert(const uint8_t* const planes[4], const int strides[4], AVPixelFormat source, AVFrame* target,
+             int colour) {
+    std::unique_ptr<SwsContext, SwsFree> scaler(sws_getContext(target->width, target->height, source, target->width,
+                                                               target->height, static_cast<AVPixelFormat>(target->format),
+                                                               SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler) return false;
+    const AVPixFmtDescriptor* from = av_pix_fmt_desc_get(source);
+    const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(target->format));
+    if (colour > 0 && from && to && !(from->flags & AV_PIX_FMT_FLAG_RGB) && (to->flags & AV_PIX_FMT_FLAG_RGB)) {
+        int* inverse = nullptr;
+        int* table = nullptr;
+        int source_range = 0, target_range = 0, brightness = 0, contrast = 0, saturation = 0;
+        sws_getColorspaceDetails(scaler.get(), &inverse, &source_range, &table, &target_range, &brightness, &contrast,
+                                 &saturation);
+        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(SwsMatrix(colour)),
+                                 (colour & QV_COLOUR_FULL_RANGE) ? 1 : source_range, table, target_range, brightness,
+                                 contrast, saturation);
+    }
+    sws_scale(scaler.get(), planes, strides, 0, target->height, target->data, target->linesize);
+    return true;
+}
+
+FramePtr NewFrame(int width, int height, AVPixelFormat format) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return frame;
+    frame->width = width;
+    frame->height = height;
+    frame->format = format;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
+    return frame;
+}
 
 }  // namespace
 
@@ -48,7 +98,7 @@ const char* SnapshotExtension(SnapshotFormat format) {
 }
 
 std::string WriteEncodedImage(const std::string& path, SnapshotFormat format, const uint8_t* data,
-                              int size, int width, int height, int ffmpeg_format) {
+                              int size, int width, int height, int ffmpeg_format, int colour) {
     const AVPixelFormat source = static_cast<AVPixelFormat>(ffmpeg_format);
     const int needed = av_image_get_buffer_size(source, width, height, 1);
     if (!data || width <= 0 || height <= 0 || needed <= 0 || size < needed) {
@@ -61,9 +111,8 @@ std::string WriteEncodedImage(const std::string& path, SnapshotFormat format, co
     if (!codec) return std::string("libavcodec has no ") + (png ? "png" : "mjpeg") + " encoder";
 
     std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    if (!ctx || !frame || !packet) return "out of memory";
+    if (!ctx || !packet) return "out of memory";
     ctx->width = width;
     ctx->height = height;
     ctx->pix_fmt = target;
@@ -76,21 +125,25 @@ std::string WriteEncodedImage(const std::string& path, SnapshotFormat format, co
     }
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return "the image encoder did not open";
 
-    frame->width = width;
-    frame->height = height;
-    frame->format = target;
-    frame->quality = ctx->global_quality;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) return "out of memory";
-    // Bilinear, as the library's BMP snapshots are converted, so both show the same pixels.
-    std::unique_ptr<SwsContext, SwsFree> scaler(
-        sws_getContext(width, height, source, width, height, target, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!scaler) return std::string("cannot convert ") + av_get_pix_fmt_name(source) + " pictures";
+    // The picture goes to RGB with its own matrix first; JPEG then takes that RGB as the
+    // full-range BT.601 YUV every viewer reads it as. Bilinear, as the library's BMP snapshots
+    // are converted, so both show the same pixels.
+    FramePtr rgb = NewFrame(width, height, AV_PIX_FMT_RGB24);
+    FramePtr frame = png ? nullptr : NewFrame(width, height, target);
+    if (!rgb || (!png && !frame)) return "out of memory";
     uint8_t* planes[4];
     int strides[4];
     if (av_image_fill_arrays(planes, strides, data, source, width, height, 1) < 0) {
         return "the picture is not complete";
     }
-    sws_scale(scaler.get(), planes, strides, 0, height, frame->data, frame->linesize);
+    const std::string refused = std::string("cannot convert ") + av_get_pix_fmt_name(source) + " pictures";
+    if (!Convert(planes, strides, source, rgb.get(), colour)) return refused;
+    if (png) {
+        frame = std::move(rgb);
+    } else if (!Convert(rgb->data, rgb->linesize, AV_PIX_FMT_RGB24, frame.get(), 0)) {
+        return refused;
+    }
+    frame->quality = ctx->global_quality;
 
     if (avcodec_send_frame(ctx.get(), frame.get()) < 0 || avcodec_send_frame(ctx.get(), nullptr) < 0 ||
         avcodec_receive_packet(ctx.get(), packet.get()) < 0) {

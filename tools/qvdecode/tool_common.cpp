@@ -349,7 +349,8 @@ bool PictureSink::SaveSnapshot(QVDecoder& decoder, const std::string& path) {
     int width = 0, height = 0;
     decoder.QVGetOutputResolution(width, height);
     const std::string error = WriteEncodedImage(path, format_, decoder.QVGetVideoFrame(),
-                                                decoder.QVGetVideoFrameSize(), width, height, ffmpeg_format);
+                                                decoder.QVGetVideoFrameSize(), width, height, ffmpeg_format,
+                                                decoder.QVGetPictureColour());
     if (error.empty()) return true;
     Fail(kExitOutput, "cannot save the snapshot '" + path + "': " + error);
     return false;
