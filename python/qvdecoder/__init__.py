@@ -228,12 +228,15 @@ class Picture:
     ``array``: the picture as numpy arrays (see the module's help for the layout per format);
     ``data``: the same bytes as one flat uint8 array; ``width``, ``height``, ``format`` (name);
     ``time``: seconds (file mode; None in stream mode), ``time_us``: the same in microseconds;
-    ``flags``: QV_PICTURE_* bits, also as ``key``, ``damaged`` and ``drained``.
+    ``flags``: QV_PICTURE_* bits, also as ``key``, ``damaged`` and ``drained``; ``colour``:
+    with ``planes=True``, the matrix and range to convert the planes with, such as
+    ``("bt709", False)`` (False: limited range), else None.
     """
 
-    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us")
+    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour")
 
-    def __init__(self, data, width, height, format, flags, time_us):
+    def __init__(self, data, width, height, format, flags, time_us, colour=None):
+        self.colour = colour
         self.data = data
         self.width = width
         self.height = height
@@ -302,8 +305,11 @@ class _Handle:
         self.call("qv_video_planes", ctypes.byref(info))
         self.viewed = True
         time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
+        matrices = ("bt601", "bt709", "bt2020", "smpte240m", "fcc")
+        matrix = info.colour & 0xFF
+        colour = (matrices[matrix] if matrix < len(matrices) else str(matrix), bool(info.colour & 0x100))
         picture = Picture(None, info.width, info.height, _FORMAT_NAMES.get(info.format, str(info.format)),
-                          info.flags, time_us)
+                          info.flags, time_us, colour)
         picture.array = _plane_views(info, self)
         return picture
 

@@ -174,6 +174,7 @@ def test_planes_are_views_of_the_decoded_picture(samples):
         for packet in qvdecoder.extract(clip):
             for picture in decoder.push(packet.data):
                 assert picture.data is None and not picture.array[0].flags.writeable
+                assert picture.colour == ("bt601", False)  # an untagged stream
                 assert all(numpy.array_equal(a, b) for a, b in zip(picture.array, copies[seen].array))
                 seen += 1
     assert seen > 90
