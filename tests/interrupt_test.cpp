@@ -38,7 +38,9 @@ std::pair<int, int64_t> InterruptAfter(QVDecoder& decoder, std::chrono::millisec
 
 TEST(InterruptTest, Threads_QVInterruptEndsABlockedOpenAndRead) {
     QVDecoderInitialize();
-    constexpr int64_t kLatestMs = 100;
+    // libavformat's network reads look at the interrupt between polls of at most 100 ms, so
+    // an interrupt lands within one poll; the rest is room for a loaded machine's scheduling.
+    constexpr int64_t kLatestMs = 150;
     {
         qvtest::SilentTcpServer mute;
         QVDecoder decoder;
