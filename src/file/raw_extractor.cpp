@@ -137,17 +137,17 @@ int RawExtractor::Convert(const MediaFile& file, uint8_t* buffer, int size, int&
     return offset + units;
 }
 
-int RawExtractor::Measure(const MediaFile& file) const {
+int RawExtractor::Measure(const MediaFile& file) {
     // Room for any conversion: the record's sets with their start codes, and every unit
     // behind a 4-byte start code in place of a length of at least one byte.
     const AVCodecParameters* par = file.video_stream()->codecpar;
     const int64_t room = 4LL * file.packet()->size + 2LL * par->extradata_size + 64;
     if (room > INT_MAX) return 0;
-    // Only a packet that did not fit comes here: the room is made for it alone.
-    std::vector<uint8_t> scratch(static_cast<size_t>(room));
+    // A host that asks for every packet's size comes here for each: the room is kept.
+    if (measure_room_.size() < static_cast<size_t>(room)) measure_room_.resize(static_cast<size_t>(room));
     int header_length = 0;
     int position = 0;
-    const int result = Convert(file, scratch.data(), static_cast<int>(room), header_length, position);
+    const int result = Convert(file, measure_room_.data(), static_cast<int>(room), header_length, position);
     return result > 0 ? result : 0;
 }
 

@@ -59,7 +59,7 @@ private:
     int Convert(const MediaFile& file, uint8_t* buffer, int size, int& header_length, int& position) const;
     // The bytes Convert writes for the current packet given all the room it can need, 0
     // when it is unusable.
-    int Measure(const MediaFile& file) const;
+    int Measure(const MediaFile& file);
 
     std::vector<const AVInputFormat*> input_formats_;        // the eight classic containers
     std::vector<const AVInputFormat*> extra_input_formats_;  // Matroska/WebM, MPEG-TS
@@ -68,6 +68,7 @@ private:
     int64_t last_raw_time_ = -1;  // no timed raw packet handed out yet
     int last_raw_count_ = -1;
     int held_size_ = 0;  // > 0: the file's current packet was read here and waits for room
+    std::vector<uint8_t> measure_room_;  // where Measure converts, kept from packet to packet
 };
 
 }  // namespace qv

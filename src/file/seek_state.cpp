@@ -32,13 +32,13 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, do
         if (!from_start_ && (!whole || (!key && !refreshed))) return Verdict::kDrop;
         key_seen_ = true;
         if (seconds > target_ && !from_start_) return Verdict::kEarlier;
-        if (mode_ == kKey || seconds >= target_) {
+        if (mode_ == QV_SEEK_KEY || seconds >= target_) {
             pending_ = false;
             return Verdict::kDeliver;
         }
         return Verdict::kDrop;
     }
-    if (mode_ == kKey || seconds < target_) return Verdict::kDrop;
+    if (mode_ == QV_SEEK_KEY || seconds < target_) return Verdict::kDrop;
     pending_ = false;
     return Verdict::kDeliver;
 }

@@ -3,15 +3,17 @@
 // references), and a key frame found past the target sends reading further back.
 #pragma once
 
+#include "QVDecoder.h"
+
 namespace qv {
 
 class SeekState {
 public:
-    enum Mode { kAccurate = 0, kKey = 1 };
     enum class Verdict { kDrop, kDeliver, kEarlier };
 
-    // A seek to `target` seconds; `from_start`: reading begins at the file's first packet,
-    // so whatever comes first is as early as the file goes.
+    // A seek to `target` seconds (`mode` QV_SEEK_ACCURATE or QV_SEEK_KEY); `from_start`:
+    // reading begins at the file's first packet, so whatever comes first is as early as the
+    // file goes.
     void Start(double target, int mode, bool from_start);
     void Cancel() { pending_ = false; }
     bool pending() const { return pending_; }
@@ -28,7 +30,7 @@ public:
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
     // A picture of this time will be dropped, whatever it turns out to be.
-    bool Passes(double seconds) const { return pending_ && mode_ == kAccurate && seconds < target_; }
+    bool Passes(double seconds) const { return pending_ && mode_ == QV_SEEK_ACCURATE && seconds < target_; }
     // Audio of the seek: kept only from the target on.
     bool KeepAudio(double seconds) const { return seconds >= target_; }
 
@@ -51,7 +53,7 @@ private:
     bool key_seen_ = false;
     int key_packets_ = 0;     // key packets read since reading restarted
     double first_key_ = 0.0;  // the recorded time of the first of them
-    int mode_ = kAccurate;
+    int mode_ = QV_SEEK_ACCURATE;
     double target_ = 0.0;
     double read_from_ = 0.0;  // where the container was last asked to read from
     double step_ = 0.0;       // how much further back the next attempt goes

@@ -57,7 +57,8 @@ int VideoDecoder::DecodePacket(const AVPacket* packet, bool& got) {
 }
 
 int VideoDecoder::SendPacket(const AVPacket* packet) {
-    return SendChecked(packet->data, packet->size, UnitLengthSize(),
+    if (ctx_ && !config_read_) ReadConfig();
+    return SendChecked(packet->data, packet->size, unit_length_size_,
                        [&] { return avcodec_send_packet(ctx_.get(), packet); });
 }
 
@@ -81,24 +82,23 @@ int VideoDecoder::SendChecked(const uint8_t* data, int length, int length_size, 
         return status;
     }
     if (ctx_->codec_id == AV_CODEC_ID_H264) {
-        if (!config_read_) {
-            // mp4-style streams keep their first parameter sets in the extradata.
-            config_read_ = true;
-            if (length_size > 0) frame_nums_.ReadConfig(ctx_->extradata, ctx_->extradata_size);
-        }
+        if (!config_read_) ReadConfig();
         if (frame_nums_.Missing(data, length, length_size)) NoteLoss();
     }
     return status;
 }
 
-int VideoDecoder::UnitLengthSize() const {
+void VideoDecoder::ReadConfig() {
+    config_read_ = true;
     // A decoder configuration record (it starts with version 1, never with a start code)
     // means the packets carry length-prefixed units.
     const uint8_t* extra = ctx_->extradata;
     const int size = ctx_->extradata_size;
-    if (ctx_->codec_id == AV_CODEC_ID_H264 && size >= 7 && extra[0] == 1) return (extra[4] & 3) + 1;
-    if (ctx_->codec_id == AV_CODEC_ID_HEVC && size >= 23 && extra[0] == 1) return (extra[21] & 3) + 1;
-    return 0;
+    unit_length_size_ = 0;
+    if (ctx_->codec_id == AV_CODEC_ID_H264 && size >= 7 && extra[0] == 1) unit_length_size_ = (extra[4] & 3) + 1;
+    if (ctx_->codec_id == AV_CODEC_ID_HEVC && size >= 23 && extra[0] == 1) unit_length_size_ = (extra[21] & 3) + 1;
+    // mp4-style streams keep their first parameter sets in the extradata.
+    if (ctx_->codec_id == AV_CODEC_ID_H264 && unit_length_size_ > 0) frame_nums_.ReadConfig(extra, size);
 }
 
 void VideoDecoder::Number() {

@@ -87,8 +87,9 @@ private:
     // frame and the frame-number watch behind it.
     template <typename SendStep>
     int SendChecked(const uint8_t* data, int length, int length_size, SendStep send);
-    // Bytes of the unit lengths of the context's packets (mp4 style), 0 for Annex B.
-    int UnitLengthSize() const;
+    // Reads the context's extradata once: the unit-length size of its packets and, for
+    // H.264, the parameter sets the frame-number watch needs.
+    void ReadConfig();
     // Numbers the frame about to be sent; Unnumber takes the number back from a frame the
     // decoder could not take yet.
     void Number();
@@ -97,7 +98,8 @@ private:
     void NoteLoss();
 
     H264FrameNumWatch frame_nums_;
-    bool config_read_ = false;   // the watch has the parameter sets of the extradata
+    bool config_read_ = false;   // the extradata was read (ReadConfig)
+    int unit_length_size_ = 0;   // bytes of the unit lengths of mp4-style packets, 0 for Annex B
     int64_t sent_ = 0;           // frames sent so far, the number of the last one
     int64_t loss_from_ = -1;     // number of the first frame that showed a loss, -1 none
     int64_t max_pixels_ = 0;

@@ -13,7 +13,7 @@ extern "C" {
 #include "commands.h"
 #include "live_stats.h"
 #include "output_options.h"
-#include "time_spec.h"
+#include "time_text.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -51,8 +51,8 @@ int RunDecode(const DecodeOptions& o) {
     // --start and --duration count from the file's first picture; for a live source, whose
     // times start afresh at each reconnect, --duration is time on the clock.
     double start_seconds = 0.0, span_seconds = -1.0;
-    if (!o.start.empty()) ParseTimeSpec(o.start, &start_seconds);  // checked by the option parser
-    if (!o.duration.empty()) ParseTimeSpec(o.duration, &span_seconds);
+    if (!o.start.empty()) ParseTimeText(o.start, &start_seconds);  // checked by the option parser
+    if (!o.duration.empty()) ParseTimeText(o.duration, &span_seconds);
     using SteadyClock = std::chrono::steady_clock;
     const SteadyClock::time_point until =
         live && span_seconds >= 0

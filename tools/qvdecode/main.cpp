@@ -12,7 +12,7 @@ extern "C" {
 
 #include "QVDecoder.h"
 #include "commands.h"
-#include "time_spec.h"
+#include "time_text.h"
 #include "tool_common.h"
 
 using namespace qvtool;
@@ -44,10 +44,10 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
 }
 
 // Seconds ("90", "90s") or [hh:]mm:ss[.frac].
-const CLI::Validator kTimeSpec(
+const CLI::Validator kTimeText(
     [](std::string& text) {
         double seconds = 0.0;
-        return ParseTimeSpec(text, &seconds) ? std::string() : "'" + text + "' is no time (seconds or hh:mm:ss)";
+        return ParseTimeText(text, &seconds) ? std::string() : "'" + text + "' is no time (seconds or hh:mm:ss)";
     },
     "TIME");
 
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
         ->required();
     AddOutputOptions(decode_cmd, &decode, "--size");
     decode_cmd->add_option("--start", decode.start, "begin at this time from the file's start (seconds or hh:mm:ss)")
-        ->check(kTimeSpec);
-    decode_cmd->add_option("--duration", decode.duration, "decode this long (seconds or hh:mm:ss)")->check(kTimeSpec);
+        ->check(kTimeText);
+    decode_cmd->add_option("--duration", decode.duration, "decode this long (seconds or hh:mm:ss)")->check(kTimeText);
 
     ThumbsOptions thumbs;
     auto* thumbs_cmd = app.add_subcommand(
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     thumbs_cmd->add_option("FILE", thumbs.file, "media file")->required();
     thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
     thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
-        ->check(kTimeSpec);
+        ->check(kTimeText);
     thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH (default: the decoded size)");
     thumbs_cmd->add_option("--format", thumbs.format, "png (default) or jpg")->check(CLI::IsMember({"png", "jpg", "jpeg"}));
     thumbs_cmd->add_option("--sheet", thumbs.sheet, "also write a contact sheet of them all (.png or .jpg)");

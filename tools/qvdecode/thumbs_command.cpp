@@ -13,7 +13,7 @@ extern "C" {
 }
 
 #include "commands.h"
-#include "time_spec.h"
+#include "time_text.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -63,7 +63,7 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
 
 int RunThumbs(const ThumbsOptions& o) {
     double every = 60.0;
-    ParseTimeSpec(o.every, &every);  // checked by the option parser
+    ParseTimeText(o.every, &every);  // checked by the option parser
     if (every <= 0) return Fail(kExitUsage, "--every must be more than 0");
     int width = 0, height = 0;
     if (!o.size.empty() && !ParseSize(o.size, &width, &height)) {

@@ -1,4 +1,4 @@
-#include "time_spec.h"
+#include "time_text.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -16,7 +16,7 @@ bool ParseNumber(const std::string& text, double* value) {
 
 }  // namespace
 
-bool ParseTimeSpec(const std::string& text, double* seconds) {
+bool ParseTimeText(const std::string& text, double* seconds) {
     std::string body = text;
     if (!body.empty() && body.back() == 's') body.pop_back();
     double total = 0.0;

@@ -7,6 +7,6 @@ namespace qvtool {
 
 // Seconds of a time written as seconds (an optional trailing "s") or as [hh:]mm:ss[.frac];
 // false for anything else, negative times included.
-bool ParseTimeSpec(const std::string& text, double* seconds);
+bool ParseTimeText(const std::string& text, double* seconds);
 
 }  // namespace qvtool
