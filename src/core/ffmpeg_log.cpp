@@ -1,6 +1,9 @@
-// Routing of FFmpeg's own log lines for the whole process: whole lines to the host's
-// callback, or nothing.
+// FFmpeg's own log lines, one route for the whole process: to a decoder's log callback as
+// FFmpeg hands them out (Logger::Register), as whole lines to the host's line callback
+// (QVDecoderSetFFmpegLog), or nowhere. The last call chooses; either way an address quoted
+// whole keeps its password to itself.
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -8,44 +11,105 @@
 #include "core/ffmpeg.h"
 #include "core/log_scrub.h"
 
+namespace qv {
 namespace {
 
 struct Route {
-    QVFFmpegLineCallback callback = nullptr;
+    QVLogCallback host = nullptr;  // FFmpeg's form; null: FFmpeg's own printer
+    QVFFmpegLineCallback lines = nullptr;
     void* context = nullptr;
-    int level = AV_LOG_QUIET;
+    int level = AV_LOG_QUIET;  // the line callback's
 };
 
 std::mutex g_route_lock;
 Route g_route;
 
-void ForwardLine(void* avcl, int level, const char* format, va_list args) {
-    Route route;
-    {
-        std::lock_guard<std::mutex> lock(g_route_lock);
-        route = g_route;
+Route CurrentRoute() {
+    std::lock_guard<std::mutex> lock(g_route_lock);
+    return g_route;
+}
+
+void Forward(QVLogCallback host, void* context, int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    host(context, level, format, args);
+    va_end(args);
+}
+
+// FFmpeg's form: the format and arguments go on as they came, unless the line quotes an
+// address with a password.
+void ToHost(QVLogCallback host, void* context, int level, const char* format, va_list args) {
+    // FFmpeg's printer drops lines above the level; a host's callback sees every line. An
+    // address comes in through an argument or the format itself: other lines go on
+    // untouched, at no cost.
+    const bool printed = host || level <= av_log_get_level();
+    if (!host) host = av_log_default_callback;
+    if (!printed || !format || (!std::strchr(format, '%') && !std::strstr(format, "://"))) {
+        host(context, level, format, args);
+        return;
     }
-    if (!route.callback || level > route.level) return;
+    char line[1024];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(line, sizeof(line), format, copy);
+    va_end(copy);
+    if (!ScrubCredentials(line)) {
+        host(context, level, format, args);
+        return;
+    }
+    Forward(host, context, level, "%s", line);
+}
+
+// Whole lines, with FFmpeg's prefix and without the line end.
+void ToLines(const Route& route, void* avcl, int level, const char* format, va_list args) {
+    if (level > route.level) return;
     // FFmpeg prints a line in pieces at times: the prefix goes with the first piece only.
     thread_local int print_prefix = 1;
     char line[1024];
     av_log_format_line2(avcl, level, format, args, line, sizeof line, &print_prefix);
-    // An address quoted whole keeps its password to itself.
-    qv::ScrubCredentials(line);
+    ScrubCredentials(line);
     size_t length = std::strlen(line);
     while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
-    if (length > 0) route.callback(route.context, level, line);
+    if (length > 0) route.lines(route.context, level, line);
+}
+
+void RouteLine(void* avcl, int level, const char* format, va_list args) {
+    const Route route = CurrentRoute();
+    if (route.lines) {
+        ToLines(route, avcl, level, format, args);
+    } else {
+        ToHost(route.host, avcl, level, format, args);
+    }
 }
 
 void Silent(void*, int, const char*, va_list) {}
 
 }  // namespace
 
-void QVDecoderSetFFmpegLog(QVFFmpegLineCallback callback, void* context, int level) {
+void RouteFFmpegLog(QVLogCallback host, int level) {
     {
         std::lock_guard<std::mutex> lock(g_route_lock);
-        g_route = Route{callback, context, level};
+        g_route = Route{};
+        g_route.host = host;
+    }
+    av_log_set_level(level);
+    av_log_set_callback(&RouteLine);
+}
+
+void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level) {
+    {
+        std::lock_guard<std::mutex> lock(g_route_lock);
+        g_route = Route{};
+        g_route.lines = callback;
+        g_route.context = context;
+        g_route.level = level;
     }
     av_log_set_level(callback ? level : AV_LOG_QUIET);
-    av_log_set_callback(callback ? ForwardLine : Silent);
+    av_log_set_callback(callback ? &RouteLine : &Silent);
+}
+
+}  // namespace qv
+
+void QVDecoderSetFFmpegLog(QVFFmpegLineCallback callback, void* context, int level) {
+    qv::RouteFFmpegLines(callback, context, level);
 }

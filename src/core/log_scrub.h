@@ -3,14 +3,15 @@
 // with the password masked.
 #pragma once
 
-#include <cstddef>
-
 #include "QVDecoder.h"
 
 namespace qv {
 
-// Makes FFmpeg's process-wide log go through the scrubber to `host` (null: FFmpeg's printer).
-void InstallScrubbingLog(QVLogCallback host);
+// FFmpeg's process-wide log (core/ffmpeg_log.cpp): to `host` in FFmpeg's form (null: FFmpeg's
+// printer) at FFmpeg level `level`, or as whole lines to `callback` up to `level` (null:
+// nowhere). The last call chooses.
+void RouteFFmpegLog(QVLogCallback host, int level);
+void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level);
 // Overwrites the password of every "scheme://user:password@" in the line with '*' in place;
 // true when it did.
 bool ScrubCredentials(char* line);

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 
-#include "core/ffmpeg.h"
 #include "core/log_scrub.h"
 
 namespace qv {
@@ -20,10 +19,9 @@ void CallLog(QVLogCallback callback, int level, const char* text, ...) {
 }  // namespace
 
 void Logger::Register(QVLogCallback callback, int level) {
-    av_log_set_level(level);
     callback_ = callback;
     // FFmpeg's lines reach the callback (or FFmpeg's own printer) with passwords hidden.
-    InstallScrubbingLog(callback);
+    RouteFFmpegLog(callback, level);
 }
 
 void Logger::Log(const char* text, int level) const {
