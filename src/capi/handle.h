@@ -34,6 +34,17 @@ int Guarded(qv_decoder* decoder, Body body) {
     }
 }
 
+// A 64-bit answer of the object through the caller's pointer: QV_OK, or QV_ERR_ARGUMENT for
+// a null pointer.
+template <typename Get>
+int Answer(qv_decoder* decoder, int64_t* out, Get get) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!out) return QV_ERR_ARGUMENT;
+        *out = get(d);
+        return QV_OK;
+    });
+}
+
 inline int Opened(qv_decoder& d, qv_decoder::Mode mode, int result) {
     d.has_picture = false;
     d.mode = result == QV_OK ? mode : qv_decoder::Mode::kNone;

@@ -24,11 +24,7 @@ int qv_decode_frame(qv_decoder* decoder) {
 }
 
 int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!time_us) return QV_ERR_ARGUMENT;
-        *time_us = d.object.QVGetFrameTimestamp();
-        return QV_OK;
-    });
+    return Answer(decoder, time_us, [](qv_decoder& d) { return d.object.QVGetFrameTimestamp(); });
 }
 
 int qv_set_timeout(qv_decoder* decoder, int timeout_ms) {
@@ -53,19 +49,12 @@ int qv_interrupt(qv_decoder* decoder) {
 }
 
 int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!time_us) return QV_ERR_ARGUMENT;
-        *time_us = d.has_picture ? d.object.QVGetPictureWallclock() : -1;
-        return QV_OK;
-    });
+    return Answer(decoder, time_us,
+                  [](qv_decoder& d) { return d.has_picture ? d.object.QVGetPictureWallclock() : int64_t{-1}; });
 }
 
 int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!delay_us) return QV_ERR_ARGUMENT;
-        *delay_us = d.object.QVGetPictureDelay();
-        return QV_OK;
-    });
+    return Answer(decoder, delay_us, [](qv_decoder& d) { return d.object.QVGetPictureDelay(); });
 }
 
 int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
@@ -101,19 +90,11 @@ int qv_set_frame_skip(qv_decoder* decoder, int mode) {
 }
 
 int qv_duration(qv_decoder* decoder, int64_t* duration_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!duration_us) return QV_ERR_ARGUMENT;
-        *duration_us = d.object.QVGetDuration();
-        return QV_OK;
-    });
+    return Answer(decoder, duration_us, [](qv_decoder& d) { return d.object.QVGetDuration(); });
 }
 
 int qv_start_time(qv_decoder* decoder, int64_t* start_us) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!start_us) return QV_ERR_ARGUMENT;
-        *start_us = d.object.QVGetStartTime();
-        return QV_OK;
-    });
+    return Answer(decoder, start_us, [](qv_decoder& d) { return d.object.QVGetStartTime(); });
 }
 
 int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
