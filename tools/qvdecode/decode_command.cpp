@@ -6,10 +6,6 @@
 #include <string>
 #include <thread>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "commands.h"
 #include "live_stats.h"
 #include "output_options.h"
@@ -18,16 +14,6 @@ extern "C" {
 
 namespace qvtool {
 namespace {
-
-// The file's duration in microseconds (for the progress line), or -1.
-int64_t DurationUs(const std::string& path) {
-    AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return -1;
-    int64_t duration = -1;
-    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->duration > 0) duration = ctx->duration;
-    avformat_close_input(&ctx);
-    return duration;
-}
 
 // The network settings of a live source, before each open.
 void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
@@ -96,8 +82,8 @@ int RunDecode(const DecodeOptions& o) {
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
 
-    // A live source is not opened a second time to measure it: it has no duration anyway.
-    const int64_t duration = live ? -1 : DurationUs(o.file);
+    // For the progress line; a live source has none.
+    const int64_t duration = live ? -1 : decoder.QVGetDuration();
     Progress progress("decode");
     LiveStats stats(live);
     int64_t pictures = 0, audio_pieces = 0, empty = 0, other = 0;
