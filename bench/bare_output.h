@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qvbench {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace {
 

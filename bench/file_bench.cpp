@@ -13,7 +13,7 @@
 #include "QVDecoder.h"
 #include "allocations.h"
 #include "bare_output.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file_factory.h"
 #include "packet_muxer.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "g722/g722_decoder.h"
 
 namespace {

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "media_factory.h"
 #include "packet_muxer.h"
 #include "sps_edit.h"

@@ -14,7 +14,7 @@
 #include "QVDecoder.h"
 #include "allocations.h"
 #include "bare_output.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "media_factory.h"
 
 namespace {

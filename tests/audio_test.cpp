@@ -7,7 +7,7 @@
 
 #include "QVDecoder.h"
 #include "audio_factory.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "g722/g722_decoder.h"
 #include "decoder_parts.h"
 #include "log_capture.h"

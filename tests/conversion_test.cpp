@@ -7,7 +7,7 @@
 
 #include "QVDecoder.h"
 #include "bmp_file.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "decoder_parts.h"
 #include "media_factory.h"
 #include "output/output_converter.h"

@@ -8,7 +8,7 @@
 
 #include "QVDecoder.h"
 #include "bitstream/field_split.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "stream/field_merge.h"
 #include "field_pictures.h"
 #include "decoder_parts.h"

@@ -5,7 +5,7 @@
 
 #include "QVDecoder.h"
 #include "audio_factory.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file_factory.h"
 #include "decoder_parts.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file/file_rates.h"
 #include "file_factory.h"
 #include "file_pictures.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "audio_factory.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "g7221/g7221.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio_factory.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "g722/g722_decoder.h"
 #include "g722/g722_qmf.h"
 #include "g722/g722_tables.h"

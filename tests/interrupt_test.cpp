@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file_factory.h"
 #include "live_server.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file_factory.h"
 #include "file_pictures.h"
 #include "live_server.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 extern "C" {
 #include <libavcodec/bsf.h>
 }

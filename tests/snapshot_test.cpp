@@ -12,8 +12,8 @@
 
 using qvtest::Parts;
 #include "media_factory.h"
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
 #include "snapshot/snapshot_converter.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "media_factory.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "audio_factory.h"
 #include "bmp_file.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "field_pictures.h"
 #include "file_factory.h"
 #include "image_file.h"

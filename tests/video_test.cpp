@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "decoder_parts.h"
 #include "log_capture.h"
 #include "media_factory.h"

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <new>
 
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
+#include "base/library.h"
 #include "g722/g722_decoder.h"
 #include "g7221/g7221.h"
 

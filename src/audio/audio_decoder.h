@@ -21,9 +21,9 @@
 #include <cstdint>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg_deleters.h"
-#include "core/logger.h"
-#include "video/padded_packet.h"
+#include "base/ffmpeg_deleters.h"
+#include "base/logger.h"
+#include "base/padded_packet.h"
 
 class G722Decoder;
 

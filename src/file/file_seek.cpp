@@ -2,7 +2,7 @@
 // pictures a seek drops on the way to the one asked for.
 #include <cmath>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file/file_session.h"
 
 namespace qv {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "core/ffmpeg.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/library.h"
 #include "file/file_rates.h"
 #include "video/picture_limit.h"
 

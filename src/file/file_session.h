@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "audio/audio_decoder.h"
-#include "core/decoder_modes.h"
-#include "core/logger.h"
+#include "base/decoder_modes.h"
+#include "base/logger.h"
 #include "file/media_file.h"
 #include "file/picture_clock.h"
 #include "file/raw_extractor.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

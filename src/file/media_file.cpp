@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "core/ffmpeg.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/library.h"
 #include "file/live_input.h"
 #include "video/picture_limit.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/ffmpeg_deleters.h"
+#include "base/ffmpeg_deleters.h"
 #include "file/live_input.h"
 #include "file/replay_input.h"
 

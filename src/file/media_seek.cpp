@@ -2,7 +2,7 @@
 // timestamps, to the start, to the end; and what the container knows of its length.
 #include <cmath>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "file/media_file.h"
 
 namespace qv {

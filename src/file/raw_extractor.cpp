@@ -7,8 +7,8 @@
 #include "bitstream/avc_config.h"
 #include "bitstream/hevc_config.h"
 #include "bitstream/length_prefixed.h"
-#include "core/ffmpeg.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/library.h"
 #include "file/file_rates.h"
 #include "file/media_file.h"
 

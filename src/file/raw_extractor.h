@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/ffmpeg_deleters.h"
+#include "base/ffmpeg_deleters.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "../core/ffmpeg.h"
+#include "../base/ffmpeg.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg_deleters.h"
-#include "core/logger.h"
-#include "core/picture.h"
+#include "base/ffmpeg_deleters.h"
+#include "base/logger.h"
+#include "base/picture.h"
 #include "output/picture_colour.h"
 #include "output/yuv_engine.h"
 

@@ -1,6 +1,6 @@
 // The output request: what the host's setters record, what the open and a picture change
 // make of it, and when the scaler is rebuilt for it.
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "output/output_converter.h"
 
 namespace qv {

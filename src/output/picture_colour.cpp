@@ -1,6 +1,6 @@
 #include "output/picture_colour.h"
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "core/ffmpeg.h"
-#include "core/picture_buffer.h"
+#include "base/ffmpeg.h"
+#include "base/picture_buffer.h"
 
 namespace qv {
 

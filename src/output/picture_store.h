@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg_deleters.h"
+#include "base/ffmpeg_deleters.h"
 
 namespace qv {
 

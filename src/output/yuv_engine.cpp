@@ -8,7 +8,7 @@
 
 #include <initializer_list>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <libyuv/row.h>  // the layout of YuvConstants on x86

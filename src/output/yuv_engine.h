@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "core/ffmpeg_deleters.h"
+#include "base/ffmpeg_deleters.h"
 #include "output/picture_colour.h"
 
 namespace qv {

@@ -1,7 +1,7 @@
 // SavePicture: any picture in memory as a 24-bit BMP file.
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
 #include "snapshot/bmp_writer.h"
 #include "snapshot/snapshot_converter.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg_deleters.h"
-#include "core/picture.h"
+#include "base/ffmpeg_deleters.h"
+#include "base/picture.h"
 #include "output/picture_colour.h"
 
 class SnapshotConverter {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "snapshot/bmp_writer.h"
 #include "snapshot/snapshot_converter.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "video/video_decoder.h"
 
 namespace qv {

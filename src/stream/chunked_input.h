@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/buffer_trim.h"
-#include "core/ffmpeg_deleters.h"
+#include "base/buffer_trim.h"
+#include "base/ffmpeg_deleters.h"
 
 namespace qv {
 

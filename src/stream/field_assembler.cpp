@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/ffmpeg.h"
-#include "core/picture_buffer.h"
+#include "base/ffmpeg.h"
+#include "base/picture_buffer.h"
 #include "stream/field_merge.h"
 
 namespace qv {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "QVDecoder.h"
-#include "core/picture.h"
+#include "base/picture.h"
 
 namespace qv {
 

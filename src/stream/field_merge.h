@@ -9,8 +9,8 @@
 #pragma once
 
 #include "QVDecoder.h"
-#include "core/ffmpeg_deleters.h"
-#include "core/picture.h"
+#include "base/ffmpeg_deleters.h"
+#include "base/picture.h"
 
 namespace qv {
 

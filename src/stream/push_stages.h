@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/buffer_trim.h"
+#include "base/buffer_trim.h"
 
 struct _demux_buffer;
 

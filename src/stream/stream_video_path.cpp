@@ -4,9 +4,9 @@
 
 #include "bitstream/demux_buffer.h"
 #include "bitstream/field_split.h"
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
+#include "base/library.h"
 #include "video/picture_limit.h"
 
 namespace qv {

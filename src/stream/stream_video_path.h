@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "QVDecoder.h"
-#include "core/decoder_modes.h"
-#include "core/logger.h"
+#include "base/decoder_modes.h"
+#include "base/logger.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
 #include "stream/chunked_input.h"

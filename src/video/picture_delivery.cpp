@@ -1,6 +1,6 @@
 #include "video/picture_delivery.h"
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "output/picture_colour.h"
 #include "video/picture_limit.h"
 

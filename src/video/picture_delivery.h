@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "core/decoder_modes.h"
-#include "core/logger.h"
+#include "base/decoder_modes.h"
+#include "base/logger.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
 #include "video/video_decoder.h"

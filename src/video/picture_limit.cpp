@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "core/decoder_modes.h"
-#include "core/ffmpeg_deleters.h"
+#include "base/decoder_modes.h"
+#include "base/ffmpeg_deleters.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "core/ffmpeg.h"
-#include "core/library.h"
+#include "base/ffmpeg.h"
+#include "base/library.h"
 #include "bitstream/h264_sps.h"
 #include "bitstream/hevc_sps.h"
 #include "bitstream/mpeg4_vol.h"

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "core/ffmpeg_deleters.h"
+#include "base/ffmpeg_deleters.h"
 #include "bitstream/h264_frame_num.h"
-#include "video/padded_packet.h"
+#include "base/padded_packet.h"
 
 namespace qv {
 

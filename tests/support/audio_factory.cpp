@@ -7,7 +7,7 @@
 #include <dirent.h>
 #include <memory>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qvtest {
 namespace {

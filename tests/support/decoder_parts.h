@@ -4,7 +4,7 @@
 #pragma once
 
 #include "bitstream/avc_config.h"
-#include "core/decoder_impl.h"
+#include "decoder/decoder_impl.h"
 
 namespace qvtest {
 

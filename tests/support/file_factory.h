@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 #include "media_factory.h"
 
 namespace qvtest {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qvtest {
 

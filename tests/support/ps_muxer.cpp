@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qvtest {
 namespace {

@@ -1,8 +1,8 @@
-#include "core/picture_buffer.h"
+#include "base/picture_buffer.h"
 
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

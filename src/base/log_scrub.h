@@ -7,7 +7,7 @@
 
 namespace qv {
 
-// FFmpeg's process-wide log (core/ffmpeg_log.cpp): to `host` in FFmpeg's form (null: FFmpeg's
+// FFmpeg's process-wide log (base/ffmpeg_log.cpp): to `host` in FFmpeg's form (null: FFmpeg's
 // printer) at FFmpeg level `level`, or as whole lines to `callback` up to `level` (null:
 // nowhere). The last call chooses.
 void RouteFFmpegLog(QVLogCallback host, int level);

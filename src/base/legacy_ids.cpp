@@ -1,9 +1,9 @@
-#include "core/legacy_ids.h"
+#include "base/legacy_ids.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 namespace {
@@ -13,7 +13,7 @@ struct LegacyIdPair {
     int current;
 };
 
-#include "core/legacy_id_table.inc"
+#include "base/legacy_id_table.inc"
 
 // Ids of our own for codecs the old numbering lacks.
 const LegacyIdPair kExtraCodecs[] = {

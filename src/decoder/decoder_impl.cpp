@@ -1,7 +1,7 @@
 // Construction, closing, modes and logging of the decoder object.
-#include "core/decoder_impl.h"
+#include "decoder/decoder_impl.h"
 
-#include "core/legacy_ids.h"
+#include "base/legacy_ids.h"
 
 QVDecoder::Impl::Impl()
     : output(log),

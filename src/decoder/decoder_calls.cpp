@@ -1,7 +1,7 @@
 // Decoding calls of the decoder object and the picture record: each checks the object's
 // state and hands over to the stream path, the file session or the audio decoder.
-#include "core/decoder_impl.h"
-#include "core/legacy_ids.h"
+#include "decoder/decoder_impl.h"
+#include "base/legacy_ids.h"
 
 int QVDecoder::Impl::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
     return stream.Push(data, length, repack);

@@ -1,8 +1,8 @@
-#include "video/padded_packet.h"
+#include "base/padded_packet.h"
 
 #include <cstring>
 
-#include "core/ffmpeg.h"
+#include "base/ffmpeg.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
-#include "core/logger.h"
+#include "base/logger.h"
 
 #include <cstdarg>
 
-#include "core/log_scrub.h"
+#include "base/log_scrub.h"
 
 namespace qv {
 namespace {

@@ -1,7 +1,7 @@
 // Deleters of the FFmpeg objects the decoder owns through std::unique_ptr.
-#include "core/ffmpeg_deleters.h"
-#include "core/ffmpeg.h"
-#include "core/library.h"
+#include "base/ffmpeg_deleters.h"
+#include "base/ffmpeg.h"
+#include "base/library.h"
 
 namespace qv {
 

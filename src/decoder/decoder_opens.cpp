@@ -1,10 +1,10 @@
 // The opens of the decoder object and their order: stream-mode video, audio, both, the
 // picture-size change, and a media file. The work is the stream path's and the file
 // session's; a failing step closes the object before its message is logged.
-#include "core/decoder_impl.h"
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
-#include "core/library.h"
+#include "decoder/decoder_impl.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
+#include "base/library.h"
 
 bool QVDecoder::Impl::CheckInitialized() {
     if (qv::IsInitialized()) return true;

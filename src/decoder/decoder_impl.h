@@ -13,8 +13,8 @@
 
 #include "QVDecoder.h"
 #include "audio/audio_decoder.h"
-#include "core/decoder_modes.h"
-#include "core/logger.h"
+#include "base/decoder_modes.h"
+#include "base/logger.h"
 #include "file/file_session.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
@@ -31,7 +31,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
-    // Lifecycle, modes and the log (core/decoder_impl.cpp).
+    // Lifecycle, modes and the log (decoder/decoder_impl.cpp).
     void QVClose();
     int QVDecoderRegisterLog(QVLogCallback callback, int level);
     int QVDecoderSetParam(_decoder_param param);
@@ -44,7 +44,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetMaxPixels(int64_t value);
     int QVDecoderSetConverter(int engine) { return output.SetEngine(engine); }
 
-    // Opens (core/decoder_opens.cpp).
+    // Opens (decoder/decoder_opens.cpp).
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);
     int QVOpenDecoder(enum CodecID codec, _audio_param audio);
     int QVOpenDecoder(enum CodecID video_codec, _picture_param picture, enum CodecID audio_codec,
@@ -52,7 +52,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVSetPictureParam(_picture_param picture);
     int QVOpen(const char* name);
 
-    // Decoding and results (core/decoder_calls.cpp).
+    // Decoding and results (decoder/decoder_calls.cpp).
     int QVDecodeVideoFrame(unsigned char* data, int length, int repack);
     int QVReceiveVideoFrame();
     int QVFlushVideo();
@@ -96,7 +96,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     }
     int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
 
-    // Output settings and snapshots (core/decoder_output.cpp).
+    // Output settings and snapshots (decoder/decoder_output.cpp).
     void QVSetOutput(_picture_param picture, char high_quality);
     void QVSetOutputFormat(enum PixelFormat format, char high_quality);
     void QVSetOutputResolution(int width, int height, char high_quality);

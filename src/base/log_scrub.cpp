@@ -1,4 +1,4 @@
-#include "core/log_scrub.h"
+#include "base/log_scrub.h"
 
 #include <cstring>
 

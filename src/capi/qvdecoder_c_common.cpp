@@ -1,6 +1,8 @@
 // The C interface: a handle around the public QVDecoder class, argument checks in front of
-// every call, and no exception or C++ type crossing back to the caller. Lifecycle, modes,
-// stream mode and the picture; file mode, output and snapshots are in qvdecoder_c_file.cpp.
+// every call, and no exception or C++ type crossing back to the caller. This file holds what
+// both modes share: lifecycle, modes, the picture and its planes, output settings, snapshots
+// and the result texts. Pushed streams are in qvdecoder_c_stream.cpp, files and live sources
+// in qvdecoder_c_file.cpp.
 #include "qvdecoder_c.h"
 
 #include <cstdint>
@@ -157,66 +159,6 @@ int qv_set_converter(qv_decoder* decoder, int engine) {
     });
 }
 
-int qv_open_video(qv_decoder* decoder, int codec, int width, int height, int format) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (width < 0 || height < 0) return QV_ERR_ARGUMENT;
-        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
-        const int result = d.object.QVOpenDecoder(static_cast<CodecID>(codec),
-                                                  _picture_param{width, height, static_cast<PixelFormat>(format)});
-        return Opened(d, qv_decoder::Mode::kStream, result);
-    });
-}
-
-int qv_open_audio(qv_decoder* decoder, int codec, int sample_rate, int channels, int bit_rate) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        const int result = d.object.QVOpenDecoder(static_cast<CodecID>(codec),
-                                                  _audio_param{sample_rate, channels, bit_rate});
-        return Opened(d, qv_decoder::Mode::kStream, result);
-    });
-}
-
-int qv_open_video_audio(qv_decoder* decoder, int video_codec, int width, int height, int format,
-                        int audio_codec, int sample_rate, int channels, int bit_rate) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (width < 0 || height < 0) return QV_ERR_ARGUMENT;
-        if (d.mode != qv_decoder::Mode::kNone) return QV_ERR_ALREADY_OPEN;
-        const int result = d.object.QVOpenDecoder(
-            static_cast<CodecID>(video_codec), _picture_param{width, height, static_cast<PixelFormat>(format)},
-            static_cast<CodecID>(audio_codec), _audio_param{sample_rate, channels, bit_rate});
-        return Opened(d, qv_decoder::Mode::kStream, result);
-    });
-}
-
-int qv_set_picture_param(qv_decoder* decoder, int width, int height, int format) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        d.has_picture = false;
-        return d.object.QVSetPictureParam(_picture_param{width, height, static_cast<PixelFormat>(format)});
-    });
-}
-
-int qv_push_video(qv_decoder* decoder, const unsigned char* data, int length, int repack) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!data || length < 0) return QV_ERR_ARGUMENT;
-        // The library only reads the pushed bytes; its older signature just lacks the const.
-        return PictureResult(d, d.object.QVDecodeVideoFrame(const_cast<unsigned char*>(data), length, repack));
-    });
-}
-
-int qv_receive_video(qv_decoder* decoder) {
-    return Guarded(decoder, [](qv_decoder& d) -> int { return PictureResult(d, d.object.QVReceiveVideoFrame()); });
-}
-
-int qv_flush_video(qv_decoder* decoder) {
-    return Guarded(decoder, [](qv_decoder& d) -> int { return d.object.QVFlushVideo(); });
-}
-
-int qv_push_audio(qv_decoder* decoder, const unsigned char* data, int length) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!data || length < 0) return QV_ERR_ARGUMENT;
-        return d.object.QVDecodeAudioFrame(const_cast<unsigned char*>(data), length);
-    });
-}
-
 int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!picture) return QV_ERR_ARGUMENT;
@@ -258,16 +200,6 @@ int qv_picture_flags(qv_decoder* decoder) {
     return Guarded(decoder, [](qv_decoder& d) -> int { return d.object.QVGetPictureFlags(); });
 }
 
-int qv_audio(qv_decoder* decoder, const unsigned char** data, int* size) {
-    return Guarded(decoder, [&](qv_decoder& d) -> int {
-        if (!data || !size) return QV_ERR_ARGUMENT;
-        *data = d.object.QVGetAudioFrame();
-        *size = *data ? d.object.QVGetAudioFrameSize() : 0;
-        if (*size < 0) *size = 0;
-        return QV_OK;
-    });
-}
-
 int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!info) return QV_ERR_ARGUMENT;
@@ -278,6 +210,95 @@ int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
                                p.sample_rate,    p.channels,       p.audio_bit_rate};
         return result;
     });
+}
+
+int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
+                             high_quality ? 1 : 0);
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        d.object.QVSetOutputFormat(static_cast<PixelFormat>(format), high_quality ? 1 : 0);
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
+        d.has_picture = false;
+        return QV_OK;
+    });
+}
+
+int qv_output_resolution(qv_decoder* decoder, int* width, int* height) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!width || !height) return QV_ERR_ARGUMENT;
+        d.object.QVGetOutputResolution(*width, *height);
+        return QV_OK;
+    });
+}
+
+int qv_save_current_image(qv_decoder* decoder, const char* path) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!path) return QV_ERR_ARGUMENT;
+        return d.object.QVSaveCurrentImage(path);
+    });
+}
+
+int qv_save_output_image(qv_decoder* decoder, const char* path) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!path) return QV_ERR_ARGUMENT;
+        return d.object.QVSaveOutputImage(path);
+    });
+}
+
+int qv_save_picture(const char* path, const unsigned char* data, int width, int height, int format) {
+    if (!path || !data) return QV_ERR_ARGUMENT;
+    try {
+        return SavePicture(path, const_cast<unsigned char*>(data), width, height,
+                           static_cast<PixelFormat>(format));
+    } catch (...) {
+        return QV_FAILED;
+    }
+}
+
+int qv_write_bmp(const char* path, const unsigned char* data, int width, int height) {
+    if (!path || !data) return QV_ERR_ARGUMENT;
+    try {
+        return WriteBmpFile(path, const_cast<unsigned char*>(data), width, height);
+    } catch (...) {
+        return QV_FAILED;
+    }
+}
+
+const char* qv_strerror(int code) {
+    switch (code) {
+        case QV_OK: return "Success.";
+        case QV_AUDIO_PIECE: return "A piece of an audio packet was decoded.";
+        case QV_FAILED: return "The call failed, or a pushed frame gave no picture yet.";
+        case QV_ERR_OPEN_FILE: return "The file cannot be opened, or the packet belongs to another stream.";
+        case QV_ERR_NO_PICTURE: return "A packet was read but gave no picture or audio.";
+        case QV_ERR_END_OF_FILE: return "The end of the file was reached.";
+        case QV_ERR_BAD_DATA: return "The data cannot be used.";
+        case QV_ERR_NO_MEMORY: return "Out of memory.";
+        case QV_ERR_NO_DECODER: return "No decoder for the codec.";
+        case QV_ERR_NOT_OPEN: return "The decoder is not open.";
+        case QV_ERR_TIMEOUT: return "The source gave nothing within the timeout, or the call was interrupted.";
+        case QV_ERR_NETWORK: return "The source cannot be reached or failed.";
+        case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
+        case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
+        case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";
+        case QV_ERR_ALREADY_OPEN: return "The decoder is open already; close it before opening it again.";
+        case QV_ERR_NOT_FILE: return "The decoder is open for pushed frames, not for a file.";
+        default: return "Unknown result code.";
+    }
 }
 
 }  // extern "C"

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "core/decoder_impl.h"
+#include "decoder/decoder_impl.h"
 
 QVDecoder::QVDecoder() : impl_(new Impl()) {}
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "core/buffer_trim.h"
-#include "core/ffmpeg_deleters.h"
+#include "base/buffer_trim.h"
+#include "base/ffmpeg_deleters.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "core/library.h"
+#include "base/library.h"
 
 #include <atomic>
 

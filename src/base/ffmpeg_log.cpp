@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "QVDecoder.h"
-#include "core/ffmpeg.h"
-#include "core/log_scrub.h"
+#include "base/ffmpeg.h"
+#include "base/log_scrub.h"
 
 namespace qv {
 namespace {

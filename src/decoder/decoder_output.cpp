@@ -1,8 +1,8 @@
 // The host's output settings (size, pixel format, scaling quality) and the snapshots of the
 // decoded, merged or output picture.
-#include "core/decoder_impl.h"
-#include "core/ffmpeg.h"
-#include "core/legacy_ids.h"
+#include "decoder/decoder_impl.h"
+#include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
 
 namespace {
 
