@@ -1,0 +1,125 @@
+"""One qv_decoder handle (_Handle) with the checks and output settings both decoders share, and
+_Closable, their close and ``with`` block. Imports _lib, _loader, errors and pictures."""
+
+import ctypes
+
+import numpy
+
+from . import _lib
+from ._loader import _library
+from .errors import QVError, _int, _size
+from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
+
+
+class _Handle:
+    """One qv_decoder handle, freed exactly once. Views of its picture buffer keep it alive:
+    closing a handle that has handed out views only refuses further calls, and the decoder is
+    freed with the last view."""
+
+    def __init__(self):
+        self.ptr = None
+        self.closed = False
+        self.viewed = False
+        self.lib = _library()
+        self.ptr = self.lib.qv_decoder_new()
+        if not self.ptr:
+            raise MemoryError("qv_decoder_new failed")
+
+    def call(self, name, *args, what=None, accept=(_lib.QV_OK,)):
+        if not self.ptr or self.closed:
+            raise QVError(_lib.QV_ERR_NOT_OPEN, what or name)
+        result = getattr(self.lib, name)(self.ptr, *args)
+        if result not in accept:
+            raise QVError(result, what or name)
+        return result
+
+    def picture(self, copy):
+        info = _lib.PictureInfo()
+        self.call("qv_picture", ctypes.byref(info))
+        buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
+        flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
+        if copy:
+            flat = flat.copy()
+        else:
+            buffer.handle = self
+            self.viewed = True
+            flat.flags.writeable = False
+        time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
+        name = _FORMAT_NAMES.get(info.format, str(info.format))
+        return Picture(flat, info.width, info.height, name, info.flags, time_us)
+
+    def planes(self):
+        info = _lib.Planes()
+        self.call("qv_video_planes", ctypes.byref(info))
+        self.viewed = True
+        time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
+        matrices = ("bt601", "bt709", "bt2020", "smpte240m", "fcc")
+        matrix = info.colour & 0xFF
+        colour = (matrices[matrix] if matrix < len(matrices) else str(matrix), bool(info.colour & 0x100))
+        picture = Picture(None, info.width, info.height, _FORMAT_NAMES.get(info.format, str(info.format)),
+                          info.flags, time_us, colour)
+        picture.array = _plane_views(info, self)
+        return picture
+
+    def take(self, copy, planes):
+        return self.planes() if planes else self.picture(copy)
+
+    def close(self):
+        self.closed = True
+        if not self.viewed:
+            self.free()
+
+    def free(self):
+        if self.ptr:
+            self.lib.qv_decoder_free(self.ptr)
+            self.ptr = None
+
+    def __del__(self):
+        self.free()
+
+
+_CONVERTERS = {"auto": 0, "swscale": 1}
+
+
+def _set_converter(handle, converter, format, size, planes):
+    if converter not in _CONVERTERS:
+        raise ValueError("converter is 'auto' or 'swscale'")
+    if planes and (format is not None or size is not None):
+        raise ValueError("planes=True hands out the decoded planes: pass format=None and no size")
+    handle.call("qv_set_converter", _CONVERTERS[converter])
+
+
+def _set_output(handle, format, size, high_quality):
+    quality = 1 if high_quality else 0
+    size = _size(size)
+    if format is not None and size is not None:
+        handle.call("qv_set_output", int(size[0]), int(size[1]), _format_number(format), quality)
+    elif format is not None:
+        handle.call("qv_set_output_format", _format_number(format), quality)
+    elif size is not None:
+        handle.call("qv_set_output_resolution", int(size[0]), int(size[1]), quality)
+
+
+class _Closable:
+    """Closes the decoder it holds in ``self._handle``, also as a ``with`` block."""
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def _check_decoding(format, size, threads, max_pixels):
+    """Raises ValueError or TypeError for arguments the decoder would refuse or ignore."""
+    if format is not None:
+        _format_number(format)
+    _size(size)
+    if threads is not None:
+        _int(threads, "threads", 0, 64)
+    if max_pixels is not None:
+        _int(max_pixels, "max_pixels", 0)
+

@@ -1,0 +1,158 @@
+"""File mode: FileDecoder (also named Decoder) and open(), opening a file or live source and
+its network settings. Imports _lib, errors and _handle."""
+
+import ctypes
+import os
+
+from . import _lib
+from ._handle import _check_decoding, _Closable, _Handle, _set_converter, _set_output
+from .errors import QVError
+
+
+def _open_file(handle, path):
+    """Opens path on the handle; FileNotFoundError when a local file is missing."""
+    name = os.fsencode(path)
+    result = handle.lib.qv_open_file(handle.ptr, name)
+    if result != _lib.QV_OK:
+        if b"://" not in name and not os.path.exists(name):
+            raise FileNotFoundError(2, "No such file", os.fsdecode(name))
+        raise QVError(result, f"cannot open {os.fsdecode(name)!r}")
+
+
+def _set_network(handle, timeout, transport, options):
+    if timeout is not None:
+        if isinstance(timeout, bool) or not isinstance(timeout, (int, float)) or timeout < 0:
+            raise ValueError(f"timeout must be a number of seconds >= 0 (0 waits forever), not {timeout!r}")
+        handle.call("qv_set_timeout", int(round(timeout * 1000)))
+    settings = dict(options or {})
+    if transport is not None:
+        if transport not in ("tcp", "udp"):
+            raise ValueError(f"transport must be 'tcp' or 'udp', not {transport!r}")
+        settings["rtsp_transport"] = transport
+    for key, value in settings.items():
+        handle.call("qv_set_network_option", str(key).encode(), None if value is None else str(value).encode())
+
+
+_SKIP_MODES = {None: _lib.QV_SKIP_NONE, "none": _lib.QV_SKIP_NONE, "nonref": _lib.QV_SKIP_NONREF,
+               "nonkey": _lib.QV_SKIP_NONKEY}
+
+
+class FileDecoder(_Closable):
+    """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
+    a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
+    file's streams (codec numbers, size, frame rate, audio rate and channels).
+
+    Like a player: ``read()`` gives the next picture (None at the end) and ``seek(seconds)``
+    moves on the clock of ``Picture.time``, which begins at ``start_time``; ``duration`` is
+    the length in seconds (None when the container does not say). ``skip="nonkey"`` decodes
+    key frames only, ``"nonref"`` skips the pictures nothing refers to."""
+
+    def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
+                 max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
+                 planes=False):
+        self._copy = copy
+        self._planes = planes
+        _check_decoding(format, size, threads, max_pixels)
+        self._handle = _Handle()
+        try:
+            _set_converter(self._handle, converter, format, size, planes)
+            if skip is not None:
+                self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
+            if threads is not None:
+                self._handle.call("qv_set_threads", int(threads))
+            if max_pixels is not None:
+                self._handle.call("qv_set_max_pixels", int(max_pixels))
+            _set_network(self._handle, timeout, transport, options)
+            _open_file(self._handle, path)
+            info = _lib.StreamInfo()
+            self._handle.call("qv_get_info", ctypes.byref(info))
+            self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
+            if info.width > 0 and info.height > 0:
+                _set_output(self._handle, format, size, high_quality)
+        except BaseException:
+            self._handle.free()
+            raise
+        self._started = False
+
+    def interrupt(self):
+        """Makes a blocked read of the iteration (in another thread) raise QVError with
+        QV_ERR_TIMEOUT at once; the one method that may be called from another thread."""
+        if self._handle.ptr and not self._handle.closed:
+            self._handle.lib.qv_interrupt(self._handle.ptr)
+
+    def __iter__(self):
+        if self._started:
+            raise RuntimeError("a FileDecoder is iterated once; open the file again")
+        self._started = True
+        return self._pictures()
+
+    def _pictures(self):
+        try:
+            while True:
+                picture = self.read()
+                if picture is None:
+                    return
+                yield picture
+        finally:
+            self._handle.close()
+
+    def read(self):
+        """The next picture of the file, or None at its end (a seek may follow)."""
+        skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
+        while True:
+            result = self._handle.call("qv_decode_frame", accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
+            if result == _lib.QV_ERR_END_OF_FILE:
+                return None
+            if result == _lib.QV_OK:
+                return self._handle.take(self._copy, self._planes)
+
+    def seek(self, seconds, accurate=True):
+        """Moves to ``seconds`` on the clock of ``Picture.time``. accurate: the next picture is the
+        first at or after it; otherwise the key frame at or before it (faster). Before the start
+        gives the first picture, past the end the end. QVError with code QV_ERR_NOT_SEEKABLE
+        (-10009) for pipes and live sources, which read on where they were."""
+        flags = _lib.QV_SEEK_ACCURATE if accurate else _lib.QV_SEEK_KEY
+        self._handle.call("qv_seek", int(round(seconds * 1e6)), flags, what=f"seek to {seconds} s")
+
+    def _microseconds(self, name):
+        value = ctypes.c_int64()
+        self._handle.call(name, ctypes.byref(value))
+        return value.value
+
+    @property
+    def duration(self):
+        """The file's length in seconds, None when the container does not know it."""
+        micros = self._microseconds("qv_duration")
+        return None if micros < 0 else micros / 1e6
+
+    @property
+    def start_time(self):
+        """The time of the file's first picture in seconds (0.0 when unknown)."""
+        return self._microseconds("qv_start_time") / 1e6
+
+
+Decoder = FileDecoder
+
+
+def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
+         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False):
+    """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
+
+    ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
+    None for the decoder's own; ``size``: (width, height) or "WIDTHxHEIGHT" to scale to, or None; ``high_quality``:
+    bicubic instead of bilinear scaling; ``copy``: False for views (see the module's help);
+    ``threads``: decoding threads (0 for one per core); ``max_pixels``: the largest picture
+    (width x height) accepted, None for the library's default (8192 x 4320); ``skip``: "nonref" or
+    "nonkey" to leave pictures undecoded (see FileDecoder); ``converter``: "auto" (libyuv where
+    it covers the conversion) or "swscale"; ``planes``: with format=None, views of the decoded
+    planes without any copy (see the module's help). Raises FileNotFoundError for a missing
+    file, ValueError/TypeError for bad arguments, QVError when the file cannot be opened.
+
+    ``path`` may also name a live source: "rtsp://camera/stream", an .sdp file for RTP, an
+    http(s) MJPEG stream or HLS playlist, "srt://...", "pipe:0". ``timeout``: seconds any open
+    or read may wait (default 10, 0 waits forever), then QVError with code QV_ERR_TIMEOUT
+    (-10010); a failed source raises code QV_ERR_NETWORK (-10011). ``transport``: "tcp" (the
+    default for RTSP) or "udp"; ``options``: further network options by name (user_agent, ...).
+    """
+    return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
+                       options, converter, planes)
