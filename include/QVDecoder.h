@@ -234,6 +234,9 @@ public:
     // decoder then starts afresh and its pictures are flagged damaged until a key frame.
     int QVOpen(const char* name);
     int QVDecodeFrame();
+    // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
+    // for video its decoding time, which with B-frames is not the time of the picture that
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.
@@ -310,11 +313,18 @@ public:
     // The colour matrix and range the picture last laid out is coded in (QV_COLOUR_*, plus
     // QV_COLOUR_FULL_RANGE for full range), as the conversion uses them; -1 before a picture.
     int QVGetPictureColour();
-    // File mode: moves to `time_us` on the clock of QVGetFrameTimestamp. QV_SEEK_ACCURATE:
+    // The presentation time of the picture last laid out (file mode and live sources), in
+    // microseconds on the clock of QVGetFrameTimestamp (same origin, truncated toward zero):
+    // the decoder's best-effort time of the picture, so pictures come out in the order of
+    // their times. -1 before a picture and in stream mode. Seeks, the start time and the
+    // length are on this clock: a seek to a time this reported gives that very picture.
+    int64_t QVGetPictureTime();
+    // File mode: moves to `time_us` on the clock of QVGetPictureTime. QV_SEEK_ACCURATE:
     // the next picture QVDecodeFrame gives is the first whose time is at or after it (the
     // pictures from the key frame before it are decoded but not handed out); QV_SEEK_KEY: the
     // next picture is the key frame at or before it. A time before the first picture gives
-    // the first picture, one past the end leaves the file at its end (-10003 next). Audio
+    // the first picture, one past the last picture leaves the file at its end (-10003 next),
+    // whatever length the container states. Audio
     // follows from the time on; QVGetVideoRawFrame continues from the key frame at or before
     // it. 0; -10008 when no file is open, -1 for an unknown flag, QV_ERR_NOT_SEEKABLE when the
     // input cannot go back (pipes, live sources: reading goes on where it was).
@@ -322,8 +332,9 @@ public:
     // QV_SKIP_* for the decoding that follows: 0, or -1 for an unknown mode. Key-frame-only
     // pictures come out as soon as they are decoded, each with its presentation time.
     int QVDecoderSetFrameSkip(int mode);
-    // File mode, microseconds: the length of the open file (-1 when the container does not
-    // say, or no file is open) and the time of its first picture (0 when unknown).
+    // File mode, microseconds on the clock of QVGetPictureTime: the length of the open file
+    // (-1 when the container does not say, or no file is open) and the time of its first
+    // picture (0 when unknown).
     int64_t QVGetDuration();
     int64_t QVGetStartTime();
 

@@ -174,7 +174,7 @@ typedef struct qv_picture_info {
     int height;
     int format;                /* QV_PIX_FMT_* */
     int flags;                 /* QV_PICTURE_* */
-    int64_t time_us;           /* file mode: the frame's time in microseconds; stream mode: QV_NO_TIME */
+    int64_t time_us;           /* file mode: the picture's time (qv_picture_time); stream mode: QV_NO_TIME */
 } qv_picture_info;
 
 /* The decoded picture's own planes (qv_video_planes), as the decoder left them: rows may be
@@ -309,8 +309,12 @@ QVDECODER_C_API int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us);
 /* Microseconds from the arrival of the packet that completed the picture last handed out by
    qv_decode_frame to its hand-out; -1 before the first. */
 QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
-/* Time of the frame last read, in microseconds. */
+/* Time of the packet last handed to a decoder (video: its decoding time), in microseconds. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
+/* Presentation time of the picture last laid out, in microseconds on the same clock (file mode
+   and live sources), -1 before a picture; qv_picture_info.time_us, seeks, qv_start_time and
+   qv_duration are on this clock. See QVGetPictureTime. */
+QVDECODER_C_API int qv_picture_time(qv_decoder* decoder, int64_t* time_us);
 /* The next compressed video frame of an opened file (H.264 as Annex B) copied into buffer:
    its byte count, 0 at the end or when an H.264 or HEVC frame did not fit (the frame then
    waits for the next call: qv_raw_frame_size tells the size it needs), or a negative code.
@@ -319,7 +323,7 @@ QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 QVDECODER_C_API int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info);
 /* Bytes the next qv_raw_frame needs; 0 at the end of the file, QV_FAILED before a file is open. */
 QVDECODER_C_API int qv_raw_frame_size(qv_decoder* decoder);
-/* Moves an opened file to time_us (the clock of qv_frame_timestamp): QV_SEEK_ACCURATE, the
+/* Moves an opened file to time_us (the clock of qv_picture_time): QV_SEEK_ACCURATE, the
    next picture is the first at or after it; QV_SEEK_KEY, the key frame at or before it. Before
    the start: the first picture; past the end: QV_ERR_END_OF_FILE next. QV_ERR_NOT_SEEKABLE for
    pipes and live sources (reading goes on where it was). See QVSeek. */
@@ -327,7 +331,8 @@ QVDECODER_C_API int qv_seek(qv_decoder* decoder, int64_t time_us, int flags);
 /* QV_SKIP_NONE, QV_SKIP_NONREF (pictures nothing refers to are not decoded) or QV_SKIP_NONKEY
    (key frames only, the other packets are not decoded at all: thumbnail scans). */
 QVDECODER_C_API int qv_set_frame_skip(qv_decoder* decoder, int mode);
-/* The opened file's length in microseconds, -1 when the container does not know it. */
+/* The opened file's length in microseconds (the clock of qv_picture_time), -1 when the
+   container does not know it. */
 QVDECODER_C_API int qv_duration(qv_decoder* decoder, int64_t* duration_us);
 /* The time of the opened file's first picture in microseconds (0 when unknown). */
 QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);

@@ -33,7 +33,7 @@ bool NextPicture(QVDecoder& decoder, Shown* out, std::vector<int64_t>* audio = n
         if (result != 0) continue;
         const unsigned char* data = decoder.QVGetVideoFrame();
         out->bytes.assign(data, data + decoder.QVGetVideoFrameSize());
-        out->time = decoder.QVGetFrameTimestamp();
+        out->time = decoder.QVGetPictureTime();
         out->key = (decoder.QVGetPictureFlags() & QV_PICTURE_KEY) != 0;
         return true;
     }
@@ -103,8 +103,27 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
     ASSERT_GT(full.size(), static_cast<size_t>(kFrames * 9 / 10));
     const int64_t first = full.front().time;
     const int64_t last = full.back().time;
-    if (c.start_frames > 0) {
-        EXPECT_GE(decoder.QVGetStartTime(), first - 100000);
+    // One clock: the pictures' presentation times as libavcodec's own decoding gives them,
+    // the start time the first picture's.
+    const std::vector<qvtest::Picture> reference = qvtest::ReferencePictures(path);
+    ASSERT_EQ(reference.size(), full.size());
+    for (size_t i = 0; i < full.size() && reference[i].time_us != INT64_MIN; ++i) {
+        ASSERT_EQ(full[i].time, reference[i].time_us) << "picture " << i;
+    }
+    EXPECT_EQ(decoder.QVGetStartTime(), first);
+
+    // A seek to a picture's own time gives that very picture, one microsecond later the next.
+    for (size_t i = 0; i < full.size(); i += i < 3 ? 1 : 13) {
+        for (int64_t late : {0, 1}) {
+            SCOPED_TRACE("picture " + std::to_string(i) + " + " + std::to_string(late) + " us");
+            ASSERT_EQ(decoder.QVSeek(full[i].time + late, QV_SEEK_ACCURATE), 0);
+            Shown shown;
+            const size_t expected = i + late;
+            ASSERT_EQ(NextPicture(decoder, &shown), expected < full.size());
+            if (expected == full.size()) continue;
+            EXPECT_EQ(shown.time, full[expected].time);
+            EXPECT_TRUE(shown.bytes == full[expected].bytes);
+        }
     }
     const int64_t duration = decoder.QVGetDuration();
     const bool refresh = std::string(c.encoder_params).find("intra-refresh") != std::string::npos;

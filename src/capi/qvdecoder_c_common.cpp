@@ -171,7 +171,7 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
         d.object.QVGetOutputResolution(picture->width, picture->height);
         picture->format = d.object.QVGetOutputFormat();
         picture->flags = d.object.QVGetPictureFlags();
-        if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetFrameTimestamp();
+        if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetPictureTime();
         return QV_OK;
     });
 }
@@ -191,7 +191,7 @@ int qv_video_planes(qv_decoder* decoder, qv_planes* planes) {
         planes->format = param.pix_fmt;
         planes->flags = d.object.QVGetPictureFlags();
         planes->colour = d.object.QVGetPictureColour();
-        if (d.mode == qv_decoder::Mode::kFile) planes->time_us = d.object.QVGetFrameTimestamp();
+        if (d.mode == qv_decoder::Mode::kFile) planes->time_us = d.object.QVGetPictureTime();
         return QV_OK;
     });
 }

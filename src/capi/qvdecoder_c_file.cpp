@@ -27,6 +27,11 @@ int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us) {
     return Answer(decoder, time_us, [](qv_decoder& d) { return d.object.QVGetFrameTimestamp(); });
 }
 
+int qv_picture_time(qv_decoder* decoder, int64_t* time_us) {
+    return Answer(decoder, time_us,
+                  [](qv_decoder& d) { return d.has_picture ? d.object.QVGetPictureTime() : int64_t{-1}; });
+}
+
 int qv_set_timeout(qv_decoder* decoder, int timeout_ms) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         return timeout_ms < 0 ? QV_ERR_ARGUMENT : d.object.QVDecoderSetTimeout(timeout_ms);

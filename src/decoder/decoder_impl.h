@@ -94,6 +94,9 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int64_t QVGetPictureWallclock() const {
         return delivery.PictureReady(stream.merged()) ? session.PictureWallclock() : -1;
     }
+    int64_t QVGetPictureTime() const {
+        return delivery.PictureReady(stream.merged()) ? session.PictureTime() : -1;
+    }
     int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
 
     // Output settings and snapshots (decoder/decoder_output.cpp).

@@ -13,8 +13,10 @@ int FileSession::Seek(int64_t time_us, int flags) {
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
     const int64_t duration = file_.DurationMicros();
-    if (duration > 0 && time_us > file_.StartMicros() + duration) {
-        // Past the end: nothing is left to hand out, as after the last picture.
+    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StartMicros() + duration && !PictureFrom(time_us)) {
+        // Past the last picture: nothing is left to hand out, as after the last picture. A
+        // container's length may fall short of its last picture, so it is only a hint: an
+        // accurate seek finds out by decoding, and so did the look above.
         seek_.Cancel();
         video_.Restart();
         clock_.Restart();
@@ -22,13 +24,27 @@ int FileSession::Seek(int64_t time_us, int flags) {
         if (video_.ready()) video_.StartDrain();
         return 0;
     }
-    const double target = static_cast<double>(time_us) / 1000000.0;
-    seek_.Start(target, flags, false);
-    if (!SeekContainer(target)) {
+    seek_.Start(time_us, flags, false);
+    if (!SeekContainer(static_cast<double>(time_us) / 1000000.0)) {
         seek_.Cancel();
         return -1;
     }
     return 0;
+}
+
+bool FileSession::PictureFrom(int64_t time_us) {
+    seek_.Start(time_us, QV_SEEK_ACCURATE, false);
+    if (!SeekContainer(static_cast<double>(time_us) / 1000000.0)) {
+        seek_.Cancel();
+        return false;
+    }
+    int result;
+    do {
+        result = DecodeFrame();
+    } while (result != 0 && result != -10003 && result != -10010 && result != -10011);
+    seek_.Cancel();
+    audio_.Restart();
+    return result == 0;
 }
 
 bool FileSession::SeekContainer(double seconds) {
@@ -37,6 +53,7 @@ bool FileSession::SeekContainer(double seconds) {
     clock_.Restart();
     delivery_.StartStream();
     seek_.Reread();
+    untimed_us_ = INT64_MIN;
     if (file_.SeekVideo(seconds) == 0) return true;
     // Before the first key frame, or a container that cannot find the time: the start.
     seek_.ReadFromStart();
@@ -67,6 +84,7 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     if (result != 0) return -10002;
     delivery_.KeepStreamGoing();
     file_.frame_time = seconds;
+    CountUntimedPicture();
     return 0;
 }
 
@@ -87,7 +105,8 @@ int FileSession::DecodeFrame() {
         }
         if (result == 0) {
             const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
-            switch (seek_.OnPicture(file_.frame_time, key, delivery_.decoder_whole(), file_.key_presentation)) {
+            const double seconds = static_cast<double>(PictureTime()) / 1000000.0;
+            switch (seek_.OnPicture(seconds, key, delivery_.decoder_whole(), file_.key_presentation)) {
                 case SeekState::Verdict::kDeliver:
                     return 0;
                 case SeekState::Verdict::kDrop:

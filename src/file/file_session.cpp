@@ -48,6 +48,7 @@ FileSession::FileSession(const Logger& log, const DecoderModes& modes, VideoDeco
 OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
+    untimed_us_ = INT64_MIN;
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -154,6 +155,7 @@ int FileSession::DecodeStep() {
                 seconds = own != AV_NOPTS_VALUE ? file_.VideoSeconds(own, file_.frame_time) : file_.NextUntimedSeconds();
             }
             file_.frame_time = seconds;
+            CountUntimedPicture();
             return 0;
         }
         // A file still being written may have grown since: reading goes on where it ended.
@@ -178,13 +180,14 @@ int FileSession::DecodeStep() {
         }
         if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
         clock_.PacketSent(file_.frame_time);
-        delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
+        delivery_.set_passing_before(seek_.PassingBefore());
         const int result = delivery_.DecodePacket(packet);
-        delivery_.set_passing(false);
+        delivery_.set_passing_before(INT64_MIN);
         file_.DropPacket();
         if (result != 0) return -10002;
         picture_delay_ = av_gettime_relative() - file_.arrival();
         file_.frame_time = clock_.PictureTime(file_.frame_time);
+        CountUntimedPicture();
         return 0;
     }
 
@@ -206,6 +209,26 @@ int FileSession::DecodeStep() {
 
     file_.DropPacket();
     return -10001;
+}
+
+int64_t FileSession::PictureTime() const {
+    if (!file_mode()) return -1;
+    const int64_t own = file_.VideoMicros(delivery_.picture_time());
+    if (own != AV_NOPTS_VALUE) return own;
+    return untimed_us_ != INT64_MIN ? untimed_us_ : FrameTimestamp();
+}
+
+void FileSession::CountUntimedPicture() {
+    if (file_.VideoMicros(delivery_.picture_time()) != AV_NOPTS_VALUE) return;
+    const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
+    if (untimed_us_ == INT64_MIN || key) {
+        // Pictures before a key frame in decoding order come out before it: its packet's
+        // counted time is its own.
+        const double key_seconds = std::isfinite(file_.key_presentation) ? file_.key_presentation : file_.frame_time;
+        untimed_us_ = std::llround(key_seconds * 1000000.0);
+        return;
+    }
+    untimed_us_ += std::llround(file_.frame_period() * 1000000.0);
 }
 
 int64_t FileSession::FrameTimestamp() const {

@@ -41,11 +41,16 @@ public:
     int Seek(int64_t time_us, int flags);
     // The video decoder's skip mode changes (QV_SKIP_*).
     void SetFrameSkip(int mode);
-    // The file's length and the time of its first picture, microseconds (-1 / 0 unknown).
+    // The file's length and the time of its first picture, microseconds on the picture clock
+    // (-1 / 0 unknown).
     int64_t Duration() const { return file_.DurationMicros(); }
     int64_t StartTime() const { return file_.StartMicros(); }
-    // The time of the last picture or audio piece, in microseconds.
+    // The time of the last packet handed to a decoder (video: its decoding time), in
+    // microseconds.
     int64_t FrameTimestamp() const;
+    // The presentation time of the picture last laid out, in microseconds on the same clock;
+    // -1 without a file with video.
+    int64_t PictureTime() const;
     int GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms, int& key_flag,
                          int& position);
     // Bytes the next GetVideoRawFrame needs (0 at the end of the file, -1 with no file open
@@ -76,10 +81,17 @@ private:
     int DecodeStep();
     // A key packet in key-frame-only decoding: its picture at once.
     int DecodeKeyPacket(const AVPacket* packet);
+    // Whether a picture at or after the time is left in the file (found by decoding from the
+    // key frame before it); the position is lost either way.
+    bool PictureFrom(int64_t time_us);
     // Reading restarts at the key frame at or before `seconds`, the decoder emptied.
     bool SeekContainer(double seconds);
     // The key frame found lay past the target: reading starts further back.
     void ReadEarlier();
+    // After each picture: a picture without a time of its own (elementary streams) gets one
+    // in the order pictures come out, a frame period after the one before, a key picture the
+    // time counted for its packet.
+    void CountUntimedPicture();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 
@@ -96,6 +108,7 @@ private:
     RawExtractor raw_;
     int64_t picture_delay_ = -1;
     SeekState seek_;
+    int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture
 };
 
 }  // namespace qv

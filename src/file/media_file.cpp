@@ -7,6 +7,7 @@
 
 #include "base/ffmpeg.h"
 #include "base/library.h"
+#include "base/picture_time.h"
 #include "file/live_input.h"
 #include "video/picture_limit.h"
 
@@ -306,6 +307,10 @@ double MediaFile::VideoSeconds(int64_t time, double fallback) const {
            video_stream_->time_base.den;
 }
 
+int64_t MediaFile::VideoMicros(int64_t time) const {
+    return video_stream_ ? TicksToMicros(time, video_stream_->time_base) : AV_NOPTS_VALUE;
+}
+
 double MediaFile::NextUntimedSeconds() {
     if (!video_seen_) return frame_time;
     // Whole microseconds, the unit times are read in: sums of periods must not drift below.
@@ -323,7 +328,8 @@ void MediaFile::RecordPacketTime() {
         video_seen_ = true;
         video_time_ = frame_time;
         if (pkt.flags & AV_PKT_FLAG_KEY) {
-            key_presentation = PacketSeconds(pkt, pkt.pts, *video_stream_, frame_time);
+            const int64_t key_micros = VideoMicros(pkt.pts);
+            key_presentation = key_micros != AV_NOPTS_VALUE ? key_micros / 1000000.0 : frame_time;
             NoteKeyPacket();
         }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {

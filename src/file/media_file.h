@@ -60,8 +60,12 @@ public:
     // frame period after the last video time (the last packet's, or the last drained one's).
     double NextUntimedSeconds();
     void set_frame_period(double seconds) { frame_period_ = seconds; }
+    double frame_period() const { return frame_period_; }
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;
+    // Microseconds of a time in the video stream's time base (base/picture_time.h),
+    // AV_NOPTS_VALUE when it has none.
+    int64_t VideoMicros(int64_t time) const;
     double frame_time = 0.0;
 
     // Live sources: the timeout and interrupt of blocking calls, the host's options.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/ffmpeg.h"
+#include "base/picture_time.h"
 #include "file/media_file.h"
 
 namespace qv {
@@ -28,7 +29,7 @@ int64_t MediaFile::DurationMicros() const {
 int64_t MediaFile::StartMicros() const {
     if (!format_ctx_) return 0;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
-        return av_rescale_q(video_stream_->start_time, video_stream_->time_base, AVRational{1, AV_TIME_BASE});
+        return VideoMicros(video_stream_->start_time);
     }
     return format_ctx_->start_time != AV_NOPTS_VALUE ? format_ctx_->start_time : 0;
 }
@@ -107,9 +108,9 @@ int MediaFile::SeekVideo(double seconds) {
     if (video_stream_ && Untimed()) return SeekUntimed(seconds);
     const AVRational tb = stream->time_base;
     if (tb.num <= 0 || tb.den <= 0 || !std::isfinite(seconds)) return -1;
-    const double ticks = std::floor(seconds * tb.den / tb.num);
-    if (ticks < -9.0e18 || ticks > 9.0e18) return -1;
-    const int64_t target = static_cast<int64_t>(ticks);
+    const double micros = std::round(seconds * 1000000.0);
+    if (micros < -9.0e15 || micros > 9.0e15) return -1;
+    const int64_t target = LastTickAtOrBefore(static_cast<int64_t>(micros), tb);
     AVFormatContext* ctx = format_ctx_.get();
     if (av_seek_frame(ctx, stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
     ForgetPosition();

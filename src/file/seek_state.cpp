@@ -4,7 +4,9 @@
 
 namespace qv {
 
-void SeekState::Start(double target, int mode, bool from_start) {
+void SeekState::Start(int64_t target_us, int mode, bool from_start) {
+    const double target = static_cast<double>(target_us) / 1000000.0;
+    target_us_ = target_us;
     pending_ = true;
     from_start_ = from_start;
     key_seen_ = false;

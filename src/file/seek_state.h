@@ -3,6 +3,8 @@
 // references), and a key frame found past the target sends reading further back.
 #pragma once
 
+#include <cstdint>
+
 #include "QVDecoder.h"
 
 namespace qv {
@@ -11,10 +13,11 @@ class SeekState {
 public:
     enum class Verdict { kDrop, kDeliver, kEarlier };
 
-    // A seek to `target` seconds (`mode` QV_SEEK_ACCURATE or QV_SEEK_KEY); `from_start`:
-    // reading begins at the file's first packet, so whatever comes first is as early as the
-    // file goes.
-    void Start(double target, int mode, bool from_start);
+    // A seek to `target_us` on the picture clock (`mode` QV_SEEK_ACCURATE or QV_SEEK_KEY);
+    // `from_start`: reading begins at the file's first packet, so whatever comes first is as
+    // early as the file goes. Picture times are given in seconds as whole microseconds / 1e6:
+    // that division keeps the order of the microseconds, so the comparisons stay exact.
+    void Start(int64_t target_us, int mode, bool from_start);
     void Cancel() { pending_ = false; }
     bool pending() const { return pending_; }
     double target() const { return target_; }
@@ -29,8 +32,9 @@ public:
     // The end of the file came during the seek: true when reading must start earlier (the
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
-    // A picture of this time will be dropped, whatever it turns out to be.
-    bool Passes(double seconds) const { return pending_ && mode_ == QV_SEEK_ACCURATE && seconds < target_; }
+    // Pictures before this time (µs) will be dropped, whatever they turn out to be; INT64_MIN
+    // when none is sure to be.
+    int64_t PassingBefore() const { return pending_ && mode_ == QV_SEEK_ACCURATE ? target_us_ : INT64_MIN; }
     // Audio of the seek: kept only from the target on.
     bool KeepAudio(double seconds) const { return seconds >= target_; }
 
@@ -55,6 +59,7 @@ private:
     double first_key_ = 0.0;  // the recorded time of the first of them
     int mode_ = QV_SEEK_ACCURATE;
     double target_ = 0.0;
+    int64_t target_us_ = 0;
     double read_from_ = 0.0;  // where the container was last asked to read from
     double step_ = 0.0;       // how much further back the next attempt goes
 };

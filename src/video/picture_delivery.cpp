@@ -1,6 +1,7 @@
 #include "video/picture_delivery.h"
 
 #include "base/ffmpeg.h"
+#include "base/picture_time.h"
 #include "output/picture_colour.h"
 #include "video/picture_limit.h"
 
@@ -105,7 +106,8 @@ bool PictureDelivery::LayOutPicture() {
     }
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
-    if (passing_) {
+    const int64_t micros = TicksToMicros(picture_time_, video_.context()->pkt_timebase);
+    if (passing_before_ != INT64_MIN && micros != AV_NOPTS_VALUE && micros < passing_before_) {
         // A picture passed over on the way to another is only held: no copy, no conversion.
         picture_.Hold(frame);
         return true;

@@ -84,14 +84,17 @@ public:
         reference_missing_ = false;
     }
     int picture_flags() const { return picture_flags_; }
-    // The pictures of the next steps are passed over (a seek on its way to the picture asked
-    // for): they are decoded and flagged, but neither copied nor converted.
-    void set_passing(bool passing) { passing_ = passing; }
+    // Pictures whose time is before `micros` (the picture clock) are passed over in the next
+    // steps (a seek on its way to the picture asked for): decoded and flagged, but neither
+    // copied nor converted. INT64_MIN passes none.
+    void set_passing_before(int64_t micros) { passing_before_ = micros; }
     // The decoder itself found nothing missing in the last picture (whatever was lost before).
     bool decoder_whole() const { return decoder_whole_; }
     // A picture taken out by a drain that did not end the stream (key-frame-only decoding
     // drains after every key frame) is not marked drained.
     void KeepStreamGoing() { picture_flags_ &= ~QV_PICTURE_DRAINED; }
+    // The best-effort presentation time of the picture last laid out, in the decoder's
+    // packet time base (AV_NOPTS_VALUE when it has none).
     int64_t picture_time() const { return picture_time_; }
     // The object closes: flags cleared, nothing missing.
     void Release();
@@ -111,7 +114,7 @@ private:
     bool reference_missing_ = false;
     int picture_flags_ = 0;
     bool decoder_whole_ = true;
-    bool passing_ = false;
+    int64_t passing_before_ = INT64_MIN;
     int64_t picture_time_ = 0;  // best-effort time of the picture last laid out (decoder time base)
 };
 

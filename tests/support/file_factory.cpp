@@ -269,9 +269,13 @@ Picture LayOut(const AVFrame* frame) {
 
 namespace {
 
-void ReceiveAll(AVCodecContext* ctx, AVFrame* frame, std::vector<Picture>& out) {
+void ReceiveAll(AVCodecContext* ctx, AVFrame* frame, std::vector<Picture>& out, AVRational time_base = {0, 1}) {
     while (avcodec_receive_frame(ctx, frame) == 0) {
         out.push_back(LayOut(frame));
+        const int64_t t = frame->best_effort_timestamp;
+        if (t != AV_NOPTS_VALUE && time_base.den > 0) {
+            out.back().time_us = av_rescale_rnd(t, int64_t{time_base.num} * 1000000, time_base.den, AV_ROUND_ZERO);
+        }
         av_frame_unref(frame);
     }
 }
@@ -299,12 +303,12 @@ std::vector<Picture> ReferencePictures(const std::string& path, AVDiscard skip) 
     while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == index) {
             avcodec_send_packet(ctx.get(), pkt.get());
-            ReceiveAll(ctx.get(), frame.get(), out);
+            ReceiveAll(ctx.get(), frame.get(), out, fmt->streams[index]->time_base);
         }
         av_packet_unref(pkt.get());
     }
     avcodec_send_packet(ctx.get(), nullptr);
-    ReceiveAll(ctx.get(), frame.get(), out);
+    ReceiveAll(ctx.get(), frame.get(), out, fmt->streams[index]->time_base);
     return out;
 }
 

@@ -60,6 +60,7 @@ struct Picture {
     bool key = false;
     int colorspace = 2;   // AVColorSpace, unspecified by default
     int color_range = 0;  // AVColorRange
+    int64_t time_us = INT64_MIN;  // files: libavcodec's best-effort time, µs truncated toward zero
     std::vector<uint8_t> bytes;
 };
 
