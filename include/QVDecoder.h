@@ -341,8 +341,8 @@ public:
     // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
     // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP
     // over UDP, http(s):// (MJPEG cameras, HLS playlists), srt:// and pipe:N (a file
-    // descriptor). Nothing is opened or read twice, so a pipe or a FIFO plays as its file
-    // would. A live source opens with a short probe and hands out packets as they arrive.
+    // descriptor, read as a file once: its own times and its end, no live probe). Nothing is
+    // opened or read twice, so a pipe or a FIFO plays as its file would. A live source opens with a short probe and hands out packets as they arrive.
     // A source that ends (RTSP teardown, HTTP end) gives -10003 after the pictures the
     // decoder held, as a file's end does; a network failure gives QV_ERR_NETWORK in its
     // place, and QVOpen gives it for a source that cannot be reached.

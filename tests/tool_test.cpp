@@ -70,11 +70,11 @@ protected:
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     static std::string Sample(const char* name) { return std::string(QV_SOURCE_DIR) + "/samples/" + name; }
 
-    RunResult Run(const std::vector<std::string>& args) const {
+    RunResult Run(const std::vector<std::string>& args, const std::string& input = "/dev/null") const {
         std::string cmd = Quote(QVDECODE_PATH);
         for (const std::string& a : args) cmd += " " + Quote(a);
         const std::string err_path = Path("stderr.txt");
-        cmd += " 2>" + Quote(err_path) + " </dev/null";
+        cmd += " 2>" + Quote(err_path) + " <" + Quote(input);
         RunResult r;
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return r;
@@ -298,15 +298,25 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
 }
 
 // Thumbnails are the key frames nearest each mark, the very pictures decode gives from the
-// same time; decode's --start and --duration cut the file where they say.
+// same time; decode's --start and --duration cut the file where they say: the pictures whose
+// times fall in the range, whatever the audio does, from a file and from a pipe alike.
 TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     qvtest::MediaFile media;
     qvtest::VideoTrack track;
     track.gop = 25;  // a key frame every second
+    track.max_b_frames = 2;
     media.video.push_back(track);
     media.frames = 150;
-    const std::string clip = Path("six.mp4");
+    media.audio = AV_CODEC_ID_AAC;
+    media.muxer = "mov";
+    const std::string clip = Path("six.mov");
     ASSERT_EQ(qvtest::WriteMediaFile(clip, media), "");
+    media.muxer = "mpegts";
+    const std::string stream = Path("six.ts");
+    ASSERT_EQ(qvtest::WriteMediaFile(stream, media), "");
+    RunResult piped = Run({"decode", "pipe:0", "--start", "1", "--duration", "2"}, stream);
+    ASSERT_EQ(piped.code, 0) << piped.err;
+    EXPECT_NE(piped.out.find(": 50 pictures"), std::string::npos) << piped.out;
 
     RunResult r = Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x48", "--sheet",
                        Path("sheet.png")});

@@ -26,7 +26,7 @@ bool IsDirectNetworkName(const char* name) {
 }
 
 bool IsLiveName(const char* name) {
-    for (const char* scheme : {"rtsp", "rtsps", "rtp", "udp", "tcp", "srt", "http", "https", "rtmp", "pipe"}) {
+    for (const char* scheme : {"rtsp", "rtsps", "rtp", "udp", "tcp", "srt", "http", "https", "rtmp"}) {
         if (HasScheme(name, scheme)) return true;
     }
     // A session description names RTP streams that arrive as they are sent.

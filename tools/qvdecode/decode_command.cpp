@@ -34,8 +34,9 @@ int RunDecode(const DecodeOptions& o) {
     if (!live && !CheckReadable(o.file)) return kExitInput;
     const bool reconnect = o.reconnect && live;
     const std::string shown = PrintableName(o.file);
-    // --start and --duration count from the file's first picture; for a live source, whose
-    // times start afresh at each reconnect, --duration is time on the clock.
+    // --start and --duration count from the file's first picture, on the pictures' own times
+    // (audio running past the range neither ends the run nor counts); for a live source,
+    // whose times start afresh at each reconnect, --duration is time on the clock.
     double start_seconds = 0.0, span_seconds = -1.0;
     if (!o.start.empty()) ParseTimeText(o.start, &start_seconds);  // checked by the option parser
     if (!o.duration.empty()) ParseTimeText(o.duration, &span_seconds);
@@ -106,9 +107,12 @@ int RunDecode(const DecodeOptions& o) {
             continue;
         }
         if (result == QV_ERR_END_OF_FILE) break;
-        const int64_t time = decoder.QVGetFrameTimestamp();
-        if ((result == QV_OK || result == QV_AUDIO_PIECE) && time >= end) break;
-        if ((result == QV_OK || result == QV_AUDIO_PIECE) && start_seconds > 0 && time < begin) continue;
+        // Pictures come out in the order of their times: the first past the range ends it.
+        // Audio pieces outside it are passed over; in a file without video they end it too.
+        const int64_t time = result == QV_OK ? decoder.QVGetPictureTime() : decoder.QVGetFrameTimestamp();
+        const bool timed = result == QV_OK || result == QV_AUDIO_PIECE;
+        if (timed && time >= end && (result == QV_OK || !has_video)) break;
+        if (timed && (time >= end || (start_seconds > 0 && time < begin))) continue;
         if (result == QV_OK) {
             if (!sink.Take(decoder, pictures)) return kExitOutput;
             ++pictures;
@@ -125,11 +129,12 @@ int RunDecode(const DecodeOptions& o) {
             progress.Finish();
             return Fail(kExitFailed, "decoding '" + shown + "' stopped: " + ResultText(result));
         }
-        last_time = decoder.QVGetFrameTimestamp();
+        if (timed && (result == QV_OK || !has_video)) last_time = time;
         if (live) {
             stats.Tick();
         } else {
-            progress.Update(duration > 0 ? static_cast<double>(last_time) / duration : -1.0, pictures);
+            const double done = static_cast<double>(last_time - decoder.QVGetStartTime()) / duration;
+            progress.Update(duration > 0 ? done : -1.0, pictures);
         }
     }
     progress.Finish();

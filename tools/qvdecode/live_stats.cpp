@@ -8,7 +8,8 @@ namespace qvtool {
 
 bool IsLiveSource(const std::string& name) {
     const bool sdp = name.size() > 4 && name.compare(name.size() - 4, 4, ".sdp") == 0;
-    return name.find("://") != std::string::npos || name.rfind("pipe:", 0) == 0 || sdp;
+    // pipe:N is a file read once, with the file's times and its end.
+    return name.find("://") != std::string::npos || sdp;
 }
 
 std::string PrintableName(const std::string& name) {

@@ -28,7 +28,7 @@ struct Thumb {
 
 Thumb Capture(QVDecoder& decoder) {
     Thumb thumb;
-    thumb.time = decoder.QVGetFrameTimestamp();
+    thumb.time = decoder.QVGetPictureTime();
     decoder.QVGetOutputResolution(thumb.width, thumb.height);
     const unsigned char* data = decoder.QVGetVideoFrame();
     const int size = decoder.QVGetVideoFrameSize();
@@ -106,8 +106,8 @@ int RunThumbs(const ThumbsOptions& o) {
             Fail(kExitOutput, "cannot write '" + path + "': " + error);
             return false;
         }
-        std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), (mark(index) - start) / 1e6,
-                    (t.time - start) / 1e6);
+        // Marks and pictures on one clock, the pictures' own (seekable to, as decode --start).
+        std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), mark(index) / 1e6, t.time / 1e6);
         chosen.push_back(t);
         return true;
     };
