@@ -67,6 +67,9 @@ def thumbnail_recording(path, every, size):
     try:
         import qvdecoder
         thumbs = qvdecoder.thumbnails(path, every=every, size=size)
+        # Marks and key frames on one clock, the pictures' own: marks start at the first picture.
+        with qvdecoder.open(path, format=None) as decoder:
+            start = decoder.start_time
         if not thumbs:
             raise RuntimeError("no key frame could be decoded")
         folder = path + ".thumbs"
@@ -75,7 +78,7 @@ def thumbnail_recording(path, every, size):
         for i, thumb in enumerate(thumbs):
             name = "thumb_%04d.png" % i
             write_png(os.path.join(folder, name), thumb.array)
-            index.append({"file": name, "mark": i * every, "time": thumb.time})
+            index.append({"file": name, "mark": round(start + i * every, 6), "time": thumb.time})
         write_png(os.path.join(folder, "sheet.png"), contact_sheet([t.array for t in thumbs]))
         with open(os.path.join(folder, "index.json"), "w") as out:
             json.dump({"recording": os.path.basename(path), "every": every, "thumbnails": index}, out, indent=1)

@@ -257,6 +257,12 @@ def test_seek_duration_and_thumbnails_match_a_full_decode(samples):
             expected = min(t for t in full if t >= seconds * 1e6)
             assert picture.time_us == expected
             assert picture.data.tobytes() == full[expected].data.tobytes()
+        # One clock: a picture's own time seeks to that very picture, a microsecond later to the next.
+        times = sorted(full)
+        for i in (0, 1, 37, len(times) - 2):
+            for late, expected in ((0.0, times[i]), (1e-6, times[i + 1])):
+                decoder.seek(full[times[i]].time + late)
+                assert decoder.read().time_us == expected
         decoder.seek(2.5, accurate=False)
         key = decoder.read()
         assert key.flags & 1 and key.time <= 2.5
