@@ -118,6 +118,13 @@ enum {
     QV_COLOUR_FULL_RANGE = 0x100,
 };
 
+// Coding type of the picture last laid out (QVGetPictureType); 0 for any other.
+enum {
+    QV_PICTURE_TYPE_I = 1,
+    QV_PICTURE_TYPE_P = 2,
+    QV_PICTURE_TYPE_B = 3,
+};
+
 // File-mode seeking (QVSeek) and the result when the file cannot move back.
 enum {
     QV_SEEK_ACCURATE = 0,  // the next picture is the first at or after the time
@@ -337,6 +344,14 @@ public:
     // picture (0 when unknown).
     int64_t QVGetDuration();
     int64_t QVGetStartTime();
+    // File mode: the count of video frames the container states, -1 when it does not say.
+    int64_t QVGetFrameCount();
+    // The coding type of the picture last laid out: QV_PICTURE_TYPE_I, _P, _B, 0 otherwise
+    // (and before a picture).
+    int QVGetPictureType();
+    // The sample aspect ratio of the picture last laid out (the shape of one pixel; display
+    // width = width x num / den), reduced: 1 with it, 0 with 1:1 when the stream does not say.
+    int QVGetPictureAspect(int& num, int& den);
 
     // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
     // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP

@@ -56,6 +56,9 @@ enum {
 enum { QV_SEEK_ACCURATE = 0, QV_SEEK_KEY = 1 };
 enum { QV_SKIP_NONE = 0, QV_SKIP_NONREF = 1, QV_SKIP_NONKEY = 2 };
 
+/* Coding types of the picture last laid out (qv_picture_type), as in QVDecoder.h. */
+enum { QV_PICTURE_TYPE_I = 1, QV_PICTURE_TYPE_P = 2, QV_PICTURE_TYPE_B = 3 };
+
 /* Flags of the picture last laid out (qv_picture_info.flags), as in QVDecoder.h. */
 enum {
     QV_PICTURE_KEY = 1,
@@ -336,6 +339,14 @@ QVDECODER_C_API int qv_set_frame_skip(qv_decoder* decoder, int mode);
 QVDECODER_C_API int qv_duration(qv_decoder* decoder, int64_t* duration_us);
 /* The time of the opened file's first picture in microseconds (0 when unknown). */
 QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);
+/* The video frames the opened file's container states, -1 when it does not say. */
+QVDECODER_C_API int qv_frame_count(qv_decoder* decoder, int64_t* frames);
+/* QV_PICTURE_TYPE_I (1), _P (2), _B (3) of the picture last laid out, 0 for any other or
+   before a picture (>= 0), or QV_ERR_ARGUMENT. */
+QVDECODER_C_API int qv_picture_type(qv_decoder* decoder);
+/* The sample aspect ratio of the picture last laid out, reduced: 1 with it, 0 with 1:1 when the
+   stream does not say; QV_ERR_ARGUMENT for null pointers. */
+QVDECODER_C_API int qv_picture_aspect(qv_decoder* decoder, int* num, int* den);
 
 /* Output conversion: pictures come out at this size and pixel format from the next one on. */
 QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);

@@ -23,6 +23,7 @@ struct Shown {
     std::vector<uint8_t> bytes;
     int64_t time = 0;
     bool key = false;
+    int type = 0;
 };
 
 // The next picture QVDecodeFrame hands out; false at the end of the file. The times of the
@@ -37,6 +38,7 @@ bool NextPicture(QVDecoder& decoder, Shown* out, std::vector<int64_t>* audio = n
         out->bytes.assign(data, data + decoder.QVGetVideoFrameSize());
         out->time = decoder.QVGetPictureTime();
         out->key = (decoder.QVGetPictureFlags() & QV_PICTURE_KEY) != 0;
+        out->type = decoder.QVGetPictureType();
         return true;
     }
     return false;
@@ -126,10 +128,17 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
     // the start time the first picture's.
     const std::vector<qvtest::Picture> reference = qvtest::ReferencePictures(path);
     ASSERT_EQ(reference.size(), full.size());
-    for (size_t i = 0; i < full.size() && reference[i].time_us != INT64_MIN; ++i) {
+    for (size_t i = 0; i < full.size(); ++i) {
+        // The coding type libavcodec gives (AV_PICTURE_TYPE_I/P/B are 1/2/3 as well).
+        EXPECT_EQ(full[i].type, reference[i].type <= 3 ? reference[i].type : 0) << "picture " << i;
+        if (reference[i].time_us == INT64_MIN) continue;
         ASSERT_EQ(full[i].time, reference[i].time_us) << "picture " << i;
     }
     EXPECT_EQ(decoder.QVGetStartTime(), first);
+    // The frame count, where the container states one, is the count of pictures.
+    const int64_t count = decoder.QVGetFrameCount();
+    EXPECT_TRUE(count == -1 || count == static_cast<int64_t>(full.size())) << count;
+    if (std::string(c.muxer) == "mp4") EXPECT_EQ(count, static_cast<int64_t>(full.size()));
 
     // A seek to a picture's own time gives that very picture, one microsecond later the next.
     for (size_t i = 0; i < full.size(); i += i < 3 ? 1 : 13) {

@@ -46,7 +46,16 @@ class _Handle:
             flat.flags.writeable = False
         time_us = None if info.time_us == _lib.QV_NO_TIME else info.time_us
         name = _FORMAT_NAMES.get(info.format, str(info.format))
-        return Picture(flat, info.width, info.height, name, info.flags, time_us)
+        picture = Picture(flat, info.width, info.height, name, info.flags, time_us)
+        self.describe(picture)
+        return picture
+
+    def describe(self, picture):
+        """The coding type and sample aspect ratio of the picture last laid out."""
+        picture.type = {1: "I", 2: "P", 3: "B"}.get(self.lib.qv_picture_type(self.ptr))
+        num, den = ctypes.c_int(1), ctypes.c_int(1)
+        self.lib.qv_picture_aspect(self.ptr, ctypes.byref(num), ctypes.byref(den))
+        picture.aspect = (num.value, den.value)
 
     def planes(self):
         info = _lib.Planes()
@@ -59,6 +68,7 @@ class _Handle:
         picture = Picture(None, info.width, info.height, _FORMAT_NAMES.get(info.format, str(info.format)),
                           info.flags, time_us, colour)
         picture.array = _plane_views(info, self)
+        self.describe(picture)
         return picture
 
     def take(self, copy, planes):

@@ -167,6 +167,10 @@ def _declare(lib):
         "qv_set_frame_skip": (c_int, [handle, c_int]),
         "qv_duration": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_start_time": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_frame_count": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_picture_time": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_picture_type": (c_int, [handle]),
+        "qv_picture_aspect": (c_int, [handle, int_p, int_p]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)

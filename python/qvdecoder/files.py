@@ -43,8 +43,10 @@ class FileDecoder(_Closable):
     file's streams (codec numbers, size, frame rate, audio rate and channels).
 
     Like a player: ``read()`` gives the next picture (None at the end) and ``seek(seconds)``
-    moves on the clock of ``Picture.time``, which begins at ``start_time``; ``duration`` is
-    the length in seconds (None when the container does not say). ``skip="nonkey"`` decodes
+    moves on the clock of ``Picture.time`` (each picture's presentation time: a seek to it
+    gives that very picture), which begins at ``start_time``; ``duration`` is the length in
+    seconds (None when the container does not say), ``frame_count`` the frames the container
+    states (None when it does not say). ``skip="nonkey"`` decodes
     key frames only, ``"nonref"`` skips the pictures nothing refers to."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
@@ -124,6 +126,12 @@ class FileDecoder(_Closable):
         """The file's length in seconds, None when the container does not know it."""
         micros = self._microseconds("qv_duration")
         return None if micros < 0 else micros / 1e6
+
+    @property
+    def frame_count(self):
+        """The count of video frames the container states, None when it does not say."""
+        frames = self._microseconds("qv_frame_count")
+        return None if frames < 0 else frames
 
     @property
     def start_time(self):

@@ -96,13 +96,17 @@ class Picture:
     ``time``: seconds (file mode; None in stream mode), ``time_us``: the same in microseconds;
     ``flags``: QV_PICTURE_* bits, also as ``key``, ``damaged`` and ``drained``; ``colour``:
     with ``planes=True``, the matrix and range to convert the planes with, such as
-    ``("bt709", False)`` (False: limited range), else None.
+    ``("bt709", False)`` (False: limited range), else None; ``type``: the coding type, "I",
+    "P", "B" or None; ``aspect``: the sample aspect ratio (num, den), (1, 1) when the stream
+    does not say (display width = width * num / den).
     """
 
-    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour")
+    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour", "type", "aspect")
 
     def __init__(self, data, width, height, format, flags, time_us, colour=None):
         self.colour = colour
+        self.type = None
+        self.aspect = (1, 1)
         self.data = data
         self.width = width
         self.height = height

@@ -251,6 +251,10 @@ def test_seek_duration_and_thumbnails_match_a_full_decode(samples):
     full = {p.time_us: p for p in qvdecoder.open(clip, format="rgb24", size=(80, 60))}
     with qvdecoder.Decoder(clip, format="rgb24", size=(80, 60)) as decoder:
         assert decoder.start_time == 0.0 and abs(decoder.duration - 4.0) < 0.1
+        assert decoder.frame_count == len(full)
+        first = decoder.read()
+        assert first.type == "I" and first.key and first.aspect == (1, 1)
+        assert {p.type for p in full.values()} <= {"I", "P", "B"}
         for seconds in (2.0, 0.5, 3.1, -1.0):
             decoder.seek(seconds)
             picture = decoder.read()

@@ -200,6 +200,21 @@ int qv_picture_flags(qv_decoder* decoder) {
     return Guarded(decoder, [](qv_decoder& d) -> int { return d.object.QVGetPictureFlags(); });
 }
 
+int qv_picture_type(qv_decoder* decoder) {
+    return Guarded(decoder, [](qv_decoder& d) -> int { return d.has_picture ? d.object.QVGetPictureType() : 0; });
+}
+
+int qv_picture_aspect(qv_decoder* decoder, int* num, int* den) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!num || !den) return QV_ERR_ARGUMENT;
+        if (!d.has_picture) {
+            *num = *den = 1;
+            return 0;
+        }
+        return d.object.QVGetPictureAspect(*num, *den);
+    });
+}
+
 int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!info) return QV_ERR_ARGUMENT;

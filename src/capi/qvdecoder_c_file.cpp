@@ -102,4 +102,8 @@ int qv_start_time(qv_decoder* decoder, int64_t* start_us) {
     return Answer(decoder, start_us, [](qv_decoder& d) { return d.object.QVGetStartTime(); });
 }
 
+int qv_frame_count(qv_decoder* decoder, int64_t* frames) {
+    return Answer(decoder, frames, [](qv_decoder& d) { return d.object.QVGetFrameCount(); });
+}
+
 }  // extern "C"

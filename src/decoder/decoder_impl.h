@@ -97,6 +97,13 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int64_t QVGetPictureTime() const {
         return delivery.PictureReady(stream.merged()) ? session.PictureTime() : -1;
     }
+    int64_t QVGetFrameCount() const { return opened ? session.FrameCount() : -1; }
+    int QVGetPictureType() const { return delivery.PictureReady(stream.merged()) ? delivery.picture_type() : 0; }
+    int QVGetPictureAspect(int& num, int& den) const {
+        if (delivery.PictureReady(stream.merged())) return delivery.PictureAspect(num, den) ? 1 : 0;
+        num = den = 1;
+        return 0;
+    }
     int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
 
     // Output settings and snapshots (decoder/decoder_output.cpp).

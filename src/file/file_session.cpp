@@ -211,6 +211,11 @@ int FileSession::DecodeStep() {
     return -10001;
 }
 
+int64_t FileSession::FrameCount() const {
+    const AVStream* stream = file_.is_open() ? file_.video_stream() : nullptr;
+    return stream && stream->nb_frames > 0 ? stream->nb_frames : -1;
+}
+
 int64_t FileSession::PictureTime() const {
     if (!file_mode()) return -1;
     const int64_t own = file_.VideoMicros(delivery_.picture_time());

@@ -45,6 +45,8 @@ public:
     // (-1 / 0 unknown).
     int64_t Duration() const { return file_.DurationMicros(); }
     int64_t StartTime() const { return file_.StartMicros(); }
+    // The video frames the container states, -1 when it does not say.
+    int64_t FrameCount() const;
     // The time of the last packet handed to a decoder (video: its decoding time), in
     // microseconds.
     int64_t FrameTimestamp() const;

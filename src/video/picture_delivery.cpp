@@ -1,5 +1,7 @@
 #include "video/picture_delivery.h"
 
+#include <climits>
+
 #include "base/ffmpeg.h"
 #include "base/picture_time.h"
 #include "output/picture_colour.h"
@@ -87,6 +89,12 @@ bool PictureDelivery::LayOutPicture() {
     }
 
     picture_time_ = frame->best_effort_timestamp;
+    picture_type_ = frame->pict_type == AV_PICTURE_TYPE_I   ? QV_PICTURE_TYPE_I
+                    : frame->pict_type == AV_PICTURE_TYPE_P ? QV_PICTURE_TYPE_P
+                    : frame->pict_type == AV_PICTURE_TYPE_B ? QV_PICTURE_TYPE_B
+                                                            : 0;
+    aspect_num_ = frame->sample_aspect_ratio.num;
+    aspect_den_ = frame->sample_aspect_ratio.den;
     const bool key = frame->key_frame != 0;
     if (key) {
         key_frame_seen_ = true;
@@ -202,6 +210,18 @@ bool PictureDelivery::PictureReady(const MergedFrame& merged) const {
 void PictureDelivery::Release() {
     reference_missing_ = false;
     picture_flags_ = 0;
+    picture_type_ = 0;
+    aspect_num_ = 0;
+    aspect_den_ = 1;
+}
+
+bool PictureDelivery::PictureAspect(int& num, int& den) const {
+    if (aspect_num_ <= 0 || aspect_den_ <= 0) {
+        num = den = 1;
+        return false;
+    }
+    av_reduce(&num, &den, aspect_num_, aspect_den_, INT_MAX);
+    return true;
 }
 
 }  // namespace qv

@@ -96,6 +96,10 @@ public:
     // The best-effort presentation time of the picture last laid out, in the decoder's
     // packet time base (AV_NOPTS_VALUE when it has none).
     int64_t picture_time() const { return picture_time_; }
+    // The coding type of the picture last laid out (QV_PICTURE_TYPE_*, 0 for any other).
+    int picture_type() const { return picture_type_; }
+    // Its sample aspect ratio; false (1:1) when the stream does not say.
+    bool PictureAspect(int& num, int& den) const;
     // The object closes: flags cleared, nothing missing.
     void Release();
 
@@ -115,6 +119,9 @@ private:
     int picture_flags_ = 0;
     bool decoder_whole_ = true;
     int64_t passing_before_ = INT64_MIN;
+    int picture_type_ = 0;
+    int aspect_num_ = 0;  // sample aspect ratio (0/1 unknown)
+    int aspect_den_ = 1;
     int64_t picture_time_ = 0;  // best-effort time of the picture last laid out (decoder time base)
 };
 

@@ -272,6 +272,7 @@ namespace {
 void ReceiveAll(AVCodecContext* ctx, AVFrame* frame, std::vector<Picture>& out, AVRational time_base = {0, 1}) {
     while (avcodec_receive_frame(ctx, frame) == 0) {
         out.push_back(LayOut(frame));
+        out.back().type = frame->pict_type;
         const int64_t t = frame->best_effort_timestamp;
         if (t != AV_NOPTS_VALUE && time_base.den > 0) {
             out.back().time_us = av_rescale_rnd(t, int64_t{time_base.num} * 1000000, time_base.den, AV_ROUND_ZERO);

@@ -61,6 +61,7 @@ struct Picture {
     int colorspace = 2;   // AVColorSpace, unspecified by default
     int color_range = 0;  // AVColorRange
     int64_t time_us = INT64_MIN;  // files: libavcodec's best-effort time, µs truncated toward zero
+    int type = 0;                 // files: AVPictureType
     std::vector<uint8_t> bytes;
 };
 
