@@ -65,6 +65,7 @@ struct SeekCase {
     std::map<std::string, std::string> muxer_options = {};
     int fps = 25;
     double stated_ms = 0.0;  // Matroska: the segment duration written over the muxer's
+    AVRational sample_aspect{0, 1};
 };
 
 // Writes `ms` over the segment duration of a Matroska file (element 0x4489, an 8-byte float).
@@ -99,6 +100,7 @@ protected:
         track.start_frames = c.start_frames;
         track.encoder_params = c.encoder_params;
         track.fps = c.fps;
+        track.sample_aspect = c.sample_aspect;
         media.video.push_back(track);
         const std::string path = dir_.Path(std::string("clip.") + c.extension);
         EXPECT_EQ(qvtest::WriteMediaFile(path, media), "");
@@ -135,6 +137,11 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
         ASSERT_EQ(full[i].time, reference[i].time_us) << "picture " << i;
     }
     EXPECT_EQ(decoder.QVGetStartTime(), first);
+    // The last picture's sample aspect ratio, as the stream states it.
+    int num = 0, den = 0;
+    const int stated = decoder.QVGetPictureAspect(num, den);
+    if (c.sample_aspect.num > 0) EXPECT_EQ(stated, 1);
+    EXPECT_EQ(num * 1000 + den, c.sample_aspect.num > 0 ? c.sample_aspect.num * 1000 + c.sample_aspect.den : 1001);
     // The frame count, where the container states one, is the count of pictures.
     const int64_t count = decoder.QVGetFrameCount();
     EXPECT_TRUE(count == -1 || count == static_cast<int64_t>(full.size())) << count;
@@ -272,6 +279,7 @@ const SeekCase kCases[] = {
     // Starts at 541666.67 µs: the start time truncates as the pictures' times do.
     {"ps_mpeg2_24fps", "mpeg", "mpg", AV_CODEC_ID_MPEG2VIDEO, 2, 12, 0, "", 1, AV_CODEC_ID_NONE, {}, 24},
     // The container says 3 s; pictures go on to 3.56 s.
+    {"mp4_aspect_64_45", "mp4", "mp4", AV_CODEC_ID_H264, 2, 12, 0, "", 1, AV_CODEC_ID_NONE, {}, 25, 0.0, {64, 45}},
     {"mkv_short_duration", "matroska", "mkv", AV_CODEC_ID_H264, 2, 12, 0, "", 1, AV_CODEC_ID_NONE, {}, 25, 3000.0},
     {"flv", "flv", "flv", AV_CODEC_ID_H264, 0, 12, 0, "", 1, AV_CODEC_ID_MP3},
     {"avi_mpeg4_threads", "avi", "avi", AV_CODEC_ID_MPEG4, 0, 12, 0, "", 2},

@@ -55,6 +55,8 @@ EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
     o.b_frames = t.max_b_frames;
     o.global_header = global_header;
     o.seed = t.seed;
+    o.sar_num = t.sample_aspect.num;
+    o.sar_den = t.sample_aspect.den;
     if (t.slices > 0) o.x264_params = "slices=" + std::to_string(t.slices);
     if (!t.encoder_params.empty()) o.x264_params += (o.x264_params.empty() ? "" : ":") + t.encoder_params;
     EncodedVideo video = EncodeVideo(EncoderName(t.codec), o);
@@ -123,6 +125,8 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
         par->height = v.height;
         par->format = v.pix_fmt;
         par->bit_rate = 400000;
+        par->sample_aspect_ratio = t.sample_aspect;
+        stream->sample_aspect_ratio = par->sample_aspect_ratio;
         if (!v.extradata.empty()) {
             par->extradata = static_cast<uint8_t*>(av_mallocz(v.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
             std::copy(v.extradata.begin(), v.extradata.end(), par->extradata);

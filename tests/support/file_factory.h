@@ -27,6 +27,7 @@ struct VideoTrack {
     int resize_height = 0;
     int start_frames = 0;           // the first picture's time, in frame periods
     std::string encoder_params;     // extra libx264/libx265 options, e.g. "open-gop=1"
+    AVRational sample_aspect{0, 1}; // stated by the stream and the container when set
 };
 
 enum class ExtraStream { kNone, kSubtitle, kData };

@@ -104,6 +104,7 @@ EncodedVideo EncodeVideo(const std::string& encoder, const VideoOptions& o) {
     EXPECT_NE(codec, nullptr) << "no encoder " << encoder;
     if (!codec) return out;
     CodecCtx ctx(avcodec_alloc_context3(codec));
+    ctx->sample_aspect_ratio = AVRational{o.sar_num, o.sar_den};
     ctx->width = o.width;
     ctx->height = o.height;
     ctx->time_base = AVRational{1, o.fps};

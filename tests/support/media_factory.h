@@ -40,6 +40,8 @@ struct VideoOptions {
     int seed = 0;                // varies the picture content
     int colorspace = -1;         // AVColorSpace the stream is tagged with, -1: untagged
     int color_range = -1;        // AVColorRange, -1: the encoder's default
+    int sar_num = 0;             // sample aspect ratio stated in the stream (0: none)
+    int sar_den = 1;
 };
 
 // Encodes options.frames synthetic pictures with the named FFmpeg encoder
