@@ -220,6 +220,19 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
     EXPECT_EQ(text.out.find("4000000"), std::string::npos) << text.out;
     const RunResult json = Run({"info", raw, "--json"});
     EXPECT_NE(json.out.find("\"duration\": null,\n  \"bit_rate\": null"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"frames\": null, \"sample_aspect\": \"1:1\""), std::string::npos) << json.out;
+    // What the library tells of the decoded video: the stated frame count and pixel shape.
+    qvtest::MediaFile media;
+    qvtest::VideoTrack track;
+    track.sample_aspect = AVRational{64, 45};
+    media.video.push_back(track);
+    const std::string wide = Path("wide.mp4");
+    ASSERT_EQ(qvtest::WriteMediaFile(wide, media), "");
+    const RunResult shaped = Run({"info", wide, "--json"});
+    EXPECT_NE(shaped.out.find("\"frames\": 25, \"sample_aspect\": \"64:45\", \"start_time\": 0.000"),
+              std::string::npos) << shaped.out;
+    EXPECT_NE(Run({"info", wide}).out.find("sample aspect 64:45, 25 frames, first picture at 0.000000 s"),
+              std::string::npos);
 }
 
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
