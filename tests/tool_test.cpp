@@ -331,24 +331,37 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     ASSERT_EQ(piped.code, 0) << piped.err;
     EXPECT_NE(piped.out.find(": 50 pictures"), std::string::npos) << piped.out;
 
-    RunResult r = Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x48", "--sheet",
+    // 176x144 pictures: 64 wide are 52 high, whether the height is left out or asked too big.
+    RunResult r = Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x", "--sheet",
                        Path("sheet.png")});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;  // 0, 2, 4 and 6 s
     EXPECT_FALSE(FileExists(Path("t/thumb_0004.png")));
     qvtest::Image sheet, thumb, picture;
     ASSERT_TRUE(qvtest::ReadImage(Path("sheet.png"), &sheet));
-    EXPECT_EQ(sheet.width * 1000 + sheet.height, 128096);
+    EXPECT_EQ(sheet.width * 1000 + sheet.height, 128104);
     ASSERT_TRUE(qvtest::ReadImage(Path("t/thumb_0001.png"), &thumb));
+    // Pixels 64:45 wide: the thumbnails show them square.
+    media.video[0].sample_aspect = AVRational{64, 45};
+    media.muxer = "mp4";
+    media.frames = 25;
+    const std::string wide = Path("wide.mp4");
+    ASSERT_EQ(qvtest::WriteMediaFile(wide, media), "");
+    for (const char* size : {"160x", "160x120"}) {
+        ASSERT_EQ(Run({"thumbs", wide, "-o", Path("w"), "--size", size}).code, 0);
+        qvtest::Image shaped;
+        ASSERT_TRUE(qvtest::ReadImage(Path("w/thumb_0000.png"), &shaped));
+        EXPECT_EQ(shaped.width * 1000 + shaped.height, 160092) << size;  // 176 x 64/45 : 144
+    }
 
-    r = Run({"decode", clip, "--start", "2", "--duration", "1s", "--size", "64x48", "--format", "rgb24",
+    r = Run({"decode", clip, "--start", "2", "--duration", "1s", "--size", "64x52", "--format", "rgb24",
              "--snapshots", Path("d"), "--every", "25"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find(": 25 pictures"), std::string::npos) << r.out;
     ASSERT_TRUE(qvtest::ReadImage(Path("d/snapshot-000000.png"), &picture));
     EXPECT_EQ(thumb.rgb, picture.rgb);
     // The sheet's second cell is that thumbnail.
-    for (int y = 0; y < 48; ++y) {
+    for (int y = 0; y < 52; ++y) {
         const uint8_t* row = sheet.rgb.data() + (y * 128 + 64) * 3;
         ASSERT_TRUE(std::equal(row, row + 64 * 3, thumb.rgb.begin() + y * 64 * 3)) << y;
     }

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
     thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
         ->check(kTimeText);
-    thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH (default: the decoded size)");
+    thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH, Wx or xH (a side left out follows the display shape; WxH keeps the shape inside it; default: the decoded size, pixels made square)");
     thumbs_cmd->add_option("--format", thumbs.format, "png (default) or jpg")->check(CLI::IsMember({"png", "jpg", "jpeg"}));
     thumbs_cmd->add_option("--sheet", thumbs.sheet, "also write a contact sheet of them all (.png or .jpg)");
     thumbs_cmd->add_option("--threads", thumbs.threads, "decoding threads, 0 for one per core (default 0)")

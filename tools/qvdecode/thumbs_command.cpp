@@ -9,6 +9,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -59,6 +60,60 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
                              AV_PIX_FMT_RGB24);
 }
 
+// The shape of the video's pixels as its container or stream states it (1.0 when neither
+// does, or the name is a pipe that cannot be read twice).
+double SampleAspect(const std::string& path) {
+    if (path.rfind("pipe:", 0) == 0) return 1.0;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return 1.0;
+    double aspect = 1.0;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+            if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+            const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
+            aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
+        }
+    }
+    avformat_close_input(&ctx);
+    return aspect;
+}
+
+// WxH, Wx or xH: a side left out (0) follows the picture's display shape.
+bool ParseThumbSize(const std::string& text, int* width, int* height) {
+    if (ParseSize(text, width, height)) return true;
+    int side = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%dx%c", &side, &extra) == 1 && side > 0 && side <= 16384 && text.back() == 'x') {
+        *width = side;
+        *height = 0;
+        return true;
+    }
+    if (std::sscanf(text.c_str(), "x%d%c", &side, &extra) == 1 && side > 0 && side <= 16384) {
+        *width = 0;
+        *height = side;
+        return true;
+    }
+    return false;
+}
+
+// The thumbnail size for pictures of `display` width to height: a side asked for stays, the
+// other follows the display shape; with both, the largest size of that shape inside them, so a
+// 4:3 recording is never stretched into 16:9 tiles. Even sides, at least 2.
+void FitDisplay(double display, int* width, int* height) {
+    auto even = [](double v) { return std::max(2, static_cast<int>(std::lround(v / 2.0)) * 2); };
+    if (*width > 0 && *height > 0) {
+        if (*width > *height * display) {
+            *width = even(*height * display);
+        } else {
+            *height = even(*width / display);
+        }
+    } else if (*width > 0) {
+        *height = even(*width / display);
+    } else if (*height > 0) {
+        *width = even(*height * display);
+    }
+}
+
 }  // namespace
 
 int RunThumbs(const ThumbsOptions& o) {
@@ -66,8 +121,8 @@ int RunThumbs(const ThumbsOptions& o) {
     ParseTimeText(o.every, &every);  // checked by the option parser
     if (every <= 0) return Fail(kExitUsage, "--every must be more than 0");
     int width = 0, height = 0;
-    if (!o.size.empty() && !ParseSize(o.size, &width, &height)) {
-        return Fail(kExitUsage, "--size must be WxH, not '" + o.size + "'");
+    if (!o.size.empty() && !ParseThumbSize(o.size, &width, &height)) {
+        return Fail(kExitUsage, "--size must be WxH, Wx or xH, not '" + o.size + "'");
     }
     if (!CheckReadable(o.file)) return kExitInput;
     std::error_code ec;
@@ -83,6 +138,10 @@ int RunThumbs(const ThumbsOptions& o) {
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
+    const double sample_aspect = SampleAspect(o.file);
+    // Without a size, pixels that are not square are shown square: the height stays.
+    if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) height = param.height;
+    FitDisplay(static_cast<double>(param.width) * sample_aspect / param.height, &width, &height);
     decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
 
     const int64_t start = decoder.QVGetStartTime();
