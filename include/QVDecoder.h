@@ -296,6 +296,11 @@ public:
     // picture, and the output setters a larger output size (the previous output stays).
     // A level-15 message says which limit was met.
     int QVDecoderSetMaxPixels(int64_t max_pixels);
+    // The streams the next QVOpen decodes, by their index in the file (as qvdecode info lists
+    // them): -1 none, -2 the default choice (the last stream of each kind). 0, or -1 for an
+    // index below -2. QVOpen fails with -10005 ("QVOpen: no such video stream." or "... audio
+    // stream.") when the index is not a stream of that kind. Kept for later opens.
+    int QVDecoderSelectStreams(int video, int audio);
     // Raw extraction: the bytes the next QVGetVideoRawFrame needs for its packet, 0 at the end
     // of the file, -1 before a file is open (or when its packets are not offered). A
     // QVGetVideoRawFrame whose buffer is too small returns 0 as always but keeps the packet

@@ -251,6 +251,9 @@ QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
 /* The largest decoded picture in pixels; 0 for the default (8192 x 4320), negative refused.
    See QVDecoderSetMaxPixels. */
 QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
+/* The streams the next qv_open_file decodes, by index in the file: -1 none, -2 the default
+   choice; QV_ERR_ARGUMENT below -2. See QVDecoderSelectStreams. */
+QVDECODER_C_API int qv_select_streams(qv_decoder* decoder, int video, int audio);
 /* QV_CONVERTER_AUTO (default: libyuv where it covers the conversion) or QV_CONVERTER_SWSCALE;
    QV_ERR_ARGUMENT for anything else. See QVDecoderSetConverter. */
 QVDECODER_C_API int qv_set_converter(qv_decoder* decoder, int engine);

@@ -214,6 +214,27 @@ TEST_F(FileTest, QVOpen_ChoosesTheLastVideoStream) {
     int other = 0;
     for (int r : got.results) other += r == -10001;
     EXPECT_EQ(other, 10);
+
+    // A host may choose: the first stream by its index, or none; an index that is no video
+    // stream fails the open, and -2 goes back to the default choice.
+    decoder.QVClose();
+    EXPECT_EQ(decoder.QVDecoderSelectStreams(-3, -2), -1);
+    ASSERT_EQ(decoder.QVDecoderSelectStreams(0, -1), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(Parts(decoder).picture.video_param.width, 176);
+    EXPECT_EQ(DecodeAll(decoder).pictures.size(), 10u);
+    decoder.QVClose();
+    for (const int wrong : {2, 7}) {
+        ASSERT_EQ(decoder.QVDecoderSelectStreams(wrong, -2), 0);
+        EXPECT_EQ(decoder.QVOpen(path.c_str()), -10005);
+    }
+    ASSERT_EQ(decoder.QVDecoderSelectStreams(-1, -2), 0);
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_FALSE(Parts(decoder).session.file_mode());
+    decoder.QVClose();
+    ASSERT_EQ(decoder.QVDecoderSelectStreams(-2, -2), 0);
+    ASSERT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(Parts(decoder).session.file().video_stream()->index, 1);
 }
 
 TEST_F(FileTest, QVDecodeFrame_PacketsOfOtherStreamsAreSkippedOneByOne) {

@@ -56,6 +56,12 @@ class _Handle:
         num, den = ctypes.c_int(1), ctypes.c_int(1)
         self.lib.qv_picture_aspect(self.ptr, ctypes.byref(num), ctypes.byref(den))
         picture.aspect = (num.value, den.value)
+        micros = ctypes.c_int64(-1)
+        self.lib.qv_picture_wallclock(self.ptr, ctypes.byref(micros))
+        picture.wallclock = None if micros.value < 0 else micros.value / 1e6
+        micros.value = -1
+        self.lib.qv_picture_delay(self.ptr, ctypes.byref(micros))
+        picture.delay = None if micros.value < 0 else micros.value / 1e6
 
     def planes(self):
         info = _lib.Planes()

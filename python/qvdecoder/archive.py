@@ -12,14 +12,17 @@ from .files import FileDecoder, _open_file
 from .pictures import Packet
 
 
-def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
+def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=False):
     """The key frame nearest each mark of a recording, marks ``every`` seconds apart from its
     start: a list of ``Picture`` (each a copy, ``time`` the key frame's). Only key frames are
     decoded: a file that can seek goes to each mark past the key frames read so far (a pipe
     reads them in order), so a scan costs a small part of a full decode. ``format``/``size``
-    as in ``open()``."""
+    as in ``open()``. ``exact=True``: the picture at each mark instead (the first whose time
+    is at or after it, by accurate seeks), at the cost of decoding from the key frame before."""
     if every <= 0:
         raise ValueError("every must be positive")
+    if exact:
+        return _exact_thumbnails(path, every, format, size, threads)
     chosen = []
     with FileDecoder(path, format=format, size=size, threads=threads, skip="nonkey") as decoder:
         start_us = int(round(decoder.start_time * 1e6))
@@ -53,6 +56,32 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None):
             nearer = previous is not None and (current is None or
                                                mark - previous.time_us < current.time_us - mark)
             chosen.append(previous if nearer else current)
+    return chosen
+
+
+def _exact_thumbnails(path, every, format, size, threads):
+    chosen = []
+    with FileDecoder(path, format=format, size=size, threads=threads) as decoder:
+        start_us = int(round(decoder.start_time * 1e6))
+        step_us = int(round(every * 1e6))
+        seekable = True
+        picture = None
+        while True:
+            mark = start_us + len(chosen) * step_us
+            if seekable:
+                try:
+                    decoder.seek(mark / 1e6)
+                    picture = None
+                except QVError as error:
+                    if error.code != _lib.QV_ERR_NOT_SEEKABLE:
+                        raise
+                    seekable = False
+            # A pipe reads on to the mark.
+            while picture is None or picture.time_us < mark:
+                picture = decoder.read()
+                if picture is None:
+                    return chosen
+            chosen.append(picture)
     return chosen
 
 

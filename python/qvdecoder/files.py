@@ -33,6 +33,15 @@ def _set_network(handle, timeout, transport, options):
         handle.call("qv_set_network_option", str(key).encode(), None if value is None else str(value).encode())
 
 
+def _stream_choice(index, name):
+    """A stream index for qv_select_streams: None the default choice (-2), -1 none."""
+    if index is None:
+        return -2
+    if isinstance(index, bool) or not isinstance(index, int) or index < -1:
+        raise ValueError(f"{name} must be a stream index >= 0, -1 (none) or None (the default), not {index!r}")
+    return index
+
+
 _SKIP_MODES = {None: _lib.QV_SKIP_NONE, "none": _lib.QV_SKIP_NONE, "nonref": _lib.QV_SKIP_NONREF,
                "nonkey": _lib.QV_SKIP_NONKEY}
 
@@ -51,7 +60,7 @@ class FileDecoder(_Closable):
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
-                 planes=False):
+                 planes=False, video_stream=None, audio_stream=None):
         self._copy = copy
         self._planes = planes
         _check_decoding(format, size, threads, max_pixels)
@@ -65,6 +74,9 @@ class FileDecoder(_Closable):
             if max_pixels is not None:
                 self._handle.call("qv_set_max_pixels", int(max_pixels))
             _set_network(self._handle, timeout, transport, options)
+            if video_stream is not None or audio_stream is not None:
+                self._handle.call("qv_select_streams", _stream_choice(video_stream, "video_stream"),
+                                  _stream_choice(audio_stream, "audio_stream"))
             _open_file(self._handle, path)
             info = _lib.StreamInfo()
             self._handle.call("qv_get_info", ctypes.byref(info))
@@ -143,7 +155,8 @@ Decoder = FileDecoder
 
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
-         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False):
+         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False, video_stream=None,
+         audio_stream=None):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
@@ -161,6 +174,8 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     or read may wait (default 10, 0 waits forever), then QVError with code QV_ERR_TIMEOUT
     (-10010); a failed source raises code QV_ERR_NETWORK (-10011). ``transport``: "tcp" (the
     default for RTSP) or "udp"; ``options``: further network options by name (user_agent, ...).
+    ``video_stream``/``audio_stream``: the stream to decode by its index in the file (as
+    ``qvdecode info`` lists them), -1 for none, None for the default (the last of each kind).
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
-                       options, converter, planes)
+                       options, converter, planes, video_stream, audio_stream)

@@ -98,15 +98,20 @@ class Picture:
     with ``planes=True``, the matrix and range to convert the planes with, such as
     ``("bt709", False)`` (False: limited range), else None; ``type``: the coding type, "I",
     "P", "B" or None; ``aspect``: the sample aspect ratio (num, den), (1, 1) when the stream
-    does not say (display width = width * num / den).
+    does not say (display width = width * num / den); ``wallclock``: a live picture's capture
+    time in seconds since the epoch as the sender reports it, ``delay``: seconds from the
+    arrival of its last packet to its hand-out (file mode), each None when unknown.
     """
 
-    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour", "type", "aspect")
+    __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour", "type", "aspect",
+                 "wallclock", "delay")
 
     def __init__(self, data, width, height, format, flags, time_us, colour=None):
         self.colour = colour
         self.type = None
         self.aspect = (1, 1)
+        self.wallclock = None
+        self.delay = None
         self.data = data
         self.width = width
         self.height = height

@@ -277,5 +277,10 @@ def test_seek_duration_and_thumbnails_match_a_full_decode(samples):
     for thumb in thumbs:
         assert thumb.flags & 1
         assert thumb.data.tobytes() == full[thumb.time_us].data.tobytes()
+    # Exact thumbnails: the picture at each mark, whatever its type.
+    exact = qvdecoder.thumbnails(clip, every=0.7, size=(80, 60), exact=True)
+    assert [t.time_us for t in exact] == [min(t for t in full if t >= k * 700000) for k in range(len(exact))]
+    assert len(exact) == 6 and not all(t.key for t in exact)
+    assert all(t.data.tobytes() == full[t.time_us].data.tobytes() for t in exact)
     with pytest.raises(ValueError):
         qvdecoder.thumbnails(clip, every=0)

@@ -23,6 +23,9 @@ struct DecoderModes {
     int latency = LATENCY_MODE_LOW;
     int thread_request = 1;
     int64_t max_pixels = kDefaultMaxPixels;  // largest decoded picture accepted
+    // File streams the host chose by index: -2 the library's choice, -1 none.
+    int video_stream = -2;
+    int audio_stream = -2;
 
     // The host takes every picture (receive loop, flush): pictures may wait in the decoder.
     // Field-coded frames need both fields' pictures within their push, so they never wait.

@@ -96,6 +96,13 @@ int QVDecoder::Impl::QVDecoderSetThreads(int count) {
     return 0;
 }
 
+int QVDecoder::Impl::QVDecoderSelectStreams(int video, int audio) {
+    if (video < -2 || audio < -2) return -1;
+    modes.video_stream = video;
+    modes.audio_stream = audio;
+    return 0;
+}
+
 int QVDecoder::Impl::QVDecoderSetMaxPixels(int64_t value) {
     if (value < 0) return -1;
     modes.max_pixels = value == 0 ? qv::kDefaultMaxPixels : value;

@@ -42,6 +42,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetLatencyMode(enum latency_mode mode);
     int QVDecoderSetThreads(int count);
     int QVDecoderSetMaxPixels(int64_t value);
+    int QVDecoderSelectStreams(int video, int audio);
     int QVDecoderSetConverter(int engine) { return output.SetEngine(engine); }
 
     // Opens (decoder/decoder_opens.cpp).

@@ -82,6 +82,7 @@ enum PixelFormat QVDecoder::QVGetOutputFormat() { return impl_->QVGetOutputForma
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
+int QVDecoder::QVDecoderSelectStreams(int video, int audio) { return impl_->QVDecoderSelectStreams(video, audio); }
 
 int QVDecoder::QVDecoderSetTimeout(int ms) { return impl_->QVDecoderSetTimeout(ms); }
 int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {

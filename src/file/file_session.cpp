@@ -49,12 +49,14 @@ OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
     untimed_us_ = INT64_MIN;
-    const int container = file_.Open(name, modes_.max_pixels);
+    const int container = file_.Open(name, modes_.max_pixels, modes_.video_stream, modes_.audio_stream);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
     if (container == MediaFile::kTimedOut) return OpenOutcome::Closed(-10010, "QVOpen: timed out.");
     if (container == MediaFile::kNetworkError) return OpenOutcome::Closed(-10011, "QVOpen: network error.");
     if (container == MediaFile::kPictureOverLimit) return OpenOutcome::Closed(-10005, "QVOpen: picture size over the limit.");
+    if (container == MediaFile::kNoSuchVideo) return OpenOutcome::Closed(-10005, "QVOpen: no such video stream.");
+    if (container == MediaFile::kNoSuchAudio) return OpenOutcome::Closed(-10005, "QVOpen: no such audio stream.");
     if (container != 0) return OpenOutcome::Closed(-10005, "QVOpen: can't find stream information in file.");
 
     if (file_.video_stream()) {

@@ -37,7 +37,7 @@ MediaFile::MediaFile() = default;
 
 MediaFile::~MediaFile() = default;
 
-int MediaFile::Open(const char* name, int64_t max_pixels) {
+int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) {
     Close();
     live_ = IsLiveName(name);
     AVFormatContext* raw_format = avformat_alloc_context();
@@ -103,12 +103,16 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
         AVStream* stream = format_ctx_->streams[i];
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const int index = static_cast<int>(i);
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (video == -2 || video == index)) {
             video_stream_ = stream;
-        } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && (audio == -2 || audio == index)) {
             audio_stream_ = stream;
         }
     }
+    // A stream asked for by index must be there, and of its kind.
+    if (video >= 0 && !video_stream_) return kNoSuchVideo;
+    if (audio >= 0 && !audio_stream_) return kNoSuchAudio;
     // Reports that came with the probe's packets date the start of the stream.
     if (format_ctx_->start_time_realtime != AV_NOPTS_VALUE && format_ctx_->start_time_realtime > 0) {
         wallclock_anchor_ = 0;

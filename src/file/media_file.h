@@ -29,7 +29,11 @@ public:
     static constexpr int kEnd = -1;
     static constexpr int kTimedOut = -10010;
     static constexpr int kNetworkError = -10011;
-    int Open(const char* name, int64_t max_pixels);
+    // `video` and `audio`: the stream indexes to decode, -1 none, -2 the default choice; a
+    // wrong one gives kNoSuchVideo / kNoSuchAudio.
+    static constexpr int kNoSuchVideo = 2;
+    static constexpr int kNoSuchAudio = 3;
+    int Open(const char* name, int64_t max_pixels, int video = -2, int audio = -2);
     void Close();
     bool is_open() const { return format_ctx_ != nullptr; }
 

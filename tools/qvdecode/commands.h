@@ -30,6 +30,8 @@ struct DecodeOptions {
     double timeout = -1.0;   // seconds a blocking open or read may wait, negative: the library's
     std::string transport;   // RTSP transport "tcp" or "udp", empty: the library's (tcp)
     bool reconnect = false;  // reopen a source that ended or failed, with backoff
+    int video_stream = -2;   // file streams by index (as info lists them): -1 none, -2 the default
+    int audio_stream = -2;
 };
 int RunDecode(const DecodeOptions& o);
 

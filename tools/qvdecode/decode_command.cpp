@@ -50,6 +50,7 @@ int RunDecode(const DecodeOptions& o) {
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetMaxPixels(o.max_pixels);
+    decoder.QVDecoderSelectStreams(o.video_stream, o.audio_stream);
     decoder.QVDecoderSetConverter(o.converter == "swscale" ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO);
     ApplyNetwork(decoder, o);
     int opened = decoder.QVOpen(o.file.c_str());

@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
     decode_cmd->add_option("--start", decode.start, "begin at this time from the file's start (seconds or hh:mm:ss)")
         ->check(kTimeText);
     decode_cmd->add_option("--duration", decode.duration, "decode this long (seconds or hh:mm:ss)")->check(kTimeText);
+    decode_cmd->add_option("--video-stream", decode.video_stream, "decode this video stream (index as info lists it; -1 none)")
+        ->check(CLI::Range(-1, 1 << 20));
+    decode_cmd->add_option("--audio-stream", decode.audio_stream, "decode this audio stream (index as info lists it; -1 none)")
+        ->check(CLI::Range(-1, 1 << 20));
 
     ThumbsOptions thumbs;
     auto* thumbs_cmd = app.add_subcommand(
