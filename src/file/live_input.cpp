@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "base/ffmpeg.h"
 
 namespace qv {
@@ -39,9 +41,12 @@ int InputGuard::SetTimeout(int ms) {
     return 0;
 }
 
-void InputGuard::Arm() {
+bool InputGuard::Arm(bool opening) {
     expired_ = false;
-    deadline_ = timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+    opening_ = opening;
+    deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+    // An interrupt made while nothing waited ends this call before it reads a byte.
+    return !interrupted_.exchange(false, std::memory_order_acq_rel);
 }
 
 bool InputGuard::GaveUp() {
@@ -61,12 +66,28 @@ AVIOInterruptCB InputGuard::callback() { return AVIOInterruptCB{&InputGuard::Cal
 
 int InputGuard::Callback(void* opaque) {
     auto* guard = static_cast<InputGuard*>(opaque);
-    if (guard->interrupted_.load(std::memory_order_acquire)) return 1;
+    // A local file's read is left to finish its packet: the interrupt is taken before the next.
+    if ((guard->can_stall_ || guard->opening_) && guard->interrupted_.load(std::memory_order_acquire)) return 1;
     if (guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
         guard->expired_ = true;
         return 1;
     }
     return 0;
+}
+
+bool CanStall(const char* name) {
+    const char* path = name;
+    if (HasScheme(name, "file")) {
+        path = name + 5;
+    } else {
+        // FFmpeg reads a name with a scheme (letters before a colon) through that protocol.
+        const char* colon = std::strchr(name, ':');
+        const size_t scheme = std::strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+        if (colon && name + scheme == colon && scheme > 1) return true;
+    }
+    struct stat info;
+    // A name that cannot be looked at fails to open anyway; FIFOs and devices can stall.
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 NetworkOptions::~NetworkOptions() { av_dict_free(&options_); }

@@ -25,6 +25,10 @@ int64_t MediaFile::DurationMicros() const {
     return -1;
 }
 
+int64_t MediaFile::ByteSize() const {
+    return format_ctx_ && format_ctx_->pb && CanSeek() ? avio_size(format_ctx_->pb) : -1;
+}
+
 int64_t MediaFile::StartMicros() const {
     if (!format_ctx_) return 0;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
@@ -76,7 +80,10 @@ int MediaFile::SeekUntimed(double seconds) {
             video_time_ = last.seconds - frame_period_;
         }
         for (;;) {
-            if (ReadFrame() != 0) {
+            const int read = ReadFrame();
+            // An interrupt ends the scan; the positions learnt so far stay known.
+            if (read == kTimedOut) return kTimedOut;
+            if (read != 0) {
                 key_positions_complete_ = true;
                 break;
             }
