@@ -271,6 +271,7 @@ int MediaFile::ReadFrame() {
         result = av_read_frame(format_ctx_.get(), packet_.get());
         const bool gave_up = guard_.GaveUp();
         guard_.Disarm();
+        if (gave_up || result == AVERROR_EXIT) ResumeAfterGiveUp();
         if (result >= 0) {
             ++packets_read_;
             bytes_read_ += packet_->size;
@@ -281,10 +282,7 @@ int MediaFile::ReadFrame() {
             kept_after_give_up_ = gave_up;
             return gave_up ? kTimedOut : 0;
         }
-        if (gave_up || result == AVERROR_EXIT) {
-            ResumeAfterGiveUp();
-            return kTimedOut;
-        }
+        if (gave_up || result == AVERROR_EXIT) return kTimedOut;
         if (result == AVERROR_EOF || live_) break;
         // A failed read leaves the I/O error set when the file itself is broken; only
         // errors that leave the I/O context clean are worth another try.
