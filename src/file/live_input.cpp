@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/ffmpeg.h"
 
@@ -19,6 +21,13 @@ bool EndsWith(const char* name, const char* suffix) {
     const size_t length = std::strlen(name);
     const size_t tail = std::strlen(suffix);
     return length >= tail && av_strcasecmp(name + length - tail, suffix) == 0;
+}
+
+// Pages this thread touched for the first time so far: a fresh page costs one fault.
+int64_t ThreadFaults() {
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return 0;
+    return usage.ru_minflt + usage.ru_majflt;
 }
 
 }  // namespace
@@ -43,7 +52,9 @@ int InputGuard::SetTimeout(int ms) {
 
 bool InputGuard::Arm(bool opening) {
     expired_ = false;
+    over_budget_ = false;
     opening_ = opening;
+    if (watch_memory_) faults_at_arm_ = ThreadFaults();
     deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
     // An interrupt made while nothing waited ends this call before it reads a byte.
     return !interrupted_.exchange(false, std::memory_order_acq_rel);
@@ -51,7 +62,7 @@ bool InputGuard::Arm(bool opening) {
 
 bool InputGuard::GaveUp() {
     const bool interrupted = interrupted_.exchange(false, std::memory_order_acq_rel);
-    const bool gave_up = expired_ || interrupted;
+    const bool gave_up = expired_ || interrupted || over_budget_;
     expired_ = false;
     return gave_up;
 }
@@ -68,6 +79,13 @@ int InputGuard::Callback(void* opaque) {
     auto* guard = static_cast<InputGuard*>(opaque);
     // A local file's read is left to finish its packet: the interrupt is taken before the next.
     if ((guard->can_stall_ || guard->opening_) && guard->interrupted_.load(std::memory_order_acquire)) return 1;
+    if (guard->watch_memory_) {
+        static const int64_t page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
+        if ((ThreadFaults() - guard->faults_at_arm_) * page > kMemoryBudget) {
+            guard->over_budget_ = true;
+            return 1;
+        }
+    }
     if (guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
         guard->expired_ = true;
         return 1;

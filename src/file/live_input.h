@@ -35,6 +35,13 @@ public:
     // does an interrupt cut a read in the middle.
     void set_can_stall(bool can_stall) { can_stall_ = can_stall; }
     bool can_stall() const { return can_stall_; }
+    // Sources whose demuxer reads the network itself (RTSP): while on, one blocking call may
+    // make this thread take at most kMemoryBudget of fresh memory (pages it touches for the
+    // first time), which a reply claiming gigabytes would make it take; over it, the call
+    // gives up with over_budget(). Off while a probe decodes pictures.
+    static constexpr int64_t kMemoryBudget = 32 << 20;
+    void set_watch_memory(bool on) { watch_memory_ = on; }
+    bool over_budget() const { return over_budget_; }
     // Starts the clock for one blocking call (`opening`: an open, which an interrupt ends
     // whatever the source). False when an interrupt is pending already: the call gives up
     // before it starts, and the interrupt is consumed.
@@ -59,6 +66,9 @@ private:
     int timeout_ms_ = kDefaultTimeoutMs;
     bool can_stall_ = true;
     bool opening_ = false;
+    bool watch_memory_ = false;
+    bool over_budget_ = false;
+    int64_t faults_at_arm_ = 0;  // this thread's page faults when the call began
     int64_t deadline_ = 0;  // av_gettime_relative() microseconds; 0: none
     bool expired_ = false;
     std::atomic<bool> interrupted_{false};

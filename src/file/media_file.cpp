@@ -41,6 +41,8 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     Release();
     live_ = IsLiveName(name);
     guard_.set_can_stall(CanStall(name));
+    direct_network_ = IsDirectNetworkName(name);
+    guard_.set_watch_memory(direct_network_);
     // One deadline for the whole open: the byte input, the header, the size look-ahead and
     // the probe. An interrupt made before the open ends it here.
     if (!guard_.Arm(true)) return kTimedOut;
@@ -75,6 +77,8 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     const int opened = avformat_open_input(&raw_format, name, nullptr, &options);
     av_dict_free(&options);
     if (opened != 0) return OpenFailure(opened);
+    // The probe decodes pictures, which take memory by right.
+    guard_.set_watch_memory(false);
     format_ctx_.reset(raw_format);
     if (!packet_) packet_.reset(av_packet_alloc());
     audio_offset = 0;
@@ -123,9 +127,11 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
 
 int MediaFile::OpenFailure(int error) {
     input_.Close();
-    // A source given up by the guard is a timeout whatever error the layer below made of it.
+    // A source given up by the guard is a timeout whatever error the layer below made of it;
+    // one that sent more than any reply or packet needs has failed.
     const bool gave_up = guard_.GaveUp();
     guard_.Disarm();
+    if (guard_.over_budget()) return kNetworkError;
     if (gave_up || error == AVERROR_EXIT) return kTimedOut;
     return live_ ? kNetworkError : -10001;
 }
@@ -218,6 +224,8 @@ void MediaFile::Release() {
     guard_.Disarm();
     live_ = false;
     kept_after_give_up_ = false;
+    direct_network_ = false;
+    guard_.set_watch_memory(false);
     packets_read_ = 0;
     bytes_read_ = 0;
     wallclock_anchor_ = INT64_MIN;
@@ -266,12 +274,17 @@ int MediaFile::ReadFrame() {
     int result = AVERROR_EOF;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet_.get());
+        guard_.set_watch_memory(direct_network_);
         if (!guard_.Arm()) return kTimedOut;
         input_.StartCall();
         result = av_read_frame(format_ctx_.get(), packet_.get());
         const bool gave_up = guard_.GaveUp();
         guard_.Disarm();
         if (gave_up || result == AVERROR_EXIT) ResumeAfterGiveUp();
+        if (guard_.over_budget()) {
+            av_packet_unref(packet_.get());
+            return kNetworkError;
+        }
         if (result >= 0) {
             ++packets_read_;
             bytes_read_ += packet_->size;

@@ -136,7 +136,8 @@ private:
     ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
     bool live_ = false;
-    bool kept_after_give_up_ = false;  // the pending packet came with a read that gave up
+    bool kept_after_give_up_ = false;
+    bool direct_network_ = false;      // the demuxer reads the network itself  // the pending packet came with a read that gave up
     int64_t packets_read_ = 0;
     int64_t bytes_read_ = 0;
     int64_t arrival_ = 0;
