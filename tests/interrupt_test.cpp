@@ -127,7 +127,9 @@ std::vector<qvtest::Picture> DecodeAfter(const std::string& path, int64_t seek_u
     QVDecoder decoder;
     EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
     if (interrupt_every > 0) decoder.QVInterrupt();
-    if (seek_us >= 0) EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_ACCURATE), 0);
+    if (seek_us >= 0) {
+        EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_ACCURATE), 0);
+    }
     std::vector<qvtest::Picture> pictures;
     *timeouts = 0;
     for (int call = 1; call < 5000; ++call) {
@@ -185,7 +187,9 @@ struct RawPacket {
 std::vector<RawPacket> RawAfter(const std::string& path, int64_t seek_us, int interrupt_every) {
     QVDecoder decoder;
     EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
-    if (seek_us >= 0) EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_KEY), 0);
+    if (seek_us >= 0) {
+        EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_KEY), 0);
+    }
     std::vector<RawPacket> packets;
     std::vector<unsigned char> buffer(1 << 20);
     int misses = 0;

@@ -18,7 +18,10 @@ int FileSession::Seek(int64_t time_us, int flags) {
         seek_.Cancel();
         video_.Restart();
         clock_.Restart();
-        file_.SeekToEnd();
+        if (file_.SeekToEnd() == MediaFile::kTimedOut) {
+            log_.Log("QVSeek: timed out.", 15);
+            return QV_ERR_TIMEOUT;
+        }
         if (video_.ready()) video_.StartDrain();
         return 0;
     }

@@ -99,8 +99,9 @@ public:
     int SeekVideo(double seconds);
     // Moves reading back to the first packet, times counted afresh as after the open.
     int SeekToStart();
-    // Moves reading past the last packet: the next read reports the end.
-    void SeekToEnd();
+    // Moves reading past the last packet: the next read reports the end. 0, or kTimedOut
+    // when an interrupt ended the reading off of the last packets.
+    int SeekToEnd();
 
     // Bytes of the pending audio packet already decoded.
     int audio_offset = 0;

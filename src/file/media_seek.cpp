@@ -147,9 +147,9 @@ int MediaFile::SeekToStart() {
     return 0;
 }
 
-void MediaFile::SeekToEnd() {
+int MediaFile::SeekToEnd() {
     ForgetPosition();
-    if (!CanSeek()) return;
+    if (!CanSeek()) return 0;
     AVFormatContext* ctx = format_ctx_.get();
     const int64_t size = avio_size(ctx->pb);
     bool moved = false;
@@ -159,10 +159,13 @@ void MediaFile::SeekToEnd() {
     // Containers that refuse byte positions (mp4/mov) go to their last key frame instead.
     if (!moved && video_stream_) av_seek_frame(ctx, video_stream_->index, INT64_MAX / 2, AVSEEK_FLAG_BACKWARD);
     // Whatever the seek left before the end is read off without being kept.
-    while (ReadFrame() == 0) {
+    int read;
+    while ((read = ReadFrame()) == 0) {
     }
     DropPacket();
+    if (read == kTimedOut) return kTimedOut;
     draining = true;
+    return 0;
 }
 
 }  // namespace qv
