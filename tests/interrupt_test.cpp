@@ -46,6 +46,7 @@ TEST(InterruptTest, Threads_QVInterruptEndsABlockedOpenAndRead) {
         qvtest::SilentTcpServer mute;
         QVDecoder decoder;
         const std::string url = "tcp://127.0.0.1:" + std::to_string(mute.port());
+        qvtest::Watchdog watchdog(3000, "QVOpen of a silent server, interrupted after 300 ms");
         const auto [result, late] =
             InterruptAfter(decoder, std::chrono::milliseconds(300), [&] { return decoder.QVOpen(url.c_str()); });
         EXPECT_EQ(result, -10010);

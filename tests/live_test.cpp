@@ -204,6 +204,7 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
             decoder.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
             decoder.QVDecoderSetTimeout(kTimeoutMs);
             const std::string url = std::string(scheme) + "://127.0.0.1:" + std::to_string(mute.port()) + "/x";
+            qvtest::Watchdog watchdog(2 * kTimeoutMs, std::string("QVOpen of a silent ") + scheme + " server");
             const Clock::time_point start = Clock::now();
             EXPECT_EQ(decoder.QVOpen(url.c_str()), -10010);
             EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
@@ -222,10 +223,13 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
         ASSERT_EQ(decoder.QVOpen(("tcp://127.0.0.1:" + std::to_string(half.port())).c_str()), 0);
         Played got = Play(decoder, 20);
         EXPECT_EQ(got.pictures.size(), 20u);
-        const Clock::time_point start = Clock::now();
-        got = Play(decoder);
-        EXPECT_EQ(got.last, -10010);
-        EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
+        {
+            qvtest::Watchdog watchdog(2 * kTimeoutMs, "QVDecodeFrame on a transport stream that stopped");
+            const Clock::time_point start = Clock::now();
+            got = Play(decoder);
+            EXPECT_EQ(got.last, -10010);
+            EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
+        }
         EXPECT_TRUE(LogCapture::Contains("QVDecodeFrame: timed out."));
         // The object stays usable: what the demuxer still held comes out, and the next wait
         // times out again rather than failing for good.
@@ -241,6 +245,7 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
         ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
         EXPECT_EQ(Play(decoder, 5).pictures.size(), 5u);
         server.Pause();
+        qvtest::Watchdog watchdog(2 * kTimeoutMs, "QVDecodeFrame on a frozen RTSP server");
         const Clock::time_point start = Clock::now();
         EXPECT_EQ(Play(decoder).last, -10010);
         EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
