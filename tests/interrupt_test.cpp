@@ -159,7 +159,7 @@ TEST(InterruptTest, IdleInterrupt_EndsOneCallAndLosesNothing) {
         track.max_b_frames = 2;
         media.video.push_back(track);
         media.audio = AV_CODEC_ID_MP2;
-        media.frames = 150;
+        media.frames = 100;
         const std::string path = dir.Path(std::string("clip.") + row.name);
         ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
         qvtest::Watchdog watchdog(60000, std::string("decoding ") + row.name + " with interrupts");

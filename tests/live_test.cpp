@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -332,6 +333,54 @@ TEST_F(LiveTest, PipesAndFifos_BoundedByTheTimeout) {
         EXPECT_LE(timeouts, 3);
         ExpectSamePictures(pictures, want);
     }
+}
+
+// One deadline bounds a whole call, however many packets it reads: key-frame-only
+// decoding of a pipe that trickles pictures without a key frame gives up at the timeout.
+TEST_F(LiveTest, TricklingPipe_OneDeadlinePerCall) {
+    constexpr int kTimeoutMs = 1000;
+    options_.clear();
+    MediaFile media;
+    media.muxer = "mpegts";
+    qvtest::VideoTrack track;
+    track.gop = 1000;  // one key frame, then none
+    media.video.push_back(track);
+    media.frames = 150;
+    const std::string path = dir_.Path("one_key.ts");
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::atomic<bool> stop{false};
+    // A tenth of the stream at once, then a transport packet every 10 ms.
+    std::thread writer([&] {
+        size_t at = 0;
+        for (const size_t first = bytes.size() / 10 / 188 * 188; at < first;) {
+            const ssize_t n = write(ends[1], bytes.data() + at, first - at);
+            if (n <= 0) break;
+            at += static_cast<size_t>(n);
+        }
+        for (; at < bytes.size() && !stop; at += 188) {
+            if (write(ends[1], bytes.data() + at, 188) != 188) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        close(ends[1]);
+    });
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(kTimeoutMs);
+    ASSERT_EQ(decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY), 0);
+    {
+        qvtest::Watchdog watchdog(4 * kTimeoutMs, "key-frame decoding of a trickling pipe");
+        ASSERT_EQ(decoder.QVOpen(("pipe:" + std::to_string(ends[0])).c_str()), 0);
+        EXPECT_EQ(decoder.QVDecodeFrame(), 0);
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(decoder.QVDecodeFrame(), -10010);
+        EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
+    }
+    stop = true;
+    writer.join();
+    close(ends[0]);
 }
 
 struct HostileRow {

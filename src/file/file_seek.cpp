@@ -9,6 +9,7 @@ namespace qv {
 
 int FileSession::Seek(int64_t time_us, int flags) {
     if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return -1;
+    file_.guard().NewCall();
     if (!file_.CanSeek()) return QV_ERR_NOT_SEEKABLE;
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
@@ -96,9 +97,11 @@ void FileSession::SetFrameSkip(int mode) {
 }
 
 int FileSession::DecodeFrame() {
-    // Each turn reads a packet (bounded by the file) or moves reading back (bounded by
-    // SeekState and the bytes a seek may read); an interrupt or a timeout ends the call
-    // at once, the seek still pending for the next.
+    // Each turn reads a packet (bounded by the file, and by one deadline for the whole call
+    // on a source that can stall) or moves reading back (bounded by SeekState and the bytes
+    // a seek may read); an interrupt or a timeout ends the call at once, a seek still
+    // pending for the next.
+    file_.guard().NewCall();
     for (;;) {
         const int result = DecodeStep();
         if (!seek_.pending()) {

@@ -223,6 +223,7 @@ int64_t FileSession::FrameTimestamp() const {
 
 int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
                                   int& key_flag, int& position) {
+    file_.guard().NewCall();
     // Raw reads share the file position with DecodeFrame: a pending audio packet is dropped,
     // and a seek goes on from its key frame without choosing pictures.
     if (raw_.WillRead(file_, buffer, size)) {
@@ -245,6 +246,7 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
 
 int FileSession::GetVideoRawFrameSize() {
     if (!file_.is_open()) return -1;
+    file_.guard().NewCall();
     // Reading ahead moves past a pending audio packet and ends a seek's choice, as a raw read does.
     if (raw_.held_size() == 0 && raw_.raw_supported()) {
         audio_.ForgetPacket();

@@ -54,8 +54,12 @@ bool InputGuard::Arm(bool opening) {
     expired_ = false;
     over_budget_ = false;
     opening_ = opening;
+    armed_ = true;
     if (watch_memory_) faults_at_arm_ = ThreadFaults();
-    deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+    if (fresh_ || opening) {
+        deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+        fresh_ = false;
+    }
     // An interrupt made while nothing waited ends this call before it reads a byte.
     return !interrupted_.exchange(false, std::memory_order_acq_rel);
 }
@@ -71,6 +75,8 @@ void InputGuard::Reset() {
     interrupted_.store(false, std::memory_order_release);
     expired_ = false;
     deadline_ = 0;
+    armed_ = false;
+    fresh_ = true;
 }
 
 AVIOInterruptCB InputGuard::callback() { return AVIOInterruptCB{&InputGuard::Callback, this}; }
@@ -86,7 +92,7 @@ int InputGuard::Callback(void* opaque) {
             return 1;
         }
     }
-    if (guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
+    if (guard->armed_ && guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
         guard->expired_ = true;
         return 1;
     }

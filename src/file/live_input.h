@@ -42,13 +42,15 @@ public:
     static constexpr int64_t kMemoryBudget = 32 << 20;
     void set_watch_memory(bool on) { watch_memory_ = on; }
     bool over_budget() const { return over_budget_; }
-    // Starts the clock for one blocking call (`opening`: an open, which an interrupt ends
-    // whatever the source). False when an interrupt is pending already: the call gives up
-    // before it starts, and the interrupt is consumed.
+    // A public call begins: its reads share one deadline, however many packets it reads.
+    void NewCall() { fresh_ = true; }
+    // Starts one blocking read (`opening`: an open, which an interrupt ends whatever the
+    // source), under the deadline of the public call it belongs to. False when an interrupt
+    // is pending already: the call gives up before it reads, and the interrupt is consumed.
     bool Arm(bool opening = false);
-    // The blocking call is over: no deadline until the next Arm.
+    // The blocking read is over: nothing is cut short until the next Arm.
     void Disarm() {
-        deadline_ = 0;
+        armed_ = false;
         opening_ = false;
     }
     // Any thread: the blocking call in progress (or the next one) gives up at once.
@@ -66,6 +68,8 @@ private:
     int timeout_ms_ = kDefaultTimeoutMs;
     bool can_stall_ = true;
     bool opening_ = false;
+    bool armed_ = false;
+    bool fresh_ = true;  // the next Arm starts a new deadline
     bool watch_memory_ = false;
     bool over_budget_ = false;
     int64_t faults_at_arm_ = 0;  // this thread's page faults when the call began

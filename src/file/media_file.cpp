@@ -222,6 +222,7 @@ void MediaFile::Release() {
     // The container is gone: its byte input can go too.
     input_.Close();
     guard_.Disarm();
+    guard_.NewCall();
     live_ = false;
     kept_after_give_up_ = false;
     direct_network_ = false;
