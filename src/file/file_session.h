@@ -37,7 +37,8 @@ public:
     // in time -10010, one that failed -10011 (after the pictures the decoder held).
     int DecodeFrame();
     // Seeking and key-frame scans (file/file_seek.cpp). Moves to a time: 0, -1 for an unknown
-    // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back.
+    // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back, QV_ERR_TIMEOUT when an
+    // interrupt ended the scan of a stream without timestamps (seek again).
     int Seek(int64_t time_us, int flags);
     // The video decoder's skip mode changes (QV_SKIP_*).
     void SetFrameSkip(int mode);
@@ -77,6 +78,7 @@ public:
     const MediaFile& file() const { return file_; }
     MediaFile& file() { return file_; }
     const RawExtractor& raw() const { return raw_; }
+    const SeekState& seek() const { return seek_; }
 
 private:
     // One packet (or drained picture) of DecodeFrame, before a seek's choice of pictures.
@@ -86,14 +88,16 @@ private:
     // Whether a picture at or after the time is left in the file (found by decoding from the
     // key frame before it); the position is lost either way.
     bool PictureFrom(int64_t time_us);
-    // Reading restarts at the key frame at or before `seconds`, the decoder emptied.
-    bool SeekContainer(double seconds);
-    // The key frame found lay past the target: reading starts further back.
-    void ReadEarlier();
     // After each picture: a picture without a time of its own (elementary streams) gets one
     // in the order pictures come out, a frame period after the one before, a key picture the
     // time counted for its packet.
     void CountUntimedPicture();
+    // Reading restarts at the key frame at or before `seconds`, the decoder emptied: 0, -1
+    // when the container cannot move, QV_ERR_TIMEOUT when an interrupt ended the move.
+    int SeekContainer(double seconds);
+    // The key frame found lay past the target: reading starts further back (0, or
+    // QV_ERR_TIMEOUT as SeekContainer).
+    int ReadEarlier();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 
@@ -110,6 +114,7 @@ private:
     RawExtractor raw_;
     int64_t picture_delay_ = -1;
     SeekState seek_;
+    int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
     int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture
 };
 
