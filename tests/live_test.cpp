@@ -2,6 +2,7 @@
 // server, FFmpeg's RTP sender, Python's HTTP server, silent TCP servers in the process).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "file_pictures.h"
 #include "live_server.h"
 #include "log_capture.h"
+#include "rtp_sender.h"
 
 using qvtest::ChildProcess;
 using qvtest::ExpectSamePictures;
@@ -269,6 +271,53 @@ TEST_F(LiveTest, RtpWithSessionDescription_PicturesAndCaptureTimes) {
     EXPECT_GT(got.wallclocks.back(), now - 3000000);
     EXPECT_LT(got.wallclocks.back(), now + 1000000);
     for (size_t i = 1; i < got.wallclocks.size(); ++i) EXPECT_GE(got.wallclocks[i], got.wallclocks[i - 1]);
+}
+
+// A paced RTP camera of our own: each picture comes out once its last packet is in, not a
+// picture period later when the next one starts (the bound is loose: a period is 40 ms,
+// the hand-out takes about one); the last picture comes out at the goodbye; every picture
+// is the one libavcodec decodes from the same frames and carries its own time. Fragments
+// (FU-A at a small MTU) and single-unit packets both occur.
+TEST_F(LiveTest, Rtp_PictureOutWithItsLastPacket) {
+    constexpr int kFps = 25;
+    qvtest::VideoOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.frames = 40;
+    options.gop = 20;
+    options.x264_params = "slices=2";
+    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
+    const int port = qvtest::FreeUdpPort();
+    ASSERT_GT(port, 0);
+    const std::string sdp = dir_.Path("paced.sdp");
+    std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+    qvtest::PacedRtpSender sender(port, video.packets, kFps, 600);
+    sender.Start(300);
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(5000);
+    ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+    std::vector<Picture> pictures;
+    std::vector<int64_t> late;  // hand-out after the picture's last packet left, µs
+    int last = 0;
+    for (int i = 0; i < 2000; ++i) {
+        last = decoder.QVDecodeFrame();
+        if (last == -10002) continue;
+        if (last != 0) break;
+        const int64_t now = av_gettime_relative();
+        const size_t index = pictures.size();
+        pictures.push_back(qvtest::HandedOutPicture(decoder));
+        EXPECT_EQ(decoder.QVGetFrameTimestamp(), static_cast<int64_t>(index) * 1000000 / kFps) << "picture " << index;
+        late.push_back(now);
+    }
+    sender.Join();
+    EXPECT_EQ(last, -10003);
+    ExpectSamePictures(pictures, qvtest::DecodeReference(AV_CODEC_ID_H264, video.packets, {}, true));
+    // The probe holds the first pictures back: the later ones show the hand-out.
+    ASSERT_EQ(late.size(), sender.sent().size());
+    std::vector<int64_t> delays;
+    for (size_t i = late.size() / 2; i < late.size(); ++i) delays.push_back(late[i] - sender.sent()[i]);
+    std::sort(delays.begin(), delays.end());
+    EXPECT_LT(delays[delays.size() / 2], 20000) << "median µs after the last packet";
 }
 
 // HTTP sources from a plain HTTP server: an MJPEG camera's multipart stream and an HLS

@@ -48,6 +48,7 @@ FileSession::FileSession(const Logger& log, const DecoderModes& modes, VideoDeco
 OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
+    units_.Reset();
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -89,6 +90,9 @@ OpenOutcome FileSession::OpenVideo() {
     // Frame threads are fine here: pictures held by the threads come out by the drain at
     // the end of the file.
     ApplyThreads(c, modes_.thread_request, true);
+    // Units in, and a picture out as soon as its last unit is decoded (frame threads,
+    // which want whole pictures, stay off then).
+    if (file_.rtp_units()) c->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     video_.LimitPictures(modes_.max_pixels);
     _video_param& p = picture_.video_param;
     p.width = c->width;
@@ -142,6 +146,8 @@ int FileSession::DecodeStep() {
         if (read != 0) file_.draining = true;
     }
 
+    // The unit held when the stream ended is whole.
+    if (file_.draining && units_.held()) return DecodeHeldUnit();
     if (file_.draining) {
         // At the end of the file the video decoder still holds the pictures it delayed for
         // reordering (and threads): hand them out one per call before reporting the end.
@@ -171,21 +177,11 @@ int FileSession::DecodeStep() {
     const AVStream* video_stream = file_.video_stream();
     const AVStream* audio_stream = file_.audio_stream();
     if (video_stream && packet->stream_index == video_stream->index) {
+        if (file_.rtp_units()) return DecodeUnitPiece();
         file_.RecordPacketTime();
-        if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) {
-            file_.DropPacket();
-            return -10002;
-        }
-        if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
-        clock_.PacketSent(file_.frame_time);
-        delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
-        const int result = delivery_.DecodePacket(packet);
-        delivery_.set_passing(false);
+        const int result = DecodeVideoPacket(packet);
         file_.DropPacket();
-        if (result != 0) return -10002;
-        picture_delay_ = av_gettime_relative() - file_.arrival();
-        file_.frame_time = clock_.PictureTime(file_.frame_time);
-        return 0;
+        return result;
     }
 
     if (audio_stream && packet->stream_index == audio_stream->index) {
@@ -206,6 +202,37 @@ int FileSession::DecodeStep() {
 
     file_.DropPacket();
     return -10001;
+}
+
+int FileSession::DecodeVideoPacket(const AVPacket* packet) {
+    if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) return -10002;
+    if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
+    clock_.PacketSent(file_.frame_time);
+    delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
+    const int result = delivery_.DecodePacket(packet);
+    delivery_.set_passing(false);
+    if (result != 0) return -10002;
+    picture_delay_ = av_gettime_relative() - file_.arrival();
+    file_.frame_time = clock_.PictureTime(file_.frame_time);
+    return 0;
+}
+
+int FileSession::DecodeUnitPiece() {
+    const AVPacket* piece = file_.packet();
+    if (units_.EndsHeld(piece->data, piece->size, piece->pts)) return DecodeHeldUnit();
+    // A fragment that lost its start leaves the picture without part of its data.
+    if (!units_.Add(piece->data, piece->size, piece->pts)) delivery_.MarkReferenceMissing();
+    file_.DropPacket();
+    return units_.LooksWhole() ? DecodeHeldUnit() : -10002;
+}
+
+int FileSession::DecodeHeldUnit() {
+    const AVPacket* unit = units_.unit();
+    // Each picture carries the time of its own units.
+    file_.frame_time = file_.VideoSeconds(unit->pts, file_.frame_time);
+    const int result = DecodeVideoPacket(unit);
+    units_.Clear();
+    return result;
 }
 
 int64_t FileSession::FrameTimestamp() const {

@@ -15,6 +15,7 @@
 #include "file/media_file.h"
 #include "file/picture_clock.h"
 #include "file/raw_extractor.h"
+#include "file/rtp_units.h"
 #include "file/seek_state.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
@@ -76,6 +77,12 @@ private:
     int DecodeStep();
     // A key packet in key-frame-only decoding: its picture at once.
     int DecodeKeyPacket(const AVPacket* packet);
+    // A video packet (its time recorded) through the seek's choice and the skip mode.
+    int DecodeVideoPacket(const AVPacket* packet);
+    // RTP units (MediaFile::rtp_units): the pending piece joins the held unit, which is
+    // decoded once whole; a piece that shows the held unit whole stays pending behind it.
+    int DecodeUnitPiece();
+    int DecodeHeldUnit();
     // Reading restarts at the key frame at or before `seconds`, the decoder emptied.
     bool SeekContainer(double seconds);
     // The key frame found lay past the target: reading starts further back.
@@ -94,6 +101,7 @@ private:
     MediaFile file_;
     PictureClock clock_;  // picture times under threads and the drain
     RawExtractor raw_;
+    RtpUnitJoiner units_;
     int64_t picture_delay_ = -1;
     SeekState seek_;
 };

@@ -71,6 +71,7 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     if (opened != 0) return OpenFailure(opened);
     format_ctx_.reset(raw_format);
     if (!packet_) packet_.reset(av_packet_alloc());
+    ReadRtpUnits();
     audio_offset = 0;
     draining = false;
 
@@ -113,6 +114,24 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
         wallclock_anchor_ = 0;
     }
     return 0;
+}
+
+void MediaFile::ReadRtpUnits() {
+    // libavformat's parser would join the units into pictures, and close one only when the
+    // next begins: a picture late. The streams are known from the session description now,
+    // before the probe reads anything, and the choice holds for the whole format.
+    const char* name = format_ctx_->iformat->name;
+    if (!live_ || !(av_match_name(name, "rtsp") || av_match_name(name, "sdp") || av_match_name(name, "rtp"))) return;
+    bool h264 = false;
+    for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
+        const AVCodecParameters* par = format_ctx_->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        if (par->codec_id != AV_CODEC_ID_H264) return;
+        h264 = true;
+    }
+    if (!h264) return;
+    format_ctx_->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
+    rtp_units_ = true;
 }
 
 int MediaFile::OpenFailure(int error) {
@@ -203,6 +222,7 @@ void MediaFile::Close() {
     input_.Close();
     guard_.Reset();
     live_ = false;
+    rtp_units_ = false;
     wallclock_anchor_ = INT64_MIN;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;

@@ -68,6 +68,10 @@ public:
     InputGuard& guard() { return guard_; }
     NetworkOptions& network_options() { return network_; }
     bool is_live() const { return live_; }
+    // The video comes as libavformat's RTP depacketizer hands it out, unit by unit (H.264
+    // over RTSP or RTP): the file's reader joins them and its decoder takes units, so that a
+    // picture is out with its last unit, not when the next picture starts.
+    bool rtp_units() const { return rtp_units_; }
     // When the packet last read arrived (av_gettime_relative microseconds).
     int64_t arrival() const { return arrival_; }
     // Microseconds since the epoch at which the picture with this presentation time (video
@@ -102,6 +106,7 @@ public:
 
 private:
     bool StatesPictureOverLimit(int64_t max_pixels);
+    void ReadRtpUnits();
     int OpenFailure(int error);
     int ReadFailure(int error);
     void NoteWallclock();
@@ -124,6 +129,7 @@ private:
     ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
     bool live_ = false;
+    bool rtp_units_ = false;
     int64_t arrival_ = 0;
     // Presentation time (µs) that the first sender report's wall-clock time belongs to.
     int64_t wallclock_anchor_ = INT64_MIN;
