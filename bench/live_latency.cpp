@@ -6,7 +6,11 @@
 // udpsrc ! rtpjitterbuffer latency=0 ! rtph264depay ! avdec_h264 ! appsink
 // (bench/gst_receiver.py; skipped with a message when GStreamer or avdec_h264 is missing).
 // The first two seconds (our probe, GStreamer's start) are left out of the figures.
+// Then a host that falls behind (60 ms per picture) without and with a 200 ms budget
+// (QVDecoderSetMaxLatency). Options: --seconds N (16), --latency-only.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +81,44 @@ Figures Ours(const qvtest::EncodedVideo& video, const std::string& dir) {
     return f;
 }
 
+// A host that spends 60 ms on each picture of the 25 fps camera, with a budget (ms) or
+// without (0): pictures it got, their age (hand-out after the picture's last packet left),
+// damaged ones and the skipped count.
+void SlowHost(const qvtest::EncodedVideo& video, const std::string& dir, int budget_ms) {
+    const int port = qvtest::FreeUdpPort();
+    const std::string sdp = dir + "/slow.sdp";
+    std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+    qvtest::PacedRtpSender sender(port, video.packets, kFps);
+    sender.Start(300);
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(5000);
+    decoder.QVDecoderSetMaxLatency(budget_ms);
+    std::vector<std::pair<int64_t, int64_t>> shown;
+    int damaged = 0;
+    if (decoder.QVOpen(sdp.c_str()) == 0) {
+        for (;;) {
+            const int result = decoder.QVDecodeFrame();
+            if (result == -10002) continue;
+            if (result != 0) break;
+            if (decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED) ++damaged;
+            shown.emplace_back((decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000, av_gettime_relative());
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+    }
+    sender.Join();
+    std::vector<int64_t> ages;
+    for (const auto& [index, when] : shown) {
+        if (index >= kSkipPictures && index < static_cast<int64_t>(sender.sent().size())) {
+            ages.push_back(when - sender.sent()[static_cast<size_t>(index)]);
+        }
+    }
+    std::sort(ages.begin(), ages.end());
+    const double p95 = ages.empty() ? 0 : ages[ages.size() * 95 / 100] / 1000.0;
+    const double worst = ages.empty() ? 0 : ages.back() / 1000.0;
+    std::printf("slow host, budget %4d ms: %3zu pictures, age p95 %7.1f ms, max %7.1f ms, %d damaged, %lld skipped\n",
+                budget_ms, shown.size(), p95, worst, damaged, static_cast<long long>(decoder.QVGetSkippedPictures()));
+}
+
 // GStreamer: pictures in order of arrival.
 bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures) {
     const int port = qvtest::FreeUdpPort();
@@ -106,9 +148,11 @@ bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int seconds = 10;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+    int seconds = 16;
+    bool slow = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--latency-only") == 0) slow = false;
     }
     QVDecoderInitialize();
     av_log_set_level(AV_LOG_QUIET);
@@ -127,6 +171,10 @@ int main(int argc, char** argv) {
     if (Gstreamer(video, &gst)) {
         Print("GStreamer", gst, video.packets.size());
         std::printf("difference of medians: %+.2f ms (target: at most 3 ms)\n", ours.median_ms - gst.median_ms);
+    }
+    if (slow) {
+        SlowHost(video, dir.Path("."), 0);
+        SlowHost(video, dir.Path("."), 200);
     }
     return 0;
 }

@@ -320,6 +320,48 @@ TEST_F(LiveTest, Rtp_PictureOutWithItsLastPacket) {
     EXPECT_LT(delays[delays.size() / 2], 20000) << "median µs after the last packet";
 }
 
+// A host slower than its camera (60 ms per picture of a 25 fps camera) with a budget of
+// 200 ms: it gets current pictures, none damaged by its slowness, and the skipped count says
+// how many it was spared; the C++ call refuses a negative budget.
+TEST_F(LiveTest, Rtp_SlowHostStaysWithinItsBudget) {
+    constexpr int kFps = 25;
+    constexpr int kBudgetMs = 200;
+    qvtest::VideoOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.frames = 100;
+    options.gop = 25;
+    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
+    const int port = qvtest::FreeUdpPort();
+    ASSERT_GT(port, 0);
+    const std::string sdp = dir_.Path("slow.sdp");
+    std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+    qvtest::PacedRtpSender sender(port, video.packets, kFps);
+    sender.Start(300);
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVDecoderSetMaxLatency(-1), -1);
+    ASSERT_EQ(decoder.QVDecoderSetMaxLatency(kBudgetMs), 0);
+    decoder.QVDecoderSetTimeout(5000);
+    ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+    std::vector<std::pair<int64_t, int64_t>> shown;  // picture index, hand-out time
+    for (int i = 0; i < 2000; ++i) {
+        const int result = decoder.QVDecodeFrame();
+        if (result == -10002) continue;
+        if (result != 0) break;
+        EXPECT_EQ(decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED, 0) << "picture " << shown.size();
+        shown.emplace_back((decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000, av_gettime_relative());
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    sender.Join();
+    EXPECT_GT(decoder.QVGetSkippedPictures(), 0);
+    EXPECT_GT(shown.size(), 30u);
+    // The first second is the probe's; from then on no picture is much older than the budget.
+    for (const auto& [index, when] : shown) {
+        if (index < kFps || index >= static_cast<int64_t>(sender.sent().size())) continue;
+        EXPECT_LT(when - sender.sent()[static_cast<size_t>(index)], (kBudgetMs + 300) * 1000) << "picture " << index;
+    }
+}
+
 // HTTP sources from a plain HTTP server: an MJPEG camera's multipart stream and an HLS
 // playlist with its segments. A file opened locally gives no capture time. The password in
 // the address never reaches a log line, though FFmpeg quotes the segments' addresses.

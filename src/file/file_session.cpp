@@ -49,6 +49,10 @@ OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
     units_.Reset();
+    skipped_ = 0;
+    offset_known_ = false;
+    skipping_to_key_ = false;
+    last_skipped_pts_ = INT64_MIN;
     const int container = file_.Open(name, modes_.max_pixels);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -204,14 +208,54 @@ int FileSession::DecodeStep() {
     return -10001;
 }
 
+int FileSession::SetMaxLatency(int ms) {
+    if (ms < 0) return -1;
+    max_latency_us_ = static_cast<int64_t>(ms) * 1000;
+    return 0;
+}
+
+bool FileSession::BehindBudget(const AVPacket* packet) {
+    if (max_latency_us_ <= 0 || !file_.is_live()) return false;
+    // How much later than the freshest packet so far this one was read, against the
+    // stream's own clock: what the host's slowness (and the socket's queue) added.
+    // Only a packet whose read waited for it is known to be fresh; until one came (the
+    // probe's packets and whatever queued behind the host since the open), pictures are
+    // passed over, so that the first one handed out is current.
+    const int64_t offset = file_.arrival() - static_cast<int64_t>(file_.frame_time * 1e6);
+    if (offset_known_ && offset - min_offset_ > 60 * 1000000LL) offset_known_ = false;  // the sender restarted
+    if (!offset_known_ && !file_.waited()) return true;
+    if (!offset_known_ || offset < min_offset_) {
+        min_offset_ = offset;
+        offset_known_ = true;
+    }
+    const int64_t age = offset - min_offset_;
+    const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // Far behind: even decoding without laying out does not catch up, so the pictures up
+    // to the next key frame are not decoded at all (and none of them is handed out: they
+    // would lack their references).
+    if (age > 2 * max_latency_us_ + 200000 && !key && !skipping_to_key_) {
+        skipping_to_key_ = true;
+        video_.Restart();
+        delivery_.MarkReferenceMissing();
+    }
+    if (key) skipping_to_key_ = false;
+    return skipping_to_key_ || age > max_latency_us_;
+}
+
 int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) return -10002;
     if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
+    const bool behind = BehindBudget(packet);
+    if (behind && packet->pts != last_skipped_pts_) {
+        last_skipped_pts_ = packet->pts;
+        ++skipped_;
+    }
+    if (skipping_to_key_) return -10002;
     clock_.PacketSent(file_.frame_time);
-    delivery_.set_passing(seek_.Passes(clock_.PictureTime(file_.frame_time)));
+    delivery_.set_passing(behind || seek_.Passes(clock_.PictureTime(file_.frame_time)));
     const int result = delivery_.DecodePacket(packet);
     delivery_.set_passing(false);
-    if (result != 0) return -10002;
+    if (result != 0 || behind) return -10002;
     picture_delay_ = av_gettime_relative() - file_.arrival();
     file_.frame_time = clock_.PictureTime(file_.frame_time);
     return 0;

@@ -21,6 +21,9 @@ constexpr int kReadAttempts = 12;
 // not state it.
 constexpr int kLookAheadPackets = 64;
 
+// A read that took this long waited for its packet to arrive (a queued one takes microseconds).
+constexpr int64_t kWaitedMicros = 2000;
+
 // Seconds of a packet: the preferred time, else its presentation time, else the time of
 // the packet before it (a packet without either still belongs to the timeline).
 double PacketSeconds(const AVPacket& pkt, int64_t preferred, const AVStream& stream, double previous) {
@@ -255,9 +258,11 @@ int MediaFile::ReadFrame() {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet_.get());
         guard_.Arm();
+        const int64_t asked = av_gettime_relative();
         result = av_read_frame(format_ctx_.get(), packet_.get());
         if (result >= 0) {
             NoteWallclock();
+            waited_ = arrival_ - asked >= kWaitedMicros;
             // A demuxer given up on may still hand out what it held (the last picture of a
             // source that went quiet): the call that waited reports the timeout, and the
             // packet stays pending for the next one.

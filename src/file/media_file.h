@@ -74,6 +74,8 @@ public:
     bool rtp_units() const { return rtp_units_; }
     // When the packet last read arrived (av_gettime_relative microseconds).
     int64_t arrival() const { return arrival_; }
+    // The read of that packet waited for it: it had just arrived, not queued behind the host.
+    bool waited() const { return waited_; }
     // Microseconds since the epoch at which the picture with this presentation time (video
     // time base) was captured, as the sender's reports state; -1 when unknown.
     int64_t Wallclock(int64_t pts) const;
@@ -131,6 +133,7 @@ private:
     bool live_ = false;
     bool rtp_units_ = false;
     int64_t arrival_ = 0;
+    bool waited_ = false;
     // Presentation time (µs) that the first sender report's wall-clock time belongs to.
     int64_t wallclock_anchor_ = INT64_MIN;
     AVStream* video_stream_ = nullptr;
