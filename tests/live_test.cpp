@@ -96,8 +96,10 @@ protected:
 
     // Starts the RTSP server on the file (on `port`, or a free one); the URL of its stream, or
     // "" when it did not start.
-    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec, int port = 0) {
-        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec, std::to_string(port)})) {
+    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec, int port = 0,
+                          const char* audio = "") {
+        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec, std::to_string(port),
+                           audio})) {
             return "";
         }
         port = qvtest::ReadPort(server, 10000);
@@ -164,6 +166,72 @@ TEST_F(LiveTest, Rtsp_ServerStoppedMidStream) {
     decoder.QVClose();
     ASSERT_EQ(decoder.QVOpen(next.c_str()), 0);
     EXPECT_EQ(Play(decoder, 5).pictures.size(), 5u);
+}
+
+// A camera with sound: G.711 u-law or AAC beside H.264. The audio comes through
+// QVDecodeFrame with its times, between the pictures, which stay those of the file; the tool
+// writes it to a WAV file at the rate the camera sends.
+TEST_F(LiveTest, Rtsp_AudioBesideVideo) {
+    qvtest::MediaFile media;
+    media.muxer = "matroska";
+    media.video.push_back(qvtest::VideoTrack{});
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 30;
+    const std::string path = dir_.Path("talking.mkv");
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    for (const char* audio : {"pcmu", "aac"}) {
+        SCOPED_TRACE(audio);
+        ChildProcess server;
+        const std::string url = ServeRtsp(server, path, "h264", 0, audio);
+        ASSERT_NE(url, "");
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(5000);
+        ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+        std::vector<Picture> pictures;
+        std::vector<int64_t> audio_times;
+        int64_t audio_bytes = 0;
+        int last = 0;
+        for (int i = 0; i < 2000; ++i) {
+            last = decoder.QVDecodeFrame();
+            if (last == 1) {
+                audio_times.push_back(decoder.QVGetFrameTimestamp());
+                audio_bytes += decoder.QVGetAudioFrameSize();
+            } else if (last == 0) {
+                pictures.push_back(qvtest::HandedOutPicture(decoder));
+            } else if (last != -10002) {
+                break;
+            }
+        }
+        EXPECT_EQ(last, -10003);
+        ExpectSamePictures(pictures, want);
+        _video_param param{};
+        decoder.QVGetParam(param);
+        const int rate = std::string(audio) == "aac" ? 44100 : 8000;
+        EXPECT_EQ(param.sample_rate, rate);
+        // 1.2 s of sound (the last pieces may miss the teardown), in order of time.
+        EXPECT_GT(audio_bytes, rate * 2);
+        ASSERT_FALSE(audio_times.empty());
+        EXPECT_TRUE(std::is_sorted(audio_times.begin(), audio_times.end()));
+        EXPECT_GT(audio_times.back() - audio_times.front(), 900000);
+        if (std::string(audio) != "pcmu") continue;
+        ChildProcess again;
+        const std::string next = ServeRtsp(again, path, "h264", 0, audio);
+        ASSERT_NE(next, "");
+        const std::string wav = dir_.Path("sound.wav");
+        ASSERT_EQ(std::system((std::string(QV_BINARY_DIR) + "/tools/qvdecode/qvdecode decode " + next + " --wav " + wav +
+                               " >/dev/null")
+                                  .c_str()),
+                  0);
+        std::ifstream in(wav, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 44u);
+        const auto word = [&](size_t at) { return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24; };
+        EXPECT_EQ(word(24), 8000);                              // sample rate
+        EXPECT_EQ(bytes[22], 1);                                // channels
+        EXPECT_EQ(static_cast<size_t>(word(40)), bytes.size() - 44);  // data size
+        EXPECT_GT(word(40), 8000 * 2);
+    }
 }
 
 // The tool follows a camera that goes away and comes back on the same address: the outage

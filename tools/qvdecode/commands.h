@@ -30,6 +30,7 @@ struct DecodeOptions {
     double timeout = -1.0;   // seconds a blocking open or read may wait, negative: the library's
     std::string transport;   // RTSP transport "tcp" or "udp", empty: the library's (tcp)
     bool reconnect = false;  // reopen a source that ended or failed, with backoff
+    std::string wav;         // the audio as 16-bit PCM WAV, empty: none
 };
 int RunDecode(const DecodeOptions& o);
 

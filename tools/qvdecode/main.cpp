@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     decode_cmd->add_option("--transport", decode.transport, "RTSP transport: tcp (default) or udp")
         ->check(CLI::IsMember({"tcp", "udp"}));
+    decode_cmd->add_option("--wav", decode.wav, "write the audio (a file's track, a camera's G.711 or AAC) as 16-bit WAV");
     decode_cmd->add_flag("--reconnect", decode.reconnect,
                          "reopen a live source that ended or failed, with growing pauses; the summary "
                          "counts the outages");
