@@ -257,6 +257,43 @@ TEST_F(LiveTest, ToolReconnectsToARestartedServer) {
     EXPECT_GT(std::atoi(summary.c_str() + at + 2), 60) << summary;
 }
 
+// The camera wall: 16 cameras of one RTSP server, each in its 32x24 tile of a 4-column
+// mosaic written as PNG; once a second a JSON status line per camera, and at the end each
+// camera's totals: every camera showed pictures, none damaged.
+TEST_F(LiveTest, ToolWallOfSixteenCameras) {
+    const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
+    ChildProcess server;
+    const std::string url = ServeRtsp(server, path, "h264");
+    ASSERT_NE(url, "");
+    const std::string png = dir_.Path("wall.png");
+    std::vector<std::string> argv = {std::string(QV_BINARY_DIR) + "/tools/qvdecode/qvdecode", "--json", "wall",
+                                     "--size", "32x24", "--cols", "4", "--duration", "3", "-o", png};
+    for (int i = 0; i < 16; ++i) argv.push_back(url);
+    ChildProcess tool;
+    ASSERT_TRUE(tool.Start(argv));
+    std::map<int, std::string> totals;
+    int status_lines = 0;
+    for (std::string line = tool.ReadLine(15000); !line.empty(); line = tool.ReadLine(15000)) {
+        if (line.find("\"time\"") != std::string::npos) ++status_lines;
+        const size_t at = line.find("\"index\": ");
+        if (line.find("\"pictures\"") != std::string::npos && at != std::string::npos) {
+            totals[std::atoi(line.c_str() + at + 9)] = line;
+        }
+    }
+    EXPECT_GE(status_lines, 16 * 2);
+    ASSERT_EQ(totals.size(), 16u);
+    for (const auto& [index, line] : totals) {
+        EXPECT_EQ(line.find("\"pictures\": 0,"), std::string::npos) << line;
+        EXPECT_NE(line.find("\"damaged\": 0,"), std::string::npos) << line;
+    }
+    // 4 x 4 tiles of 32x24: the PNG header's width and height.
+    std::ifstream in(png, std::ios::binary);
+    std::vector<uint8_t> header(24);
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(header.data()), 24));
+    EXPECT_EQ(header[18] << 8 | header[19], 128);
+    EXPECT_EQ(header[22] << 8 | header[23], 96);
+}
+
 // Sources that hang: a server that accepts and never answers, a transport stream that
 // stops mid-stream with the connection open, an RTSP server frozen mid-stream. Each
 // blocking call gives up within 1.5 times the timeout with a timeout, and says so.
