@@ -134,6 +134,9 @@ void MediaFile::ReadRtpUnits() {
     }
     if (!h264) return;
     format_ctx_->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
+    // Units carry no decoding times, so the probe would read 50 of them (or all its bytes,
+    // half a second of a camera) waiting for one: the first decoded picture is enough.
+    format_ctx_->max_ts_probe = 1;
     rtp_units_ = true;
 }
 
