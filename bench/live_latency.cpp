@@ -7,7 +7,8 @@
 // (bench/gst_receiver.py; skipped with a message when GStreamer or avdec_h264 is missing).
 // The first two seconds (our probe, GStreamer's start) are left out of the figures.
 // Then a host that falls behind (60 ms per picture) without and with a 200 ms budget
-// (QVDecoderSetMaxLatency). Options: --seconds N (16), --latency-only.
+// (QVDecoderSetMaxLatency); with --cameras N, N cameras of 1080p at once without and with a
+// 500 ms budget. Options: --seconds N (16), --latency-only, --cameras N.
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,6 +121,69 @@ void SlowHost(const qvtest::EncodedVideo& video, const std::string& dir, int bud
                 budget_ms, shown.size(), p95, worst, damaged, static_cast<long long>(decoder.QVGetSkippedPictures()));
 }
 
+// Many cameras on one machine: `count` paced senders of the same 1080p clip, one decoder
+// object and thread each, 480x270 BGR24 tiles, with a budget (ms) or without (0): per-camera
+// pictures/s and p95 age (hand-out after the picture's last packet left), over all cameras.
+void Cameras(const qvtest::EncodedVideo& video, const std::string& dir, int count, int budget_ms) {
+    struct Cam {
+        std::unique_ptr<qvtest::PacedRtpSender> sender;
+        std::vector<std::pair<int64_t, int64_t>> shown;
+        int damaged = 0;
+        int64_t skipped = 0;
+    };
+    std::vector<Cam> cams(static_cast<size_t>(count));
+    std::vector<std::thread> threads;
+    for (int c = 0; c < count; ++c) {
+        const int port = qvtest::FreeUdpPort() + 0;
+        const std::string sdp = dir + "/cam" + std::to_string(c) + ".sdp";
+        std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+        cams[static_cast<size_t>(c)].sender = std::make_unique<qvtest::PacedRtpSender>(port, video.packets, kFps);
+        threads.emplace_back([&cams, c, sdp, budget_ms] {
+            Cam& cam = cams[static_cast<size_t>(c)];
+            QVDecoder decoder;
+            decoder.QVDecoderSetTimeout(5000);
+            decoder.QVDecoderSetMaxLatency(budget_ms);
+            cam.sender->Start(500);
+            if (decoder.QVOpen(sdp.c_str()) != 0) return;
+            decoder.QVSetOutput(_picture_param{480, 270, PIX_FMT_BGR24}, 0);
+            for (;;) {
+                const int result = decoder.QVDecodeFrame();
+                if (result == -10002) continue;
+                if (result != 0) break;
+                if (decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED) ++cam.damaged;
+                cam.shown.emplace_back((decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000, av_gettime_relative());
+            }
+            cam.skipped = decoder.QVGetSkippedPictures();
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    std::vector<double> rates, p95s;
+    int damaged = 0, with_pictures = 0;
+    int64_t skipped = 0;
+    for (Cam& cam : cams) {
+        cam.sender->Join();
+        std::vector<int64_t> ages;
+        for (const auto& [index, when] : cam.shown) {
+            // All pictures count: cameras that drift never get past the first seconds.
+            if (index >= 0 && index < static_cast<int64_t>(cam.sender->sent().size())) {
+                ages.push_back(when - cam.sender->sent()[static_cast<size_t>(index)]);
+            }
+        }
+        std::sort(ages.begin(), ages.end());
+        rates.push_back(static_cast<double>(cam.shown.size()) * kFps / static_cast<double>(video.packets.size()));
+        p95s.push_back(ages.empty() ? 0 : ages[ages.size() * 95 / 100] / 1000.0);
+        damaged += cam.damaged;
+        skipped += cam.skipped;
+        with_pictures += cam.shown.empty() ? 0 : 1;
+    }
+    std::sort(rates.begin(), rates.end());
+    std::sort(p95s.begin(), p95s.end());
+    std::printf("%d cameras, budget %4d ms: pictures/s per camera min %.1f median %.1f max %.1f; age p95 per camera "
+                "median %.0f ms, worst %.0f ms; %d with pictures, %d damaged, %lld skipped\n",
+                count, budget_ms, rates.front(), rates[rates.size() / 2], rates.back(), p95s[p95s.size() / 2],
+                p95s.back(), with_pictures, damaged, static_cast<long long>(skipped));
+}
+
 // GStreamer: pictures in order of arrival.
 bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures) {
     const int port = qvtest::FreeUdpPort();
@@ -150,9 +215,11 @@ bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures) {
 int main(int argc, char** argv) {
     int seconds = 16;
     bool slow = true;
+    int cameras = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--latency-only") == 0) slow = false;
+        if (std::strcmp(argv[i], "--cameras") == 0 && i + 1 < argc) cameras = std::atoi(argv[i + 1]);
     }
     QVDecoderInitialize();
     av_log_set_level(AV_LOG_QUIET);
@@ -175,6 +242,18 @@ int main(int argc, char** argv) {
     if (slow) {
         SlowHost(video, dir.Path("."), 0);
         SlowHost(video, dir.Path("."), 200);
+    }
+    if (cameras > 0) {
+        qvtest::VideoOptions big;
+        big.width = 1920;
+        big.height = 1080;
+        big.frames = seconds * kFps;
+        big.gop = 2 * kFps;
+        big.bit_rate = 4000000;
+        const qvtest::EncodedVideo clip = qvtest::EncodeVideo("libx264", big);
+        std::printf("Cameras: 1080p25 H.264 (4 Mbit/s, key frame every 2 s) into 480x270 BGR24 tiles, %d s\n", seconds);
+        Cameras(clip, dir.Path("."), cameras, 0);
+        Cameras(clip, dir.Path("."), cameras, 500);
     }
     return 0;
 }

@@ -51,6 +51,7 @@ OpenOutcome FileSession::Open(const char* name) {
     units_.Reset();
     skipped_ = 0;
     offset_known_ = false;
+    anchored_ = false;
     skipping_to_key_ = false;
     last_skipped_pts_ = INT64_MIN;
     const int container = file_.Open(name, modes_.max_pixels);
@@ -218,12 +219,15 @@ bool FileSession::BehindBudget(const AVPacket* packet) {
     if (max_latency_us_ <= 0 || !file_.is_live()) return false;
     // How much later than the freshest packet so far this one was read, against the
     // stream's own clock: what the host's slowness (and the socket's queue) added.
-    // Only a packet whose read waited for it is known to be fresh; until one came (the
-    // probe's packets and whatever queued behind the host since the open), pictures are
-    // passed over, so that the first one handed out is current.
+    // A packet whose read waited for it is known to be fresh: the first one anchors the
+    // clock. Before one came (a host or machine behind from the start), the freshest so
+    // far stands in; the probe holds back only its first picture.
     const int64_t offset = file_.arrival() - static_cast<int64_t>(file_.frame_time * 1e6);
     if (offset_known_ && offset - min_offset_ > 60 * 1000000LL) offset_known_ = false;  // the sender restarted
-    if (!offset_known_ && !file_.waited()) return true;
+    if (!anchored_ && file_.waited()) {
+        anchored_ = true;
+        offset_known_ = false;
+    }
     if (!offset_known_ || offset < min_offset_) {
         min_offset_ = offset;
         offset_known_ = true;

@@ -115,6 +115,7 @@ private:
     int64_t max_latency_us_ = 0;
     int64_t skipped_ = 0;
     bool offset_known_ = false;
+    bool anchored_ = false;         // a read that waited for its packet set the clock
     int64_t min_offset_ = 0;        // least arrival minus stream time seen: the freshest packet
     bool skipping_to_key_ = false;  // packets dropped until the next key frame
     int64_t last_skipped_pts_ = INT64_MIN;
