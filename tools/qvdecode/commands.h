@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qvtool {
 
@@ -30,8 +31,23 @@ struct DecodeOptions {
     double timeout = -1.0;   // seconds a blocking open or read may wait, negative: the library's
     std::string transport;   // RTSP transport "tcp" or "udp", empty: the library's (tcp)
     bool reconnect = false;  // reopen a source that ended or failed, with backoff
+    std::string wav;         // the audio as 16-bit PCM WAV, empty: none
 };
 int RunDecode(const DecodeOptions& o);
+
+struct WallOptions {
+    std::vector<std::string> urls;
+    std::string size = "320x180";  // tile size
+    int cols = 0;                  // tiles per row, 0: a square grid
+    double every = 1.0;            // seconds between mosaic PNGs
+    std::string out = "wall.png";
+    double duration = -1.0;        // seconds on the clock, negative: until killed
+    int max_latency_ms = 500;      // per camera, 0: every picture however late
+    double timeout = 5.0;          // seconds an open or read may wait before a reconnect
+    std::string transport;
+    bool verbose = false;
+};
+int RunWall(const WallOptions& o);
 
 struct ThumbsOptions {
     std::string file;
