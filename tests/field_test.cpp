@@ -11,6 +11,7 @@
 #include "base/ffmpeg.h"
 #include "stream/field_merge.h"
 #include "field_pictures.h"
+#include "file_pictures.h"
 #include "decoder_parts.h"
 #include "log_capture.h"
 #include "media_factory.h"
@@ -203,6 +204,7 @@ TEST_F(FieldDecodeTest, TwoFields_GiveTheFirstFieldLineDoubled) {
             ASSERT_EQ(Push(d, a.packets[i].data, b.packets[i].data, repack), 0) << i;
             EXPECT_EQ(d.QVGetVideoFrameSize(), 2 * 352 * 240 * 3 / 2);
             EXPECT_EQ(Frame(d), Bob420(reference[i].bytes, 352, 240)) << i;
+            qvtest::ExpectPlanesHoldPicture(d, qvtest::LineDoubled420(reference[i].bytes, 352, 240));
         }
         _video_param p{};
         d.QVGetParam(p);

@@ -52,8 +52,9 @@ struct Decoded {
     std::vector<int64_t> picture_times;  // QVGetFrameTimestamp with each picture
 };
 
-// Runs QVDecodeFrame to the end of the file, the way a host plays a file.
-Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
+// Runs QVDecodeFrame to the end of the file, the way a host plays a file; with `planes`, each
+// picture's planes are checked against the picture handed out.
+Decoded DecodeAll(QVDecoder& decoder, int limit = 10000, bool planes = false) {
     Decoded out;
     for (int i = 0; i < limit; ++i) {
         const int result = decoder.QVDecodeFrame();
@@ -61,6 +62,7 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
         if (result == -10003) break;
         if (result == 0) {
             out.pictures.push_back(qvtest::HandedOutPicture(decoder));
+            if (planes) qvtest::ExpectPlanesHoldPicture(decoder, out.pictures.back());
             out.picture_times.push_back(decoder.QVGetFrameTimestamp());
         }
     }
@@ -111,7 +113,7 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
         ASSERT_EQ(decoder.QVGetParam(param), 0);
         EXPECT_EQ(param.codec_id, c.reported);
         EXPECT_EQ(param.height, 144);
-        const Decoded got = DecodeAll(decoder);
+        const Decoded got = DecodeAll(decoder, 10000, true);
         ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
         // Past the end the answer stays the same.
         EXPECT_EQ(decoder.QVDecodeFrame(), -10003);

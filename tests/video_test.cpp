@@ -8,6 +8,7 @@
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
 #include "decoder_parts.h"
+#include "file_pictures.h"
 #include "log_capture.h"
 #include "media_factory.h"
 #include "bitstream/demux_buffer.h"
@@ -51,6 +52,7 @@ void ExpectSameAsReference(const EncodedVideo& video, CodecID codec) {
         if (Push(d, packet) != 0) continue;
         ASSERT_LT(matched, reference.size());
         EXPECT_EQ(Frame(d), reference[matched].bytes) << "picture " << matched;
+        qvtest::ExpectPlanesHoldPicture(d, reference[matched]);
         ++matched;
     }
     EXPECT_EQ(matched, reference.size());
@@ -191,6 +193,9 @@ TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
     ExpectSameAsReference(qvtest::EncodeVideo("libx265", o), CODEC_ID_QV_HEVC);
     ExpectSameAsReference(qvtest::EncodeVideo("libvpx-vp9", o), CODEC_ID_QV_VP9);
     ExpectSameAsReference(qvtest::EncodeVideo("libaom-av1", o), CODEC_ID_QV_AV1);
+    // Chroma planes as wide as the luma plane: each plane has a stride of its own.
+    o.pix_fmt = AV_PIX_FMT_YUV444P;
+    ExpectSameAsReference(qvtest::EncodeVideo("libx264", o), CODEC_ID_H264);
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_BadInputNeverCrashes) {
