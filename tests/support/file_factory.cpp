@@ -257,6 +257,7 @@ Picture LayOut(const AVFrame* frame) {
     p.height = frame->height;
     p.format = frame->format;
     p.key = frame->key_frame != 0;
+    p.damaged = frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
     const auto format = static_cast<AVPixelFormat>(frame->format);
     const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
     if (size <= 0) return p;
