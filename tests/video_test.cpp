@@ -150,6 +150,10 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
     std::memset(garbage, 0x5A, sizeof(garbage));
     EXPECT_EQ(d.QVDecodeVideoFrame(garbage, sizeof(garbage), 0), -1);
     for (const auto& e : LogCapture::Own()) EXPECT_LE(e.level, 16) << e.text;
+    // Above the threshold they read as documented.
+    Parts(d).log.set_threshold(31);
+    EXPECT_EQ(d.QVDecodeVideoFrame(garbage, sizeof(garbage), 0), -1);
+    EXPECT_TRUE(LogCapture::Contains("DecodeVideoFrame: bad video frame data.", 31));
 }
 
 TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
@@ -624,6 +628,8 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
 
     QVDecoder gated;
     gated.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
+    gated.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    Parts(gated).log.set_threshold(31);  // the frame failures' level
     ASSERT_EQ(gated.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
     QVDecoder open_gate;
     ASSERT_EQ(open_gate.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
@@ -648,6 +654,7 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
         if (gated_results[i] != 0) ++gated_failures;
     }
     EXPECT_GT(gated_failures, 0) << "the stream must show a picture before its key frame";
+    EXPECT_TRUE(LogCapture::Contains("DecodeAudioFrame: wrong filed frame data.", 31));
     EXPECT_TRUE(Parts(gated).delivery.key_frame_seen());
 }
 
