@@ -19,6 +19,7 @@ from conftest import ROOT
     ("bgr24", (160, 120), [(120, 160, 3)], "swscale"),
     ("gray", (100, 75), [(75, 100)], "auto"),                       # odd height, one plane
     ("nv12", (90, 64), [(64, 90), (32, 45, 2)], "auto"),
+    ("yuv420p", (91, 63), [(63, 91), (32, 46), (32, 46)], "auto"),   # odd sizes: chroma rounds up
 ])
 def test_file_pictures_equal_the_tool_byte_for_byte(samples, run_tool, tmp_path, format, size, shape, converter):
     clip = os.path.join(samples, "clip.mp4")

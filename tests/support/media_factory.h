@@ -58,6 +58,7 @@ struct Picture {
     int height = 0;
     int format = -1;
     bool key = false;
+    bool damaged = false;  // the decoder reported errors in it (error flags or corrupt)
     int colorspace = 2;   // AVColorSpace, unspecified by default
     int color_range = 0;  // AVColorRange
     std::vector<uint8_t> bytes;
