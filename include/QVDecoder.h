@@ -401,6 +401,16 @@ public:
     // handed out by QVDecodeFrame to its hand-out (the library's own latency); -1 before the
     // first picture.
     int64_t QVGetPictureDelay();
+    // Live sources (file mode): a budget in milliseconds for how old a picture may be when
+    // QVDecodeFrame hands it out, counted from when its packets would have been read by a
+    // host that keeps up. 0 (the default) hands out every picture however late. With a
+    // budget, a host slower than its camera gets the newest picture: older ones are decoded
+    // without being laid out, and when decoding itself falls behind, the packets up to the
+    // next key frame are not decoded at all; no picture handed out lacks its references.
+    // A negative budget is refused with -1. Holds for later opens.
+    int QVDecoderSetMaxLatency(int ms);
+    // Pictures passed over or skipped to stay within the budget since the last open.
+    int64_t QVGetSkippedPictures();
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -317,6 +317,12 @@ QVDECODER_C_API int qv_picture_wallclock(qv_decoder* decoder, int64_t* time_us);
 /* Microseconds from the arrival of the packet that completed the picture last handed out by
    qv_decode_frame to its hand-out; -1 before the first. */
 QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
+/* Live sources: the oldest a picture handed out by qv_decode_frame may be, in milliseconds;
+   older ones are passed over (or skipped to the next key frame) and the newest handed out.
+   0 (the default) hands out every picture; negative: QV_ERR_ARGUMENT. See
+   QVDecoderSetMaxLatency. qv_skipped_pictures: the pictures passed over since the open. */
+QVDECODER_C_API int qv_set_max_latency(qv_decoder* decoder, int max_latency_ms);
+QVDECODER_C_API int qv_skipped_pictures(qv_decoder* decoder, int64_t* count);
 /* Time of the packet last handed to a decoder (video: its decoding time), in microseconds. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 /* Presentation time of the picture last laid out, in microseconds on the same clock (file mode

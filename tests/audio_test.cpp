@@ -171,9 +171,12 @@ TEST_F(AudioTest, DecodeLibavcodec_PacketOfSeveralFramesLosesNothing) {
 TEST_F(AudioTest, DecodeLibavcodec_OversizedAudioIsRefusedNotCut) {
     QVDecoder d;
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_PCM_S16LE, _audio_param{48000, 2, 1536000}), 0);
+    d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    Parts(d).log.set_threshold(31);  // the frame failures' level
     EXPECT_EQ(Push(d, Bytes(192000, 0x11)), 0);
     EXPECT_EQ(d.QVGetAudioFrameSize(), 192000);
     EXPECT_EQ(Push(d, Bytes(192004, 0x11)), -1);
+    EXPECT_TRUE(LogCapture::Contains("DecodeAudioFrame: bad audio frame data.", 31));
     EXPECT_EQ(d.QVGetAudioFrameSize(), 0);
     EXPECT_EQ(Push(d, Bytes()), -1);
     EXPECT_EQ(Push(d, Bytes(400, 0x22)), 0) << "the decoder goes on after a refusal";

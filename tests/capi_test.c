@@ -90,7 +90,8 @@ static void bad_input(void) {
             qv_start_time(d, NULL), qv_open_video(d, QV_CODEC_H264, -5, 240, QV_PIX_FMT_YUV420P),
             qv_open_video_audio(d, QV_CODEC_H264, 320, -1, 0, QV_CODEC_G722, 16000, 1, 64000),
             qv_set_timeout(d, -1), qv_set_network_option(d, NULL, "x"), qv_set_network_option(d, "", "x"),
-            qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL),
+            qv_picture_wallclock(d, NULL), qv_picture_delay(d, NULL), qv_set_max_latency(d, -1),
+            qv_skipped_pictures(d, NULL),
             qv_set_converter(d, 2), qv_set_converter(d, -1), qv_video_planes(d, NULL),
         };
         for (i = 0; i < sizeof(bad_arguments) / sizeof(bad_arguments[0]); ++i) {

@@ -17,6 +17,7 @@
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
 #include "file/file_rates.h"
+#include "file/picture_clock.h"
 #include "file_factory.h"
 #include "file_pictures.h"
 #include "decoder_parts.h"
@@ -50,10 +51,12 @@ struct Decoded {
     std::vector<Picture> pictures;   // one per result 0, as the host reads it
     std::vector<int> results;        // every result up to the first -10003
     std::vector<int64_t> picture_times;  // QVGetFrameTimestamp with each picture
+    std::vector<int> flags;              // QVGetPictureFlags with each picture
 };
 
-// Runs QVDecodeFrame to the end of the file, the way a host plays a file.
-Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
+// Runs QVDecodeFrame to the end of the file, the way a host plays a file; with `planes`, each
+// picture's planes are checked against the picture handed out.
+Decoded DecodeAll(QVDecoder& decoder, int limit = 10000, bool planes = false) {
     Decoded out;
     for (int i = 0; i < limit; ++i) {
         const int result = decoder.QVDecodeFrame();
@@ -61,7 +64,9 @@ Decoded DecodeAll(QVDecoder& decoder, int limit = 10000) {
         if (result == -10003) break;
         if (result == 0) {
             out.pictures.push_back(qvtest::HandedOutPicture(decoder));
+            if (planes) qvtest::ExpectPlanesHoldPicture(decoder, out.pictures.back());
             out.picture_times.push_back(decoder.QVGetFrameTimestamp());
+            out.flags.push_back(decoder.QVGetPictureFlags());
         }
     }
     return out;
@@ -111,7 +116,7 @@ TEST_P(FileDecodeTest, QVDecodeFrame_DeliversEveryPictureLikeLibavcodec) {
         ASSERT_EQ(decoder.QVGetParam(param), 0);
         EXPECT_EQ(param.codec_id, c.reported);
         EXPECT_EQ(param.height, 144);
-        const Decoded got = DecodeAll(decoder);
+        const Decoded got = DecodeAll(decoder, 10000, true);
         ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
         // Past the end the answer stays the same.
         EXPECT_EQ(decoder.QVDecodeFrame(), -10003);
@@ -505,6 +510,14 @@ TEST_F(FileTest, QVDecodeFrame_GoesOnAfterCorruptedPackets) {
     EXPECT_FALSE(damaged.size() == clean.size() && damaged.back().bytes == clean.back().bytes &&
                  damaged[13].bytes == clean[13].bytes);
     ExpectSamePictures(got.pictures, damaged);
+    // Pictures the decoder reports errors in are flagged damaged.
+    size_t reported = 0;
+    for (size_t i = 0; i < damaged.size() && i < got.flags.size(); ++i) {
+        if (!damaged[i].damaged) continue;
+        ++reported;
+        EXPECT_TRUE(got.flags[i] & QV_PICTURE_DAMAGED) << "picture " << i;
+    }
+    EXPECT_GT(reported, 0u);
 }
 
 TEST_F(FileTest, QVClose_ReleasesTheFileAndAllowsReopening) {
@@ -545,6 +558,24 @@ TEST(FileRatesTest, FileBitRate_FallsBackToTheTolerance) {
     EXPECT_EQ(qv::FileBitRate(0, 0), 0);
     EXPECT_EQ(qv::FileBitRate(0, -5), -5);
     EXPECT_EQ(qv::FileBitRate(int64_t{5} << 32, 0), INT32_MAX);
+}
+
+// Frame threads: a picture takes the time of the packet `lag` back; the drain hands out the
+// times of the last `lag` packets sent, or of all of them when fewer were sent.
+TEST(PictureClockTest, LagAndDrain) {
+    for (const int sent : {2, 3, 6}) {
+        SCOPED_TRACE(sent);
+        qv::PictureClock clock;
+        clock.Reset(3);
+        for (int i = 1; i <= sent; ++i) clock.PacketSent(i);
+        EXPECT_EQ(clock.PictureTime(9.0), sent <= 3 ? 9.0 : sent - 3.0);
+        std::vector<double> drained;
+        double t = 0.0;
+        while (drained.size() < 10 && clock.NextDrainedTime(&t)) drained.push_back(t);
+        std::vector<double> want;
+        for (int i = std::max(1, sent - 2); i <= sent; ++i) want.push_back(i);
+        EXPECT_EQ(drained, want);
+    }
 }
 
 // Threads change when pictures come out of the decoder, never which ones or their times.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -24,6 +25,7 @@
 #include "file_pictures.h"
 #include "live_server.h"
 #include "log_capture.h"
+#include "rtp_sender.h"
 
 using qvtest::ChildProcess;
 using qvtest::ExpectSamePictures;
@@ -99,8 +101,10 @@ protected:
 
     // Starts the RTSP server on the file (on `port`, or a free one); the URL of its stream, or
     // "" when it did not start.
-    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec, int port = 0) {
-        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec, std::to_string(port)})) {
+    std::string ServeRtsp(ChildProcess& server, const std::string& path, const char* codec, int port = 0,
+                          const char* audio = "") {
+        if (!server.Start({"/usr/bin/python3", SupportScript("rtsp_server.py"), path, codec, std::to_string(port),
+                           audio})) {
             return "";
         }
         port = qvtest::ReadPort(server, 10000);
@@ -169,6 +173,72 @@ TEST_F(LiveTest, Rtsp_ServerStoppedMidStream) {
     EXPECT_EQ(Play(decoder, 5).pictures.size(), 5u);
 }
 
+// A camera with sound: G.711 u-law or AAC beside H.264. The audio comes through
+// QVDecodeFrame with its times, between the pictures, which stay those of the file; the tool
+// writes it to a WAV file at the rate the camera sends.
+TEST_F(LiveTest, Rtsp_AudioBesideVideo) {
+    qvtest::MediaFile media;
+    media.muxer = "matroska";
+    media.video.push_back(qvtest::VideoTrack{});
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 30;
+    const std::string path = dir_.Path("talking.mkv");
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    for (const char* audio : {"pcmu", "aac"}) {
+        SCOPED_TRACE(audio);
+        ChildProcess server;
+        const std::string url = ServeRtsp(server, path, "h264", 0, audio);
+        ASSERT_NE(url, "");
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(5000);
+        ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+        std::vector<Picture> pictures;
+        std::vector<int64_t> audio_times;
+        int64_t audio_bytes = 0;
+        int last = 0;
+        for (int i = 0; i < 2000; ++i) {
+            last = decoder.QVDecodeFrame();
+            if (last == 1) {
+                audio_times.push_back(decoder.QVGetFrameTimestamp());
+                audio_bytes += decoder.QVGetAudioFrameSize();
+            } else if (last == 0) {
+                pictures.push_back(qvtest::HandedOutPicture(decoder));
+            } else if (last != -10002) {
+                break;
+            }
+        }
+        EXPECT_EQ(last, -10003);
+        ExpectSamePictures(pictures, want);
+        _video_param param{};
+        decoder.QVGetParam(param);
+        const int rate = std::string(audio) == "aac" ? 44100 : 8000;
+        EXPECT_EQ(param.sample_rate, rate);
+        // 1.2 s of sound (the last pieces may miss the teardown), in order of time.
+        EXPECT_GT(audio_bytes, rate * 2);
+        ASSERT_FALSE(audio_times.empty());
+        EXPECT_TRUE(std::is_sorted(audio_times.begin(), audio_times.end()));
+        EXPECT_GT(audio_times.back() - audio_times.front(), 900000);
+        if (std::string(audio) != "pcmu") continue;
+        ChildProcess again;
+        const std::string next = ServeRtsp(again, path, "h264", 0, audio);
+        ASSERT_NE(next, "");
+        const std::string wav = dir_.Path("sound.wav");
+        ASSERT_EQ(std::system((std::string(QV_BINARY_DIR) + "/tools/qvdecode/qvdecode decode " + next + " --wav " + wav +
+                               " >/dev/null")
+                                  .c_str()),
+                  0);
+        std::ifstream in(wav, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 44u);
+        const auto word = [&](size_t at) { return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24; };
+        EXPECT_EQ(word(24), 8000);                              // sample rate
+        EXPECT_EQ(bytes[22], 1);                                // channels
+        EXPECT_EQ(static_cast<size_t>(word(40)), bytes.size() - 44);  // data size
+        EXPECT_GT(word(40), 8000 * 2);
+    }
+}
+
 // The tool follows a camera that goes away and comes back on the same address: the outage
 // is counted and the pictures go on.
 TEST_F(LiveTest, ToolReconnectsToARestartedServer) {
@@ -190,6 +260,43 @@ TEST_F(LiveTest, ToolReconnectsToARestartedServer) {
     ASSERT_NE(at, std::string::npos) << summary;
     // About 1.5 s of the first stream and 2 s of the second at 25 pictures a second.
     EXPECT_GT(std::atoi(summary.c_str() + at + 2), 60) << summary;
+}
+
+// The camera wall: 16 cameras of one RTSP server, each in its 32x24 tile of a 4-column
+// mosaic written as PNG; once a second a JSON status line per camera, and at the end each
+// camera's totals: every camera showed pictures, none damaged.
+TEST_F(LiveTest, ToolWallOfSixteenCameras) {
+    const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
+    ChildProcess server;
+    const std::string url = ServeRtsp(server, path, "h264");
+    ASSERT_NE(url, "");
+    const std::string png = dir_.Path("wall.png");
+    std::vector<std::string> argv = {std::string(QV_BINARY_DIR) + "/tools/qvdecode/qvdecode", "--json", "wall",
+                                     "--size", "32x24", "--cols", "4", "--duration", "3", "-o", png};
+    for (int i = 0; i < 16; ++i) argv.push_back(url);
+    ChildProcess tool;
+    ASSERT_TRUE(tool.Start(argv));
+    std::map<int, std::string> totals;
+    int status_lines = 0;
+    for (std::string line = tool.ReadLine(15000); !line.empty(); line = tool.ReadLine(15000)) {
+        if (line.find("\"time\"") != std::string::npos) ++status_lines;
+        const size_t at = line.find("\"index\": ");
+        if (line.find("\"pictures\"") != std::string::npos && at != std::string::npos) {
+            totals[std::atoi(line.c_str() + at + 9)] = line;
+        }
+    }
+    EXPECT_GE(status_lines, 16 * 2);
+    ASSERT_EQ(totals.size(), 16u);
+    for (const auto& [index, line] : totals) {
+        EXPECT_EQ(line.find("\"pictures\": 0,"), std::string::npos) << line;
+        EXPECT_NE(line.find("\"damaged\": 0,"), std::string::npos) << line;
+    }
+    // 4 x 4 tiles of 32x24: the PNG header's width and height.
+    std::ifstream in(png, std::ios::binary);
+    std::vector<uint8_t> header(24);
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(header.data()), 24));
+    EXPECT_EQ(header[18] << 8 | header[19], 128);
+    EXPECT_EQ(header[22] << 8 | header[23], 96);
 }
 
 // Sources that hang: a server that accepts and never answers, a transport stream that
@@ -447,6 +554,95 @@ TEST_F(LiveTest, RtpWithSessionDescription_PicturesAndCaptureTimes) {
     EXPECT_GT(got.wallclocks.back(), now - 3000000);
     EXPECT_LT(got.wallclocks.back(), now + 1000000);
     for (size_t i = 1; i < got.wallclocks.size(); ++i) EXPECT_GE(got.wallclocks[i], got.wallclocks[i - 1]);
+}
+
+// A paced RTP camera of our own: each picture comes out once its last packet is in, not a
+// picture period later when the next one starts (the bound is loose: a period is 40 ms,
+// the hand-out takes about one); the last picture comes out at the goodbye; every picture
+// is the one libavcodec decodes from the same frames and carries its own time. Fragments
+// (FU-A at a small MTU) and single-unit packets both occur.
+TEST_F(LiveTest, Rtp_PictureOutWithItsLastPacket) {
+    constexpr int kFps = 25;
+    qvtest::VideoOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.frames = 40;
+    options.gop = 20;
+    options.x264_params = "slices=2";
+    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
+    const int port = qvtest::FreeUdpPort();
+    ASSERT_GT(port, 0);
+    const std::string sdp = dir_.Path("paced.sdp");
+    std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+    qvtest::PacedRtpSender sender(port, video.packets, kFps, 600);
+    sender.Start(300);
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(5000);
+    ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+    std::vector<Picture> pictures;
+    std::vector<int64_t> late;  // hand-out after the picture's last packet left, µs
+    int last = 0;
+    for (int i = 0; i < 2000; ++i) {
+        last = decoder.QVDecodeFrame();
+        if (last == -10002) continue;
+        if (last != 0) break;
+        const int64_t now = av_gettime_relative();
+        const size_t index = pictures.size();
+        pictures.push_back(qvtest::HandedOutPicture(decoder));
+        EXPECT_EQ(decoder.QVGetFrameTimestamp(), static_cast<int64_t>(index) * 1000000 / kFps) << "picture " << index;
+        late.push_back(now);
+    }
+    sender.Join();
+    EXPECT_EQ(last, -10003);
+    ExpectSamePictures(pictures, qvtest::DecodeReference(AV_CODEC_ID_H264, video.packets, {}, true));
+    // The probe holds the first pictures back: the later ones show the hand-out.
+    ASSERT_EQ(late.size(), sender.sent().size());
+    std::vector<int64_t> delays;
+    for (size_t i = late.size() / 2; i < late.size(); ++i) delays.push_back(late[i] - sender.sent()[i]);
+    std::sort(delays.begin(), delays.end());
+    EXPECT_LT(delays[delays.size() / 2], 20000) << "median µs after the last packet";
+}
+
+// A host slower than its camera (60 ms per picture of a 25 fps camera) with a budget of
+// 200 ms: it gets current pictures, none damaged by its slowness, and the skipped count says
+// how many it was spared; the C++ call refuses a negative budget.
+TEST_F(LiveTest, Rtp_SlowHostStaysWithinItsBudget) {
+    constexpr int kFps = 25;
+    constexpr int kBudgetMs = 200;
+    qvtest::VideoOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.frames = 100;
+    options.gop = 25;
+    const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
+    const int port = qvtest::FreeUdpPort();
+    ASSERT_GT(port, 0);
+    const std::string sdp = dir_.Path("slow.sdp");
+    std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
+    qvtest::PacedRtpSender sender(port, video.packets, kFps);
+    sender.Start(300);
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVDecoderSetMaxLatency(-1), -1);
+    ASSERT_EQ(decoder.QVDecoderSetMaxLatency(kBudgetMs), 0);
+    decoder.QVDecoderSetTimeout(5000);
+    ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+    std::vector<std::pair<int64_t, int64_t>> shown;  // picture index, hand-out time
+    for (int i = 0; i < 2000; ++i) {
+        const int result = decoder.QVDecodeFrame();
+        if (result == -10002) continue;
+        if (result != 0) break;
+        EXPECT_EQ(decoder.QVGetPictureFlags() & QV_PICTURE_DAMAGED, 0) << "picture " << shown.size();
+        shown.emplace_back((decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000, av_gettime_relative());
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    sender.Join();
+    EXPECT_GT(decoder.QVGetSkippedPictures(), 0);
+    EXPECT_GT(shown.size(), 30u);
+    // The first second is the probe's; from then on no picture is much older than the budget.
+    for (const auto& [index, when] : shown) {
+        if (index < kFps || index >= static_cast<int64_t>(sender.sent().size())) continue;
+        EXPECT_LT(when - sender.sent()[static_cast<size_t>(index)], (kBudgetMs + 300) * 1000) << "picture " << index;
+    }
 }
 
 // HTTP sources from a plain HTTP server: an MJPEG camera's multipart stream and an HLS

@@ -330,27 +330,42 @@ TEST_F(RawTest, QVGetVideoRawFrame_HevcAndMatroskaArePlayableAnnexBStreams) {
         const char* muxer;
         AVCodecID codec;
         int b_frames;
+        int fps_den = 1;  // 1001: 30000/1001 frames a second, B-frames' negative times in fractions of ms
     };
     for (Case c : {Case{"matroska", AV_CODEC_ID_H264, 0}, Case{"mp4", AV_CODEC_ID_HEVC, 0},
-                   Case{"mov", AV_CODEC_ID_HEVC, 2}, Case{"matroska", AV_CODEC_ID_HEVC, 0}}) {
-        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec));
+                   Case{"mov", AV_CODEC_ID_HEVC, 2}, Case{"matroska", AV_CODEC_ID_HEVC, 0},
+                   Case{"mp4", AV_CODEC_ID_H264, 2, 1001}}) {
+        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec) + " " + std::to_string(c.fps_den));
         MediaFile media = VideoFile(c.muxer, c.codec, 20);
         media.video[0].max_b_frames = c.b_frames;
+        if (c.fps_den != 1) {
+            media.video[0].fps = 30000;
+            media.video[0].fps_den = c.fps_den;
+        }
         ExpectPlayableAnnexB(Make(std::string("clip.") + c.muxer, media), c.codec, 0);
     }
 }
+
+// A packet's time in milliseconds, truncated toward zero as integer division does.
+int64_t PacketMilliseconds(const PacketInfo& p) { return p.dts * 1000 * p.time_base.num / p.time_base.den; }
 
 TEST_F(RawTest, QVGetVideoRawFrame_OtherCodecsAndContainersAreCopiedUnchanged) {
     struct Case {
         const char* muxer;
         AVCodecID codec;
+        int fps = 25;
+        int fps_den = 1;
     };
     for (Case c : {Case{"avi", AV_CODEC_ID_MPEG4}, Case{"mpeg", AV_CODEC_ID_MPEG2VIDEO}, Case{"asf", AV_CODEC_ID_WMV2},
                    Case{"rm", AV_CODEC_ID_RV20}, Case{"flv", AV_CODEC_ID_FLV1}, Case{"mp4", AV_CODEC_ID_MPEG4},
                    Case{"avi", AV_CODEC_ID_H264}, Case{"avi", AV_CODEC_ID_MJPEG}, Case{"mpegts", AV_CODEC_ID_H264},
-                   Case{"mpegts", AV_CODEC_ID_HEVC}, Case{"webm", AV_CODEC_ID_VP9}, Case{"matroska", AV_CODEC_ID_MPEG4}}) {
-        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec));
-        const std::string path = Make(std::string("plain.") + c.muxer, VideoFile(c.muxer, c.codec, 8));
+                   Case{"mpegts", AV_CODEC_ID_HEVC}, Case{"webm", AV_CODEC_ID_VP9}, Case{"matroska", AV_CODEC_ID_MPEG4},
+                   Case{"mpegts", AV_CODEC_ID_H264, 30000, 1001}}) {
+        SCOPED_TRACE(std::string(c.muxer) + " " + avcodec_get_name(c.codec) + " " + std::to_string(c.fps));
+        MediaFile media = VideoFile(c.muxer, c.codec, 8);
+        media.video[0].fps = c.fps;
+        media.video[0].fps_den = c.fps_den;
+        const std::string path = Make(std::string("plain.") + c.muxer, media);
         std::vector<PacketInfo> packets;
         for (PacketInfo& p : qvtest::ReadPackets(path))
             if (p.stream == 0) packets.push_back(std::move(p));
@@ -365,6 +380,14 @@ TEST_F(RawTest, QVGetVideoRawFrame_OtherCodecsAndContainersAreCopiedUnchanged) {
             EXPECT_EQ(frames[i].header_length, 0);
             EXPECT_EQ(frames[i].position, static_cast<int>(packets[i].pos));
             EXPECT_EQ(frames[i].key, packets[i].flags);
+            EXPECT_EQ(frames[i].timestamp, PacketMilliseconds(packets[i])) << i;
+        }
+        // At 30000/1001 on a 1/90000 time base, rounding would move some of the times.
+        const auto rounds_up = [](const PacketInfo& p) {
+            return p.dts * 1000 * p.time_base.num % p.time_base.den * 2 >= p.time_base.den;
+        };
+        if (c.fps_den != 1) {
+            EXPECT_TRUE(std::any_of(packets.begin(), packets.end(), rounds_up));
         }
     }
 }

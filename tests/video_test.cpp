@@ -8,6 +8,7 @@
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
 #include "decoder_parts.h"
+#include "file_pictures.h"
 #include "log_capture.h"
 #include "media_factory.h"
 #include "bitstream/demux_buffer.h"
@@ -51,6 +52,7 @@ void ExpectSameAsReference(const EncodedVideo& video, CodecID codec) {
         if (Push(d, packet) != 0) continue;
         ASSERT_LT(matched, reference.size());
         EXPECT_EQ(Frame(d), reference[matched].bytes) << "picture " << matched;
+        qvtest::ExpectPlanesHoldPicture(d, reference[matched]);
         ++matched;
     }
     EXPECT_EQ(matched, reference.size());
@@ -148,6 +150,10 @@ TEST_F(VideoTest, OpenDecoder_FailuresReportAndClose) {
     std::memset(garbage, 0x5A, sizeof(garbage));
     EXPECT_EQ(d.QVDecodeVideoFrame(garbage, sizeof(garbage), 0), -1);
     for (const auto& e : LogCapture::Own()) EXPECT_LE(e.level, 16) << e.text;
+    // Above the threshold they read as documented.
+    Parts(d).log.set_threshold(31);
+    EXPECT_EQ(d.QVDecodeVideoFrame(garbage, sizeof(garbage), 0), -1);
+    EXPECT_TRUE(LogCapture::Contains("DecodeVideoFrame: bad video frame data.", 31));
 }
 
 TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
@@ -191,6 +197,9 @@ TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
     ExpectSameAsReference(qvtest::EncodeVideo("libx265", o), CODEC_ID_QV_HEVC);
     ExpectSameAsReference(qvtest::EncodeVideo("libvpx-vp9", o), CODEC_ID_QV_VP9);
     ExpectSameAsReference(qvtest::EncodeVideo("libaom-av1", o), CODEC_ID_QV_AV1);
+    // Chroma planes as wide as the luma plane: each plane has a stride of its own.
+    o.pix_fmt = AV_PIX_FMT_YUV444P;
+    ExpectSameAsReference(qvtest::EncodeVideo("libx264", o), CODEC_ID_H264);
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_BadInputNeverCrashes) {
@@ -619,6 +628,8 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
 
     QVDecoder gated;
     gated.QVDecoderSetOutputMode(OUTPUT_MODE_KEY_FIRST);
+    gated.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+    Parts(gated).log.set_threshold(31);  // the frame failures' level
     ASSERT_EQ(gated.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
     QVDecoder open_gate;
     ASSERT_EQ(open_gate.QVOpenDecoder(CODEC_ID_MPEG2VIDEO, Cif()), 0);
@@ -643,6 +654,7 @@ TEST_F(VideoTest, OutputMode_GatesUntilKeyFrame) {
         if (gated_results[i] != 0) ++gated_failures;
     }
     EXPECT_GT(gated_failures, 0) << "the stream must show a picture before its key frame";
+    EXPECT_TRUE(LogCapture::Contains("DecodeAudioFrame: wrong filed frame data.", 31));
     EXPECT_TRUE(Parts(gated).delivery.key_frame_seen());
 }
 

@@ -152,6 +152,8 @@ def _declare(lib):
         "qv_get_info": (c_int, [handle, ctypes.POINTER(StreamInfo)]),
         "qv_open_file": (c_int, [handle, c_char_p]),
         "qv_set_timeout": (c_int, [handle, c_int]),
+        "qv_set_max_latency": (c_int, [handle, c_int]),
+        "qv_skipped_pictures": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_set_network_option": (c_int, [handle, c_char_p, c_char_p]),
         "qv_interrupt": (c_int, [handle]),
         "qv_decode_frame": (c_int, [handle]),

@@ -56,11 +56,13 @@ class FileDecoder(_Closable):
     gives that very picture), which begins at ``start_time``; ``duration`` is the length in
     seconds (None when the container does not say), ``frame_count`` the frames the container
     states (None when it does not say). ``skip="nonkey"`` decodes
-    key frames only, ``"nonref"`` skips the pictures nothing refers to."""
+    key frames only, ``"nonref"`` skips the pictures nothing refers to. ``max_latency``
+    (seconds, live sources): a host slower than its camera gets the newest picture, none
+    older than that; ``skipped`` counts the pictures passed over for it."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
-                 planes=False, video_stream=None, audio_stream=None):
+                 planes=False, max_latency=None, video_stream=None, audio_stream=None):
         self._copy = copy
         self._planes = planes
         _check_decoding(format, size, threads, max_pixels)
@@ -77,6 +79,11 @@ class FileDecoder(_Closable):
             if video_stream is not None or audio_stream is not None:
                 self._handle.call("qv_select_streams", _stream_choice(video_stream, "video_stream"),
                                   _stream_choice(audio_stream, "audio_stream"))
+            if max_latency is not None:
+                if isinstance(max_latency, bool) or not isinstance(max_latency, (int, float)) or max_latency < 0:
+                    raise ValueError(f"max_latency must be a number of seconds >= 0 (0: every picture), "
+                                     f"not {max_latency!r}")
+                self._handle.call("qv_set_max_latency", int(round(max_latency * 1000)))
             _open_file(self._handle, path)
             info = _lib.StreamInfo()
             self._handle.call("qv_get_info", ctypes.byref(info))
@@ -146,6 +153,11 @@ class FileDecoder(_Closable):
         return None if frames < 0 else frames
 
     @property
+    def skipped(self):
+        """Pictures passed over to stay within ``max_latency`` since the open."""
+        return self._microseconds("qv_skipped_pictures")
+
+    @property
     def start_time(self):
         """The time of the file's first picture in seconds (0.0 when unknown)."""
         return self._microseconds("qv_start_time") / 1e6
@@ -155,8 +167,8 @@ Decoder = FileDecoder
 
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
-         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False, video_stream=None,
-         audio_stream=None):
+         skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False, max_latency=None,
+         video_stream=None, audio_stream=None):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
@@ -174,8 +186,10 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     or read may wait (default 10, 0 waits forever), then QVError with code QV_ERR_TIMEOUT
     (-10010); a failed source raises code QV_ERR_NETWORK (-10011). ``transport``: "tcp" (the
     default for RTSP) or "udp"; ``options``: further network options by name (user_agent, ...).
+    ``max_latency``: seconds a live picture may be old when handed out (None or 0: every
+    picture); the decoder's ``skipped`` counts the pictures passed over for it.
     ``video_stream``/``audio_stream``: the stream to decode by its index in the file (as
     ``qvdecode info`` lists them), -1 for none, None for the default (the last of each kind).
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
-                       options, converter, planes, video_stream, audio_stream)
+                       options, converter, planes, max_latency, video_stream, audio_stream)

@@ -19,6 +19,7 @@ from conftest import ROOT
     ("bgr24", (160, 120), [(120, 160, 3)], "swscale"),
     ("gray", (100, 75), [(75, 100)], "auto"),                       # odd height, one plane
     ("nv12", (90, 64), [(64, 90), (32, 45, 2)], "auto"),
+    ("yuv420p", (91, 63), [(63, 91), (32, 46), (32, 46)], "auto"),   # odd sizes: chroma rounds up
 ])
 def test_file_pictures_equal_the_tool_byte_for_byte(samples, run_tool, tmp_path, format, size, shape, converter):
     clip = os.path.join(samples, "clip.mp4")
@@ -240,6 +241,13 @@ def test_live_sources_time_out_and_stream_like_files(samples):
         # timeout=0 waits for ever: taken, not refused.
         live = [p.data.tobytes() for p in qvdecoder.open(f"tcp://127.0.0.1:{port}", timeout=0)]
         assert live == [p.data.tobytes() for p in qvdecoder.open(clip)]
+        # A latency budget concerns live sources only: a file keeps every picture.
+        for wrong in (-1, True, "1"):
+            with pytest.raises(ValueError):
+                qvdecoder.open(clip, max_latency=wrong)
+        with qvdecoder.Decoder(clip, max_latency=0.01) as decoder:
+            assert sum(1 for _ in iter(decoder.read, None)) == len(live)
+            assert decoder.skipped == 0
     finally:
         stop.set()
         for conn in connections:

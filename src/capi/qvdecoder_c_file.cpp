@@ -62,6 +62,16 @@ int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us) {
     return Answer(decoder, delay_us, [](qv_decoder& d) { return d.object.QVGetPictureDelay(); });
 }
 
+int qv_set_max_latency(qv_decoder* decoder, int max_latency_ms) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        return max_latency_ms < 0 ? QV_ERR_ARGUMENT : d.object.QVDecoderSetMaxLatency(max_latency_ms);
+    });
+}
+
+int qv_skipped_pictures(qv_decoder* decoder, int64_t* count) {
+    return Answer(decoder, count, [](qv_decoder& d) { return d.object.QVGetSkippedPictures(); });
+}
+
 int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!buffer || size < 0) return QV_ERR_ARGUMENT;

@@ -106,6 +106,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
         return 0;
     }
     int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
+    int QVDecoderSetMaxLatency(int ms) { return session.SetMaxLatency(ms); }
+    int64_t QVGetSkippedPictures() const { return session.skipped(); }
 
     // Output settings and snapshots (decoder/decoder_output.cpp).
     void QVSetOutput(_picture_param picture, char high_quality);

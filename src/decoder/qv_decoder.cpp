@@ -106,3 +106,7 @@ int QVDecoder::QVGetVideoPlanes(unsigned char* data[4], int linesize[4]) {
     if (!data || !linesize) return -1;
     return impl_->QVGetVideoPlanes(data, linesize);
 }
+
+int QVDecoder::QVDecoderSetMaxLatency(int ms) { return impl_->QVDecoderSetMaxLatency(ms); }
+
+int64_t QVDecoder::QVGetSkippedPictures() { return impl_->QVGetSkippedPictures(); }

@@ -92,13 +92,9 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     // Only key frames are wanted, so the other packets never reach the decoder; each key
     // frame is drained out at once (no reordering delay to wait for: nothing follows it into
     // the decoder) and reports its presentation time.
-    if (!(packet->flags & AV_PKT_FLAG_KEY)) {
-        file_.DropPacket();
-        return -10002;
-    }
+    if (!(packet->flags & AV_PKT_FLAG_KEY)) return -10002;
     const double seconds = file_.VideoSeconds(packet->pts, file_.frame_time);
     int result = delivery_.DecodePacket(packet);
-    file_.DropPacket();
     if (result != 0) result = delivery_.Drain();
     video_.Restart();
     if (result != 0) return -10002;
@@ -121,11 +117,17 @@ int FileSession::DecodeFrame() {
     // a seek may read); an interrupt or a timeout ends the call at once, a seek still
     // pending for the next.
     file_.guard().NewCall();
+    // RTP units: the pieces of a picture (fragments, parameter sets, slices) make one call,
+    // as the picture's packet did; bounded, so that a source that sends only such pieces
+    // still lets the call return.
+    constexpr int kPiecesPerCall = 1024;
+    int pieces = 0;
     for (;;) {
         const int result = DecodeStep();
         if (!seek_.pending()) {
             // Packets held back from the decoder are no news to the host.
             if (result == -10002 && video_.skip() == QV_SKIP_NONKEY && !file_.draining) continue;
+            if (result == -10002 && file_.rtp_units() && !file_.draining && ++pieces < kPiecesPerCall) continue;
             return result;
         }
         if (result == 0) {

@@ -49,6 +49,12 @@ OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
     untimed_us_ = INT64_MIN;
+    units_.Reset();
+    skipped_ = 0;
+    offset_known_ = false;
+    anchored_ = false;
+    skipping_to_key_ = false;
+    last_skipped_pts_ = INT64_MIN;
     const int container = file_.Open(name, modes_.max_pixels, modes_.video_stream, modes_.audio_stream);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -92,6 +98,9 @@ OpenOutcome FileSession::OpenVideo() {
     // Frame threads are fine here: pictures held by the threads come out by the drain at
     // the end of the file.
     ApplyThreads(c, modes_.thread_request, true);
+    // Units in, and a picture out as soon as its last unit is decoded (frame threads,
+    // which want whole pictures, stay off then).
+    if (file_.rtp_units()) c->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     video_.LimitPictures(modes_.max_pixels);
     _video_param& p = picture_.video_param;
     p.width = c->width;
@@ -145,6 +154,8 @@ int FileSession::DecodeStep() {
         if (read != 0) file_.draining = true;
     }
 
+    // The unit held when the stream ended is whole.
+    if (file_.draining && units_.held()) return DecodeHeldUnit();
     if (file_.draining) {
         // At the end of the file the video decoder still holds the pictures it delayed for
         // reordering (and threads): hand them out one per call before reporting the end.
@@ -180,22 +191,11 @@ int FileSession::DecodeStep() {
     const AVStream* video_stream = file_.video_stream();
     const AVStream* audio_stream = file_.audio_stream();
     if (video_stream && packet->stream_index == video_stream->index) {
+        if (file_.rtp_units()) return DecodeUnitPiece();
         file_.RecordPacketTime();
-        if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) {
-            file_.DropPacket();
-            return -10002;
-        }
-        if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
-        clock_.PacketSent(file_.frame_time);
-        delivery_.set_passing_before(seek_.PassingBefore());
-        const int result = delivery_.DecodePacket(packet);
-        delivery_.set_passing_before(INT64_MIN);
+        const int result = DecodeVideoPacket(packet);
         file_.DropPacket();
-        if (result != 0) return -10002;
-        picture_delay_ = av_gettime_relative() - file_.arrival();
-        file_.frame_time = clock_.PictureTime(file_.frame_time);
-        CountUntimedPicture();
-        return 0;
+        return result;
     }
 
     if (audio_stream && packet->stream_index == audio_stream->index) {
@@ -241,6 +241,81 @@ void FileSession::CountUntimedPicture() {
         return;
     }
     untimed_us_ += std::llround(file_.frame_period() * 1000000.0);
+}
+
+int FileSession::SetMaxLatency(int ms) {
+    if (ms < 0) return -1;
+    max_latency_us_ = static_cast<int64_t>(ms) * 1000;
+    return 0;
+}
+
+bool FileSession::BehindBudget(const AVPacket* packet) {
+    if (max_latency_us_ <= 0 || !file_.is_live()) return false;
+    // How much later than the freshest packet so far this one was read, against the
+    // stream's own clock: what the host's slowness (and the socket's queue) added.
+    // A packet whose read waited for it is known to be fresh: the first one anchors the
+    // clock. Before one came (a host or machine behind from the start), the freshest so
+    // far stands in; the probe holds back only its first picture.
+    const int64_t offset = file_.arrival() - static_cast<int64_t>(file_.frame_time * 1e6);
+    if (offset_known_ && offset - min_offset_ > 60 * 1000000LL) offset_known_ = false;  // the sender restarted
+    if (!anchored_ && file_.waited()) {
+        anchored_ = true;
+        offset_known_ = false;
+    }
+    if (!offset_known_ || offset < min_offset_) {
+        min_offset_ = offset;
+        offset_known_ = true;
+    }
+    const int64_t age = offset - min_offset_;
+    const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // Far behind: even decoding without laying out does not catch up, so the pictures up
+    // to the next key frame are not decoded at all (and none of them is handed out: they
+    // would lack their references).
+    if (age > 2 * max_latency_us_ + 200000 && !key && !skipping_to_key_) {
+        skipping_to_key_ = true;
+        video_.Restart();
+        delivery_.MarkReferenceMissing();
+    }
+    if (key) skipping_to_key_ = false;
+    return skipping_to_key_ || age > max_latency_us_;
+}
+
+int FileSession::DecodeVideoPacket(const AVPacket* packet) {
+    if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) return -10002;
+    if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
+    const bool behind = BehindBudget(packet);
+    if (behind && packet->pts != last_skipped_pts_) {
+        last_skipped_pts_ = packet->pts;
+        ++skipped_;
+    }
+    if (skipping_to_key_) return -10002;
+    clock_.PacketSent(file_.frame_time);
+    delivery_.set_passing_before(behind ? PictureDelivery::kPassAll : seek_.PassingBefore());
+    const int result = delivery_.DecodePacket(packet);
+    delivery_.set_passing_before(INT64_MIN);
+    if (result != 0 || behind) return -10002;
+    picture_delay_ = av_gettime_relative() - file_.arrival();
+    file_.frame_time = clock_.PictureTime(file_.frame_time);
+    CountUntimedPicture();
+    return 0;
+}
+
+int FileSession::DecodeUnitPiece() {
+    const AVPacket* piece = file_.packet();
+    if (units_.EndsHeld(piece->data, piece->size, piece->pts)) return DecodeHeldUnit();
+    // A fragment that lost its start leaves the picture without part of its data.
+    if (!units_.Add(piece->data, piece->size, piece->pts)) delivery_.MarkReferenceMissing();
+    file_.DropPacket();
+    return units_.LooksWhole() ? DecodeHeldUnit() : -10002;
+}
+
+int FileSession::DecodeHeldUnit() {
+    const AVPacket* unit = units_.unit();
+    // Each picture carries the time of its own units.
+    file_.frame_time = file_.VideoSeconds(unit->pts, file_.frame_time);
+    const int result = DecodeVideoPacket(unit);
+    units_.Clear();
+    return result;
 }
 
 int64_t FileSession::FrameTimestamp() const {

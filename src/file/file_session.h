@@ -15,6 +15,7 @@
 #include "file/media_file.h"
 #include "file/picture_clock.h"
 #include "file/raw_extractor.h"
+#include "file/rtp_units.h"
 #include "file/seek_state.h"
 #include "output/output_converter.h"
 #include "output/picture_store.h"
@@ -42,6 +43,12 @@ public:
     int Seek(int64_t time_us, int flags);
     // The video decoder's skip mode changes (QV_SKIP_*).
     void SetFrameSkip(int mode);
+    // Live sources: when the pictures waiting behind the host are older than `ms`, catch up
+    // (decode without laying out, or skip to the next key frame) and hand out the newest.
+    // 0 (the default) hands out every picture; negative: -1.
+    int SetMaxLatency(int ms);
+    // Pictures passed over or skipped to stay within the budget since the open.
+    int64_t skipped() const { return skipped_; }
     // The file's length and the time of its first picture, microseconds on the picture clock
     // (-1 / 0 unknown).
     int64_t Duration() const { return file_.DurationMicros(); }
@@ -92,6 +99,15 @@ private:
     // in the order pictures come out, a frame period after the one before, a key picture the
     // time counted for its packet.
     void CountUntimedPicture();
+    // A video packet (its time recorded) through the seek's choice and the skip mode.
+    int DecodeVideoPacket(const AVPacket* packet);
+    // RTP units (MediaFile::rtp_units): the pending piece joins the held unit, which is
+    // decoded once whole; a piece that shows the held unit whole stays pending behind it.
+    int DecodeUnitPiece();
+    int DecodeHeldUnit();
+    // The live budget: how late the packet just read is; true when its picture must be
+    // passed over. Sets skipping_to_key_ when decoding cannot keep up either.
+    bool BehindBudget(const AVPacket* packet);
     // Reading restarts at the key frame at or before `seconds`, the decoder emptied: 0, -1
     // when the container cannot move, QV_ERR_TIMEOUT when an interrupt ended the move.
     int SeekContainer(double seconds);
@@ -112,7 +128,15 @@ private:
     MediaFile file_;
     PictureClock clock_;  // picture times under threads and the drain
     RawExtractor raw_;
+    RtpUnitJoiner units_;
     int64_t picture_delay_ = -1;
+    int64_t max_latency_us_ = 0;
+    int64_t skipped_ = 0;
+    bool offset_known_ = false;
+    bool anchored_ = false;         // a read that waited for its packet set the clock
+    int64_t min_offset_ = 0;        // least arrival minus stream time seen: the freshest packet
+    bool skipping_to_key_ = false;  // packets dropped until the next key frame
+    int64_t last_skipped_pts_ = INT64_MIN;
     SeekState seek_;
     int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
     int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture

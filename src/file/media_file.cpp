@@ -22,6 +22,9 @@ constexpr int kReadAttempts = 12;
 // not state it.
 constexpr int kLookAheadPackets = 64;
 
+// A read that took this long waited for its packet to arrive (a queued one takes microseconds).
+constexpr int64_t kWaitedMicros = 2000;
+
 // Seconds of a packet: the preferred time, else its presentation time, else the time of
 // the packet before it (a packet without either still belongs to the timeline).
 double PacketSeconds(const AVPacket& pkt, int64_t preferred, const AVStream& stream, double previous) {
@@ -82,6 +85,7 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     guard_.set_watch_memory(false);
     format_ctx_.reset(raw_format);
     if (!packet_) packet_.reset(av_packet_alloc());
+    ReadRtpUnits();
     audio_offset = 0;
     draining = false;
 
@@ -128,6 +132,27 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
         wallclock_anchor_ = 0;
     }
     return 0;
+}
+
+void MediaFile::ReadRtpUnits() {
+    // libavformat's parser would join the units into pictures, and close one only when the
+    // next begins: a picture late. The streams are known from the session description now,
+    // before the probe reads anything, and the choice holds for the whole format.
+    const char* name = format_ctx_->iformat->name;
+    if (!live_ || !(av_match_name(name, "rtsp") || av_match_name(name, "sdp") || av_match_name(name, "rtp"))) return;
+    bool h264 = false;
+    for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
+        const AVCodecParameters* par = format_ctx_->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        if (par->codec_id != AV_CODEC_ID_H264) return;
+        h264 = true;
+    }
+    if (!h264) return;
+    format_ctx_->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
+    // Units carry no decoding times, so the probe would read 50 of them (or all its bytes,
+    // half a second of a camera) waiting for one: the first decoded picture is enough.
+    format_ctx_->max_ts_probe = 1;
+    rtp_units_ = true;
 }
 
 int MediaFile::OpenFailure(int error) {
@@ -234,6 +259,7 @@ void MediaFile::Release() {
     guard_.set_watch_memory(false);
     packets_read_ = 0;
     bytes_read_ = 0;
+    rtp_units_ = false;
     wallclock_anchor_ = INT64_MIN;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;
@@ -283,6 +309,7 @@ int MediaFile::ReadFrame() {
         guard_.set_watch_memory(direct_network_);
         if (!guard_.Arm()) return kTimedOut;
         input_.StartCall();
+        const int64_t asked = av_gettime_relative();
         result = av_read_frame(format_ctx_.get(), packet_.get());
         const bool gave_up = guard_.GaveUp();
         guard_.Disarm();
@@ -295,6 +322,7 @@ int MediaFile::ReadFrame() {
             ++packets_read_;
             bytes_read_ += packet_->size;
             NoteWallclock();
+            waited_ = arrival_ - asked >= kWaitedMicros;
             // A demuxer given up on may still hand out what it held (the last picture of a
             // source that went quiet): the call that waited reports the timeout, and the
             // packet stays pending for the next one.

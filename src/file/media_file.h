@@ -82,8 +82,14 @@ public:
     InputGuard& guard() { return guard_; }
     NetworkOptions& network_options() { return network_; }
     bool is_live() const { return live_; }
+    // The video comes as libavformat's RTP depacketizer hands it out, unit by unit (H.264
+    // over RTSP or RTP): the file's reader joins them and its decoder takes units, so that a
+    // picture is out with its last unit, not when the next picture starts.
+    bool rtp_units() const { return rtp_units_; }
     // When the packet last read arrived (av_gettime_relative microseconds).
     int64_t arrival() const { return arrival_; }
+    // The read of that packet waited for it: it had just arrived, not queued behind the host.
+    bool waited() const { return waited_; }
     // Microseconds since the epoch at which the picture with this presentation time (video
     // time base) was captured, as the sender's reports state; -1 when unknown.
     int64_t Wallclock(int64_t pts) const;
@@ -123,6 +129,7 @@ private:
     void Release();
     void ResumeAfterGiveUp();
     bool StatesPictureOverLimit(int64_t max_pixels);
+    void ReadRtpUnits();
     int OpenFailure(int error);
     int ReadFailure(int error);
     void NoteWallclock();
@@ -145,11 +152,13 @@ private:
     ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
     bool live_ = false;
-    bool kept_after_give_up_ = false;
-    bool direct_network_ = false;      // the demuxer reads the network itself  // the pending packet came with a read that gave up
+    bool kept_after_give_up_ = false;  // the pending packet came with a read that gave up
+    bool direct_network_ = false;      // the demuxer reads the network itself
     int64_t packets_read_ = 0;
     int64_t bytes_read_ = 0;
+    bool rtp_units_ = false;
     int64_t arrival_ = 0;
+    bool waited_ = false;
     // Presentation time (µs) that the first sender report's wall-clock time belongs to.
     int64_t wallclock_anchor_ = INT64_MIN;
     AVStream* video_stream_ = nullptr;

@@ -115,7 +115,7 @@ bool PictureDelivery::LayOutPicture() {
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
     const int64_t micros = TicksToMicros(picture_time_, video_.context()->pkt_timebase);
-    if (passing_before_ != INT64_MIN && micros != AV_NOPTS_VALUE && micros < passing_before_) {
+    if (passing_before_ == kPassAll || (passing_before_ != INT64_MIN && micros != AV_NOPTS_VALUE && micros < passing_before_)) {
         // A picture passed over on the way to another is only held: no copy, no conversion.
         picture_.Hold(frame);
         return true;

@@ -88,6 +88,7 @@ public:
     // steps (a seek on its way to the picture asked for): decoded and flagged, but neither
     // copied nor converted. INT64_MIN passes none.
     void set_passing_before(int64_t micros) { passing_before_ = micros; }
+    static constexpr int64_t kPassAll = INT64_MAX;  // every picture, timed or not
     // The decoder itself found nothing missing in the last picture (whatever was lost before).
     bool decoder_whole() const { return decoder_whole_; }
     // A picture taken out by a drain that did not end the stream (key-frame-only decoding

@@ -129,7 +129,12 @@ std::vector<int16_t> DecodeToS16(int codec_id, int sample_rate, int channels, in
     ctx->sample_rate = sample_rate;
     av_channel_layout_default(&ctx->ch_layout, channels);
     ctx->bit_rate = bit_rate;
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return out;
+    AVDictionary* options = nullptr;
+    // G.722 at 56 and 48 kbit/s: 7 or 6 bits of each byte, its highest first.
+    if (codec_id == AV_CODEC_ID_ADPCM_G722 && bit_rate > 0) av_dict_set_int(&options, "bits_per_codeword", bit_rate / 8000, 0);
+    const int opened = avcodec_open2(ctx.get(), codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) return out;
     FramePtr frame(av_frame_alloc());
     PacketPtr pkt(av_packet_alloc());
     for (const Bytes& p : packets) {

@@ -50,7 +50,7 @@ EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
     o.width = t.width;
     o.height = t.height;
     o.frames = t.resize_at >= 0 ? t.resize_at : frames;
-    o.fps = t.fps;
+    o.fps = (t.fps + t.fps_den / 2) / t.fps_den;  // the encoder's rate control only
     o.gop = t.gop;
     o.b_frames = t.max_b_frames;
     o.global_header = global_header;
@@ -74,7 +74,6 @@ EncodedVideo EncodeTrack(const VideoTrack& t, int frames, bool global_header) {
 }
 
 std::string WritePacket(AVFormatContext* fmt, AVStream* stream, const EncodedPacket& source, const VideoTrack& t) {
-    const int fps = t.fps;
     Packet pkt(av_packet_alloc());
     if (av_new_packet(pkt.get(), static_cast<int>(source.data.size())) < 0) return "packet alloc failed";
     std::copy(source.data.begin(), source.data.end(), pkt->data);
@@ -82,7 +81,7 @@ std::string WritePacket(AVFormatContext* fmt, AVStream* stream, const EncodedPac
     pkt->dts = source.dts + t.start_frames;
     pkt->duration = 1;
     pkt->flags = source.key ? AV_PKT_FLAG_KEY : 0;
-    av_packet_rescale_ts(pkt.get(), AVRational{1, fps}, stream->time_base);
+    av_packet_rescale_ts(pkt.get(), AVRational{t.fps_den, t.fps}, stream->time_base);
     pkt->stream_index = stream->index;
     return av_interleaved_write_frame(fmt, pkt.get()) < 0 ? "write failed" : "";
 }
@@ -117,7 +116,7 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
         const EncodedVideo& v = videos.back();
         if (v.packets.empty()) return "no video packets";
         AVStream* stream = avformat_new_stream(fmt.get(), nullptr);
-        stream->time_base = AVRational{1, t.fps};
+        stream->time_base = AVRational{t.fps_den, t.fps};
         AVCodecParameters* par = stream->codecpar;
         par->codec_type = AVMEDIA_TYPE_VIDEO;
         par->codec_id = static_cast<AVCodecID>(v.codec_id);
@@ -182,7 +181,7 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
     av_dict_free(&options);
     if (header < 0) return "header failed";
 
-    const int fps = media.video.empty() ? 25 : media.video[0].fps;
+    const AVRational period = media.video.empty() ? AVRational{1, 25} : AVRational{media.video[0].fps_den, media.video[0].fps};
     int64_t audio_samples = 0;
     for (int i = 0; i < media.frames; ++i) {
         for (size_t v = 0; v < videos.size(); ++v) {
@@ -193,7 +192,7 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
         }
         if (audio) {
             AVCodecContext* a = audio.get();
-            const int64_t until = static_cast<int64_t>(i + 1) * a->sample_rate / fps;
+            const int64_t until = static_cast<int64_t>(i + 1) * a->sample_rate * period.num / period.den;
             while (audio_samples < until) {
                 if (av_frame_make_writable(audio_frame.get()) < 0) return "audio frame not writable";
                 AVFrame* f = audio_frame.get();
@@ -222,8 +221,8 @@ std::string WriteMediaFile(const std::string& path, const MediaFile& media) {
             av_new_packet(pkt.get(), sizeof(kText));
             std::copy(kText, kText + sizeof(kText), pkt->data);
             pkt->stream_index = extra->index;
-            pkt->pts = pkt->dts = av_rescale_q(i, AVRational{1, fps}, extra->time_base);
-            pkt->duration = av_rescale_q(1, AVRational{1, fps}, extra->time_base);
+            pkt->pts = pkt->dts = av_rescale_q(i, period, extra->time_base);
+            pkt->duration = av_rescale_q(1, period, extra->time_base);
             pkt->flags = AV_PKT_FLAG_KEY;
             if (av_interleaved_write_frame(fmt.get(), pkt.get()) < 0) return "extra write failed";
         }
@@ -262,6 +261,7 @@ Picture LayOut(const AVFrame* frame) {
     p.height = frame->height;
     p.format = frame->format;
     p.key = frame->key_frame != 0;
+    p.damaged = frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
     const auto format = static_cast<AVPixelFormat>(frame->format);
     const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
     if (size <= 0) return p;

@@ -18,6 +18,7 @@ struct VideoTrack {
     int width = 176;
     int height = 144;
     int fps = 25;
+    int fps_den = 1;                // frames come fps_den/fps seconds apart (30000/1001: NTSC)
     int gop = 10;
     int max_b_frames = 0;
     int slices = 0;                 // H.264: units per picture (0: encoder default)

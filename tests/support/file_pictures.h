@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
+
+#include "base/ffmpeg.h"
 
 #include "decoder_parts.h"
 #include "media_factory.h"
@@ -20,6 +23,36 @@ inline Picture HandedOutPicture(QVDecoder& decoder) {
     const unsigned char* data = decoder.QVGetVideoFrame();
     picture.bytes.assign(data, data + decoder.QVGetVideoFrameSize());
     return picture;
+}
+
+// The planes QVGetVideoPlanes hands out (no output conversion) hold the picture laid out
+// contiguously, row by row and plane by plane, each plane read with its own stride.
+inline void ExpectPlanesHoldPicture(QVDecoder& decoder, const Picture& picture) {
+    unsigned char* data[4];
+    int linesize[4];
+    ASSERT_EQ(decoder.QVGetVideoPlanes(data, linesize), 0);
+    const AVPixelFormat format = static_cast<AVPixelFormat>(picture.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    ASSERT_NE(desc, nullptr);
+    const uint8_t* laid[4];
+    int packed[4];
+    ASSERT_GE(av_image_fill_arrays(const_cast<uint8_t**>(laid), packed, picture.bytes.data(), format, picture.width,
+                                   picture.height, 1),
+              0);
+    const int planes = av_pix_fmt_count_planes(format);
+    for (int i = 0; i < 4; ++i) {
+        if (i >= planes) {
+            EXPECT_EQ(data[i], nullptr) << "plane " << i;
+            continue;
+        }
+        ASSERT_NE(data[i], nullptr) << "plane " << i;
+        ASSERT_GE(linesize[i], packed[i]) << "plane " << i;
+        const int rows = i == 1 || i == 2 ? AV_CEIL_RSHIFT(picture.height, desc->log2_chroma_h) : picture.height;
+        for (int y = 0; y < rows; ++y) {
+            ASSERT_EQ(std::memcmp(data[i] + static_cast<ptrdiff_t>(y) * linesize[i], laid[i] + y * packed[i], packed[i]), 0)
+                << "plane " << i << " row " << y;
+        }
+    }
 }
 
 inline void ExpectSamePictures(const std::vector<Picture>& got, const std::vector<Picture>& want) {

@@ -60,6 +60,7 @@ struct Picture {
     int height = 0;
     int format = -1;
     bool key = false;
+    bool damaged = false;  // the decoder reported errors in it (error flags or corrupt)
     int colorspace = 2;   // AVColorSpace, unspecified by default
     int color_range = 0;  // AVColorRange
     int64_t time_us = INT64_MIN;  // files: libavcodec's best-effort time, µs truncated toward zero

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qvtool {
 
@@ -32,8 +33,23 @@ struct DecodeOptions {
     bool reconnect = false;  // reopen a source that ended or failed, with backoff
     int video_stream = -2;   // file streams by index (as info lists them): -1 none, -2 the default
     int audio_stream = -2;
+    std::string wav;         // the audio as 16-bit PCM WAV, empty: none
 };
 int RunDecode(const DecodeOptions& o);
+
+struct WallOptions {
+    std::vector<std::string> urls;
+    std::string size = "320x180";  // tile size
+    int cols = 0;                  // tiles per row, 0: a square grid
+    double every = 1.0;            // seconds between mosaic PNGs
+    std::string out = "wall.png";
+    double duration = -1.0;        // seconds on the clock, negative: until killed
+    int max_latency_ms = 500;      // per camera, 0: every picture however late
+    double timeout = 5.0;          // seconds an open or read may wait before a reconnect
+    std::string transport;
+    bool verbose = false;
+};
+int RunWall(const WallOptions& o);
 
 struct ThumbsOptions {
     std::string file;

@@ -11,6 +11,7 @@
 #include "output_options.h"
 #include "time_text.h"
 #include "tool_common.h"
+#include "wav_writer.h"
 
 namespace qvtool {
 namespace {
@@ -83,6 +84,8 @@ int RunDecode(const DecodeOptions& o) {
     ParseSnapshotFormat(o.snapshot_format, &snapshot_format);  // checked by the option parser
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
     if (!sink.Open()) return kExitOutput;
+    WavWriter wav;
+    if (!o.wav.empty() && !wav.Open(o.wav)) return Fail(kExitOutput, "cannot write '" + o.wav + "'");
 
     // For the progress line; a live source has none.
     const int64_t duration = live ? -1 : decoder.QVGetDuration();
@@ -121,6 +124,10 @@ int RunDecode(const DecodeOptions& o) {
                           decoder.QVGetPictureWallclock());
         } else if (result == QV_AUDIO_PIECE) {
             ++audio_pieces;
+            const int size = decoder.QVGetAudioFrameSize();
+            if (!o.wav.empty() && size > 0 && !wav.Append(decoder.QVGetAudioFrame(), size)) {
+                return Fail(kExitOutput, "writing '" + o.wav + "' failed");
+            }
         } else if (result == QV_ERR_NO_PICTURE) {
             ++empty;
             stats.NoPicture();
@@ -140,6 +147,12 @@ int RunDecode(const DecodeOptions& o) {
     }
     progress.Finish();
     const double seconds = progress.Seconds();
+    if (!o.wav.empty()) {
+        // The rate and channels the audio decoder settled on (a camera's may differ from
+        // what the session description announced).
+        decoder.QVGetParam(param);
+        if (!wav.Finish(param.sample_rate, param.channels)) return Fail(kExitOutput, "writing '" + o.wav + "' failed");
+    }
 
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
@@ -188,6 +201,7 @@ int RunDecode(const DecodeOptions& o) {
                     sink.first_snapshot().c_str());
     }
     if (!o.raw.empty()) std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.raw.c_str());
+    if (!o.wav.empty()) std::printf("; %" PRId64 " audio bytes in %s", wav.data_bytes(), o.wav.c_str());
     if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
     std::printf(".\n");
     if (pictures == 0 && audio_pieces == 0) {

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         "  qvdecode info samples/clip.mp4\n"
         "  qvdecode decode samples/clip.mp4 --snapshots out --every 25 --snapshot-format jpg\n"
         "  qvdecode decode rtsp://camera/stream --duration 60 --transport udp --reconnect\n"
+        "  qvdecode wall rtsp://cam1/stream rtsp://cam2/stream --size 480x270 --cols 2 -o wall.png\n"
         "  qvdecode decode samples/clip.mp4 --start 1.5 --duration 00:00:02 --snapshots out\n"
         "  qvdecode thumbs recording.mp4 -o thumbs --every 60s --size 160x90 --sheet sheet.png\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
@@ -127,9 +128,31 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     decode_cmd->add_option("--transport", decode.transport, "RTSP transport: tcp (default) or udp")
         ->check(CLI::IsMember({"tcp", "udp"}));
+    decode_cmd->add_option("--wav", decode.wav, "write the audio (a file's track, a camera's G.711 or AAC) as 16-bit WAV");
     decode_cmd->add_flag("--reconnect", decode.reconnect,
                          "reopen a live source that ended or failed, with growing pauses; the summary "
                          "counts the outages");
+
+    WallOptions wall;
+    auto* wall_cmd = app.add_subcommand(
+        "wall", "a live camera wall: each camera in a tile of one mosaic, written as PNG, with a status line "
+                "per camera once a second");
+    wall_cmd->add_option("URL", wall.urls, "live sources (rtsp://..., .sdp files, ...)")->required();
+    wall_cmd->add_option("--size", wall.size, "tile size WxH (default 320x180)");
+    wall_cmd->add_option("--cols", wall.cols, "tiles per row (default: a square grid)")->check(CLI::Range(1, 64));
+    wall_cmd->add_option("--every", wall.every, "seconds between mosaic PNGs (default 1)")->check(CLI::PositiveNumber);
+    wall_cmd->add_option("-o,--output", wall.out, "the mosaic PNG, rewritten each time (default wall.png)");
+    wall_cmd->add_option("--duration", wall.duration, "seconds to run (default: until killed)")
+        ->check(CLI::NonNegativeNumber);
+    wall_cmd->add_option("--max-latency", wall.max_latency_ms,
+                         "milliseconds a picture may be old when shown; older ones are skipped (default 500, "
+                         "0: every picture)")
+        ->check(CLI::Range(0, 600000));
+    wall_cmd->add_option("--timeout", wall.timeout, "seconds a camera may be silent before a reconnect (default 5)")
+        ->check(CLI::PositiveNumber);
+    wall_cmd->add_option("--transport", wall.transport, "RTSP transport: tcp (default) or udp")
+        ->check(CLI::IsMember({"tcp", "udp"}));
+    wall_cmd->add_flag("-v,--verbose", wall.verbose, "show FFmpeg's warnings");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(
@@ -216,6 +239,7 @@ int main(int argc, char** argv) {
     int code = kExitUsage;
     if (*info_cmd) code = RunInfo(info);
     else if (*decode_cmd) code = RunDecode(decode);
+    else if (*wall_cmd) code = RunWall(wall);
     else if (*thumbs_cmd) code = RunThumbs(thumbs);
     else if (*push_cmd) code = RunPush(push);
     else if (*extract_cmd) code = RunExtract(extract);
