@@ -156,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Geometry{"same_size", 96, 64, 96, 64, 0}, Geometry{"odd_size", 97, 61, 97, 61, 0},
                       Geometry{"padded_rows", 99, 33, 99, 33, 40}, Geometry{"shrink_to_tile", 320, 180, 80, 45, 0},
                       Geometry{"shrink_odd", 353, 287, 176, 143, 24}, Geometry{"enlarge", 97, 61, 202, 127, 16},
-                      Geometry{"shrink_one_way_enlarge_other", 128, 96, 64, 150, 0}),
+                      Geometry{"shrink_one_way_enlarge_other", 128, 96, 64, 150, 0},
+                      Geometry{"shrink_3_to_1", 192, 108, 64, 36, 8}, Geometry{"shrink_3_to_2", 192, 108, 128, 72, 0}),
     [](const ::testing::TestParamInfo<Geometry>& info) { return std::string(info.param.name); });
 
 // ---- Tagged streams, decoded and converted by the library ----
