@@ -84,7 +84,9 @@ void PlaneScaler::Prepare(int src_width, int src_height, int dst_width, int dst_
         path_ = Path::kBilinear;
     }
     sums_.assign(path_ == Path::kBox ? static_cast<size_t>(src_width) + 32 : 0, 0);
-    row_.assign(path_ == Path::kBilinear ? static_cast<size_t>(src_width) + 64 : 0, 0);
+    // The source row with room behind it, and two rows of the destination's width when enlarging.
+    const size_t wide = dst_height > src_height ? 2 * (static_cast<size_t>(dst_width) + 64) : 0;
+    row_.assign(path_ == Path::kBilinear ? static_cast<size_t>(src_width) + 64 + wide : 0, 0);
 }
 
 void PlaneScaler::Scale(const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride) const {
@@ -118,6 +120,16 @@ void PlaneScaler::ScaleBox(const uint8_t* src, int src_stride, uint8_t* dst, int
         const int narrow = std::max(1, static_cast<int>(dx >> 16));
         const uint32_t recip[2] = {(65536u + narrow * rows / 2) / (narrow * rows),
                                    (65536u + (narrow + 1) * rows / 2) / ((narrow + 1) * rows)};
+        if ((dx & 0xFFFF) == 0) {
+            // Whole ratios (3:1 and the like): every box has the same width.
+            const uint16_t* in = sums;
+            for (int i = 0; i < dst_width_; ++i, in += narrow) {
+                uint32_t sum = 0;
+                for (int k = 0; k < narrow; ++k) sum += in[k];
+                out[i] = static_cast<uint8_t>(std::min<uint32_t>(255, (sum * recip[0] + 32768) >> 16));
+            }
+            continue;
+        }
         int64_t x = 0;
         for (int i = 0; i < dst_width_; ++i) {
             const int left = static_cast<int>(x >> 16);
@@ -132,15 +144,49 @@ void PlaneScaler::ScaleBox(const uint8_t* src, int src_stride, uint8_t* dst, int
 }
 
 void PlaneScaler::ScaleBilinear(const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride) const {
-    // Rows first: the two source rows around each destination row are interpolated into the
-    // kept row, which the column filter then reads (one pixel behind its end repeats the last).
-    const InterpolateFn interpolate = Interpolate(src_width_);
-    const FilterColsFn cols = FilterCols(src_width_);
     int x0 = 0, dx = 0, y0 = 0, dy = 0;
     Slope(src_width_, dst_width_, &x0, &dx);
     Slope(src_height_, dst_height_, &y0, &dy);
     const int64_t max_y = static_cast<int64_t>(src_height_ - 1) << 16;
+    const FilterColsFn cols = FilterCols(src_width_);
     uint8_t* row = row_.data();
+    if (dst_height_ > src_height_) {
+        // Enlarging: each source row is filtered to the destination's width once (two kept
+        // rows), and destination rows are interpolated between them.
+        const InterpolateFn interpolate = Interpolate(dst_width_);
+        const size_t wide = static_cast<size_t>(dst_width_) + 64;
+        uint8_t* filtered[2] = {row + src_width_ + 64, row + src_width_ + 64 + wide};
+        int held[2] = {-1, -1};  // the source row each kept row holds
+        const auto filter = [&](int index, uint8_t* out) {
+            std::memcpy(row, src + static_cast<ptrdiff_t>(index) * src_stride, static_cast<size_t>(src_width_));
+            row[src_width_] = row[src_width_ - 1];
+            cols(out, row, dst_width_, std::max(x0, 0), dx);
+        };
+        for (int j = 0; j < dst_height_; ++j) {
+            const int64_t y = std::clamp<int64_t>(y0 + static_cast<int64_t>(j) * dy, 0, max_y);
+            const int top = static_cast<int>(y >> 16);
+            const int below = std::min(top + 1, src_height_ - 1);
+            if (held[0] != top) {
+                if (held[1] == top) {
+                    std::swap(filtered[0], filtered[1]);
+                    std::swap(held[0], held[1]);
+                } else {
+                    filter(top, filtered[0]);
+                    held[0] = top;
+                }
+            }
+            if (held[1] != below) {
+                filter(below, filtered[1]);
+                held[1] = below;
+            }
+            interpolate(dst + static_cast<ptrdiff_t>(j) * dst_stride, filtered[0], filtered[1] - filtered[0],
+                        dst_width_, static_cast<int>((y >> 8) & 255));
+        }
+        return;
+    }
+    // Shrinking: the two source rows around each destination row are interpolated into the
+    // kept row, which the column filter then reads (one pixel behind its end repeats the last).
+    const InterpolateFn interpolate = Interpolate(src_width_);
     for (int j = 0; j < dst_height_; ++j) {
         const int64_t y = std::clamp<int64_t>(y0 + static_cast<int64_t>(j) * dy, 0, max_y);
         const int top = static_cast<int>(y >> 16);
