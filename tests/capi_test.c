@@ -114,6 +114,7 @@ static void bad_input(void) {
     CHECK_EQ(qv_set_max_pixels(d, -1), QV_FAILED);
     CHECK_EQ(qv_open_file(d, "/nonexistent/clip.mp4"), QV_ERR_OPEN_FILE);
     /* Nothing listens on port 1 of the loopback: the camera cannot be reached. */
+    CHECK_EQ(qv_set_timeout(d, 0), QV_OK); /* 0 waits for ever */
     CHECK_EQ(qv_set_timeout(d, 2000), QV_OK);
     CHECK_EQ(qv_open_file(d, "rtsp://127.0.0.1:1/stream"), QV_ERR_NETWORK);
     CHECK_EQ(qv_open_video(d, 0x7fffffff, 320, 240, QV_PIX_FMT_YUV420P), QV_ERR_NO_DECODER);
