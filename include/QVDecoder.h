@@ -37,6 +37,7 @@ enum {
     QV_ERR_NOT_OPEN = -10008,
     QV_ERR_TIMEOUT = -10010,      // a live source gave nothing within the timeout, or QVInterrupt
     QV_ERR_NETWORK = -10011,      // a live source cannot be reached or failed
+    QV_ERR_BUFFER_TOO_SMALL = -10012,  // a host buffer smaller than the picture: nothing written
     QV_ERR_AUDIO_OPEN = -10100,   // the combined open failed in its audio half
 };
 
@@ -310,6 +311,15 @@ public:
     // output conversion is on or there is no picture. Valid until the next decode, receive,
     // flush or close call on the object.
     int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
+    // The picture QVGetVideoFrame hands out (same bytes, size and layout), written straight
+    // into the host's memory: with output conversion on, the conversion writes there (no
+    // copy follows it) as long as nothing has read the picture since it was decoded; a
+    // decoded picture is laid out there from the decoder's planes. Returns the bytes written
+    // (QVGetVideoFrameSize), QV_ERR_BUFFER_TOO_SMALL with nothing written when `size` is
+    // smaller, -1 for a null buffer or when there is no picture. The library keeps no
+    // pointer to the buffer. A host that wants each picture in memory of its own (Python's
+    // arrays) calls it instead of QVGetVideoFrame and a copy.
+    int QVGetVideoFrameInto(unsigned char* buffer, int size);
     // The colour matrix and range the picture last laid out is coded in (QV_COLOUR_*, plus
     // QV_COLOUR_FULL_RANGE for full range), as the conversion uses them; -1 before a picture.
     int QVGetPictureColour();

@@ -48,6 +48,7 @@ enum {
     QV_ERR_NOT_OPEN = -10008,
     QV_ERR_TIMEOUT = -10010,
     QV_ERR_NETWORK = -10011,
+    QV_ERR_BUFFER_TOO_SMALL = -10012,
     QV_ERR_AUDIO_OPEN = -10100
 };
 #define QV_ERR_NOT_SEEKABLE (-10009)
@@ -280,6 +281,12 @@ QVDECODER_C_API int qv_push_audio(qv_decoder* decoder, const unsigned char* data
    close or output change. Its format is the one of the bytes at data (the output format while
    output conversion is on, else the decoded one). */
 QVDECODER_C_API int qv_picture(qv_decoder* decoder, qv_picture_info* picture);
+/* The same picture written straight into the caller's buffer of `size` bytes (converted there
+   while output conversion is on: no copy follows the conversion); picture->data is then
+   buffer. QV_ERR_BUFFER_TOO_SMALL writes nothing but fills picture->size (and the geometry)
+   so that the caller can grow its buffer and call again; QV_ERR_NO_PICTURE as qv_picture;
+   QV_ERR_ARGUMENT for a null buffer or picture or a negative size. */
+QVDECODER_C_API int qv_picture_into(qv_decoder* decoder, unsigned char* buffer, int size, qv_picture_info* picture);
 /* The last picture's own planes without a copy, when no output conversion is set: QV_OK,
    QV_ERR_NO_PICTURE as qv_picture, QV_FAILED while output conversion is on. */
 QVDECODER_C_API int qv_video_planes(qv_decoder* decoder, qv_planes* planes);

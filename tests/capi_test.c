@@ -53,7 +53,7 @@ static void bad_input(void) {
         qv_open_video_audio(NULL, QV_CODEC_H264, 320, 240, 0, QV_CODEC_G722, 16000, 1, 64000),
         qv_set_picture_param(NULL, 320, 240, 0), qv_push_video(NULL, &byte, 1, 0),
         qv_receive_video(NULL), qv_flush_video(NULL), qv_push_audio(NULL, &byte, 1),
-        qv_picture(NULL, &picture), qv_picture_flags(NULL), qv_audio(NULL, &data, &size),
+        qv_picture(NULL, &picture), qv_picture_into(NULL, &byte, 1, &picture), qv_picture_flags(NULL), qv_audio(NULL, &data, &size),
         qv_get_info(NULL, &info), qv_open_file(NULL, clip), qv_decode_frame(NULL),
         qv_frame_timestamp(NULL, &time), qv_raw_frame(NULL, &byte, 1, &raw),
         qv_set_output(NULL, 16, 16, QV_PIX_FMT_BGR24, 0), qv_set_output_format(NULL, 3, 0),
@@ -77,7 +77,8 @@ static void bad_input(void) {
         const int bad_arguments[] = {
             qv_push_video(d, NULL, 10, 0), qv_push_video(d, &byte, -1, 0),
             qv_push_audio(d, NULL, 10), qv_push_audio(d, &byte, -5),
-            qv_picture(d, NULL), qv_audio(d, NULL, &size), qv_audio(d, &data, NULL),
+            qv_picture(d, NULL), qv_picture_into(d, NULL, 1, &picture), qv_picture_into(d, &byte, -1, &picture),
+            qv_picture_into(d, &byte, 1, NULL), qv_audio(d, NULL, &size), qv_audio(d, &data, NULL),
             qv_get_info(d, NULL), qv_open_file(d, NULL), qv_frame_timestamp(d, NULL),
             qv_raw_frame(d, NULL, 10, &raw), qv_raw_frame(d, &byte, -1, &raw),
             qv_output_resolution(d, NULL, &height), qv_output_resolution(d, &width, NULL),
@@ -107,6 +108,7 @@ static void bad_input(void) {
     CHECK_EQ(qv_flush_video(d), QV_FAILED);
     CHECK_EQ(qv_picture(d, &picture), QV_ERR_NO_PICTURE);
     CHECK(picture.data == NULL);
+    CHECK_EQ(qv_picture_into(d, &byte, 1, &picture), QV_ERR_NO_PICTURE);
     CHECK_EQ(qv_raw_frame(d, &byte, 1, &raw), 0);
     CHECK_EQ(qv_raw_frame_size(d), QV_FAILED);
     CHECK_EQ(qv_set_threads(d, 65), QV_FAILED);
@@ -135,7 +137,7 @@ static void error_texts(void) {
     const int codes[] = {QV_OK, QV_AUDIO_PIECE, QV_FAILED, QV_ERR_OPEN_FILE, QV_ERR_NO_PICTURE,
                          QV_ERR_END_OF_FILE, QV_ERR_BAD_DATA, QV_ERR_NO_MEMORY, QV_ERR_NO_DECODER,
                          QV_ERR_NOT_OPEN, QV_ERR_TIMEOUT, QV_ERR_NETWORK, QV_ERR_AUDIO_OPEN, QV_ERR_ARGUMENT,
-                         QV_ERR_NOT_SEEKABLE, QV_ERR_ALREADY_OPEN, QV_ERR_NOT_FILE};
+                         QV_ERR_NOT_SEEKABLE, QV_ERR_ALREADY_OPEN, QV_ERR_NOT_FILE, QV_ERR_BUFFER_TOO_SMALL};
     const size_t n = sizeof(codes) / sizeof(codes[0]);
     const char* unknown = qv_strerror(12345);
     size_t i, j;
@@ -282,7 +284,13 @@ static void stream_mode(void) {
     CHECK_EQ(n, 0);
     CHECK_EQ(qv_flush_video(stream), QV_OK);
     while (qv_receive_video(stream) == QV_OK) {
-        CHECK_EQ(qv_picture(stream, &got), QV_OK);
+        /* Laid out straight into memory of our own; a buffer one byte short gets nothing. */
+        frame[0] = 0x5A;
+        CHECK_EQ(qv_picture_into(stream, frame, 320 * 240 * 3 / 2 - 1, &got), QV_ERR_BUFFER_TOO_SMALL);
+        CHECK_EQ(got.size, 320 * 240 * 3 / 2);
+        CHECK(got.data == NULL && frame[0] == 0x5A);
+        CHECK_EQ(qv_picture_into(stream, frame, capacity, &got), QV_OK);
+        CHECK(got.data == frame);
         ++pictures;
         if (!next_file_picture(reference, &want) || got.size != want.size ||
             memcmp(got.data, want.data, (size_t)got.size) != 0) {

@@ -20,6 +20,7 @@ class _Handle:
         self.ptr = None
         self.closed = False
         self.viewed = False
+        self.picture_size = 1  # bytes of the last picture: the next array's first guess
         self.lib = _library()
         self.ptr = self.lib.qv_decoder_new()
         if not self.ptr:
@@ -35,12 +36,21 @@ class _Handle:
 
     def picture(self, copy):
         info = _lib.PictureInfo()
-        self.call("qv_picture", ctypes.byref(info))
-        buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
-        flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
         if copy:
-            flat = flat.copy()
+            # An array of its own per picture, which the conversion writes into: no copy after
+            # it. A picture larger than the last one asks for a larger array.
+            accept = (_lib.QV_OK, _lib.QV_ERR_BUFFER_TOO_SMALL)
+            flat = numpy.empty(self.picture_size, dtype=numpy.uint8)
+            into = ("qv_picture_into", flat.ctypes.data, flat.size, ctypes.byref(info))
+            if self.call(*into, accept=accept, what="qv_picture") != _lib.QV_OK:
+                flat = numpy.empty(info.size, dtype=numpy.uint8)
+                self.call("qv_picture_into", flat.ctypes.data, flat.size, ctypes.byref(info), what="qv_picture")
+            self.picture_size = info.size
+            flat = flat[: info.size]
         else:
+            self.call("qv_picture", ctypes.byref(info))
+            buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
+            flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
             buffer.handle = self
             self.viewed = True
             flat.flags.writeable = False

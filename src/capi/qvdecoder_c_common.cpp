@@ -159,6 +159,19 @@ int qv_set_converter(qv_decoder* decoder, int engine) {
     });
 }
 
+namespace {
+
+// What qv_picture and qv_picture_into tell of the picture last laid out, bytes aside.
+void DescribePicture(qv_decoder& d, int size, qv_picture_info* picture) {
+    picture->size = size;
+    d.object.QVGetOutputResolution(picture->width, picture->height);
+    picture->format = d.object.QVGetOutputFormat();
+    picture->flags = d.object.QVGetPictureFlags();
+    if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetFrameTimestamp();
+}
+
+}  // namespace
+
 int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!picture) return QV_ERR_ARGUMENT;
@@ -167,11 +180,22 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
         const int size = d.object.QVGetVideoFrameSize();
         if (!d.has_picture || !data || size <= 0) return QV_ERR_NO_PICTURE;
         picture->data = data;
-        picture->size = size;
-        d.object.QVGetOutputResolution(picture->width, picture->height);
-        picture->format = d.object.QVGetOutputFormat();
-        picture->flags = d.object.QVGetPictureFlags();
-        if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetFrameTimestamp();
+        DescribePicture(d, size, picture);
+        return QV_OK;
+    });
+}
+
+int qv_picture_into(qv_decoder* decoder, unsigned char* buffer, int size, qv_picture_info* picture) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!picture || !buffer || size < 0) return QV_ERR_ARGUMENT;
+        *picture = qv_picture_info{nullptr, 0, 0, 0, QV_PIX_FMT_NONE, 0, QV_NO_TIME};
+        const int needed = d.object.QVGetVideoFrameSize();
+        if (!d.has_picture || needed <= 0) return QV_ERR_NO_PICTURE;
+        DescribePicture(d, needed, picture);
+        const int written = d.object.QVGetVideoFrameInto(buffer, size);
+        if (written == QV_ERR_BUFFER_TOO_SMALL) return written;
+        if (written != needed) return QV_ERR_NO_PICTURE;
+        picture->data = buffer;
         return QV_OK;
     });
 }
@@ -292,6 +316,7 @@ const char* qv_strerror(int code) {
         case QV_ERR_NOT_OPEN: return "The decoder is not open.";
         case QV_ERR_TIMEOUT: return "The source gave nothing within the timeout, or the call was interrupted.";
         case QV_ERR_NETWORK: return "The source cannot be reached or failed.";
+        case QV_ERR_BUFFER_TOO_SMALL: return "The buffer is smaller than the picture; nothing was written.";
         case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
         case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
         case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";

@@ -75,6 +75,9 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     }
     unsigned char* QVGetVideoFrame() { return delivery.VideoFrame(stream.merged()); }
     int QVGetVideoFrameSize() const { return delivery.VideoFrameSize(stream.merged()); }
+    int QVGetVideoFrameInto(unsigned char* buffer, int size) {
+        return buffer ? delivery.VideoFrameInto(stream.merged(), buffer, size) : -1;
+    }
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
     enum PixelFormat QVGetOutputFormat() const;

@@ -72,6 +72,7 @@ int QVDecoder::Impl::QVSaveOutputImage(const char* path) {
     if (!path) return -1;
     const _video_param& o = output.output_param;
     if (!o.video_buffer) return QVSaveCurrentImage(path);
+    if (output.enabled()) QVGetVideoFrame();  // a picture is converted when it is first read
     if (!HoldsPicture(o.video_buffer_size, o.width, o.height, o.pix_fmt)) return -1;
     // A YUV output keeps the decoded picture's matrix and range.
     return snapshots.SavePictureAsBmp(path, o.video_buffer, o.width, o.height, o.pix_fmt, picture.colorspace(),

@@ -47,6 +47,9 @@ int QVDecoder::QVDecodeAudioFrame(unsigned char* data, int size) { return impl_-
 
 unsigned char* QVDecoder::QVGetVideoFrame() { return impl_->QVGetVideoFrame(); }
 int QVDecoder::QVGetVideoFrameSize() { return impl_->QVGetVideoFrameSize(); }
+int QVDecoder::QVGetVideoFrameInto(unsigned char* buffer, int size) {
+    return impl_->QVGetVideoFrameInto(buffer, size);
+}
 int QVDecoder::QVGetParam(_video_param& param) { return impl_->QVGetParam(param); }
 unsigned char* QVDecoder::QVGetAudioFrame() { return impl_->QVGetAudioFrame(); }
 int QVDecoder::QVGetAudioFrameSize() { return impl_->QVGetAudioFrameSize(); }

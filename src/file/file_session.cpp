@@ -260,6 +260,11 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
         ++skipped_;
     }
     if (skipping_to_key_) return -10002;
+    // On the way to an accurate seek's picture, a picture shown before it is never shown
+    // at all: decoded only when another picture refers to it. Its own presentation time
+    // says so (a B-frame read before the target may be shown after it); without one it is
+    // decoded.
+    video_.SkipUnreferenced(seek_.Passes(file_.VideoSeconds(packet->pts, HUGE_VAL)));
     clock_.PacketSent(file_.frame_time);
     delivery_.set_passing(behind || seek_.Passes(clock_.PictureTime(file_.frame_time)));
     const int result = delivery_.DecodePacket(packet);
