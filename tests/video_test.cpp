@@ -444,6 +444,13 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     // QVClose cleared the request flags: the host chooses again after reopening.
     d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_NONE) << "no picture yet, only the open's blank buffer";
+    ASSERT_EQ(Push(d, video.packets[0]), 0);
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_BGR24);
+    d.QVClose();
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_NONE);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
     ASSERT_EQ(Push(d, video.packets[0]), 0);
     int w = 0, h = 0;
     d.QVGetOutputResolution(w, h);
