@@ -337,3 +337,23 @@ def test_read_steps_over_tracks_it_does_not_decode(tmp_path, tool):
             pictures.append(picture)
     assert len(pictures) == 30
     assert [p.time_us for p in pictures] == sorted(p.time_us for p in pictures)
+
+
+def test_readme_set_up_works_from_any_folder(tmp_path):
+    """The README's venv, library path and archive commands as a new user types them."""
+    readme = open(os.path.join(ROOT, "README.md")).read()
+    value = re.search(r"^export QVDECODER_LIBRARY=(\S+)", readme, re.M).group(1)
+    library = value.replace("$PWD", ROOT)
+    assert os.path.isabs(library), value
+    if os.path.exists(library):
+        # Run from another folder, as a user's own script would be.
+        env = dict(os.environ, QVDECODER_LIBRARY=library, PYTHONPATH=os.path.join(ROOT, "python"))
+        done = subprocess.run([sys.executable, "-c", "import qvdecoder; print(qvdecoder.library_path())"],
+                              cwd=tmp_path, env=env, capture_output=True, text=True)
+        assert done.returncode == 0 and done.stdout.strip() == os.path.realpath(library), done.stderr
+    venv = re.search(r"^/usr/bin/python3 -m venv --system-site-packages (\S+)", readme, re.M).group(1)
+    if shutil.which("git") and os.path.exists(os.path.join(ROOT, ".git")):
+        assert subprocess.run(["git", "check-ignore", "-q", venv + "/bin/python"], cwd=ROOT).returncode == 0
+    # The archive example's commands run in that venv, where the package is.
+    commands = [line for line in readme.splitlines() if "archive_thumbnails.py " in line or " -m dask " in line]
+    assert commands and all(line.startswith(venv + "/bin/python ") for line in commands), commands
