@@ -80,7 +80,7 @@ int RunThumbs(const ThumbsOptions& o) {
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
