@@ -154,6 +154,8 @@ static void open_reasons(void) {
     CHECK_EQ(qv_open_file(d, path), QV_ERR_OPEN_FILE);
     CHECK(strcmp(qv_open_error(d), "moov atom not found") == 0);
     remove(path);
+    CHECK_EQ(qv_open_file(d, samples), QV_ERR_OPEN_FILE);
+    CHECK(strcmp(qv_open_error(d), "Is a directory") == 0);
     CHECK_EQ(qv_open_file(d, clip), QV_OK);
     CHECK(strcmp(qv_open_error(d), "") == 0);
     CHECK_EQ(qv_max_pixels(d, &limit), QV_OK);

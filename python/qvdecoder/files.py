@@ -20,7 +20,7 @@ def _open_file(handle, path):
     if result != _lib.QV_OK:
         reason = handle.lib.qv_open_error(handle.ptr).decode(errors="replace")
         shown = _masked(os.fsdecode(name))
-        if b"://" not in name:
+        if b"://" not in name and not name.startswith(b"pipe:"):
             if not os.path.exists(name):
                 raise FileNotFoundError(errno.ENOENT, reason or os.strerror(errno.ENOENT), shown)
             if os.path.isdir(name):

@@ -95,14 +95,17 @@ int QVDecoder::Impl::QVSetPictureParam(_picture_param requested) {
 }
 
 int QVDecoder::Impl::QVOpen(const char* name) {
-    if (!qv::IsInitialized()) return -1;
+    open_error.clear();
+    if (!qv::IsInitialized()) {
+        open_error = "QVDecoderInitialize has not been called.";
+        return -1;
+    }
     if (!name) {
         open_error = "QVOpen: failed to open decoer with NULL name.";
         QVDECODE_LOG(open_error.c_str(), 15);
         return -10001;
     }
     if (AlreadyOpen("QVOpen: decoder already opened, QVClose it first.")) return 0;
-    open_error.clear();
     // FFmpeg says why a source does not open only in its log: the reason is kept for
     // QVGetOpenError, else the library's own message.
     qv::FFmpegErrorCapture capture;
