@@ -2,7 +2,7 @@
 // every codec family, pushes of fuzzed bytes and of real frames from small embedded
 // streams (api_streams.inc), the receive loop and flush, output and picture changes in the
 // middle of a stream, snapshots, audio, file mode on a file written from the input, close,
-// reopen and moves between the objects.
+// reopen and moves between the objects, and interrupts made while nothing waits.
 //
 // An input is a sequence of calls: one opcode byte (bit 7 picks the object, the rest the
 // call) followed by the call's argument bytes; reads past the end give zeros. Blobs are a
@@ -149,6 +149,7 @@ enum Op {
     kFileDecode,
     kFileRaw,
     kRegisterLog,
+    kInterrupt,
     kOpCount
 };
 
@@ -543,7 +544,8 @@ private:
             const int flags = (code & 0x40) ? QV_SEEK_KEY : QV_SEEK_ACCURATE;
             const int result = d().QVSeek(tenths * int64_t{100000}, flags);
             trace.Add(object_, "QVSeek(%d00 ms, %d) = %d", tenths, flags, result);
-            if (result != 0 && result != -1 && result != QV_ERR_NOT_OPEN && result != QV_ERR_NOT_SEEKABLE) {
+            if (result != 0 && result != -1 && result != QV_ERR_NOT_OPEN && result != QV_ERR_NOT_SEEKABLE &&
+                result != QV_ERR_TIMEOUT) {
                 Fail("QVSeek answers with a code of no seek");
             }
         }
@@ -802,6 +804,12 @@ private:
                 trace.Add(object_, "QVDecoderRegisterLog(level %d)", level);
                 break;
             }
+            case kInterrupt:
+                // Made while nothing waits: it ends the next blocking call of the object, and
+                // only that one (a seek after it once looped for ever).
+                d().QVInterrupt();
+                trace.Add(object_, "QVInterrupt()");
+                break;
             case kOpCount:
                 break;
         }

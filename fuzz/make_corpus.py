@@ -136,7 +136,8 @@ API_OPS = ["set_param", "set_encode_mode", "set_stream_mode", "set_output_mode",
            "set_threads", "set_max_pixels", "open_video", "open_audio", "open_combined", "push_bytes",
            "push_frames", "receive", "flush", "set_output", "set_output_format", "set_output_resolution",
            "set_picture_param", "save_current", "save_output", "save_picture", "query", "decode_audio", "close",
-           "move_construct", "move_assign", "recreate", "file_open", "file_decode", "file_raw", "register_log"]
+           "move_construct", "move_assign", "recreate", "file_open", "file_decode", "file_raw", "register_log",
+           "interrupt"]
 # Indexes into api_fuzzer's argument tables.
 H264, MPEG2, MPEG4, HEVC = 0, 1, 2, 3                  # video codecs
 G722, G7221, FFMPEG_G722, PCM_MULAW = 0, 1, 2, 3       # audio codecs
@@ -321,9 +322,27 @@ def write_api_seeds(tmp, mp4, g722):
             call("open_video", H264, P64X48, YUV420P, obj=1),
             push_frames(S_H264, 0, 1, 1, obj=1),
         ]),
+        # Interrupts made while nothing waits, before seeks, decodes, raw reads and opens:
+        # each ends one call, the next goes on.
+        "interrupts": interrupt_seed(mp4),
     }
     for name, program in seeds.items():
         write("api_fuzzer", name, program)
+
+
+def interrupt_seed(mp4):
+    return b"".join([
+        call("file_open", 0, 2, 0, mp4),
+        call("interrupt"), call("file_decode", 0x80 | 8, 0, 10),   # accurate seek to 1 s
+        call("interrupt"), call("file_decode", 4),
+        call("interrupt"), call("file_raw", 2, 1),
+        call("interrupt"), call("file_decode", 0xC0 | 4, 0, 2),   # key frame at or before 0.2 s
+        call("file_open", 1, 1, S_BFRAMES, b"", obj=1),
+        call("interrupt", obj=1), call("file_decode", 0x80 | 8, 0, 5, obj=1),
+        call("interrupt", obj=1), call("file_raw", 3, 0, obj=1),
+        call("close", obj=1), call("interrupt", obj=1),
+        call("file_open", 1, 1, S_H264, b"", obj=1), call("file_decode", 4, obj=1),
+    ])
 
 
 def write(target, name, data):

@@ -297,7 +297,10 @@ public:
     // QVGetVideoRawFrame whose buffer is too small returns 0 as always but keeps the packet
     // for the next call (a level-15 message names the size needed): a host that grows its
     // buffer then gets every packet. Codecs handed out as stored are cut to the buffer, as
-    // always; this tells the size that gets them whole.
+    // always; this tells the size that gets them whole. A QVGetVideoRawFrame that timed out
+    // or was interrupted also returns 0 (with a level-15 message) and loses nothing: the next
+    // call goes on where it was. This call then gives QV_ERR_TIMEOUT when its own read gives
+    // up, so 0 always means the end.
     int QVGetVideoRawFrameSize();
     // The pixel format of the buffer QVGetVideoFrame hands out: the output format while output
     // conversion is on, else the decoded picture's (PIX_FMT_NONE before any).
@@ -323,7 +326,11 @@ public:
     // the first picture, one past the end leaves the file at its end (-10003 next). Audio
     // follows from the time on; QVGetVideoRawFrame continues from the key frame at or before
     // it. 0; -10008 when no file is open, -1 for an unknown flag, QV_ERR_NOT_SEEKABLE when the
-    // input cannot go back (pipes, live sources: reading goes on where it was).
+    // input cannot go back (pipes, live sources: reading goes on where it was), QV_ERR_TIMEOUT
+    // when QVInterrupt ended the reading the seek itself does (a stream without timestamps is
+    // scanned for its key frames; past the end, the last packets are read off): seek again.
+    // The pictures a seek decodes on its way are never more than a decoding from the start
+    // would read; an interrupt ends that QVDecodeFrame with QV_ERR_TIMEOUT and the next goes on.
     int QVSeek(int64_t time_us, int flags);
     // QV_SKIP_* for the decoding that follows: 0, or -1 for an unknown mode. Key-frame-only
     // pictures come out as soon as they are decoded, each with its presentation time.
@@ -342,10 +349,14 @@ public:
     // decoder held, as a file's end does; a network failure gives QV_ERR_NETWORK in its
     // place, and QVOpen gives it for a source that cannot be reached.
     //
-    // Bounds every blocking open and read of QVOpen, QVDecodeFrame and QVGetVideoRawFrame:
-    // a call that waits longer gives QV_ERR_TIMEOUT with a level-15 message and the object
-    // stays usable (QVClose and QVOpen again to reconnect). Milliseconds, default 10000;
-    // 0 waits forever; a negative value is refused with -1. Takes effect at the next call.
+    // Bounds every blocking open and read of sources that can stall (network, pipes, FIFOs)
+    // in QVOpen (the whole open), QVDecodeFrame, QVGetVideoRawFrame and its size: a call that
+    // waits longer gives QV_ERR_TIMEOUT with a level-15 message and the object stays usable,
+    // nothing lost: the next call goes on where it was (QVClose and QVOpen again to
+    // reconnect). A local file's open and reads are never cut short by it. Milliseconds,
+    // default 10000; 0 waits forever; a negative value is refused with -1. Takes effect at
+    // the next call. A source that sends more than any reply or packet needs (32 MB in one
+    // call) fails with QV_ERR_NETWORK instead of taking the memory.
     int QVDecoderSetTimeout(int ms);
     // Passes an option to the network layer at every later QVOpen (rtsp_transport tcp|udp,
     // user_agent, headers, timeout values, ...); a null value removes it. Values are never
@@ -363,8 +374,11 @@ public:
     // buffer with a positive size.
     static int QVMaskPassword(const char* text, char* buffer, int size);
     // The one method that may be called from another thread while a call on this object is
-    // running: a blocked open or read returns QV_ERR_TIMEOUT at once. Called while nothing
-    // waits, it ends the next blocking call; QVClose forgets it.
+    // running: a blocked open or read returns QV_ERR_TIMEOUT at once (a local file's read at
+    // its next packet, so that nothing is lost). Called while nothing waits, it ends the next
+    // blocking call (QVOpen, QVDecodeFrame, QVSeek's own reading, QVGetVideoRawFrame and its
+    // size) before it reads anything. Each interrupt ends exactly one call, which clears it:
+    // the call after goes on where it was. QVClose forgets one nobody waited for.
     void QVInterrupt();
     // The capture time of the picture last laid out, in microseconds since the epoch, as a
     // live source's sender reports state it (RTCP sender reports); -1 when unknown.

@@ -304,12 +304,14 @@ QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
 QVDECODER_C_API const char* qv_open_error(qv_decoder* decoder);
 QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
 /* Live sources (qv_open_file also takes rtsp://, rtp:// and .sdp files, http(s)://, srt://,
-   udp:// and pipe:N): every blocking open and read gives up after the timeout with
-   QV_ERR_TIMEOUT (milliseconds, default 10000, 0 waits forever); a source that fails gives
+   udp:// and pipe:N; FIFOs too): every blocking open and read gives up after the timeout with
+   QV_ERR_TIMEOUT (milliseconds, default 10000, 0 waits forever; local files are never cut
+   short) and the next call goes on where it was; a source that fails gives
    QV_ERR_NETWORK. qv_set_network_option passes an option (rtsp_transport tcp|udp, user_agent,
    credentials, ...) to the next open; its value is never logged. qv_interrupt is the one call
    another thread may make while a call on the same handle runs: a blocked open or read returns
-   QV_ERR_TIMEOUT at once. qv_picture_wallclock: the capture time of the picture last laid out
+   QV_ERR_TIMEOUT at once; made while nothing waits, it ends the next such call (one call
+   only). qv_picture_wallclock: the capture time of the picture last laid out
    in microseconds since the epoch, as the sender's reports state it, -1 when unknown. */
 QVDECODER_C_API int qv_set_timeout(qv_decoder* decoder, int timeout_ms);
 QVDECODER_C_API int qv_set_network_option(qv_decoder* decoder, const char* key, const char* value);

@@ -12,6 +12,7 @@
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
 #include "file_factory.h"
+#include "file_pictures.h"
 #include "live_server.h"
 
 namespace {
@@ -45,6 +46,7 @@ TEST(InterruptTest, Threads_QVInterruptEndsABlockedOpenAndRead) {
         qvtest::SilentTcpServer mute;
         QVDecoder decoder;
         const std::string url = "tcp://127.0.0.1:" + std::to_string(mute.port());
+        qvtest::Watchdog watchdog(3000, "QVOpen of a silent server, interrupted after 300 ms");
         const auto [result, late] =
             InterruptAfter(decoder, std::chrono::milliseconds(300), [&] { return decoder.QVOpen(url.c_str()); });
         EXPECT_EQ(result, -10010);
@@ -60,28 +62,270 @@ TEST(InterruptTest, Threads_QVInterruptEndsABlockedOpenAndRead) {
     ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    bytes.resize(bytes.size() / 2 / 188 * 188);
-    qvtest::SilentTcpServer half(bytes);
+    // The stall falls between two pictures: a transport stream demuxer given up on in the
+    // middle of one hands out what it has of it and skips the rest.
+    const size_t half = qvtest::TsPictureStart(bytes, bytes.size() / 2);
+    qvtest::SilentTcpServer server(std::vector<uint8_t>(bytes.begin(), bytes.begin() + half));
     QVDecoder decoder;
-    ASSERT_EQ(decoder.QVOpen(("tcp://127.0.0.1:" + std::to_string(half.port())).c_str()), 0);
+    ASSERT_EQ(decoder.QVOpen(("tcp://127.0.0.1:" + std::to_string(server.port())).c_str()), 0);
     // The pictures sent come out, then the read waits on the quiet connection.
-    int pictures = 0;
+    std::vector<qvtest::Picture> pictures;
     const auto [result, late] = InterruptAfter(decoder, std::chrono::milliseconds(1000), [&] {
+        qvtest::Watchdog watchdog(5000, "QVDecodeFrame on a quiet connection, interrupted after 1 s");
         for (;;) {
             const int r = decoder.QVDecodeFrame();
-            if (r == 0) ++pictures;
+            if (r == 0) pictures.push_back(qvtest::HandedOutPicture(decoder));
             if (r != 0 && r != -10002) return r;
         }
     });
     EXPECT_EQ(result, -10010);
     EXPECT_LT(late, kLatestMs);
-    EXPECT_GT(pictures, 0);
-    // The interrupt was for that call only: the object still reads (and waits) afterwards.
-    decoder.QVDecoderSetTimeout(200);
+    EXPECT_FALSE(pictures.empty());
+    // The interrupt was for that call only: once the camera goes on, the next calls hand out
+    // the rest of the stream, nothing lost, up to its end.
+    server.Finish(std::vector<uint8_t>(bytes.begin() + half, bytes.end()));
+    decoder.QVDecoderSetTimeout(2000);
     int next;
-    while ((next = decoder.QVDecodeFrame()) == 0 || next == -10002) {
+    {
+        qvtest::Watchdog watchdog(4000, "QVDecodeFrame after an interrupt, timeout 2 s");
+        while ((next = decoder.QVDecodeFrame()) == 0 || next == -10002) {
+            if (next == 0) pictures.push_back(qvtest::HandedOutPicture(decoder));
+        }
     }
-    EXPECT_EQ(next, -10010);
+    EXPECT_EQ(next, -10003);
+    qvtest::ExpectSamePictures(pictures, qvtest::ReferencePictures(path));
+}
+
+// A timeout of 0 waits for ever: only the interrupt ends the wait, well after a timeout
+// set before would have.
+TEST(InterruptTest, Threads_TimeoutZeroWaitsUntilInterrupted) {
+    QVDecoderInitialize();
+    qvtest::SilentTcpServer mute;
+    QVDecoder decoder;
+    ASSERT_EQ(decoder.QVDecoderSetTimeout(300), 0);
+    ASSERT_EQ(decoder.QVDecoderSetTimeout(0), 0);
+    EXPECT_EQ(decoder.QVDecoderSetTimeout(-1), -1);
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(mute.port());
+    qvtest::Watchdog watchdog(5000, "QVOpen with timeout 0, interrupted after 1.2 s");
+    const Clock::time_point start = Clock::now();
+    const auto [result, late] =
+        InterruptAfter(decoder, std::chrono::milliseconds(1200), [&] { return decoder.QVOpen(url.c_str()); });
+    EXPECT_EQ(result, -10010);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1100);
+}
+
+struct IdleRow {
+    const char* muxer;
+    const char* name;
+    int64_t seek_us;  // < 0: no seek
+};
+
+// Every picture a file hands out after `seek_us` (none: from the open), with the count of
+// QVDecodeFrame results that were timeouts; `interrupt_every` > 0 interrupts the object
+// while nothing waits before every so many calls, and before the seek.
+std::vector<qvtest::Picture> DecodeAfter(const std::string& path, int64_t seek_us, int interrupt_every,
+                                         int* timeouts) {
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+    if (interrupt_every > 0) decoder.QVInterrupt();
+    if (seek_us >= 0) {
+        EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_ACCURATE), 0);
+    }
+    std::vector<qvtest::Picture> pictures;
+    *timeouts = 0;
+    for (int call = 1; call < 5000; ++call) {
+        if (interrupt_every > 0 && call % interrupt_every == 0) decoder.QVInterrupt();
+        const int r = decoder.QVDecodeFrame();
+        if (r == -10010) ++*timeouts;
+        if (r == 0) pictures.push_back(qvtest::HandedOutPicture(decoder));
+        if (r == -10003) break;
+    }
+    return pictures;
+}
+
+// An interrupt made while nothing waits ends the next call only: with or without a seek in
+// between, every picture comes out as without it (a seek once looped for ever, a transport
+// stream failed for good, Matroska lost pictures).
+TEST(InterruptTest, IdleInterrupt_EndsOneCallAndLosesNothing) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    for (const IdleRow row : {IdleRow{"mpegts", "ts", -1}, IdleRow{"mpegts", "ts", 2000000},
+                              IdleRow{"matroska", "mkv", -1}, IdleRow{"matroska", "mkv", 2000000},
+                              IdleRow{"mp4", "mp4", 1000000}}) {
+        SCOPED_TRACE(std::string(row.name) + (row.seek_us >= 0 ? " with a seek" : ""));
+        qvtest::MediaFile media;
+        media.muxer = row.muxer;
+        qvtest::VideoTrack track;
+        track.max_b_frames = 2;
+        media.video.push_back(track);
+        media.audio = AV_CODEC_ID_MP2;
+        media.frames = 100;
+        const std::string path = dir.Path(std::string("clip.") + row.name);
+        ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+        qvtest::Watchdog watchdog(60000, std::string("decoding ") + row.name + " with interrupts");
+        int timeouts = 0;
+        const std::vector<qvtest::Picture> want = DecodeAfter(path, row.seek_us, 0, &timeouts);
+        ASSERT_GT(want.size(), 40u);
+        EXPECT_EQ(timeouts, 0);
+        const std::vector<qvtest::Picture> once = DecodeAfter(path, row.seek_us, 10000, &timeouts);
+        EXPECT_EQ(timeouts, 1);
+        qvtest::ExpectSamePictures(once, want);
+        const std::vector<qvtest::Picture> often = DecodeAfter(path, row.seek_us, 7, &timeouts);
+        EXPECT_GT(timeouts, 10);
+        qvtest::ExpectSamePictures(often, want);
+    }
+}
+
+struct RawPacket {
+    std::vector<unsigned char> bytes;
+    int64_t ms = 0;
+    int key = 0;
+};
+
+// Raw packets from the open (or after a key-frame seek) to the end; interrupted while
+// nothing waits before every `interrupt_every`-th call (0: never). Interrupted calls give 0
+// and QVGetVideoRawFrameSize tells them from the end.
+std::vector<RawPacket> RawAfter(const std::string& path, int64_t seek_us, int interrupt_every) {
+    QVDecoder decoder;
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+    if (seek_us >= 0) {
+        EXPECT_EQ(decoder.QVSeek(seek_us, QV_SEEK_KEY), 0);
+    }
+    std::vector<RawPacket> packets;
+    std::vector<unsigned char> buffer(1 << 20);
+    int misses = 0;
+    for (int call = 1; call < 5000; ++call) {
+        if (interrupt_every > 0 && call % interrupt_every == 0) {
+            decoder.QVInterrupt();
+            if (call % (2 * interrupt_every) == 0) {
+                EXPECT_EQ(decoder.QVGetVideoRawFrameSize(), -10010);
+                if (decoder.QVGetVideoRawFrameSize() == 0) break;
+                continue;
+            }
+        }
+        RawPacket packet;
+        const int n = decoder.QVGetVideoRawFrame(buffer.data(), static_cast<int>(buffer.size()), packet.ms, packet.key);
+        if (n > 0) {
+            packet.bytes.assign(buffer.begin(), buffer.begin() + n);
+            packets.push_back(packet);
+            continue;
+        }
+        if (decoder.QVGetVideoRawFrameSize() == 0) break;
+        ++misses;
+    }
+    EXPECT_EQ(misses > 0, interrupt_every > 0);
+    return packets;
+}
+
+// Raw extraction interrupted while nothing waits: the interrupted call hands out nothing,
+// the next goes on where it was, and every packet comes out, also after a seek.
+TEST(InterruptTest, IdleInterrupt_RawExtractionLosesNoPacket) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    qvtest::MediaFile media;
+    media.muxer = "mpegts";
+    media.video.push_back(qvtest::VideoTrack{});
+    media.audio = AV_CODEC_ID_MP2;
+    media.frames = 200;
+    const std::string path = dir.Path("clip.ts");
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    for (const int64_t seek_us : {int64_t{-1}, int64_t{3000000}}) {
+        SCOPED_TRACE(seek_us);
+        const std::vector<RawPacket> want = RawAfter(path, seek_us, 0);
+        ASSERT_GT(want.size(), seek_us < 0 ? 199u : 90u);
+        const std::vector<RawPacket> got = RawAfter(path, seek_us, 5);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_TRUE(got[i].bytes == want[i].bytes && got[i].ms == want[i].ms && got[i].key == want[i].key)
+                << "packet " << i;
+        }
+    }
+}
+
+// An interrupt made before QVOpen ends that open, and only it; QVClose forgets one.
+TEST(InterruptTest, Threads_InterruptBeforeOpenEndsThatOpen) {
+    QVDecoderInitialize();
+    qvtest::SilentTcpServer mute;
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(3000);
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(mute.port());
+    {
+        qvtest::Watchdog watchdog(6000, "QVOpen of a silent source after an interrupt, timeout 3 s");
+        decoder.QVInterrupt();
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(decoder.QVOpen(url.c_str()), -10010);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1000);
+    }
+    qvtest::TempDir dir;
+    qvtest::MediaFile media;
+    media.muxer = "matroska";
+    media.video.push_back(qvtest::VideoTrack{});
+    const std::string path = dir.Path("clip.mkv");
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    decoder.QVInterrupt();
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), -10010);
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+    decoder.QVClose();
+    decoder.QVInterrupt();
+    decoder.QVClose();
+    EXPECT_EQ(decoder.QVOpen(path.c_str()), 0);
+    EXPECT_EQ(decoder.QVDecodeFrame(), 0);
+}
+
+// Four threads open, seek and decode files while a fifth interrupts them at random: every
+// call returns (a seek once looped for ever after an interrupt), with the codes of a call.
+TEST(InterruptTest, Threads_RandomInterruptsNeverHang) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    std::vector<std::string> paths;
+    for (const char* muxer : {"mpegts", "matroska"}) {
+        qvtest::MediaFile media;
+        media.muxer = muxer;
+        qvtest::VideoTrack track;
+        track.max_b_frames = 2;
+        media.video.push_back(track);
+        media.frames = 100;
+        paths.push_back(dir.Path(std::string("clip.") + muxer));
+        ASSERT_EQ(qvtest::WriteMediaFile(paths.back(), media), "");
+    }
+    qvtest::Watchdog watchdog(60000, "four threads decoding under random interrupts");
+    constexpr int kWorkers = 4;
+    QVDecoder decoders[kWorkers];
+    std::atomic<int> running{kWorkers};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            unsigned seed = 1234u + w;
+            QVDecoder& d = decoders[w];
+            for (int round = 0; round < 6; ++round) {
+                const int opened = d.QVOpen(paths[(w + round) % paths.size()].c_str());
+                if (opened != 0 && opened != -10010) ++unexpected;
+                for (int call = 0; call < 120 && opened == 0; ++call) {
+                    int r;
+                    if (rand_r(&seed) % 16 == 0) {
+                        r = d.QVSeek(static_cast<int64_t>(rand_r(&seed) % 4000) * 1000, rand_r(&seed) % 2);
+                        if (r != 0 && r != -10010) ++unexpected;
+                    } else {
+                        r = d.QVDecodeFrame();
+                        if (r != 0 && r != -10002 && r != -10003 && r != -10010) ++unexpected;
+                    }
+                }
+                d.QVClose();
+            }
+            --running;
+        });
+    }
+    std::thread interrupter([&] {
+        unsigned seed = 99;
+        while (running > 0) {
+            decoders[rand_r(&seed) % kWorkers].QVInterrupt();
+            std::this_thread::sleep_for(std::chrono::microseconds(rand_r(&seed) % 3000));
+        }
+    });
+    for (std::thread& t : workers) t.join();
+    interrupter.join();
+    EXPECT_EQ(unexpected.load(), 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QVDecoder.h"
+#include "decoder_parts.h"
 #include "file_factory.h"
 
 using qvtest::MediaFile;
@@ -226,6 +227,62 @@ const SeekCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Containers, SeekTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
+
+// Packets a decoder read since its open, and the times its last seek moved reading back.
+int64_t PacketsRead(QVDecoder& decoder) { return qvtest::Parts(decoder).session.file().packets_read(); }
+int StepBacks(QVDecoder& decoder) { return qvtest::Parts(decoder).session.seek().step_backs(); }
+
+// A seek never reads more than a decoding from the start: a file whose video starts 80 ms
+// after its audio (as ffmpeg's -itsoffset makes it) once moved back 25 times for a seek to
+// or before its first picture; a damaged copy is bounded too. Counted in packets, not time.
+TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
+    QVDecoderInitialize();
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("late_video.mp4");
+    MediaFile media;
+    media.audio = AV_CODEC_ID_AAC;
+    media.frames = 90;
+    VideoTrack track;
+    track.gop = 12;
+    track.start_frames = 2;
+    media.video.push_back(track);
+    ASSERT_EQ(qvtest::WriteMediaFile(path, media), "");
+    const std::string damaged = dir.Path("damaged.mp4");
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ofstream(damaged, std::ios::binary) << in.rdbuf();
+    }
+    ASSERT_TRUE(qvtest::OverwriteBytes(damaged, qvtest::FileSize(damaged) / 3, std::vector<uint8_t>(713, 0)));
+    for (const std::string& file : {path, damaged}) {
+        SCOPED_TRACE(file);
+        QVDecoder whole;
+        ASSERT_EQ(whole.QVOpen(file.c_str()), 0);
+        Shown first;
+        ASSERT_TRUE(NextPicture(whole, &first));
+        const int64_t to_first = PacketsRead(whole);
+        AllPictures(whole);
+        const int64_t all = PacketsRead(whole);
+        for (const int64_t target : {int64_t{0}, first.time, first.time - 1, int64_t{-500000}, int64_t{1000000},
+                                     int64_t{2500000}, int64_t{3500000}}) {
+            SCOPED_TRACE(target);
+            QVDecoder decoder;
+            ASSERT_EQ(decoder.QVOpen(file.c_str()), 0);
+            const int64_t opened = PacketsRead(decoder);
+            ASSERT_EQ(decoder.QVSeek(target, QV_SEEK_ACCURATE), 0);
+            Shown shown;
+            NextPicture(decoder, &shown);
+            const int64_t cost = PacketsRead(decoder) - opened;
+            EXPECT_LE(cost, all + to_first + 8);
+            if (target <= first.time && file == path) {
+                // Nothing is earlier than the first picture: reading starts there, once.
+                EXPECT_LE(StepBacks(decoder), 1);
+                EXPECT_LE(cost, 2 * to_first + 4);
+                EXPECT_EQ(shown.time, first.time);
+                EXPECT_TRUE(shown.bytes == first.bytes);
+            }
+        }
+    }
+}
 
 // A pipe cannot go back: the seek is refused and reading goes on where it was.
 TEST(SeekPipeTest, Seek_Pipe_NotSeekable) {

@@ -9,6 +9,7 @@ namespace qv {
 
 int FileSession::Seek(int64_t time_us, int flags) {
     if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return -1;
+    file_.guard().NewCall();
     if (!file_.CanSeek()) return QV_ERR_NOT_SEEKABLE;
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
@@ -18,37 +19,55 @@ int FileSession::Seek(int64_t time_us, int flags) {
         seek_.Cancel();
         video_.Restart();
         clock_.Restart();
-        file_.SeekToEnd();
+        if (file_.SeekToEnd() == MediaFile::kTimedOut) {
+            log_.Log("QVSeek: timed out.", 15);
+            return QV_ERR_TIMEOUT;
+        }
         if (video_.ready()) video_.StartDrain();
         return 0;
     }
     const double target = static_cast<double>(time_us) / 1000000.0;
     seek_.Start(target, flags, false);
-    if (!SeekContainer(target)) {
+    seek_bytes_ = file_.bytes_read();
+    const int moved = SeekContainer(target);
+    if (moved != 0) {
         seek_.Cancel();
-        return -1;
+        return moved;
     }
     return 0;
 }
 
-bool FileSession::SeekContainer(double seconds) {
+int FileSession::SeekContainer(double seconds) {
     // Whatever the decoder holds belongs to the old position, and so does the damage it saw.
     video_.Restart();
     clock_.Restart();
     delivery_.StartStream();
     seek_.Reread();
-    if (file_.SeekVideo(seconds) == 0) return true;
+    const int found = file_.SeekVideo(seconds);
+    if (found == 0) return 0;
+    if (found == MediaFile::kTimedOut) {
+        log_.Log("QVSeek: timed out.", 15);
+        return QV_ERR_TIMEOUT;
+    }
     // Before the first key frame, or a container that cannot find the time: the start.
     seek_.ReadFromStart();
-    return file_.SeekToStart() == 0;
+    return file_.SeekToStart() == 0 ? 0 : -1;
 }
 
-void FileSession::ReadEarlier() {
+int FileSession::ReadEarlier() {
+    // A seek never reads more than a decoding from the start would: once the attempts read
+    // as many bytes as the file holds, the start it is.
+    const int64_t size = file_.ByteSize();
+    const bool costly = size > 0 && file_.bytes_read() - seek_bytes_ > size;
     double from = 0.0;
-    if (seek_.EarlierTarget(&from) && SeekContainer(from)) return;
+    if (!costly && seek_.EarlierTarget(&from, static_cast<double>(file_.StartMicros()) / 1000000.0)) {
+        const int moved = SeekContainer(from);
+        if (moved != -1) return moved;
+    }
     seek_.ReadFromStart();
     // A file that cannot go back to its start is decoded on from where it is.
-    if (!SeekContainer(-HUGE_VAL)) seek_.Cancel();
+    if (SeekContainer(-HUGE_VAL) != 0) seek_.Cancel();
+    return 0;
 }
 
 int FileSession::DecodeKeyPacket(const AVPacket* packet) {
@@ -78,6 +97,11 @@ void FileSession::SetFrameSkip(int mode) {
 }
 
 int FileSession::DecodeFrame() {
+    // Each turn reads a packet (bounded by the file, and by one deadline for the whole call
+    // on a source that can stall) or moves reading back (bounded by SeekState and the bytes
+    // a seek may read); an interrupt or a timeout ends the call at once, a seek still
+    // pending for the next.
+    file_.guard().NewCall();
     for (;;) {
         const int result = DecodeStep();
         if (!seek_.pending()) {
@@ -93,7 +117,7 @@ int FileSession::DecodeFrame() {
                 case SeekState::Verdict::kDrop:
                     continue;
                 case SeekState::Verdict::kEarlier:
-                    ReadEarlier();
+                    if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
                     continue;
             }
         }
@@ -103,13 +127,15 @@ int FileSession::DecodeFrame() {
             return 1;
         }
         if (result == -10003 && seek_.EndReached() && file_.video_stream()) {
-            ReadEarlier();
+            if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
             continue;
         }
         if (result == -10003) {
             seek_.Cancel();
             return result;
         }
+        // A timeout, an interrupt or a failed source: the host hears of it now.
+        if (result != 0 && result != 1 && result != -10001 && result != -10002) return result;
     }
 }
 

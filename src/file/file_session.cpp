@@ -157,7 +157,12 @@ int FileSession::DecodeStep() {
             return 0;
         }
         // A file still being written may have grown since: reading goes on where it ended.
-        if (file_.ReadAfterEnd() != 0) return file_.network_failed ? -10011 : -10003;
+        const int again = file_.ReadAfterEnd();
+        if (again == MediaFile::kTimedOut) {
+            log_.Log("QVDecodeFrame: timed out.", 15);
+            return -10010;
+        }
+        if (again != 0) return file_.network_failed ? -10011 : -10003;
         file_.draining = false;
         if (video_.draining()) {
             // The drained decoder starts afresh; until the next key frame its pictures lack
@@ -218,6 +223,7 @@ int64_t FileSession::FrameTimestamp() const {
 
 int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_length, int64_t& timestamp_ms,
                                   int& key_flag, int& position) {
+    file_.guard().NewCall();
     // Raw reads share the file position with DecodeFrame: a pending audio packet is dropped,
     // and a seek goes on from its key frame without choosing pictures.
     if (raw_.WillRead(file_, buffer, size)) {
@@ -227,7 +233,9 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
     const _video_param& p = picture_.video_param;
     const int bytes = raw_.GetVideoRawFrame(file_, p.frame_rate_num, p.frame_rate_den, buffer, size, header_length,
                                             timestamp_ms, key_flag, position);
-    if (bytes == 0 && raw_.held_size() > 0) {
+    if (bytes == 0 && raw_.timed_out()) {
+        log_.Log("QVGetVideoRawFrame: timed out.", 15);
+    } else if (bytes == 0 && raw_.held_size() > 0) {
         // The packet stays for the next call: the host learns what to grow its buffer to.
         char text[96];
         std::snprintf(text, sizeof text, "QVGetVideoRawFrame: buffer too small, %d bytes needed.", raw_.held_size());
@@ -238,6 +246,7 @@ int FileSession::GetVideoRawFrame(unsigned char* buffer, int size, int& header_l
 
 int FileSession::GetVideoRawFrameSize() {
     if (!file_.is_open()) return -1;
+    file_.guard().NewCall();
     // Reading ahead moves past a pending audio packet and ends a seek's choice, as a raw read does.
     if (raw_.held_size() == 0 && raw_.raw_supported()) {
         audio_.ForgetPacket();

@@ -37,7 +37,8 @@ public:
     // in time -10010, one that failed -10011 (after the pictures the decoder held).
     int DecodeFrame();
     // Seeking and key-frame scans (file/file_seek.cpp). Moves to a time: 0, -1 for an unknown
-    // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back.
+    // flag, QV_ERR_NOT_SEEKABLE when the input cannot go back, QV_ERR_TIMEOUT when an
+    // interrupt ended the scan of a stream without timestamps (seek again).
     int Seek(int64_t time_us, int flags);
     // The video decoder's skip mode changes (QV_SKIP_*).
     void SetFrameSkip(int mode);
@@ -70,16 +71,19 @@ public:
     const MediaFile& file() const { return file_; }
     MediaFile& file() { return file_; }
     const RawExtractor& raw() const { return raw_; }
+    const SeekState& seek() const { return seek_; }
 
 private:
     // One packet (or drained picture) of DecodeFrame, before a seek's choice of pictures.
     int DecodeStep();
     // A key packet in key-frame-only decoding: its picture at once.
     int DecodeKeyPacket(const AVPacket* packet);
-    // Reading restarts at the key frame at or before `seconds`, the decoder emptied.
-    bool SeekContainer(double seconds);
-    // The key frame found lay past the target: reading starts further back.
-    void ReadEarlier();
+    // Reading restarts at the key frame at or before `seconds`, the decoder emptied: 0, -1
+    // when the container cannot move, QV_ERR_TIMEOUT when an interrupt ended the move.
+    int SeekContainer(double seconds);
+    // The key frame found lay past the target: reading starts further back (0, or
+    // QV_ERR_TIMEOUT as SeekContainer).
+    int ReadEarlier();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 
@@ -96,6 +100,7 @@ private:
     RawExtractor raw_;
     int64_t picture_delay_ = -1;
     SeekState seek_;
+    int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
 };
 
 }  // namespace qv

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "base/ffmpeg.h"
 
 namespace qv {
@@ -17,6 +21,13 @@ bool EndsWith(const char* name, const char* suffix) {
     const size_t length = std::strlen(name);
     const size_t tail = std::strlen(suffix);
     return length >= tail && av_strcasecmp(name + length - tail, suffix) == 0;
+}
+
+// Pages this thread touched for the first time so far: a fresh page costs one fault.
+int64_t ThreadFaults() {
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return 0;
+    return usage.ru_minflt + usage.ru_majflt;
 }
 
 }  // namespace
@@ -39,14 +50,23 @@ int InputGuard::SetTimeout(int ms) {
     return 0;
 }
 
-void InputGuard::Arm() {
+bool InputGuard::Arm(bool opening) {
     expired_ = false;
-    deadline_ = timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+    over_budget_ = false;
+    opening_ = opening;
+    armed_ = true;
+    if (watch_memory_) faults_at_arm_ = ThreadFaults();
+    if (fresh_ || opening) {
+        deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
+        fresh_ = false;
+    }
+    // An interrupt made while nothing waited ends this call before it reads a byte.
+    return !interrupted_.exchange(false, std::memory_order_acq_rel);
 }
 
 bool InputGuard::GaveUp() {
     const bool interrupted = interrupted_.exchange(false, std::memory_order_acq_rel);
-    const bool gave_up = expired_ || interrupted;
+    const bool gave_up = expired_ || interrupted || over_budget_;
     expired_ = false;
     return gave_up;
 }
@@ -55,18 +75,43 @@ void InputGuard::Reset() {
     interrupted_.store(false, std::memory_order_release);
     expired_ = false;
     deadline_ = 0;
+    armed_ = false;
+    fresh_ = true;
 }
 
 AVIOInterruptCB InputGuard::callback() { return AVIOInterruptCB{&InputGuard::Callback, this}; }
 
 int InputGuard::Callback(void* opaque) {
     auto* guard = static_cast<InputGuard*>(opaque);
-    if (guard->interrupted_.load(std::memory_order_acquire)) return 1;
-    if (guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
+    // A local file's read is left to finish its packet: the interrupt is taken before the next.
+    if ((guard->can_stall_ || guard->opening_) && guard->interrupted_.load(std::memory_order_acquire)) return 1;
+    if (guard->watch_memory_) {
+        static const int64_t page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
+        if ((ThreadFaults() - guard->faults_at_arm_) * page > kMemoryBudget) {
+            guard->over_budget_ = true;
+            return 1;
+        }
+    }
+    if (guard->armed_ && guard->deadline_ != 0 && av_gettime_relative() > guard->deadline_) {
         guard->expired_ = true;
         return 1;
     }
     return 0;
+}
+
+bool CanStall(const char* name) {
+    const char* path = name;
+    if (HasScheme(name, "file")) {
+        path = name + 5;
+    } else {
+        // FFmpeg reads a name with a scheme (letters before a colon) through that protocol.
+        const char* colon = std::strchr(name, ':');
+        const size_t scheme = std::strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+        if (colon && name + scheme == colon && scheme > 1) return true;
+    }
+    struct stat info;
+    // A name that cannot be looked at fails to open anyway; FIFOs and devices can stall.
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 NetworkOptions::~NetworkOptions() { av_dict_free(&options_); }

@@ -16,8 +16,14 @@ bool IsDirectNetworkName(const char* name);
 // Names of sources that deliver as they are produced: short probe, errors are network errors.
 bool IsLiveName(const char* name);
 
-// Bounds blocking calls: libavformat polls Callback while it waits, and gives up once the
-// deadline passed or another thread asked for an interrupt.
+// Bounds the blocking calls of one object: libavformat polls Callback while it waits, and
+// gives up once the deadline passed or another thread asked for an interrupt.
+//
+// An interrupt ends exactly one blocking call: the call running when it came, or else the
+// next one, which gives up before it reads anything. That call consumes it (GaveUp), so the
+// call after goes on where it was. The deadline applies only to sources that can stall
+// (network, pipes, FIFOs): a local file's open and reads are never cut short by it, and its
+// reads take an interrupt between packets only, so that no byte is lost.
 class InputGuard {
 public:
     static constexpr int kDefaultTimeoutMs = 10000;
@@ -25,14 +31,34 @@ public:
     // 0 waits forever; a negative value is refused with -1.
     int SetTimeout(int ms);
     int timeout_ms() const { return timeout_ms_; }
-    // Starts the clock for one blocking call.
-    void Arm();
+    // Whether the source open now can stall: only then is a deadline armed, and only then
+    // does an interrupt cut a read in the middle.
+    void set_can_stall(bool can_stall) { can_stall_ = can_stall; }
+    bool can_stall() const { return can_stall_; }
+    // Sources whose demuxer reads the network itself (RTSP): while on, one blocking call may
+    // make this thread take at most kMemoryBudget of fresh memory (pages it touches for the
+    // first time), which a reply claiming gigabytes would make it take; over it, the call
+    // gives up with over_budget(). Off while a probe decodes pictures.
+    static constexpr int64_t kMemoryBudget = 32 << 20;
+    void set_watch_memory(bool on) { watch_memory_ = on; }
+    bool over_budget() const { return over_budget_; }
+    // A public call begins: its reads share one deadline, however many packets it reads.
+    void NewCall() { fresh_ = true; }
+    // Starts one blocking read (`opening`: an open, which an interrupt ends whatever the
+    // source), under the deadline of the public call it belongs to. False when an interrupt
+    // is pending already: the call gives up before it reads, and the interrupt is consumed.
+    bool Arm(bool opening = false);
+    // The blocking read is over: nothing is cut short until the next Arm.
+    void Disarm() {
+        armed_ = false;
+        opening_ = false;
+    }
     // Any thread: the blocking call in progress (or the next one) gives up at once.
     void Interrupt() { interrupted_.store(true, std::memory_order_release); }
-    // The last call was given up: the timeout ran out or Interrupt was called. Consumes an
-    // interrupt, so the call after works again.
+    // The call armed last was given up: the timeout ran out or Interrupt was called.
+    // Consumes an interrupt, so the call after works again.
     bool GaveUp();
-    // Forgets an interrupt nobody waited for (the object closes).
+    // Forgets an interrupt nobody waited for (QVClose).
     void Reset();
     AVIOInterruptCB callback();
 
@@ -40,10 +66,20 @@ private:
     static int Callback(void* opaque);
 
     int timeout_ms_ = kDefaultTimeoutMs;
+    bool can_stall_ = true;
+    bool opening_ = false;
+    bool armed_ = false;
+    bool fresh_ = true;  // the next Arm starts a new deadline
+    bool watch_memory_ = false;
+    bool over_budget_ = false;
+    int64_t faults_at_arm_ = 0;  // this thread's page faults when the call began
     int64_t deadline_ = 0;  // av_gettime_relative() microseconds; 0: none
     bool expired_ = false;
     std::atomic<bool> interrupted_{false};
 };
+
+// Whether a name is a source that can stall: anything but a regular local file.
+bool CanStall(const char* name);
 
 // Options a host passes to the network layer (transport, user agent, credentials), kept
 // for every later open. Values never reach a log line.

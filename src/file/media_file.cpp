@@ -38,8 +38,15 @@ MediaFile::MediaFile() = default;
 MediaFile::~MediaFile() = default;
 
 int MediaFile::Open(const char* name, int64_t max_pixels) {
-    Close();
+    // What was open goes; an interrupt made before this open stays, for this open to take.
+    Release();
     live_ = IsLiveName(name);
+    guard_.set_can_stall(CanStall(name));
+    direct_network_ = IsDirectNetworkName(name);
+    guard_.set_watch_memory(direct_network_);
+    // One deadline for the whole open: the byte input, the header, the size look-ahead and
+    // the probe. An interrupt made before the open ends it here.
+    if (!guard_.Arm(true)) return kTimedOut;
     AVFormatContext* raw_format = avformat_alloc_context();
     if (!raw_format) return -10006;
     raw_format->interrupt_callback = guard_.callback();
@@ -52,13 +59,14 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
         raw_format->fps_probe_size = 0;
     }
     AVDictionary* options = network_.ForOpen(name);
-    guard_.Arm();
     if (!IsDirectNetworkName(name)) {
         // Our own byte input: the size look-ahead below may read the first bytes again,
-        // which a pipe or a network stream cannot give twice.
+        // which a pipe or a network stream cannot give twice. A local file's bytes are read
+        // whole whatever happens: its reads take no interrupt in the middle.
         AVDictionary* protocol_options = nullptr;
         av_dict_copy(&protocol_options, options, 0);
-        const int opened = input_.Open(name, &raw_format->interrupt_callback, &protocol_options);
+        const int opened =
+            input_.Open(name, guard_.can_stall() ? &raw_format->interrupt_callback : nullptr, &protocol_options);
         av_dict_free(&protocol_options);
         raw_format->pb = opened == 0 ? input_.NewReader() : nullptr;
         if (!raw_format->pb) {
@@ -70,6 +78,8 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
     const int opened = avformat_open_input(&raw_format, name, nullptr, &options);
     av_dict_free(&options);
     if (opened != 0) return OpenFailure(opened);
+    // The probe decodes pictures, which take memory by right.
+    guard_.set_watch_memory(false);
     format_ctx_.reset(raw_format);
     if (!packet_) packet_.reset(av_packet_alloc());
     audio_offset = 0;
@@ -77,7 +87,6 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
 
     // The probe decodes a few pictures of each stream it knows; a stream that claims a huge
     // picture must not make it allocate one.
-    guard_.Arm();
     const bool over_limit = StatesPictureOverLimit(max_pixels);
     input_.StopRecording();
     if (guard_.GaveUp()) return kTimedOut;
@@ -88,7 +97,6 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
         av_dict_set_int(&options, "max_pixels", CodecPixelBound(max_pixels), 0);
     }
     int probed;
-    guard_.Arm();
     {
         // A live source's probe waits on the network for up to the timeout: holding the
         // library's lock through it would stall every other object's open behind one dead
@@ -98,7 +106,9 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
         probed = avformat_find_stream_info(format_ctx_.get(), announced > 0 ? probe_options.data() : nullptr);
     }
     for (AVDictionary*& options : probe_options) av_dict_free(&options);
-    if (guard_.GaveUp()) return kTimedOut;
+    const bool gave_up = guard_.GaveUp();
+    guard_.Disarm();
+    if (gave_up) return kTimedOut;
     if (probed < 0 || !packet_) return -10005;
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
@@ -119,8 +129,12 @@ int MediaFile::Open(const char* name, int64_t max_pixels) {
 int MediaFile::OpenFailure(int error) {
     FFmpegErrorCapture::Code(error);  // why, for QVGetOpenError, when FFmpeg logged nothing
     input_.Close();
-    // A source given up by the guard is a timeout whatever error the layer below made of it.
-    if (guard_.GaveUp() || error == AVERROR_EXIT) return kTimedOut;
+    // A source given up by the guard is a timeout whatever error the layer below made of it;
+    // one that sent more than any reply or packet needs has failed.
+    const bool gave_up = guard_.GaveUp();
+    guard_.Disarm();
+    if (guard_.over_budget()) return kNetworkError;
+    if (gave_up || error == AVERROR_EXIT) return kTimedOut;
     return live_ ? kNetworkError : -10001;
 }
 
@@ -198,13 +212,25 @@ bool MediaFile::StatesPictureOverLimit(int64_t max_pixels) {
 }
 
 void MediaFile::Close() {
+    Release();
+    // An interrupt nobody waited for goes with the object's state.
+    guard_.Reset();
+}
+
+void MediaFile::Release() {
     // A packet still pending would otherwise leak into the next open.
     if (packet_) av_packet_unref(packet_.get());
     format_ctx_.reset();
     // The container is gone: its byte input can go too.
     input_.Close();
-    guard_.Reset();
+    guard_.Disarm();
+    guard_.NewCall();
     live_ = false;
+    kept_after_give_up_ = false;
+    direct_network_ = false;
+    guard_.set_watch_memory(false);
+    packets_read_ = 0;
+    bytes_read_ = 0;
     wallclock_anchor_ = INT64_MIN;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;
@@ -222,7 +248,6 @@ const char* MediaFile::format_name() const { return format_ctx_ ? format_ctx_->i
 bool MediaFile::has_pending_packet() const { return packet_ && packet_->size > 0; }
 
 int MediaFile::ReadFailure(int error) {
-    if (guard_.GaveUp() || error == AVERROR_EXIT) return kTimedOut;
     if (error == AVERROR_EOF || !live_) return kEnd;
     // A demuxer may name the end of its input otherwise (a multipart stream that stops
     // after its last part): the input itself says whether it ended or failed.
@@ -231,21 +256,50 @@ int MediaFile::ReadFailure(int error) {
     return kNetworkError;
 }
 
+void MediaFile::ResumeAfterGiveUp() {
+    // The read that gave up marked the input ended; the bytes after it are still to come.
+    if (format_ctx_->pb) {
+        format_ctx_->pb->eof_reached = 0;
+        format_ctx_->pb->error = 0;
+    }
+    input_.ClearEnd();
+}
+
+// The one guarded read of a packet: every read of decoding, raw extraction and seeking
+// comes here, so an interrupt or a timeout ends the public call that reads, whichever it is.
 int MediaFile::ReadFrame() {
     if (!format_ctx_ || !packet_) return kEnd;
+    if (kept_after_give_up_) {
+        // A call that gave up left the packet it still got: it is the next one.
+        kept_after_give_up_ = false;
+        if (has_pending_packet()) return 0;
+    }
     int result = AVERROR_EOF;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet_.get());
-        guard_.Arm();
+        guard_.set_watch_memory(direct_network_);
+        if (!guard_.Arm()) return kTimedOut;
+        input_.StartCall();
         result = av_read_frame(format_ctx_.get(), packet_.get());
+        const bool gave_up = guard_.GaveUp();
+        guard_.Disarm();
+        if (gave_up || result == AVERROR_EXIT) ResumeAfterGiveUp();
+        if (guard_.over_budget()) {
+            av_packet_unref(packet_.get());
+            return kNetworkError;
+        }
         if (result >= 0) {
+            ++packets_read_;
+            bytes_read_ += packet_->size;
             NoteWallclock();
             // A demuxer given up on may still hand out what it held (the last picture of a
             // source that went quiet): the call that waited reports the timeout, and the
             // packet stays pending for the next one.
-            return guard_.GaveUp() ? kTimedOut : 0;
+            kept_after_give_up_ = gave_up;
+            return gave_up ? kTimedOut : 0;
         }
-        if (result == AVERROR_EOF || result == AVERROR_EXIT || live_) break;
+        if (gave_up || result == AVERROR_EXIT) return kTimedOut;
+        if (result == AVERROR_EOF || live_) break;
         // A failed read leaves the I/O error set when the file itself is broken; only
         // errors that leave the I/O context clean are worth another try.
         const AVIOContext* io = format_ctx_->pb;
@@ -267,18 +321,15 @@ int MediaFile::ReadAfterEnd() {
 
 int MediaFile::ReadVideoPacket() {
     if (!format_ctx_ || !packet_ || !video_stream_) return kEnd;
-    int read;
-    do {
-        av_packet_unref(packet_.get());
-        guard_.Arm();
-        read = av_read_frame(format_ctx_.get(), packet_.get());
-    } while (read == 0 && packet_->stream_index != video_stream_->index);
-    if (read < 0) {
-        av_packet_unref(packet_.get());
-        return ReadFailure(read);
+    for (;;) {
+        const int read = ReadFrame();
+        if (read != 0) {
+            // A packet kept by a call that gave up is the next call's, whatever its stream.
+            if (read != kTimedOut) av_packet_unref(packet_.get());
+            return read;
+        }
+        if (packet_->stream_index == video_stream_->index) return 0;
     }
-    NoteWallclock();
-    return 0;
 }
 
 void MediaFile::NoteWallclock() {

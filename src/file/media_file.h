@@ -30,6 +30,7 @@ public:
     static constexpr int kTimedOut = -10010;
     static constexpr int kNetworkError = -10011;
     int Open(const char* name, int64_t max_pixels);
+    // Closes the container and forgets a pending interrupt (QVClose).
     void Close();
     bool is_open() const { return format_ctx_ != nullptr; }
 
@@ -42,8 +43,10 @@ public:
 
     // Reads the next packet into packet(): 0, kEnd at the end of the file or on a read
     // error of a file that persists (a transient one gets eleven immediate retries),
-    // kTimedOut when the guard gave up (a packet the demuxer still handed out stays pending),
-    // kNetworkError when a live source failed.
+    // kTimedOut when the guard gave up (an interrupt, or a source that can stall gave nothing
+    // within the timeout): nothing is lost, a packet the demuxer still handed out stays
+    // pending and the next read hands it out; kNetworkError when a live source failed.
+    // Every packet read of decoding, raw extraction and seeking goes through here.
     int ReadFrame();
     // Reads again after the end of the file: a file still being written may have grown.
     // A live source that ended stays ended.
@@ -51,6 +54,9 @@ public:
     // Reads the next packet of the video stream, skipping others: as ReadFrame.
     int ReadVideoPacket();
     void DropPacket();
+    // Packets and their bytes read since the open (what a seek costs).
+    int64_t packets_read() const { return packets_read_; }
+    int64_t bytes_read() const { return bytes_read_; }
 
     // Seconds of the packet just read by its stream's rules (video: decoding time first,
     // audio: presentation time first), recorded as the frame time. A video packet without
@@ -83,15 +89,19 @@ public:
     // presentation time of its first picture (0 when unknown).
     int64_t DurationMicros() const;
     int64_t StartMicros() const;
+    // Bytes of a file that can seek, -1 otherwise.
+    int64_t ByteSize() const;
     // Moves reading to the video key frame (audio packet, in a file without video) at or
     // before `seconds` (the frame-time clock), by
-    // the container's index, its timestamps, or bytes where it has neither; 0, or -1 when
-    // the container cannot get there. The pending packet is dropped either way.
+    // the container's index, its timestamps, or bytes where it has neither; 0, -1 when
+    // the container cannot get there, kTimedOut when an interrupt ended the scan for the key
+    // frames of a stream without timestamps. The pending packet is dropped either way.
     int SeekVideo(double seconds);
     // Moves reading back to the first packet, times counted afresh as after the open.
     int SeekToStart();
-    // Moves reading past the last packet: the next read reports the end.
-    void SeekToEnd();
+    // Moves reading past the last packet: the next read reports the end. 0, or kTimedOut
+    // when an interrupt ended the reading off of the last packets.
+    int SeekToEnd();
 
     // Bytes of the pending audio packet already decoded.
     int audio_offset = 0;
@@ -101,6 +111,9 @@ public:
     bool network_failed = false;
 
 private:
+    // Closes the container, keeping a pending interrupt (for the open it is meant to end).
+    void Release();
+    void ResumeAfterGiveUp();
     bool StatesPictureOverLimit(int64_t max_pixels);
     int OpenFailure(int error);
     int ReadFailure(int error);
@@ -124,6 +137,10 @@ private:
     ReplayInput input_;          // the bytes of a name read through our own input
     FormatContextPtr format_ctx_;
     bool live_ = false;
+    bool kept_after_give_up_ = false;
+    bool direct_network_ = false;      // the demuxer reads the network itself  // the pending packet came with a read that gave up
+    int64_t packets_read_ = 0;
+    int64_t bytes_read_ = 0;
     int64_t arrival_ = 0;
     // Presentation time (µs) that the first sender report's wall-clock time belongs to.
     int64_t wallclock_anchor_ = INT64_MIN;

@@ -25,6 +25,10 @@ int64_t MediaFile::DurationMicros() const {
     return -1;
 }
 
+int64_t MediaFile::ByteSize() const {
+    return format_ctx_ && format_ctx_->pb && CanSeek() ? avio_size(format_ctx_->pb) : -1;
+}
+
 int64_t MediaFile::StartMicros() const {
     if (!format_ctx_) return 0;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
@@ -76,7 +80,10 @@ int MediaFile::SeekUntimed(double seconds) {
             video_time_ = last.seconds - frame_period_;
         }
         for (;;) {
-            if (ReadFrame() != 0) {
+            const int read = ReadFrame();
+            // An interrupt ends the scan; the positions learnt so far stay known.
+            if (read == kTimedOut) return kTimedOut;
+            if (read != 0) {
                 key_positions_complete_ = true;
                 break;
             }
@@ -140,9 +147,9 @@ int MediaFile::SeekToStart() {
     return 0;
 }
 
-void MediaFile::SeekToEnd() {
+int MediaFile::SeekToEnd() {
     ForgetPosition();
-    if (!CanSeek()) return;
+    if (!CanSeek()) return 0;
     AVFormatContext* ctx = format_ctx_.get();
     const int64_t size = avio_size(ctx->pb);
     bool moved = false;
@@ -152,10 +159,13 @@ void MediaFile::SeekToEnd() {
     // Containers that refuse byte positions (mp4/mov) go to their last key frame instead.
     if (!moved && video_stream_) av_seek_frame(ctx, video_stream_->index, INT64_MAX / 2, AVSEEK_FLAG_BACKWARD);
     // Whatever the seek left before the end is read off without being kept.
-    while (ReadFrame() == 0) {
+    int read;
+    while ((read = ReadFrame()) == 0) {
     }
     DropPacket();
+    if (read == kTimedOut) return kTimedOut;
     draining = true;
+    return 0;
 }
 
 }  // namespace qv

@@ -88,17 +88,21 @@ void RawExtractor::OnOpen(const MediaFile& file, int codec) {
     raw_supported_ = file.video_stream() && CheckFormatAndCodec(codec, file.format_name());
 }
 
-bool RawExtractor::TakePacket(MediaFile& file) {
+int RawExtractor::TakePacket(MediaFile& file) {
     // The held packet is still the file's current one unless sequential decoding took it.
     const AVPacket* pending = file.packet();
+    timed_out_ = false;
     if (held_size_ > 0 && file.has_pending_packet() && pending->stream_index == file.video_stream()->index) {
         held_size_ = 0;
-        return true;
+        return 0;
     }
     held_size_ = 0;
-    if (file.ReadVideoPacket() != 0) return false;
+    const int read = file.ReadVideoPacket();
+    // A read given up on loses nothing: the next call reads (or takes) the packet it missed.
+    timed_out_ = read == MediaFile::kTimedOut;
+    if (read != 0) return read;
     ++packet_count_;
-    return true;
+    return 0;
 }
 
 int RawExtractor::Convert(const MediaFile& file, uint8_t* buffer, int size, int& header_length,
@@ -155,7 +159,9 @@ int RawExtractor::NextSize(MediaFile& file) {
     if (!raw_supported_ || !file.is_open() || !file.video_stream() || !file.packet()) return -1;
     for (;;) {
         if (held_size_ > 0) return held_size_;
-        if (!TakePacket(file)) return 0;
+        const int taken = TakePacket(file);
+        if (taken == MediaFile::kTimedOut) return kTimedOut;
+        if (taken != 0) return 0;
         file.audio_offset = 0;
         held_size_ = Measure(file);
         if (held_size_ == 0) file.DropPacket();
@@ -169,7 +175,7 @@ int RawExtractor::GetVideoRawFrame(MediaFile& file, int rate_num, int rate_den, 
     // Raw reads share the file position with sequential decoding; a pending audio piece
     // is dropped.
     file.audio_offset = 0;
-    if (!TakePacket(file)) return 0;
+    if (TakePacket(file) != 0) return 0;
     int written_header = 0;
     int written_position = 0;
     const int result = Convert(file, buffer, size, written_header, written_position);

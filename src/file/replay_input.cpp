@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/ffmpeg.h"
+#include "file/pipe_input.h"
 
 namespace qv {
 
@@ -17,8 +18,15 @@ ReplayInput::~ReplayInput() { Close(); }
 
 int ReplayInput::Open(const char* name, const AVIOInterruptCB* interrupt, AVDictionary** options) {
     Close();
-    const int opened = avio_open2(&source_, name, AVIO_FLAG_READ, interrupt, options);
+    int opened = 0;
+    pipe_ = IsPipeName(name);
+    if (pipe_) {
+        source_ = OpenPipe(name, interrupt, &opened);
+    } else {
+        opened = avio_open2(&source_, name, AVIO_FLAG_READ, interrupt, options);
+    }
     if (opened < 0) return opened;
+    call_bytes_ = 0;
     seekable_ = (source_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
     recording_ = !seekable_;
     return 0;
@@ -26,7 +34,9 @@ int ReplayInput::Open(const char* name, const AVIOInterruptCB* interrupt, AVDict
 
 void ReplayInput::Close() {
     while (!cursors_.empty()) FreeReader(cursors_.back()->io);
+    if (pipe_) ClosePipe(&source_);
     if (source_) avio_closep(&source_);
+    pipe_ = false;
     kept_.clear();
     kept_.shrink_to_fit();
     kept_released_ = false;
@@ -95,10 +105,19 @@ int ReplayInput::ReadAt(Cursor& cursor, uint8_t* buffer, int size) {
         kept_.shrink_to_fit();
         kept_released_ = true;
     }
+    const bool keep = !seekable_ && recording_ && !kept_released_;
+    if (!seekable_) {
+        // A source that cannot seek is the kind a hostile sender feeds: bounded per call,
+        // and in what it makes us keep.
+        if (call_bytes_ >= kCallByteBudget) return AVERROR(EIO);
+        if (keep && static_cast<int64_t>(kept_.size()) >= kKeptByteLimit) return AVERROR(ENOMEM);
+        size = static_cast<int>(std::min<int64_t>(size, kCallByteBudget - call_bytes_));
+    }
     const int n = avio_read_partial(source_, buffer, size);
     if (n == 0) return AVERROR_EOF;
     if (n < 0) return n;
-    if (!seekable_ && recording_ && !kept_released_) kept_.insert(kept_.end(), buffer, buffer + n);
+    call_bytes_ += n;
+    if (keep) kept_.insert(kept_.end(), buffer, buffer + n);
     source_pos_ += n;
     cursor.pos += n;
     return n;

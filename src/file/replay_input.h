@@ -21,8 +21,9 @@ public:
     ReplayInput(const ReplayInput&) = delete;
     ReplayInput& operator=(const ReplayInput&) = delete;
 
-    // Opens the name with libavformat's protocols: 0 or an AVERROR. `options` keeps what
-    // the protocol did not take.
+    // Opens the name with libavformat's protocols (pipes and FIFOs with our bounded reader):
+    // 0 or an AVERROR. `options` keeps what the protocol did not take. `interrupt` (may be
+    // null: a local file) is asked while a read waits.
     int Open(const char* name, const AVIOInterruptCB* interrupt, AVDictionary** options);
     void Close();
 
@@ -37,6 +38,13 @@ public:
     void StateKeptSize(bool on) { state_kept_size_ = on; }
     // Resets the end of input so that a file still being written is read further.
     void ClearEnd();
+    // A source that cannot seek hands each blocking call at most this many bytes: a hostile
+    // source (a multipart part or a reply claiming gigabytes) cannot make one call hold
+    // more. Reads past it fail until the next call starts (StartCall).
+    static constexpr int64_t kCallByteBudget = 32 << 20;
+    // Bytes kept for reading again, at most: a reader that would need more fails instead.
+    static constexpr int64_t kKeptByteLimit = 16 << 20;
+    void StartCall() { call_bytes_ = 0; }
 
 private:
     struct Cursor {
@@ -49,7 +57,9 @@ private:
     int ReadAt(Cursor& cursor, uint8_t* buffer, int size);
 
     AVIOContext* source_ = nullptr;
+    bool pipe_ = false;  // source_ is our bounded pipe reader
     bool seekable_ = false;
+    int64_t call_bytes_ = 0;  // bytes of a source that cannot seek read in this call
     bool recording_ = true;
     std::vector<uint8_t> kept_;  // bytes 0 .. kept_.size() of a source that cannot seek
     bool kept_released_ = false;

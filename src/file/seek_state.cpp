@@ -13,6 +13,7 @@ void SeekState::Start(double target, int mode, bool from_start) {
     read_from_ = target;
     step_ = 0.0;
     key_packets_ = 0;
+    step_backs_ = 0;
 }
 
 bool SeekState::TakePacket(bool key, double seconds) {
@@ -43,7 +44,7 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, do
     return Verdict::kDeliver;
 }
 
-bool SeekState::EarlierTarget(double* seconds) {
+bool SeekState::EarlierTarget(double* seconds, double earliest) {
     // Just before the first key packet read finds the key frame before it in an indexed
     // container; a container searched by timestamps may land behind it again (or on no key
     // packet at all), so each such attempt goes back twice as far as the one before.
@@ -51,7 +52,11 @@ bool SeekState::EarlierTarget(double* seconds) {
     if (key >= read_from_) step_ = step_ == 0.0 ? 0.1 : step_ * 2.0;
     read_from_ = (key < read_from_ ? key : read_from_) - step_ - 1e-6;
     *seconds = read_from_;
-    return step_ < 1.0e6;
+    // Before the first picture there is no key frame to find: reading from the start is
+    // all that is left, and so it is after many attempts (a damaged file).
+    if (read_from_ < earliest || step_backs_ >= kMaxStepBacks) return false;
+    ++step_backs_;
+    return true;
 }
 
 }  // namespace qv

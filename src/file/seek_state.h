@@ -35,9 +35,15 @@ public:
     bool KeepAudio(double seconds) const { return seconds >= target_; }
 
     // After kEarlier (or an end with no key frame): the time to read from next; false when
-    // only the file's start is earlier still.
-    bool EarlierTarget(double* seconds);
+    // only the file's start is earlier still: the time would lie before `earliest` (the
+    // file's first picture, where no earlier key frame can be), or the step-backs so far
+    // were many (kMaxStepBacks).
+    static constexpr int kMaxStepBacks = 12;
+    bool EarlierTarget(double* seconds, double earliest);
+    // Times reading was moved further back (or to the start) since the seek began.
+    int step_backs() const { return step_backs_; }
     void ReadFromStart() {
+        if (!from_start_) ++step_backs_;
         from_start_ = true;
         Reread();
     }
@@ -52,6 +58,7 @@ private:
     bool from_start_ = false;
     bool key_seen_ = false;
     int key_packets_ = 0;     // key packets read since reading restarted
+    int step_backs_ = 0;
     double first_key_ = 0.0;  // the recorded time of the first of them
     int mode_ = QV_SEEK_ACCURATE;
     double target_ = 0.0;

@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace qvtest {
 
@@ -117,6 +120,59 @@ SilentTcpServer::SilentTcpServer(std::vector<uint8_t> bytes) : bytes_(std::move(
     thread_ = std::thread([this] { Serve(); });
 }
 
+void SilentTcpServer::Finish(const std::vector<uint8_t>& rest) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (int c : connections_) {
+        for (size_t sent = 0; sent < rest.size();) {
+            const ssize_t n = send(c, rest.data() + sent, rest.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
+        close(c);
+    }
+    connections_.clear();
+    bytes_.clear();
+}
+
+Watchdog::Watchdog(int limit_ms, std::string what) {
+    thread_ = std::thread([this, limit_ms, what] {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (done_.wait_for(hold, std::chrono::milliseconds(limit_ms), [this] { return finished_; })) return;
+        std::fprintf(stderr, "watchdog: %s did not return within %d ms; the timeout or interrupt was ignored\n",
+                     what.c_str(), limit_ms);
+        std::fflush(stderr);
+        std::_Exit(3);
+    });
+}
+
+Watchdog::~Watchdog() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+}
+
+size_t TsPictureStart(const std::vector<uint8_t>& ts, size_t from) {
+    for (size_t at = from / 188 * 188; at + 188 <= ts.size(); at += 188) {
+        // sync byte, payload_unit_start_indicator, PID
+        if (ts[at] == 0x47 && (ts[at + 1] & 0x40) && (((ts[at + 1] & 0x1F) << 8) | ts[at + 2]) == 0x100) return at;
+    }
+    return ts.size();
+}
+
+int64_t PeakResidentKb(bool reset) {
+    // Writing 5 to clear_refs sets the peak back to the current resident size.
+    if (reset) std::ofstream("/proc/self/clear_refs") << "5";
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6);
+    }
+    return -1;
+}
+
 SilentTcpServer::~SilentTcpServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -130,6 +186,7 @@ void SilentTcpServer::Serve() {
         if (poll(&p, 1, 20) <= 0) continue;
         const int c = accept(listener_, nullptr, nullptr);
         if (c < 0) continue;
+        std::lock_guard<std::mutex> hold(lock_);
         connections_.push_back(c);
         for (size_t sent = 0; sent < bytes_.size() && !stop_;) {
             const ssize_t n = send(c, bytes_.data() + sent, bytes_.size() - sent, MSG_NOSIGNAL);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,10 +55,14 @@ public:
     SilentTcpServer(const SilentTcpServer&) = delete;
     SilentTcpServer& operator=(const SilentTcpServer&) = delete;
     int port() const { return port_; }
+    // Sends these bytes to every connection accepted so far and closes it: the camera
+    // goes on after a stall, then ends.
+    void Finish(const std::vector<uint8_t>& rest);
 
 private:
     void Serve();
 
+    std::mutex lock_;
     std::vector<uint8_t> bytes_;
     int listener_ = -1;
     int port_ = 0;
@@ -64,5 +70,30 @@ private:
     std::vector<int> connections_;
     std::thread thread_;
 };
+
+// Fails the test process with a clear message when a blocking call does not return in time
+// (about twice its timeout), instead of letting it hang until ctest's limit.
+class Watchdog {
+public:
+    Watchdog(int limit_ms, std::string what);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex lock_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+// The offset of the first transport-stream packet at or after `from` that starts a PES
+// packet of the first program's video (PID 0x100): a camera that stalls there stalls
+// between two pictures. The end when none does.
+size_t TsPictureStart(const std::vector<uint8_t>& ts, size_t from);
+
+// The process's peak resident memory (VmHWM) in kB, after resetting it to the current
+// resident size when `reset` (so that growth from now on can be measured); -1 if unknown.
+int64_t PeakResidentKb(bool reset = false);
 
 }  // namespace qvtest
