@@ -86,7 +86,8 @@ enum {
 #define QV_ERR_ARGUMENT (-10200)
 /* An open on a handle that is open already: the handle keeps what it had; qv_close first. */
 #define QV_ERR_ALREADY_OPEN (-10201)
-/* A file-mode call (qv_decode_frame) on a handle opened for pushed frames. */
+/* A file-mode call (qv_decode_frame, qv_seek, qv_raw_frame, qv_raw_frame_size) on a handle
+   opened for pushed frames. */
 #define QV_ERR_NOT_FILE (-10202)
 
 /* qv_picture_info.time_us of a stream-mode picture: pushed frames carry no time. */
@@ -249,6 +250,9 @@ QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
 /* The largest decoded picture in pixels; 0 for the default (8192 x 4320), negative refused.
    See QVDecoderSetMaxPixels. */
 QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
+/* The limit in pixels qv_set_max_pixels set (8192 x 4320 by default), also the largest output
+   size qv_set_output and qv_set_output_resolution take. */
+QVDECODER_C_API int qv_max_pixels(qv_decoder* decoder, int64_t* max_pixels);
 /* QV_CONVERTER_AUTO (default: libyuv where it covers the conversion) or QV_CONVERTER_SWSCALE;
    QV_ERR_ARGUMENT for anything else. See QVDecoderSetConverter. */
 QVDECODER_C_API int qv_set_converter(qv_decoder* decoder, int engine);
@@ -300,6 +304,11 @@ QVDECODER_C_API int qv_get_info(qv_decoder* decoder, qv_stream_info* info);
    QV_ERR_NO_PICTURE a packet gave nothing, QV_ERR_OPEN_FILE a packet of another stream,
    QV_ERR_END_OF_FILE the end; QV_ERR_NOT_FILE on a handle opened for pushed frames. */
 QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
+/* Why the last qv_open_file failed, in words: FFmpeg's reason where it gave one ("moov atom not
+   found", "No such file or directory", "Is a directory"), else the library's own message;
+   passwords masked. "" after an open that succeeded, before any, and for a NULL handle; never
+   NULL. Valid until the next qv_open_file or qv_decoder_free. */
+QVDECODER_C_API const char* qv_open_error(qv_decoder* decoder);
 QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
 /* Live sources (qv_open_file also takes rtsp://, rtp:// and .sdp files, http(s)://, srt://,
    udp:// and pipe:N; FIFOs too): every blocking open and read gives up after the timeout with
@@ -347,7 +356,9 @@ QVDECODER_C_API int qv_duration(qv_decoder* decoder, int64_t* duration_us);
 /* The time of the opened file's first picture in microseconds (0 when unknown). */
 QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);
 
-/* Output conversion: pictures come out at this size and pixel format from the next one on. */
+/* Output conversion: pictures come out at this size and pixel format from the next one on.
+   0 leaves a side to follow the picture; a negative size or one over the picture limit
+   (qv_max_pixels) is QV_ERR_ARGUMENT and the previous output stays. */
 QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_format(qv_decoder* decoder, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality);
@@ -360,6 +371,12 @@ QVDECODER_C_API int qv_save_picture(const char* path, const unsigned char* data,
                                     int format);
 /* Packed BGR24 rows, first row at the bottom of the image. */
 QVDECODER_C_API int qv_write_bmp(const char* path, const unsigned char* data, int width, int height);
+
+/* Copies text into buffer (size bytes, terminated whenever size > 0) with the password of every
+   "scheme://user:password@" masked as the library's log masks it: for printing addresses. The
+   length of the whole masked text (the buffer holds its start when that is size or more), or
+   QV_ERR_ARGUMENT for a NULL text, a negative size or a NULL buffer with a positive size. */
+QVDECODER_C_API int qv_mask_password(const char* text, char* buffer, int size);
 
 /* One sentence about a result code; never NULL. */
 QVDECODER_C_API const char* qv_strerror(int code);

@@ -7,7 +7,7 @@ import numpy
 
 from . import _lib
 from ._loader import _library
-from .errors import QVError, _int, _size
+from .errors import ClosedError, QVError, _int, _size
 from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
 
 
@@ -28,7 +28,7 @@ class _Handle:
 
     def call(self, name, *args, what=None, accept=(_lib.QV_OK,)):
         if not self.ptr or self.closed:
-            raise QVError(_lib.QV_ERR_NOT_OPEN, what or name)
+            raise ClosedError(what)
         result = getattr(self.lib, name)(self.ptr, *args)
         if result not in accept:
             raise QVError(result, what or name)
@@ -99,8 +99,22 @@ def _set_converter(handle, converter, format, size, planes):
     handle.call("qv_set_converter", _CONVERTERS[converter])
 
 
+def _check_output_size(handle, size):
+    """ValueError for an output size over the decoder's picture limit (max_pixels), which the
+    library would refuse and keep its previous output."""
+    size = _size(size)
+    if size is None:
+        return
+    limit = ctypes.c_int64()
+    handle.call("qv_max_pixels", ctypes.byref(limit))
+    if size[0] * size[1] > limit.value:
+        raise ValueError(f"size {size[0]}x{size[1]} is over the picture limit of {limit.value} pixels "
+                         f"(max_pixels)")
+
+
 def _set_output(handle, format, size, high_quality):
     quality = 1 if high_quality else 0
+    _check_output_size(handle, size)
     size = _size(size)
     if format is not None and size is not None:
         handle.call("qv_set_output", int(size[0]), int(size[1]), _format_number(format), quality)

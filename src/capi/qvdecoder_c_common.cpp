@@ -153,6 +153,10 @@ int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels) {
     return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetMaxPixels(max_pixels); });
 }
 
+int qv_max_pixels(qv_decoder* decoder, int64_t* max_pixels) {
+    return Answer(decoder, max_pixels, [](qv_decoder& d) { return d.object.QVGetMaxPixels(); });
+}
+
 int qv_set_converter(qv_decoder* decoder, int engine) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         return d.object.QVDecoderSetConverter(engine) < 0 ? QV_ERR_ARGUMENT : QV_OK;
@@ -238,8 +242,11 @@ int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
 
 int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        // The object refuses such a size (with its level-15 message) and keeps its output.
+        const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
                              high_quality ? 1 : 0);
+        if (refused) return QV_ERR_ARGUMENT;
         d.has_picture = false;
         return QV_OK;
     });
@@ -255,7 +262,9 @@ int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
 
 int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
+        if (refused) return QV_ERR_ARGUMENT;
         d.has_picture = false;
         return QV_OK;
     });
@@ -300,6 +309,11 @@ int qv_write_bmp(const char* path, const unsigned char* data, int width, int hei
     } catch (...) {
         return QV_FAILED;
     }
+}
+
+int qv_mask_password(const char* text, char* buffer, int size) {
+    if (!text || size < 0 || (size > 0 && !buffer)) return QV_ERR_ARGUMENT;
+    return QVDecoder::QVMaskPassword(text, buffer, size);
 }
 
 const char* qv_strerror(int code) {

@@ -11,6 +11,8 @@
 // - AudioDecoder for pushed audio, SnapshotSaver for the BMP snapshots.
 #pragma once
 
+#include <string>
+
 #include "QVDecoder.h"
 #include "audio/audio_decoder.h"
 #include "base/decoder_modes.h"
@@ -51,6 +53,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
                       _audio_param audio);
     int QVSetPictureParam(_picture_param picture);
     int QVOpen(const char* name);
+    const char* QVGetOpenError() const { return open_error.c_str(); }
+    int64_t QVGetMaxPixels() const { return modes.max_pixels; }
 
     // Decoding and results (decoder/decoder_calls.cpp).
     int QVDecodeVideoFrame(unsigned char* data, int length, int repack);
@@ -137,6 +141,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     qv::SnapshotSaver snapshots;
 
     bool opened = false;
+    std::string open_error;  // why the last QVOpen failed; empty after one that succeeded
     bool has_video = false;
     bool has_audio = false;
 };

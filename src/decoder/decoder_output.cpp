@@ -32,7 +32,9 @@ void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality)
 }
 
 enum PixelFormat QVDecoder::Impl::QVGetOutputFormat() const {
-    // The format of the buffer QVGetVideoFrame hands out: the converter's when it converts.
+    // The format of the buffer QVGetVideoFrame hands out: the converter's when it converts;
+    // none before the first picture of an open (the blank buffer of an open is no picture).
+    if (!picture.has_picture()) return PIX_FMT_NONE;
     const int format = output.enabled() ? output.output_param.pix_fmt : picture.video_param.pix_fmt;
     return static_cast<enum PixelFormat>(qv::PixelFormatToLegacy(format));
 }

@@ -69,6 +69,7 @@ int RunThumbs(const ThumbsOptions& o) {
     if (!o.size.empty() && !ParseSize(o.size, &width, &height)) {
         return Fail(kExitUsage, "--size must be WxH, not '" + o.size + "'");
     }
+    if (!o.size.empty() && !CheckOutputSize(width, height, 0)) return kExitUsage;
     if (!CheckReadable(o.file)) return kExitInput;
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
@@ -79,7 +80,7 @@ int RunThumbs(const ThumbsOptions& o) {
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
@@ -92,6 +93,7 @@ int RunThumbs(const ThumbsOptions& o) {
     ParseSnapshotFormat(o.format, &format);
 
     std::vector<Thumb> chosen;
+    std::string listed;  // with --json: the thumbnails as a JSON array's items
     Thumb previous;
     bool have_previous = false;
     auto mark = [&](size_t k) { return start + static_cast<int64_t>(k) * step; };
@@ -106,8 +108,14 @@ int RunThumbs(const ThumbsOptions& o) {
             Fail(kExitOutput, "cannot write '" + path + "': " + error);
             return false;
         }
-        std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), (mark(index) - start) / 1e6,
-                    (t.time - start) / 1e6);
+        if (JsonOutput()) {
+            listed += std::string(listed.empty() ? "" : ", ") + "{\"path\": " + JsonString(path) +
+                      ", \"mark\": " + JsonNumber((mark(index) - start) / 1e6) +
+                      ", \"time\": " + JsonNumber((t.time - start) / 1e6) + "}";
+        } else {
+            std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), (mark(index) - start) / 1e6,
+                        (t.time - start) / 1e6);
+        }
         chosen.push_back(t);
         return true;
     };
@@ -155,7 +163,17 @@ int RunThumbs(const ThumbsOptions& o) {
     if (!o.sheet.empty()) {
         const std::string error = WriteSheet(o.sheet, chosen);
         if (!error.empty()) return Fail(kExitOutput, "cannot write the sheet '" + o.sheet + "': " + error);
-        std::printf("contact sheet: %s\n", o.sheet.c_str());
+        if (!JsonOutput()) std::printf("contact sheet: %s\n", o.sheet.c_str());
+    }
+    if (JsonOutput()) {
+        JsonObject json;
+        json.Text("file", o.file);
+        json.Number("count", static_cast<double>(chosen.size()));
+        json.Add("thumbnails", "[" + listed + "]");
+        if (!o.sheet.empty()) json.Text("sheet", o.sheet);
+        json.Number("seconds", progress.Seconds());
+        json.Print();
+        return kExitOk;
     }
     std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), o.file.c_str(), progress.Seconds());
     return kExitOk;
