@@ -3,15 +3,17 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo install deb sanitize tsan bench fuzz fuzz-smoke fuzz-long clean
+.PHONY: all deps configure build test demo install deb sanitize tsan bench fuzz fuzz-smoke fuzz-long clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -28,7 +30,9 @@ install: build
 deb: build
 	@cd $(BUILD) && cpack -G DEB
 
-demo: build
+# The tool and the libraries it loads only, not the test suites: a first look costs minutes less.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target qvdecode
 	@bash scripts/demo.sh $(BUILD)
 
 sanitize: deps

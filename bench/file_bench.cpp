@@ -24,8 +24,10 @@ constexpr int kFrames = 20 * 25;
 // The clip at a camera's bit rate (3 Mbit/s at 720p, 6 at 1080p), written here: the media
 // files of the tests are encoded at 400 kbit/s, where a 1080p picture is nearly all skipped
 // blocks and decoding would cost next to nothing.
-std::string WriteClip(const std::string& path, int width, int height) {
+std::string WriteClip(const std::string& path, int width, int height, int b_frames) {
     qvtest::VideoOptions o;
+    o.b_frames = b_frames;
+    if (b_frames > 0) o.x264_params = "b-pyramid=normal";  // x264's default: the middle B-frame is a reference
     o.width = width;
     o.height = height;
     o.frames = kFrames;
@@ -36,15 +38,17 @@ std::string WriteClip(const std::string& path, int width, int height) {
     return qvtest::WriteEncodedVideo(path, "mp4", video, width, height) ? "" : "cannot write " + path;
 }
 
-const std::string& ClipPath(int width, int height) {
+// `b_frames`: x264's B-frames between reference pictures (0: its default for the clip).
+const std::string& ClipPath(int width, int height, int b_frames = 0) {
     static qvtest::TempDir dir;
     static std::map<int, std::string> paths;
-    auto it = paths.find(width);
+    const int key = width * 16 + b_frames;
+    auto it = paths.find(key);
     if (it == paths.end()) {
-        const std::string path = dir.Path("clip" + std::to_string(height) + ".mp4");
-        const std::string error = WriteClip(path, width, height);
+        const std::string path = dir.Path("clip" + std::to_string(height) + "b" + std::to_string(b_frames) + ".mp4");
+        const std::string error = WriteClip(path, width, height, b_frames);
         if (!error.empty()) std::fprintf(stderr, "cannot make the clip: %s\n", error.c_str());
-        it = paths.emplace(width, path).first;
+        it = paths.emplace(key, path).first;
     }
     return it->second;
 }
@@ -223,13 +227,15 @@ void ScanBare(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// Accurate seeks: ten times across the 720p clip, each between two key frames, and the
-// picture there in BGR24; against libavformat's seek to the key frame before and a decode up
-// to the first picture at the time, that one picture converted.
+// Accurate seeks: ten times across the 720p clip with 3 B-frames (x264's pyramid), each
+// between two key frames, and the picture there in BGR24; against libavformat's seek to the
+// key frame before and a decode of every picture up to the first at the time (what PyAV and
+// OpenCV do), that one picture converted.
+constexpr int kSeekBFrames = 3;
 constexpr double kSeekTimes[] = {1.3, 17.5, 5.9, 12.2, 0.7, 19.1, 8.4, 3.3, 14.8, 10.6};
 
 void SeekOurs(benchmark::State& state) {
-    const std::string& path = ClipPath(1280, 720);
+    const std::string& path = ClipPath(1280, 720, kSeekBFrames);
     QVDecoder d;
     d.QVSetOutput(_picture_param{1280, 720, PIX_FMT_BGR24}, 0);
     if (d.QVOpen(path.c_str()) != 0) {
@@ -248,7 +254,7 @@ void SeekOurs(benchmark::State& state) {
 }
 
 void SeekBare(benchmark::State& state) {
-    const std::string& path = ClipPath(1280, 720);
+    const std::string& path = ClipPath(1280, 720, kSeekBFrames);
     Bare bare;
     if (!bare.Open(path, true)) {
         state.SkipWithError("open failed");

@@ -241,6 +241,14 @@ const bool registered = [] {
     single("tile_1080p_480x270/ours", Ours, 1920, 1080, Ask{Ask::kBgr24, 480, 270});
     single("tile_1080p_480x270/bare_decode", Bare, 1920, 1080, Work::kDecodeOnly, 0, 0);
     single("tile_1080p_480x270/bare", Bare, 1920, 1080, Work::kConvert, 480, 270);
+    // Ratios libyuv's own plane scaler would take a row buffer from malloc for, per plane and
+    // picture (3:1 box, 3:2 bilinear, enlarging): allocations equal to the bare loop's.
+    single("tile_1080p_640x360/ours", Ours, 1920, 1080, Ask{Ask::kBgr24, 640, 360});
+    single("tile_1080p_640x360/bare", Bare, 1920, 1080, Work::kConvert, 640, 360);
+    single("scale_1080p_1280x720/ours", Ours, 1920, 1080, Ask{Ask::kBgr24, 1280, 720});
+    single("scale_1080p_1280x720/bare", Bare, 1920, 1080, Work::kConvert, 1280, 720);
+    single("enlarge_720p_1920x1080/ours", Ours, 1280, 720, Ask{Ask::kBgr24, 1920, 1080});
+    single("enlarge_720p_1920x1080/bare", Bare, 1280, 720, Work::kConvert, 1920, 1080);
     // The decoded planes, against decode alone.
     single("planes_1080p/ours", Ours, 1920, 1080, Ask{Ask::kPlanes});
     single("planes_1080p/bare_decode", Bare, 1920, 1080, Work::kDecodeOnly, 0, 0);

@@ -37,6 +37,7 @@ enum {
     QV_ERR_NOT_OPEN = -10008,
     QV_ERR_TIMEOUT = -10010,      // a live source gave nothing within the timeout, or QVInterrupt
     QV_ERR_NETWORK = -10011,      // a live source cannot be reached or failed
+    QV_ERR_BUFFER_TOO_SMALL = -10012,  // a host buffer smaller than the picture: nothing written
     QV_ERR_AUDIO_OPEN = -10100,   // the combined open failed in its audio half
 };
 
@@ -163,7 +164,10 @@ QVDECODER_API void QVDecoderDestroy();
 // (FFmpeg's numbers: 8 fatal, 16 error, 24 warning, 32 info) or more severe, one whole line
 // per call without its newline, to callback; a null callback silences them. It replaces the
 // routing QVDecoderRegisterLog sets up (that one also hands FFmpeg its callback, process-wide):
-// the call made last decides. The callback may run on FFmpeg's decoding threads.
+// the call made last decides. The callback may run on FFmpeg's decoding threads. Until either
+// is called, QVDecoderInitialize passes FFmpeg's lines through the library to FFmpeg's own
+// printer (so that QVGetOpenError can tell why an open failed): a host that installs FFmpeg's
+// callback itself does so after QVDecoderInitialize.
 typedef void (*QVFFmpegLineCallback)(void* context, int level, const char* line);
 QVDECODER_API void QVDecoderSetFFmpegLog(QVFFmpegLineCallback callback, void* context, int level);
 // Saves a picture as a 24-bit BMP file; format uses the interface numbering. It reads the
@@ -301,6 +305,9 @@ public:
     // index below -2. QVOpen fails with -10005 ("QVOpen: no such video stream." or "... audio
     // stream.") when the index is not a stream of that kind. Kept for later opens.
     int QVDecoderSelectStreams(int video, int audio);
+    // The limit QVDecoderSetMaxPixels set, in pixels (8192 x 4320 by default): the largest
+    // decoded picture the next open accepts and the largest output size the setters accept.
+    int64_t QVGetMaxPixels();
     // Raw extraction: the bytes the next QVGetVideoRawFrame needs for its packet, 0 at the end
     // of the file, -1 before a file is open (or when its packets are not offered). A
     // QVGetVideoRawFrame whose buffer is too small returns 0 as always but keeps the packet
@@ -325,6 +332,15 @@ public:
     // output conversion is on or there is no picture. Valid until the next decode, receive,
     // flush or close call on the object.
     int QVGetVideoPlanes(unsigned char* data[4], int linesize[4]);
+    // The picture QVGetVideoFrame hands out (same bytes, size and layout), written straight
+    // into the host's memory: with output conversion on, the conversion writes there (no
+    // copy follows it) as long as nothing has read the picture since it was decoded; a
+    // decoded picture is laid out there from the decoder's planes. Returns the bytes written
+    // (QVGetVideoFrameSize), QV_ERR_BUFFER_TOO_SMALL with nothing written when `size` is
+    // smaller, -1 for a null buffer or when there is no picture. The library keeps no
+    // pointer to the buffer. A host that wants each picture in memory of its own (Python's
+    // arrays) calls it instead of QVGetVideoFrame and a copy.
+    int QVGetVideoFrameInto(unsigned char* buffer, int size);
     // The colour matrix and range the picture last laid out is coded in (QV_COLOUR_*, plus
     // QV_COLOUR_FULL_RANGE for full range), as the conversion uses them; -1 before a picture.
     int QVGetPictureColour();
@@ -387,6 +403,17 @@ public:
     // user_agent, headers, timeout values, ...); a null value removes it. Values are never
     // logged, so credentials may go here. -1 for a null or empty key.
     int QVDecoderSetNetworkOption(const char* key, const char* value);
+    // Why the last QVOpen failed, in words: FFmpeg's reason where it gave one ("moov atom not
+    // found", "No such file or directory", "Is a directory", "Connection refused"), else the
+    // library's level-15 message; the password of an address is masked. Empty before the
+    // first QVOpen and after one that succeeded; never null. Valid until the next QVOpen.
+    const char* QVGetOpenError();
+    // Copies text into buffer (size bytes, terminated whenever size > 0) with the password of
+    // every "scheme://user:password@" masked by the rule the library's log follows, for hosts
+    // that show addresses themselves. Returns the length of the whole masked text (larger than
+    // size - 1: the buffer holds its start), or -1 for a null text, a negative size or a null
+    // buffer with a positive size.
+    static int QVMaskPassword(const char* text, char* buffer, int size);
     // The one method that may be called from another thread while a call on this object is
     // running: a blocked open or read returns QV_ERR_TIMEOUT at once (a local file's read at
     // its next packet, so that nothing is lost). Called while nothing waits, it ends the next

@@ -48,6 +48,7 @@ enum {
     QV_ERR_NOT_OPEN = -10008,
     QV_ERR_TIMEOUT = -10010,
     QV_ERR_NETWORK = -10011,
+    QV_ERR_BUFFER_TOO_SMALL = -10012,
     QV_ERR_AUDIO_OPEN = -10100
 };
 #define QV_ERR_NOT_SEEKABLE (-10009)
@@ -88,7 +89,8 @@ enum {
 #define QV_ERR_ARGUMENT (-10200)
 /* An open on a handle that is open already: the handle keeps what it had; qv_close first. */
 #define QV_ERR_ALREADY_OPEN (-10201)
-/* A file-mode call (qv_decode_frame) on a handle opened for pushed frames. */
+/* A file-mode call (qv_decode_frame, qv_seek, qv_raw_frame, qv_raw_frame_size) on a handle
+   opened for pushed frames. */
 #define QV_ERR_NOT_FILE (-10202)
 
 /* qv_picture_info.time_us of a stream-mode picture: pushed frames carry no time. */
@@ -254,6 +256,9 @@ QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
 /* The streams the next qv_open_file decodes, by index in the file: -1 none, -2 the default
    choice; QV_ERR_ARGUMENT below -2. See QVDecoderSelectStreams. */
 QVDECODER_C_API int qv_select_streams(qv_decoder* decoder, int video, int audio);
+/* The limit in pixels qv_set_max_pixels set (8192 x 4320 by default), also the largest output
+   size qv_set_output and qv_set_output_resolution take. */
+QVDECODER_C_API int qv_max_pixels(qv_decoder* decoder, int64_t* max_pixels);
 /* QV_CONVERTER_AUTO (default: libyuv where it covers the conversion) or QV_CONVERTER_SWSCALE;
    QV_ERR_ARGUMENT for anything else. See QVDecoderSetConverter. */
 QVDECODER_C_API int qv_set_converter(qv_decoder* decoder, int engine);
@@ -286,6 +291,12 @@ QVDECODER_C_API int qv_push_audio(qv_decoder* decoder, const unsigned char* data
    close or output change. Its format is the one of the bytes at data (the output format while
    output conversion is on, else the decoded one). */
 QVDECODER_C_API int qv_picture(qv_decoder* decoder, qv_picture_info* picture);
+/* The same picture written straight into the caller's buffer of `size` bytes (converted there
+   while output conversion is on: no copy follows the conversion); picture->data is then
+   buffer. QV_ERR_BUFFER_TOO_SMALL writes nothing but fills picture->size (and the geometry)
+   so that the caller can grow its buffer and call again; QV_ERR_NO_PICTURE as qv_picture;
+   QV_ERR_ARGUMENT for a null buffer or picture or a negative size. */
+QVDECODER_C_API int qv_picture_into(qv_decoder* decoder, unsigned char* buffer, int size, qv_picture_info* picture);
 /* The last picture's own planes without a copy, when no output conversion is set: QV_OK,
    QV_ERR_NO_PICTURE as qv_picture, QV_FAILED while output conversion is on. */
 QVDECODER_C_API int qv_video_planes(qv_decoder* decoder, qv_planes* planes);
@@ -299,6 +310,11 @@ QVDECODER_C_API int qv_get_info(qv_decoder* decoder, qv_stream_info* info);
    QV_ERR_NO_PICTURE a packet gave nothing, QV_ERR_OPEN_FILE a packet of another stream,
    QV_ERR_END_OF_FILE the end; QV_ERR_NOT_FILE on a handle opened for pushed frames. */
 QVDECODER_C_API int qv_open_file(qv_decoder* decoder, const char* path);
+/* Why the last qv_open_file failed, in words: FFmpeg's reason where it gave one ("moov atom not
+   found", "No such file or directory", "Is a directory"), else the library's own message;
+   passwords masked. "" after an open that succeeded, before any, and for a NULL handle; never
+   NULL. Valid until the next qv_open_file or qv_decoder_free. */
+QVDECODER_C_API const char* qv_open_error(qv_decoder* decoder);
 QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
 /* Live sources (qv_open_file also takes rtsp://, rtp:// and .sdp files, http(s)://, srt://,
    udp:// and pipe:N; FIFOs too): every blocking open and read gives up after the timeout with
@@ -359,7 +375,9 @@ QVDECODER_C_API int qv_picture_type(qv_decoder* decoder);
    stream does not say; QV_ERR_ARGUMENT for null pointers. */
 QVDECODER_C_API int qv_picture_aspect(qv_decoder* decoder, int* num, int* den);
 
-/* Output conversion: pictures come out at this size and pixel format from the next one on. */
+/* Output conversion: pictures come out at this size and pixel format from the next one on.
+   0 leaves a side to follow the picture; a negative size or one over the picture limit
+   (qv_max_pixels) is QV_ERR_ARGUMENT and the previous output stays. */
 QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_format(qv_decoder* decoder, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality);
@@ -372,6 +390,12 @@ QVDECODER_C_API int qv_save_picture(const char* path, const unsigned char* data,
                                     int format);
 /* Packed BGR24 rows, first row at the bottom of the image. */
 QVDECODER_C_API int qv_write_bmp(const char* path, const unsigned char* data, int width, int height);
+
+/* Copies text into buffer (size bytes, terminated whenever size > 0) with the password of every
+   "scheme://user:password@" masked as the library's log masks it: for printing addresses. The
+   length of the whole masked text (the buffer holds its start when that is size or more), or
+   QV_ERR_ARGUMENT for a NULL text, a negative size or a NULL buffer with a positive size. */
+QVDECODER_C_API int qv_mask_password(const char* text, char* buffer, int size);
 
 /* One sentence about a result code; never NULL. */
 QVDECODER_C_API const char* qv_strerror(int code);

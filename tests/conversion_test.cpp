@@ -2,8 +2,10 @@
 // the matrix and libswscale's scaling. (The decoded planes are checked through the C API.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "QVDecoder.h"
 #include "bmp_file.h"
@@ -154,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Geometry{"same_size", 96, 64, 96, 64, 0}, Geometry{"odd_size", 97, 61, 97, 61, 0},
                       Geometry{"padded_rows", 99, 33, 99, 33, 40}, Geometry{"shrink_to_tile", 320, 180, 80, 45, 0},
                       Geometry{"shrink_odd", 353, 287, 176, 143, 24}, Geometry{"enlarge", 97, 61, 202, 127, 16},
-                      Geometry{"shrink_one_way_enlarge_other", 128, 96, 64, 150, 0}),
+                      Geometry{"shrink_one_way_enlarge_other", 128, 96, 64, 150, 0},
+                      Geometry{"shrink_3_to_1", 192, 108, 64, 36, 8}, Geometry{"shrink_3_to_2", 192, 108, 128, 72, 0}),
     [](const ::testing::TestParamInfo<Geometry>& info) { return std::string(info.param.name); });
 
 // ---- Tagged streams, decoded and converted by the library ----
@@ -194,7 +197,15 @@ TEST_P(ColourTest, ConversionUsesTheStreamsMatrix) {
         const bool swscale = i % 2 == 1;
         ASSERT_EQ(d.QVDecoderSetConverter(swscale ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO), 0);
         ASSERT_EQ(Push(d, video.packets[i]), 0);
+        // Converted straight into a host's memory (rows one byte off alignment, which
+        // libswscale cannot write into directly); a buffer one byte short gets nothing.
+        const int size = d.QVGetVideoFrameSize();
+        std::vector<uint8_t> host(static_cast<size_t>(size) + 1, 0xA5);
+        EXPECT_EQ(d.QVGetVideoFrameInto(host.data() + 1, size - 1), QV_ERR_BUFFER_TOO_SMALL);
+        EXPECT_EQ(std::count(host.begin(), host.end(), 0xA5), size + 1) << "nothing written";
+        ASSERT_EQ(d.QVGetVideoFrameInto(host.data() + 1, size), size);
         EXPECT_EQ(Parts(d).output.converted_by_yuv(), !swscale && t.by_yuv) << "picture " << i;
+        EXPECT_TRUE(std::equal(host.begin() + 1, host.end(), Frame(d).begin())) << "picture " << i;
         EXPECT_EQ(d.QVGetPictureColour(), t.code) << "what a host converting the planes itself is told";
         // FFmpeg's conversion with the stream's matrix, or the matrix itself for libyuv, which
         // keeps closer to it than libswscale's fast path (about a level dark) does.

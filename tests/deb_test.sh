@@ -19,6 +19,19 @@ debs=("$work"/packages/*.deb)
 symbols=("$work"/packages/*-dbgsym*.ddeb)
 [ ${#symbols[@]} = 2 ] || { echo "expected 2 debug-symbol packages, got ${symbols[*]}"; exit 1; }
 
+# Debian's own layout: libraries in the multiarch folder, a copyright file in every package,
+# and each dependency named once.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for deb in "${debs[@]}"; do
+  name=$(dpkg-deb -f "$deb" Package)
+  dpkg-deb -c "$deb" | grep -q " ./usr/share/doc/$name/copyright$" || { echo "$name: no copyright file"; exit 1; }
+  if dpkg-deb -c "$deb" | grep -E " ./usr/lib/[^/]+\.so" ; then echo "$name: libraries outside usr/lib/$multiarch"; exit 1; fi
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort)
+  twice=$(uniq -d <<<"$depends")
+  [ -z "$twice" ] || { echo "$name depends twice on: $twice"; exit 1; }
+done
+dpkg-deb -f "$work"/packages/libqvdecoder1_*.deb Depends | grep -q "libyuv0" || { echo "libqvdecoder1 lacks libyuv0"; exit 1; }
+
 root=$work/root
 admin=$work/admin
 mkdir -p "$root" "$admin/info" "$admin/updates" "$admin/triggers"
@@ -30,12 +43,18 @@ dpkg_() {
     >>"$work/dpkg.log" 2>&1 || { grep -v "files list file" "$work/dpkg.log"; exit 1; }
 }
 dpkg_ -i "${debs[@]}"
-for f in usr/bin/qvdecode usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so.1 usr/include/qvdecoder_c.h \
-         usr/lib/pkgconfig/qvdecoder.pc usr/lib/cmake/QVDecoder/QVDecoderConfig.cmake; do
+lib=usr/lib/$multiarch
+for f in usr/bin/qvdecode $lib/libqvdecoder.so.1 $lib/libG7221.so.1 usr/include/qvdecoder_c.h \
+         $lib/pkgconfig/qvdecoder.pc $lib/cmake/QVDecoder/QVDecoderConfig.cmake; do
   [ -e "$root/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-env -u LD_LIBRARY_PATH "$root/usr/bin/qvdecode" info "$src/samples/clip.mp4" >/dev/null
-for f in usr/lib/libqvdecoder.so.1 usr/lib/libG7221.so.1 usr/bin/qvdecode; do
+# The pkg-config file and the CMake package point at the multiarch folder.
+[ "$(PKG_CONFIG_PATH=$root/$lib/pkgconfig pkg-config --variable=libdir qvdecoder)" -ef "$root/$lib" ] ||
+  { echo "qvdecoder.pc names another libdir"; exit 1; }
+grep -q '{_IMPORT_PREFIX}/lib/'"$multiarch"'/libqvdecoder.so.1' "$root/$lib"/cmake/QVDecoder/QVDecoderTargets-*.cmake ||
+  { echo "the CMake package names another library path"; exit 1; }
+env -u LD_LIBRARY_PATH LD_LIBRARY_PATH="$root/$lib" "$root/usr/bin/qvdecode" info "$src/samples/clip.mp4" >/dev/null
+for f in $lib/libqvdecoder.so.1 $lib/libG7221.so.1 usr/bin/qvdecode; do
   ! readelf -S "$root/$f" | grep -q debug_info || { echo "not stripped: $f"; exit 1; }
 done
 dpkg_ -r qvdecode libqvdecoder-dev libqvdecoder1

@@ -1,5 +1,6 @@
 // Writes a recording made by the media factory, for suites outside C++ (the Python archive
-// test): make_media PATH [frames] [gop] [seed]. The muxer follows the file's extension.
+// test): make_media PATH [frames] [gop] [seed] [data|subtitle]. The muxer follows the file's
+// extension; the last argument adds a track the library does not decode.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +9,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: make_media PATH [frames] [gop] [seed]\n");
+        std::fprintf(stderr, "usage: make_media PATH [frames] [gop] [seed] [data|subtitle]\n");
         return 2;
     }
     const std::string path = argv[1];
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
     track.gop = argc > 3 ? std::atoi(argv[3]) : 50;
     track.seed = argc > 4 ? std::atoi(argv[4]) : 0;
     media.video.push_back(track);
+    const std::string extra = argc > 5 ? argv[5] : "";
+    media.extra = extra == "data" ? qvtest::ExtraStream::kData
+                  : extra == "subtitle" ? qvtest::ExtraStream::kSubtitle
+                                        : qvtest::ExtraStream::kNone;
     const std::string error = qvtest::WriteMediaFile(path, media);
     if (!error.empty()) std::fprintf(stderr, "make_media: %s: %s\n", path.c_str(), error.c_str());
     return error.empty() ? 0 : 1;

@@ -3,12 +3,16 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
 #include "decoder_parts.h"
 #include "file_pictures.h"
+#include "live_server.h"
 #include "log_capture.h"
 #include "media_factory.h"
 #include "bitstream/demux_buffer.h"
@@ -168,6 +172,71 @@ TEST_F(VideoTest, OpenDecoder_SecondOpenKeepsFirstDecoder) {
     EXPECT_EQ(Parts(d).picture.video_param.width, 352);
     EXPECT_EQ(d.QVOpen("any.mp4"), 0);
     EXPECT_TRUE(LogCapture::Contains("QVOpen: decoder already opened, QVClose it first."));
+}
+
+// The level-15 texts hosts match on, exactly and nothing besides, for the refusals the
+// classic calls gained: a second open, a raw-frame buffer too small, a source that stays
+// silent, and a picture change whose reopen fails (the open's own message first).
+TEST_F(VideoTest, Messages_RefusalsLogExactlyTheirTexts) {
+    const std::string clip = std::string(QV_SOURCE_DIR) + "/samples/clip.mp4";
+    qvtest::SilentTcpServer silent;
+    const std::string mute = "tcp://127.0.0.1:" + std::to_string(silent.port());
+    unsigned char byte = 0;
+    int header = 0, key = 0, position = 0;
+    int64_t ms = 0;
+    struct Row {
+        const char* what;
+        std::function<int(QVDecoder&)> setup, act;
+        int result;
+        std::vector<std::string> messages;  // "N": the bytes QVGetVideoRawFrameSize tells
+    };
+    const auto open_video = [](QVDecoder& d) { return d.QVOpenDecoder(CODEC_ID_H264, Cif()); };
+    const auto open_file = [&](QVDecoder& d) { return d.QVOpen(clip.c_str()); };
+    const Row rows[] = {
+        {"second video open", open_video, [](QVDecoder& d) { return d.QVOpenDecoder(CODEC_ID_MPEG4, Cif()); }, 0,
+         {"QVOpenDecoder: decoder already opened, QVClose it first."}},
+        {"second combined open", open_video,
+         [](QVDecoder& d) {
+             return d.QVOpenDecoder(CODEC_ID_H264, Cif(), CODEC_ID_QV_G722, _audio_param{16000, 1, 64000});
+         },
+         0, {"QVOpenDecoder: decoder already opened, QVClose it first."}},
+        {"video open of an open file", open_file, open_video, 0,
+         {"QVOpenDecoder: decoder already opened, QVClose it first."}},
+        {"file open of an open decoder", open_video, open_file, 0, {"QVOpen: decoder already opened, QVClose it first."}},
+        {"second file open", open_file, open_file, 0, {"QVOpen: decoder already opened, QVClose it first."}},
+        {"raw buffer too small", open_file,
+         [&](QVDecoder& d) { return d.QVGetVideoRawFrame(&byte, 1, header, ms, key, position); }, 0,
+         {"QVGetVideoRawFrame: buffer too small, N bytes needed."}},
+        {"silent source",
+         [](QVDecoder& d) { return d.QVDecoderSetTimeout(300); },
+         [&](QVDecoder& d) { return d.QVOpen(mute.c_str()); }, -10010, {"QVOpen: timed out."}},
+        {"picture change whose reopen fails", open_video,
+         [](QVDecoder& d) {
+             QVDecoderDestroy();
+             const int result = d.QVSetPictureParam(_picture_param{176, 144, PIX_FMT_YUV420P});
+             QVDecoderInitialize();
+             return result;
+         },
+         -1, {"QVOpenDecoder: decoder has not been initinalized.", "QVSetPictureParam: reopen decoder failed."}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QVDecoder d;
+        d.QVDecoderRegisterLog(&LogCapture::Callback, AV_LOG_QUIET);
+        ASSERT_EQ(row.setup(d), 0);
+        LogCapture::Clear();
+        EXPECT_EQ(row.act(d), row.result);
+        std::vector<std::string> expected = row.messages, got;
+        for (std::string& text : expected) {
+            const size_t n = text.find(" N ");
+            if (n != std::string::npos) text.replace(n + 1, 1, std::to_string(d.QVGetVideoRawFrameSize()));
+        }
+        for (const qvtest::LogEntry& e : LogCapture::Own()) {
+            EXPECT_EQ(e.level, 15) << e.text;
+            got.push_back(e.text);
+        }
+        EXPECT_EQ(got, expected);
+    }
 }
 
 TEST_F(VideoTest, SetDemux_AcceptsOnlyZeroOrOne) {
@@ -452,6 +521,13 @@ TEST_F(VideoTest, Output_FormatAloneTakesSizeFromFirstPicture) {
         << "a 0x0 open has no buffer size";
     ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     // QVClose cleared the request flags: the host chooses again after reopening.
+    d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_NONE) << "no picture yet, only the open's blank buffer";
+    ASSERT_EQ(Push(d, video.packets[0]), 0);
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_BGR24);
+    d.QVClose();
+    EXPECT_EQ(d.QVGetOutputFormat(), PIX_FMT_NONE);
+    ASSERT_EQ(d.QVOpenDecoder(CODEC_ID_H264, Cif()), 0);
     d.QVSetOutputFormat(PIX_FMT_BGR24, 0);
     ASSERT_EQ(Push(d, video.packets[0]), 0);
     int w = 0, h = 0;

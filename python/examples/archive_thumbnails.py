@@ -9,7 +9,8 @@ goes on; the exit status is 1 when any failed.
 
     # on this machine, two worker processes
     archive_thumbnails.py /srv/archive --workers 2 --every 60
-    # on a cluster: `dask scheduler` on one machine, `dask worker tcp://HOST:8786` on the others
+    # on a cluster: `python -m dask scheduler` on one machine, `python -m dask worker tcp://HOST:8786`
+    # on the others, each worker's Python with the package and the library
     archive_thumbnails.py /srv/archive --scheduler tcp://HOST:8786
     # a list of recordings, one path per line
     archive_thumbnails.py --list recordings.txt --scheduler tcp://HOST:8786

@@ -11,8 +11,8 @@ File mode: ``open(path)`` iterates the pictures of a file. Stream mode, as a cam
 key frame nearest each mark of a recording, decoding key frames only. ``extract(path)`` gives the compressed frames of a file
 (H.264 as Annex B), ``decode_g722(data)`` turns G.722 code words into 16-bit PCM.
 
-Pictures are copies by default, because the library reuses its picture buffer at the next decode.
-Pass ``copy=False`` for views of that buffer instead: a view shows its picture only until the
+Pictures are arrays of their own by default, because the library reuses its picture buffer at the
+next decode; the library converts each straight into its array, so it costs no copy. Pass ``copy=False`` for views of that buffer instead: a view shows its picture only until the
 next picture is asked for (the next step of the iteration, push or flush), so take what you need
 right away. Views keep the decoder's memory alive, so an old view is never dangling.
 

@@ -7,7 +7,7 @@ import numpy
 
 from . import _lib
 from ._loader import _library
-from .errors import QVError, _int, _size
+from .errors import ClosedError, QVError, _int, _size
 from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
 
 
@@ -20,6 +20,7 @@ class _Handle:
         self.ptr = None
         self.closed = False
         self.viewed = False
+        self.picture_size = 1  # bytes of the last picture: the next array's first guess
         self.lib = _library()
         self.ptr = self.lib.qv_decoder_new()
         if not self.ptr:
@@ -27,7 +28,7 @@ class _Handle:
 
     def call(self, name, *args, what=None, accept=(_lib.QV_OK,)):
         if not self.ptr or self.closed:
-            raise QVError(_lib.QV_ERR_NOT_OPEN, what or name)
+            raise ClosedError(what)
         result = getattr(self.lib, name)(self.ptr, *args)
         if result not in accept:
             raise QVError(result, what or name)
@@ -35,12 +36,21 @@ class _Handle:
 
     def picture(self, copy):
         info = _lib.PictureInfo()
-        self.call("qv_picture", ctypes.byref(info))
-        buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
-        flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
         if copy:
-            flat = flat.copy()
+            # An array of its own per picture, which the conversion writes into: no copy after
+            # it. A picture larger than the last one asks for a larger array.
+            accept = (_lib.QV_OK, _lib.QV_ERR_BUFFER_TOO_SMALL)
+            flat = numpy.empty(self.picture_size, dtype=numpy.uint8)
+            into = ("qv_picture_into", flat.ctypes.data, flat.size, ctypes.byref(info))
+            if self.call(*into, accept=accept, what="qv_picture") != _lib.QV_OK:
+                flat = numpy.empty(info.size, dtype=numpy.uint8)
+                self.call("qv_picture_into", flat.ctypes.data, flat.size, ctypes.byref(info), what="qv_picture")
+            self.picture_size = info.size
+            flat = flat[: info.size]
         else:
+            self.call("qv_picture", ctypes.byref(info))
+            buffer = (ctypes.c_uint8 * info.size).from_address(info.data)
+            flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
             buffer.handle = self
             self.viewed = True
             flat.flags.writeable = False
@@ -105,8 +115,22 @@ def _set_converter(handle, converter, format, size, planes):
     handle.call("qv_set_converter", _CONVERTERS[converter])
 
 
+def _check_output_size(handle, size):
+    """ValueError for an output size over the decoder's picture limit (max_pixels), which the
+    library would refuse and keep its previous output."""
+    size = _size(size)
+    if size is None:
+        return
+    limit = ctypes.c_int64()
+    handle.call("qv_max_pixels", ctypes.byref(limit))
+    if size[0] * size[1] > limit.value:
+        raise ValueError(f"size {size[0]}x{size[1]} is over the picture limit of {limit.value} pixels "
+                         f"(max_pixels)")
+
+
 def _set_output(handle, format, size, high_quality):
     quality = 1 if high_quality else 0
+    _check_output_size(handle, size)
     size = _size(size)
     if format is not None and size is not None:
         handle.call("qv_set_output", int(size[0]), int(size[1]), _format_number(format), quality)

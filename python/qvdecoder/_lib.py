@@ -23,6 +23,7 @@ QV_ERR_NOT_OPEN = -10008
 QV_ERR_NOT_SEEKABLE = -10009
 QV_ERR_TIMEOUT = -10010
 QV_ERR_NETWORK = -10011
+QV_ERR_BUFFER_TOO_SMALL = -10012
 QV_ERR_AUDIO_OPEN = -10100
 QV_ERR_ARGUMENT = -10200
 QV_ERR_ALREADY_OPEN = -10201
@@ -148,9 +149,13 @@ def _declare(lib):
         "qv_flush_video": (c_int, [handle]),
         "qv_push_audio": (c_int, [handle, c_char_p, c_int]),
         "qv_picture": (c_int, [handle, ctypes.POINTER(PictureInfo)]),
+        "qv_picture_into": (c_int, [handle, c_void_p, c_int, ctypes.POINTER(PictureInfo)]),
         "qv_audio": (c_int, [handle, ctypes.POINTER(c_void_p), int_p]),
         "qv_get_info": (c_int, [handle, ctypes.POINTER(StreamInfo)]),
         "qv_open_file": (c_int, [handle, c_char_p]),
+        "qv_open_error": (c_char_p, [handle]),
+        "qv_max_pixels": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_mask_password": (c_int, [c_char_p, c_char_p, c_int]),
         "qv_set_timeout": (c_int, [handle, c_int]),
         "qv_set_max_latency": (c_int, [handle, c_int]),
         "qv_skipped_pictures": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),

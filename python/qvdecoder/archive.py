@@ -7,7 +7,7 @@ import os
 
 from . import _lib
 from ._handle import _Handle
-from .errors import QVError
+from .errors import QVError, _masked
 from .files import FileDecoder, _open_file
 from .pictures import Packet
 
@@ -95,9 +95,11 @@ def extract(path):
         info = _lib.StreamInfo()
         handle.call("qv_get_info", ctypes.byref(info))
         if info.video_codec == 0:
-            raise ValueError(f"{path!r} has no video stream to extract")
+            raise ValueError(f"{_masked(os.fsdecode(path))!r} has no video stream to extract")
         # A frame never outgrows the file it comes from, plus the parameter sets put in front.
-        capacity = max(1 << 20, min(os.path.getsize(path) + (1 << 16), 1 << 30))
+        # (A live source or pipe has no size: the buffer grows to what a frame needs.)
+        size = os.path.getsize(path) if os.path.isfile(path) else 0
+        capacity = max(1 << 20, min(size + (1 << 16), 1 << 30))
     except BaseException:
         handle.free()
         raise

@@ -1,7 +1,9 @@
 """QVError, the exception for the library's result codes, and the argument checks that raise
 TypeError or ValueError. Imports the loader (_loader) only."""
 
+import ctypes
 import numbers
+import os
 
 from ._loader import _library
 
@@ -32,11 +34,37 @@ def _size(size, name="size"):
     return _int(width, f"{name} width", 1), _int(height, f"{name} height", 1)
 
 
-class QVError(Exception):
-    """A result code of the library: ``code`` (negative) and ``message`` (qv_strerror)."""
+def _masked(text):
+    """text with the password of every "scheme://user:password@" masked, by the library's rule."""
+    lib = _library()
+    raw = os.fsencode(text)
+    needed = lib.qv_mask_password(raw, None, 0)
+    if needed < 0:
+        return text
+    buffer = ctypes.create_string_buffer(needed + 1)
+    lib.qv_mask_password(raw, buffer, needed + 1)
+    return os.fsdecode(buffer.value)
 
-    def __init__(self, code, what=None):
+
+class QVError(Exception):
+    """A result code of the library: ``code`` (negative), ``message`` (qv_strerror) and
+    ``reason``: why, in FFmpeg's words where it said (a failed open: "moov atom not found"),
+    else None."""
+
+    def __init__(self, code, what=None, reason=None):
         self.code = code
         self.message = _library().qv_strerror(code).decode()
+        self.reason = reason or None
         text = f"{self.message} ({code})"
+        if self.reason:
+            text = f"{self.reason}. {text}"
         super().__init__(f"{what}: {text}" if what else text)
+
+
+class ClosedError(QVError, ValueError):
+    """A call on a closed decoder: a ValueError, as for a closed file, and the library's
+    QV_ERR_NOT_OPEN for hosts that catch QVError."""
+
+    def __init__(self, what=None):
+        QVError.__init__(self, -10008, what)
+        self.args = (f"{what}: the decoder is closed" if what else "the decoder is closed",)

@@ -2,21 +2,30 @@
 its network settings. Imports _lib, errors and _handle."""
 
 import ctypes
+import errno
+import numbers
 import os
 
 from . import _lib
-from ._handle import _check_decoding, _Closable, _Handle, _set_converter, _set_output
-from .errors import QVError
+from ._handle import _check_decoding, _check_output_size, _Closable, _Handle, _set_converter, _set_output
+from .errors import QVError, _masked
 
 
 def _open_file(handle, path):
-    """Opens path on the handle; FileNotFoundError when a local file is missing."""
+    """Opens path on the handle. FileNotFoundError when a local file is missing,
+    IsADirectoryError for a folder, else QVError with the reason FFmpeg gave; an address is
+    shown with its password masked."""
     name = os.fsencode(path)
     result = handle.lib.qv_open_file(handle.ptr, name)
     if result != _lib.QV_OK:
-        if b"://" not in name and not os.path.exists(name):
-            raise FileNotFoundError(2, "No such file", os.fsdecode(name))
-        raise QVError(result, f"cannot open {os.fsdecode(name)!r}")
+        reason = handle.lib.qv_open_error(handle.ptr).decode(errors="replace")
+        shown = _masked(os.fsdecode(name))
+        if b"://" not in name and not name.startswith(b"pipe:"):
+            if not os.path.exists(name):
+                raise FileNotFoundError(errno.ENOENT, reason or os.strerror(errno.ENOENT), shown)
+            if os.path.isdir(name):
+                raise IsADirectoryError(errno.EISDIR, reason or os.strerror(errno.EISDIR), shown)
+        raise QVError(result, f"cannot open {shown!r}", reason)
 
 
 def _set_network(handle, timeout, transport, options):
@@ -58,23 +67,31 @@ class FileDecoder(_Closable):
     states (None when it does not say). ``skip="nonkey"`` decodes
     key frames only, ``"nonref"`` skips the pictures nothing refers to. ``max_latency``
     (seconds, live sources): a host slower than its camera gets the newest picture, none
-    older than that; ``skipped`` counts the pictures passed over for it."""
+    older than that; ``skipped`` counts the pictures passed over for it.
+
+    ``open_now=False`` makes the decoder without opening its source: ``open()`` then opens it,
+    and ``interrupt()`` from another thread can end that open while it waits."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
-                 planes=False, max_latency=None, video_stream=None, audio_stream=None):
+                 planes=False, max_latency=None, open_now=True, video_stream=None, audio_stream=None):
         self._copy = copy
         self._planes = planes
+        self._path = path
+        self._output = (format, size, high_quality)
+        self.info = None
         _check_decoding(format, size, threads, max_pixels)
+        if skip not in _SKIP_MODES:
+            raise ValueError(f"skip must be 'none', 'nonref' or 'nonkey', not {skip!r}")
         self._handle = _Handle()
         try:
             _set_converter(self._handle, converter, format, size, planes)
-            if skip is not None:
-                self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
+            self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
             if threads is not None:
                 self._handle.call("qv_set_threads", int(threads))
             if max_pixels is not None:
                 self._handle.call("qv_set_max_pixels", int(max_pixels))
+            _check_output_size(self._handle, size)
             _set_network(self._handle, timeout, transport, options)
             if video_stream is not None or audio_stream is not None:
                 self._handle.call("qv_select_streams", _stream_choice(video_stream, "video_stream"),
@@ -84,20 +101,35 @@ class FileDecoder(_Closable):
                     raise ValueError(f"max_latency must be a number of seconds >= 0 (0: every picture), "
                                      f"not {max_latency!r}")
                 self._handle.call("qv_set_max_latency", int(round(max_latency * 1000)))
-            _open_file(self._handle, path)
-            info = _lib.StreamInfo()
-            self._handle.call("qv_get_info", ctypes.byref(info))
-            self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
-            if info.width > 0 and info.height > 0:
-                _set_output(self._handle, format, size, high_quality)
+            if open_now:
+                self._open()
         except BaseException:
             self._handle.free()
             raise
         self._started = False
 
+    def open(self):
+        """Opens the source of a decoder made with ``open_now=False``; the same errors as
+        ``open()``. Made first and opened after, the decoder exists while the open blocks:
+        ``interrupt()`` from another thread ends a wait on a silent camera at once (QVError
+        with QV_ERR_TIMEOUT) and ``open()`` may be tried again."""
+        if self.info is not None:
+            raise RuntimeError("the decoder is open already")
+        self._open()
+        return self
+
+    def _open(self):
+        _open_file(self._handle, self._path)
+        info = _lib.StreamInfo()
+        self._handle.call("qv_get_info", ctypes.byref(info))
+        self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
+        if info.width > 0 and info.height > 0:
+            _set_output(self._handle, *self._output)
+
     def interrupt(self):
-        """Makes a blocked read of the iteration (in another thread) raise QVError with
-        QV_ERR_TIMEOUT at once; the one method that may be called from another thread."""
+        """Makes a blocked open (of a decoder made with ``open_now=False``) or read in another
+        thread raise QVError with QV_ERR_TIMEOUT at once; the one method that may be called
+        from another thread."""
         if self._handle.ptr and not self._handle.closed:
             self._handle.lib.qv_interrupt(self._handle.ptr)
 
@@ -132,6 +164,8 @@ class FileDecoder(_Closable):
         first at or after it; otherwise the key frame at or before it (faster). Before the start
         gives the first picture, past the end the end. QVError with code QV_ERR_NOT_SEEKABLE
         (-10009) for pipes and live sources, which read on where they were."""
+        if isinstance(seconds, bool) or not isinstance(seconds, numbers.Real):
+            raise TypeError(f"seek takes a time in seconds (a number), not {type(seconds).__name__}")
         flags = _lib.QV_SEEK_ACCURATE if accurate else _lib.QV_SEEK_KEY
         self._handle.call("qv_seek", int(round(seconds * 1e6)), flags, what=f"seek to {seconds} s")
 
@@ -192,4 +226,5 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     ``qvdecode info`` lists them), -1 for none, None for the default (the last of each kind).
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
-                       options, converter, planes, max_latency, video_stream, audio_stream)
+                       options, converter, planes, max_latency, video_stream=video_stream,
+                       audio_stream=audio_stream)

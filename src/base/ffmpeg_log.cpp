@@ -9,6 +9,7 @@
 
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
+#include "base/ffmpeg_errors.h"
 #include "base/log_scrub.h"
 
 namespace qv {
@@ -23,6 +24,7 @@ struct Route {
 
 std::mutex g_route_lock;
 Route g_route;
+bool g_routed = false;  // a route was chosen: the library's default no longer applies
 
 Route CurrentRoute() {
     std::lock_guard<std::mutex> lock(g_route_lock);
@@ -74,6 +76,7 @@ void ToLines(const Route& route, void* avcl, int level, const char* format, va_l
 }
 
 void RouteLine(void* avcl, int level, const char* format, va_list args) {
+    FFmpegErrorCapture::Line(level, format, args);
     const Route route = CurrentRoute();
     if (route.lines) {
         ToLines(route, avcl, level, format, args);
@@ -82,7 +85,7 @@ void RouteLine(void* avcl, int level, const char* format, va_list args) {
     }
 }
 
-void Silent(void*, int, const char*, va_list) {}
+void Silent(void*, int level, const char* format, va_list args) { FFmpegErrorCapture::Line(level, format, args); }
 
 }  // namespace
 
@@ -91,6 +94,7 @@ void RouteFFmpegLog(QVLogCallback host, int level) {
         std::lock_guard<std::mutex> lock(g_route_lock);
         g_route = Route{};
         g_route.host = host;
+        g_routed = true;
     }
     av_log_set_level(level);
     av_log_set_callback(&RouteLine);
@@ -103,9 +107,20 @@ void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level) {
         g_route.lines = callback;
         g_route.context = context;
         g_route.level = level;
+        g_routed = true;
     }
     av_log_set_level(callback ? level : AV_LOG_QUIET);
     av_log_set_callback(callback ? &RouteLine : &Silent);
+}
+
+void InstallFFmpegRoute() {
+    {
+        std::lock_guard<std::mutex> lock(g_route_lock);
+        if (g_routed) return;
+        g_routed = true;
+    }
+    // FFmpeg's printer as before, through the route, so that an open can tell why it failed.
+    av_log_set_callback(&RouteLine);
 }
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "QVDecoder.h"
+#include "base/log_scrub.h"
 
 namespace qv {
 namespace {
@@ -26,6 +27,7 @@ const char* const kExtraInputFormatNames[2] = {"matroska", "mpegts"};
 void QVDecoderInitialize() {
     if (qv::g_initialized.load(std::memory_order_acquire)) return;
     qv::GlobalLock();  // FFmpeg 5 registers its formats and codecs by itself
+    qv::InstallFFmpegRoute();
     qv::g_initialized.store(true, std::memory_order_release);
 }
 

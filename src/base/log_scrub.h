@@ -12,6 +12,9 @@ namespace qv {
 // nowhere). The last call chooses.
 void RouteFFmpegLog(QVLogCallback host, int level);
 void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level);
+// At set-up, unless a route was chosen already: FFmpeg's own printer, through the route (the
+// error lines of an open are kept for QVGetOpenError, base/ffmpeg_errors.h).
+void InstallFFmpegRoute();
 // Overwrites the password of every "scheme://user:password@" in the line with '*' in place;
 // true when it did.
 bool ScrubCredentials(char* line);

@@ -1,6 +1,7 @@
 // The C interface's handle and the checks every entry point runs through.
 #pragma once
 
+#include <cstdint>
 #include <new>
 
 #include "QVDecoder.h"
@@ -43,6 +44,16 @@ int Answer(qv_decoder* decoder, int64_t* out, Get get) {
         *out = get(d);
         return QV_OK;
     });
+}
+
+// The handle was opened for pushed frames: the file-mode calls (decoding, seeking, raw
+// extraction) cannot apply and say so with QV_ERR_NOT_FILE, whatever the object would answer.
+inline bool PushedStream(const qv_decoder& d) { return d.mode == qv_decoder::Mode::kStream; }
+
+// An output size the object takes: not negative, and within its picture limit (0 leaves a
+// side open).
+inline bool OutputSizeFits(qv_decoder& d, int width, int height) {
+    return width >= 0 && height >= 0 && int64_t{width} * height <= d.object.QVGetMaxPixels();
 }
 
 inline int Opened(qv_decoder& d, qv_decoder::Mode mode, int result) {

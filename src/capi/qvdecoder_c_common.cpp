@@ -159,11 +159,28 @@ int qv_select_streams(qv_decoder* decoder, int video, int audio) {
     });
 }
 
+int qv_max_pixels(qv_decoder* decoder, int64_t* max_pixels) {
+    return Answer(decoder, max_pixels, [](qv_decoder& d) { return d.object.QVGetMaxPixels(); });
+}
+
 int qv_set_converter(qv_decoder* decoder, int engine) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         return d.object.QVDecoderSetConverter(engine) < 0 ? QV_ERR_ARGUMENT : QV_OK;
     });
 }
+
+namespace {
+
+// What qv_picture and qv_picture_into tell of the picture last laid out, bytes aside.
+void DescribePicture(qv_decoder& d, int size, qv_picture_info* picture) {
+    picture->size = size;
+    d.object.QVGetOutputResolution(picture->width, picture->height);
+    picture->format = d.object.QVGetOutputFormat();
+    picture->flags = d.object.QVGetPictureFlags();
+    if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetPictureTime();
+}
+
+}  // namespace
 
 int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
@@ -173,11 +190,22 @@ int qv_picture(qv_decoder* decoder, qv_picture_info* picture) {
         const int size = d.object.QVGetVideoFrameSize();
         if (!d.has_picture || !data || size <= 0) return QV_ERR_NO_PICTURE;
         picture->data = data;
-        picture->size = size;
-        d.object.QVGetOutputResolution(picture->width, picture->height);
-        picture->format = d.object.QVGetOutputFormat();
-        picture->flags = d.object.QVGetPictureFlags();
-        if (d.mode == qv_decoder::Mode::kFile) picture->time_us = d.object.QVGetPictureTime();
+        DescribePicture(d, size, picture);
+        return QV_OK;
+    });
+}
+
+int qv_picture_into(qv_decoder* decoder, unsigned char* buffer, int size, qv_picture_info* picture) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        if (!picture || !buffer || size < 0) return QV_ERR_ARGUMENT;
+        *picture = qv_picture_info{nullptr, 0, 0, 0, QV_PIX_FMT_NONE, 0, QV_NO_TIME};
+        const int needed = d.object.QVGetVideoFrameSize();
+        if (!d.has_picture || needed <= 0) return QV_ERR_NO_PICTURE;
+        DescribePicture(d, needed, picture);
+        const int written = d.object.QVGetVideoFrameInto(buffer, size);
+        if (written == QV_ERR_BUFFER_TOO_SMALL) return written;
+        if (written != needed) return QV_ERR_NO_PICTURE;
+        picture->data = buffer;
         return QV_OK;
     });
 }
@@ -235,8 +263,11 @@ int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
 
 int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        // The object refuses such a size (with its level-15 message) and keeps its output.
+        const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
                              high_quality ? 1 : 0);
+        if (refused) return QV_ERR_ARGUMENT;
         d.has_picture = false;
         return QV_OK;
     });
@@ -252,7 +283,9 @@ int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
 
 int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
+        const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
+        if (refused) return QV_ERR_ARGUMENT;
         d.has_picture = false;
         return QV_OK;
     });
@@ -299,6 +332,11 @@ int qv_write_bmp(const char* path, const unsigned char* data, int width, int hei
     }
 }
 
+int qv_mask_password(const char* text, char* buffer, int size) {
+    if (!text || size < 0 || (size > 0 && !buffer)) return QV_ERR_ARGUMENT;
+    return QVDecoder::QVMaskPassword(text, buffer, size);
+}
+
 const char* qv_strerror(int code) {
     switch (code) {
         case QV_OK: return "Success.";
@@ -313,6 +351,7 @@ const char* qv_strerror(int code) {
         case QV_ERR_NOT_OPEN: return "The decoder is not open.";
         case QV_ERR_TIMEOUT: return "The source gave nothing within the timeout, or the call was interrupted.";
         case QV_ERR_NETWORK: return "The source cannot be reached or failed.";
+        case QV_ERR_BUFFER_TOO_SMALL: return "The buffer is smaller than the picture; nothing was written.";
         case QV_ERR_NOT_SEEKABLE: return "The input cannot seek (a pipe or a live source).";
         case QV_ERR_AUDIO_OPEN: return "The combined open failed in its audio half.";
         case QV_ERR_ARGUMENT: return "A null handle or pointer, a negative length or a mode out of range was passed.";

@@ -16,9 +16,18 @@ int qv_open_file(qv_decoder* decoder, const char* path) {
     });
 }
 
+const char* qv_open_error(qv_decoder* decoder) {
+    if (!decoder) return "";
+    try {
+        return decoder->object.QVGetOpenError();
+    } catch (...) {
+        return "";
+    }
+}
+
 int qv_decode_frame(qv_decoder* decoder) {
     return Guarded(decoder, [](qv_decoder& d) -> int {
-        if (d.mode == qv_decoder::Mode::kStream) return QV_ERR_NOT_FILE;
+        if (PushedStream(d)) return QV_ERR_NOT_FILE;
         return PictureResult(d, d.object.QVDecodeFrame());
     });
 }
@@ -75,6 +84,7 @@ int qv_skipped_pictures(qv_decoder* decoder, int64_t* count) {
 int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!buffer || size < 0) return QV_ERR_ARGUMENT;
+        if (PushedStream(d)) return QV_ERR_NOT_FILE;
         int header_length = 0, key = 0, position = 0;
         int64_t timestamp_ms = 0;
         const int bytes = d.object.QVGetVideoRawFrame(buffer, size, header_length, timestamp_ms, key, position);
@@ -87,12 +97,15 @@ int qv_raw_frame(qv_decoder* decoder, unsigned char* buffer, int size, qv_raw_in
 }
 
 int qv_raw_frame_size(qv_decoder* decoder) {
-    return Guarded(decoder, [](qv_decoder& d) -> int { return d.object.QVGetVideoRawFrameSize(); });
+    return Guarded(decoder, [](qv_decoder& d) -> int {
+        return PushedStream(d) ? QV_ERR_NOT_FILE : d.object.QVGetVideoRawFrameSize();
+    });
 }
 
 int qv_seek(qv_decoder* decoder, int64_t time_us, int flags) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (flags != QV_SEEK_ACCURATE && flags != QV_SEEK_KEY) return QV_ERR_ARGUMENT;
+        if (PushedStream(d)) return QV_ERR_NOT_FILE;
         return d.object.QVSeek(time_us, flags);
     });
 }

@@ -11,6 +11,8 @@
 // - AudioDecoder for pushed audio, SnapshotSaver for the BMP snapshots.
 #pragma once
 
+#include <string>
+
 #include "QVDecoder.h"
 #include "audio/audio_decoder.h"
 #include "base/decoder_modes.h"
@@ -52,6 +54,8 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
                       _audio_param audio);
     int QVSetPictureParam(_picture_param picture);
     int QVOpen(const char* name);
+    const char* QVGetOpenError() const { return open_error.c_str(); }
+    int64_t QVGetMaxPixels() const { return modes.max_pixels; }
 
     // Decoding and results (decoder/decoder_calls.cpp).
     int QVDecodeVideoFrame(unsigned char* data, int length, int repack);
@@ -76,6 +80,9 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     }
     unsigned char* QVGetVideoFrame() { return delivery.VideoFrame(stream.merged()); }
     int QVGetVideoFrameSize() const { return delivery.VideoFrameSize(stream.merged()); }
+    int QVGetVideoFrameInto(unsigned char* buffer, int size) {
+        return buffer ? delivery.VideoFrameInto(stream.merged(), buffer, size) : -1;
+    }
     int QVGetParam(_video_param& param);
     int QVGetPictureFlags() const { return delivery.picture_flags(); }
     enum PixelFormat QVGetOutputFormat() const;
@@ -145,6 +152,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     qv::SnapshotSaver snapshots;
 
     bool opened = false;
+    std::string open_error;  // why the last QVOpen failed; empty after one that succeeded
     bool has_video = false;
     bool has_audio = false;
 };

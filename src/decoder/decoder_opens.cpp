@@ -3,6 +3,7 @@
 // session's; a failing step closes the object before its message is logged.
 #include "decoder/decoder_impl.h"
 #include "base/ffmpeg.h"
+#include "base/ffmpeg_errors.h"
 #include "base/legacy_ids.h"
 #include "base/library.h"
 
@@ -94,13 +95,27 @@ int QVDecoder::Impl::QVSetPictureParam(_picture_param requested) {
 }
 
 int QVDecoder::Impl::QVOpen(const char* name) {
-    if (!qv::IsInitialized()) return -1;
+    open_error.clear();
+    if (!qv::IsInitialized()) {
+        open_error = "QVDecoderInitialize has not been called.";
+        return -1;
+    }
     if (!name) {
-        QVDECODE_LOG("QVOpen: failed to open decoer with NULL name.", 15);
+        open_error = "QVOpen: failed to open decoer with NULL name.";
+        QVDECODE_LOG(open_error.c_str(), 15);
         return -10001;
     }
     if (AlreadyOpen("QVOpen: decoder already opened, QVClose it first.")) return 0;
-    if (const int result = Conclude(session.Open(name)); result != 0) return result;
+    // FFmpeg says why a source does not open only in its log: the reason is kept for
+    // QVGetOpenError, else the library's own message.
+    qv::FFmpegErrorCapture capture;
+    const qv::OpenOutcome outcome = session.Open(name);
+    if (const int result = Conclude(outcome); result != 0) {
+        // A timeout or interrupt is the library's doing, whatever FFmpeg made of it.
+        if (result != -10010) open_error = capture.reason();
+        if (open_error.empty() && outcome.message) open_error = outcome.message;
+        return result;
+    }
     has_video = session.file().video_stream() != nullptr;
     has_audio = session.file().audio_stream() != nullptr;
     opened = true;

@@ -32,7 +32,9 @@ void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality)
 }
 
 enum PixelFormat QVDecoder::Impl::QVGetOutputFormat() const {
-    // The format of the buffer QVGetVideoFrame hands out: the converter's when it converts.
+    // The format of the buffer QVGetVideoFrame hands out: the converter's when it converts;
+    // none before the first picture of an open (the blank buffer of an open is no picture).
+    if (!picture.has_picture()) return PIX_FMT_NONE;
     const int format = output.enabled() ? output.output_param.pix_fmt : picture.video_param.pix_fmt;
     return static_cast<enum PixelFormat>(qv::PixelFormatToLegacy(format));
 }
@@ -72,6 +74,7 @@ int QVDecoder::Impl::QVSaveOutputImage(const char* path) {
     if (!path) return -1;
     const _video_param& o = output.output_param;
     if (!o.video_buffer) return QVSaveCurrentImage(path);
+    if (output.enabled()) QVGetVideoFrame();  // a picture is converted when it is first read
     if (!HoldsPicture(o.video_buffer_size, o.width, o.height, o.pix_fmt)) return -1;
     // A YUV output keeps the decoded picture's matrix and range.
     return snapshots.SavePictureAsBmp(path, o.video_buffer, o.width, o.height, o.pix_fmt, picture.colorspace(),

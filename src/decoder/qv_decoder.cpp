@@ -1,8 +1,12 @@
 // The public class: every method hands over to the implementation object.
 #include "QVDecoder.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
+#include <vector>
 
+#include "base/log_scrub.h"
 #include "decoder/decoder_impl.h"
 
 QVDecoder::QVDecoder() : impl_(new Impl()) {}
@@ -47,6 +51,9 @@ int QVDecoder::QVDecodeAudioFrame(unsigned char* data, int size) { return impl_-
 
 unsigned char* QVDecoder::QVGetVideoFrame() { return impl_->QVGetVideoFrame(); }
 int QVDecoder::QVGetVideoFrameSize() { return impl_->QVGetVideoFrameSize(); }
+int QVDecoder::QVGetVideoFrameInto(unsigned char* buffer, int size) {
+    return impl_->QVGetVideoFrameInto(buffer, size);
+}
 int QVDecoder::QVGetParam(_video_param& param) { return impl_->QVGetParam(param); }
 unsigned char* QVDecoder::QVGetAudioFrame() { return impl_->QVGetAudioFrame(); }
 int QVDecoder::QVGetAudioFrameSize() { return impl_->QVGetAudioFrameSize(); }
@@ -83,6 +90,26 @@ int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->Q
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
 int QVDecoder::QVDecoderSelectStreams(int video, int audio) { return impl_->QVDecoderSelectStreams(video, audio); }
+int64_t QVDecoder::QVGetMaxPixels() { return impl_->QVGetMaxPixels(); }
+const char* QVDecoder::QVGetOpenError() { return impl_->QVGetOpenError(); }
+
+int QVDecoder::QVMaskPassword(const char* text, char* buffer, int size) {
+    if (!text || size < 0 || (size > 0 && !buffer)) return -1;
+    try {
+        // The rule the library's log follows, on a copy of the text.
+        std::vector<char> masked(text, text + std::strlen(text) + 1);
+        qv::ScrubCredentials(masked.data());
+        const int length = static_cast<int>(masked.size() - 1);
+        if (size > 0) {
+            const int copied = std::min(length, size - 1);
+            std::memcpy(buffer, masked.data(), static_cast<size_t>(copied));
+            buffer[copied] = '\0';
+        }
+        return length;
+    } catch (...) {
+        return -1;
+    }
+}
 
 int QVDecoder::QVDecoderSetTimeout(int ms) { return impl_->QVDecoderSetTimeout(ms); }
 int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {

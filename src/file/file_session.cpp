@@ -289,6 +289,12 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
         ++skipped_;
     }
     if (skipping_to_key_) return -10002;
+    // On the way to an accurate seek's picture, a picture shown before it is never shown
+    // at all: decoded only when another picture refers to it. Its own presentation time
+    // says so (a B-frame read before the target may be shown after it); without one it is
+    // decoded.
+    const int64_t shown_us = file_.VideoMicros(packet->pts);
+    video_.SkipUnreferenced(shown_us != AV_NOPTS_VALUE && shown_us < seek_.PassingBefore());
     clock_.PacketSent(file_.frame_time);
     delivery_.set_passing_before(behind ? PictureDelivery::kPassAll : seek_.PassingBefore());
     const int result = delivery_.DecodePacket(packet);

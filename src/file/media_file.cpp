@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/ffmpeg.h"
+#include "base/ffmpeg_errors.h"
 #include "base/library.h"
 #include "base/picture_time.h"
 #include "file/live_input.h"
@@ -156,6 +157,7 @@ void MediaFile::ReadRtpUnits() {
 }
 
 int MediaFile::OpenFailure(int error) {
+    FFmpegErrorCapture::Code(error);  // why, for QVGetOpenError, when FFmpeg logged nothing
     input_.Close();
     // A source given up by the guard is a timeout whatever error the layer below made of it;
     // one that sent more than any reply or packet needs has failed.

@@ -242,12 +242,45 @@ int OutputConverter::ConvertPicture(const uint8_t* source, _picture_param geomet
     return Scale(src.data, src.linesize, geometry.height);
 }
 
-int OutputConverter::ConvertFrame(const AVFrame* frame) {
-    const _picture_param geometry{frame->width, frame->height, static_cast<enum PixelFormat>(frame->format)};
-    if (!frame->data[0] || !Matches(geometry)) {
+bool OutputConverter::CanConvert(const AVFrame* frame) const {
+    return frame->data[0] &&
+           Matches(_picture_param{frame->width, frame->height, static_cast<enum PixelFormat>(frame->format)});
+}
+
+int OutputConverter::ConvertFrameInto(const AVFrame* frame, uint8_t* buffer) {
+    if (!CanConvert(frame)) {
         log_.Log("ConvertPicture: failed to convert image.", 31);
         return -1;
     }
+    QVPicture target{};
+    if (av_image_fill_arrays(target.data, target.linesize, buffer, static_cast<AVPixelFormat>(output_param.pix_fmt),
+                             output_param.width, output_param.height, 1) < 0) {
+        return -1;
+    }
+    source_colour_ = ColourOf(frame->format, frame->colorspace, frame->color_range);
+    converted_by_yuv_ = yuv_.ready() && yuv_.Convert(frame->data, frame->linesize, source_colour_, target.data,
+                                                     target.linesize);
+    if (converted_by_yuv_) return 0;
+    FollowColour(source_colour_);
+    if (PackedRowsAligned(target)) {
+        sws_scale(converter_.get(), frame->data, frame->linesize, 0, frame->height, target.data, target.linesize);
+        return 0;
+    }
+    // Rows the scaler cannot write safely: scaled into aligned planes, then packed there.
+    sws_scale(converter_.get(), frame->data, frame->linesize, 0, frame->height, out_picture_.data,
+              out_picture_.linesize);
+    av_image_copy_to_buffer(buffer, out_picture_size_, out_picture_.data, out_picture_.linesize,
+                            static_cast<AVPixelFormat>(output_param.pix_fmt), output_param.width,
+                            output_param.height, 1);
+    return 0;
+}
+
+int OutputConverter::ConvertFrame(const AVFrame* frame) {
+    if (!CanConvert(frame)) {
+        log_.Log("ConvertPicture: failed to convert image.", 31);
+        return -1;
+    }
+    const int height = frame->height;
     source_colour_ = ColourOf(frame->format, frame->colorspace, frame->color_range);
     if (ConvertWithYuv(frame->data, frame->linesize, source_colour_)) return 0;
     FollowColour(source_colour_);
@@ -257,7 +290,7 @@ int OutputConverter::ConvertFrame(const AVFrame* frame) {
         PackTarget();
         return 0;
     }
-    return Scale(frame->data, frame->linesize, geometry.height);
+    return Scale(frame->data, frame->linesize, height);
 }
 
 void OutputConverter::Release() {

@@ -66,6 +66,11 @@ public:
     int ConvertPicture(const uint8_t* source, _picture_param geometry);
     // Converts straight from a decoded frame's planes (no copy in between).
     int ConvertFrame(const AVFrame* frame);
+    // The same into memory of the host's, of at least output_param.video_buffer_size bytes:
+    // the picture is converted there, not copied there after the conversion.
+    int ConvertFrameInto(const AVFrame* frame, uint8_t* buffer);
+    // The scaler and buffer are built for the frame's geometry: it can be converted.
+    bool CanConvert(const AVFrame* frame) const;
 
     // After an open: the scaler for the decoded geometry, or the output record mirroring it.
     void AfterOpen(_picture_param decoded);

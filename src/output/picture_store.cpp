@@ -113,6 +113,19 @@ void PictureStore::Materialize() {
     if (Fits(held_.get())) LayOut(held_.get());
 }
 
+const AVFrame* PictureStore::held_frame() const {
+    return held_is_last_ && held_ && held_->data[0] ? held_.get() : nullptr;
+}
+
+bool PictureStore::LayOutInto(uint8_t* buffer, int size) const {
+    if (!held_pending_ || !Fits(held_.get())) return false;
+    const int needed = PictureSize(video_param.pix_fmt, video_param.width, video_param.height);
+    if (needed <= 0 || needed > size) return false;
+    return av_image_copy_to_buffer(buffer, size, held_->data, held_->linesize,
+                                   static_cast<AVPixelFormat>(video_param.pix_fmt), video_param.width,
+                                   video_param.height, 1) >= 0;
+}
+
 int PictureStore::Planes(uint8_t* data[4], int linesize[4]) const {
     for (int i = 0; i < 4; ++i) {
         data[i] = nullptr;

@@ -48,6 +48,11 @@ public:
     void Hold(AVFrame* frame);
     // Lays out a held frame, if any: the buffer then holds the last picture.
     void Materialize();
+    // The held frame while it is the last picture, else null.
+    const AVFrame* held_frame() const;
+    // Lays out a held frame not laid out yet straight into the host's `buffer` of `size`
+    // bytes; false (nothing written) when there is none or it does not fit.
+    bool LayOutInto(uint8_t* buffer, int size) const;
     // The last picture's planes without a copy: the held frame's own, else the buffer's.
     // -1 before the first picture of the current geometry.
     int Planes(uint8_t* data[4], int linesize[4]) const;

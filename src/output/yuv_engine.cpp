@@ -139,6 +139,11 @@ bool YuvEngine::Prepare(int src_width, int src_height, int src_format, int dst_w
     dst_format_ = dst_format;
     scaled_ = src_width != dst_width || src_height != dst_height;
     filter_ = (dst_width < src_width || dst_height < src_height) ? libyuv::kFilterBox : libyuv::kFilterBilinear;
+    const bool box = filter_ == libyuv::kFilterBox;
+    planes_[0].Prepare(src_width, src_height, dst_width, dst_height, box);
+    for (int i = 1; i < 3; ++i) {
+        planes_[i].Prepare((src_width + 1) / 2, (src_height + 1) / 2, (dst_width + 1) / 2, (dst_height + 1) / 2, box);
+    }
     if (!scaled_) {
         ready_ = true;
         return true;
@@ -175,9 +180,9 @@ bool YuvEngine::Prepare(int src_width, int src_height, int src_format, int dst_w
 
 void YuvEngine::ScalePlanar(const uint8_t* const data[3], const int linesize[3], uint8_t* const dst[3],
                             const int dst_linesize[3]) const {
-    libyuv::I420Scale(data[0], linesize[0], data[1], linesize[1], data[2], linesize[2], src_width_, src_height_,
-                      dst[0], dst_linesize[0], dst[1], dst_linesize[1], dst[2], dst_linesize[2], dst_width_,
-                      dst_height_, static_cast<libyuv::FilterMode>(filter_));
+    // Plane by plane, with rows made once per geometry (libyuv's I420Scale would take row
+    // buffers from malloc at every picture for most ratios).
+    for (int i = 0; i < 3; ++i) planes_[i].Scale(data[i], linesize[i], dst[i], dst_linesize[i]);
 }
 
 void YuvEngine::ScaleToScratch(Layout layout, const uint8_t* const data[4], const int linesize[4]) {

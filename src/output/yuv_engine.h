@@ -8,6 +8,7 @@
 
 #include "base/ffmpeg_deleters.h"
 #include "output/picture_colour.h"
+#include "output/plane_scaler.h"
 
 namespace qv {
 
@@ -45,6 +46,7 @@ private:
     int dst_width_ = 0, dst_height_ = 0, dst_format_ = -1;
     bool scaled_ = false;
     int filter_ = 0;  // libyuv FilterMode
+    PlaneScaler planes_[3];  // luma, then both chroma planes
     // The scaled picture as planar 4:2:0, before conversion, and interleaved chroma split
     // into planes before scaling; one allocation holds both.
     AvBufferPtr scratch_;

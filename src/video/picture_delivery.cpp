@@ -1,6 +1,7 @@
 #include "video/picture_delivery.h"
 
 #include <climits>
+#include <cstring>
 
 #include "base/ffmpeg.h"
 #include "base/picture_time.h"
@@ -114,6 +115,7 @@ bool PictureDelivery::LayOutPicture() {
     }
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
+    output_pending_ = false;
     const int64_t micros = TicksToMicros(picture_time_, video_.context()->pkt_timebase);
     if (passing_before_ == kPassAll || (passing_before_ != INT64_MIN && micros != AV_NOPTS_VALUE && micros < passing_before_)) {
         // A picture passed over on the way to another is only held: no copy, no conversion.
@@ -121,10 +123,17 @@ bool PictureDelivery::LayOutPicture() {
         return true;
     }
     if (output_.enabled() && !field_coded()) {
-        // Converted straight from the decoder's planes; the decoded picture is laid out in
-        // its buffer only when something reads it.
-        output_.ConvertFrame(frame);
-        picture_.Hold(frame);
+        // Converted straight from the decoder's planes when something reads the picture
+        // (into the output buffer, or into the host's memory); the decoded picture is laid
+        // out in its buffer only when something reads that.
+        if (output_.CanConvert(frame)) {
+            picture_.Hold(frame);
+            output_pending_ = picture_.held_frame() != nullptr;
+            if (!output_pending_) output_.ConvertPicture(picture_.video_param.video_buffer, Decoded(true).source());
+        } else {
+            output_.ConvertFrame(frame);  // says why it cannot
+            picture_.Hold(frame);
+        }
         // A conversion that cannot be made (an output the scaler refused) leaves no
         // output buffer: no picture then, never success with nothing to read.
         return PictureReady(MergedFrame{});
@@ -157,7 +166,13 @@ int PictureDelivery::DeliverPicture(bool got_picture, int decode_status) {
 }
 
 unsigned char* PictureDelivery::VideoFrame(const MergedFrame& merged) {
-    if (output_.enabled()) return output_.output_param.video_buffer;
+    if (output_.enabled()) {
+        if (output_pending_) {
+            output_pending_ = false;
+            if (const AVFrame* held = picture_.held_frame()) output_.ConvertFrame(held);
+        }
+        return output_.output_param.video_buffer;
+    }
     if (field_coded()) return merged.buffer;
     picture_.Materialize();
     return picture_.video_param.video_buffer;
@@ -173,6 +188,23 @@ int PictureDelivery::VideoFrameSize(const MergedFrame& merged) const {
         return merged.buffer && size <= merged.size ? static_cast<int>(size) : 0;
     }
     return picture_.video_param.video_buffer_size;
+}
+
+int PictureDelivery::VideoFrameInto(const MergedFrame& merged, uint8_t* buffer, int size) {
+    if (!PictureReady(merged)) return -1;
+    const int needed = VideoFrameSize(merged);
+    if (size < needed) return QV_ERR_BUFFER_TOO_SMALL;
+    if (output_.enabled() && output_pending_) {
+        const AVFrame* held = picture_.held_frame();
+        if (held && output_.ConvertFrameInto(held, buffer) == 0) return needed;
+    } else if (!output_.enabled() && !field_coded() && picture_.LayOutInto(buffer, size)) {
+        return needed;
+    }
+    // Read already (or nothing held): the bytes handed out are there to copy.
+    const unsigned char* bytes = VideoFrame(merged);
+    if (!bytes) return -1;
+    std::memcpy(buffer, bytes, static_cast<size_t>(needed));
+    return needed;
 }
 
 int PictureDelivery::PictureColourCode() const {
@@ -208,6 +240,7 @@ bool PictureDelivery::PictureReady(const MergedFrame& merged) const {
 }
 
 void PictureDelivery::Release() {
+    output_pending_ = false;
     reference_missing_ = false;
     picture_flags_ = 0;
     picture_type_ = 0;

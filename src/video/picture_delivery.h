@@ -65,6 +65,11 @@ public:
     // field-coded stream, else the decoded picture (laid out now if it was only held).
     unsigned char* VideoFrame(const MergedFrame& merged);
     int VideoFrameSize(const MergedFrame& merged) const;
+    // The same bytes written straight into the host's `buffer`: converted there (or the
+    // held picture laid out there) when nothing has read the picture yet, else copied. The
+    // bytes written; QV_ERR_BUFFER_TOO_SMALL (nothing written) when `size` is short of
+    // VideoFrameSize, -1 when there is no picture to hand out.
+    int VideoFrameInto(const MergedFrame& merged, uint8_t* buffer, int size);
     // The picture's own planes, without a copy, while output conversion is off: 0, or -1
     // (all null) when conversion is on or there is no picture.
     int VideoPlanes(const MergedFrame& merged, uint8_t* data[4], int linesize[4]) const;
@@ -123,6 +128,9 @@ private:
     int picture_type_ = 0;
     int aspect_num_ = 0;  // sample aspect ratio (0/1 unknown)
     int aspect_den_ = 1;
+    // The held picture is to be converted when something reads it: conversion waits for the
+    // reader so that it can write straight into the host's memory (VideoFrameInto).
+    bool output_pending_ = false;
     int64_t picture_time_ = 0;  // best-effort time of the picture last laid out (decoder time base)
 };
 

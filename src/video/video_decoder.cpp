@@ -185,8 +185,23 @@ int VideoDecoder::StartDrain() {
 
 void VideoDecoder::SetSkip(int mode) {
     skip_ = mode;
+    unreferenced_skipped_ = false;
     if (!ctx_) return;
     ctx_->skip_frame = mode == 1 ? AVDISCARD_NONREF : (mode == 2 ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT);
+}
+
+void VideoDecoder::SkipUnreferenced(bool on) {
+    if (!ctx_ || skip_ != 0 || on == unreferenced_skipped_) return;
+    switch (ctx_->codec_id) {
+        case AV_CODEC_ID_H264:
+        case AV_CODEC_ID_MPEG1VIDEO:
+        case AV_CODEC_ID_MPEG2VIDEO:
+        case AV_CODEC_ID_MPEG4: break;
+        default: return;
+    }
+    // libavcodec reads skip_frame per packet (frame threads copy it with each packet).
+    unreferenced_skipped_ = on;
+    ctx_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 }
 
 void VideoDecoder::Restart() {

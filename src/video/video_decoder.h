@@ -64,6 +64,13 @@ public:
     // reader; the decoder is told as well). Holds for this context and the ones adopted later.
     void SetSkip(int mode);
     int skip() const { return skip_; }
+    // For the packets sent from now on: `on` has the decoder discard the pictures no other
+    // picture refers to (libavcodec drops them after reading the slice header), as a seek
+    // does with pictures it will not show; off returns to the skip mode. Only codecs whose
+    // unreferenced pictures are known from their headers alone (H.264, MPEG-1/2, MPEG-4
+    // Part 2 B-frames) discard: HEVC's "non-reference" pictures may still serve higher
+    // temporal layers. The skip mode of the object, when it skips more, stays.
+    void SkipUnreferenced(bool on);
 
     // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
     void Restart();
@@ -105,6 +112,7 @@ private:
     int64_t max_pixels_ = 0;
     bool over_limit_ = false;
     int skip_ = 0;
+    bool unreferenced_skipped_ = false;  // SkipUnreferenced is on
 };
 
 }  // namespace qv

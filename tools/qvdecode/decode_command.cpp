@@ -94,6 +94,7 @@ int RunDecode(const DecodeOptions& o) {
     int64_t pictures = 0, audio_pieces = 0, empty = 0, other = 0;
     int64_t last_time = 0;
     int result = 0;
+    std::string stopped;  // why decoding stopped early (a live source that went quiet, ...)
     while (SteadyClock::now() < until) {
         result = decoder.QVDecodeFrame();
         if (EndsTheSource(result) && reconnect) {
@@ -134,8 +135,9 @@ int RunDecode(const DecodeOptions& o) {
         } else if (result == QV_ERR_OPEN_FILE) {
             ++other;
         } else {
-            progress.Finish();
-            return Fail(kExitFailed, "decoding '" + shown + "' stopped: " + ResultText(result));
+            // What was written so far is summed up first, then the error.
+            stopped = "decoding '" + shown + "' stopped: " + ResultText(result);
+            break;
         }
         if (timed && (result == QV_OK || !has_video)) last_time = time;
         if (live) {
@@ -158,7 +160,7 @@ int RunDecode(const DecodeOptions& o) {
     decoder.QVGetOutputResolution(out_w, out_h);
     if (JsonOutput()) {
         if (pictures == 0 && audio_pieces == 0) {
-            return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
+            return Fail(kExitFailed, stopped.empty() ? "nothing could be decoded from '" + shown + "'" : stopped);
         }
         JsonObject json;
         json.Text("file", shown);
@@ -171,8 +173,14 @@ int RunDecode(const DecodeOptions& o) {
         json.Number("seconds", seconds);
         json.Number("snapshots", sink.snapshots());
         json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        if (!stopped.empty()) {
+            // One object on stdout: the summary carries the error.
+            json.Text("error", stopped);
+            json.Number("exit_code", kExitFailed);
+            PrintError(stopped);
+        }
         json.Print();
-        return kExitOk;
+        return stopped.empty() ? kExitOk : kExitFailed;
     }
     std::printf("Decoded %s: %" PRId64 " pictures", shown.c_str(), pictures);
     if (has_video) {
@@ -204,6 +212,7 @@ int RunDecode(const DecodeOptions& o) {
     if (!o.wav.empty()) std::printf("; %" PRId64 " audio bytes in %s", wav.data_bytes(), o.wav.c_str());
     if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
     std::printf(".\n");
+    if (!stopped.empty()) return Fail(kExitFailed, stopped);
     if (pictures == 0 && audio_pieces == 0) {
         return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
     }

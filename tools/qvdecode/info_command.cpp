@@ -80,12 +80,7 @@ bool RawSupported(const std::string& path) {
 }
 
 // Unknown values: null in JSON, "unknown" in text.
-std::string JsonSeconds(double seconds) {
-    if (seconds < 0) return "null";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", seconds);
-    return buf;
-}
+std::string JsonSeconds(double seconds) { return seconds < 0 ? "null" : JsonNumber(seconds); }
 
 std::string JsonRate(int64_t bits) { return bits > 0 ? std::to_string(bits) : "null"; }
 

@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "QVDecoder.h"
+
 namespace qvtool {
 
 bool IsLiveSource(const std::string& name) {
@@ -13,14 +15,13 @@ bool IsLiveSource(const std::string& name) {
 }
 
 std::string PrintableName(const std::string& name) {
-    const size_t scheme = name.find("://");
-    if (scheme == std::string::npos) return name;
-    const size_t host = scheme + 3;
-    const size_t at = name.rfind('@', name.find('/', host));
-    if (at == std::string::npos || at < host) return name;
-    const size_t colon = name.find(':', host);
-    if (colon == std::string::npos || colon > at) return name;
-    return name.substr(0, colon + 1) + "***" + name.substr(at);
+    // The library's own rule, as its log masks addresses.
+    const int length = QVDecoder::QVMaskPassword(name.c_str(), nullptr, 0);
+    if (length < 0) return name;
+    std::string shown(static_cast<size_t>(length) + 1, '\0');
+    QVDecoder::QVMaskPassword(name.c_str(), &shown[0], length + 1);
+    shown.resize(static_cast<size_t>(length));
+    return shown;
 }
 
 LiveStats::LiveStats(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}

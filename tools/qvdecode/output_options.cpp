@@ -18,6 +18,7 @@ bool ParseOutputRequest(const DecodeOptions& o, OutputRequest* request) {
         Fail(kExitUsage, "bad size '" + o.size + "': expected WxH, for example 352x288");
         return false;
     }
+    if (!o.size.empty() && !CheckOutputSize(request->width, request->height, o.max_pixels)) return false;
     request->high_quality = o.high_quality;
     return true;
 }

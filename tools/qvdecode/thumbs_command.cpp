@@ -124,6 +124,7 @@ int RunThumbs(const ThumbsOptions& o) {
     if (!o.size.empty() && !ParseThumbSize(o.size, &width, &height)) {
         return Fail(kExitUsage, "--size must be WxH, Wx or xH, not '" + o.size + "'");
     }
+    if (!o.size.empty() && !CheckOutputSize(width, height, 0)) return kExitUsage;
     if (!CheckReadable(o.file)) return kExitInput;
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
@@ -134,7 +135,7 @@ int RunThumbs(const ThumbsOptions& o) {
     decoder.QVDecoderSetThreads(o.threads);
     decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, "cannot open '" + o.file + "': " + ResultText(opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
@@ -151,6 +152,7 @@ int RunThumbs(const ThumbsOptions& o) {
     ParseSnapshotFormat(o.format, &format);
 
     std::vector<Thumb> chosen;
+    std::string listed;  // with --json: the thumbnails as a JSON array's items
     Thumb previous;
     bool have_previous = false;
     auto mark = [&](size_t k) { return start + static_cast<int64_t>(k) * step; };
@@ -166,7 +168,14 @@ int RunThumbs(const ThumbsOptions& o) {
             return false;
         }
         // Marks and pictures on one clock, the pictures' own (seekable to, as decode --start).
-        std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), mark(index) / 1e6, t.time / 1e6);
+        if (JsonOutput()) {
+            listed += std::string(listed.empty() ? "" : ", ") + "{\"path\": " + JsonString(path) +
+                      ", \"mark\": " + JsonNumber(mark(index) / 1e6) +
+                      ", \"time\": " + JsonNumber(t.time / 1e6) + "}";
+        } else {
+            std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), mark(index) / 1e6,
+                        t.time / 1e6);
+        }
         chosen.push_back(t);
         return true;
     };
@@ -214,7 +223,17 @@ int RunThumbs(const ThumbsOptions& o) {
     if (!o.sheet.empty()) {
         const std::string error = WriteSheet(o.sheet, chosen);
         if (!error.empty()) return Fail(kExitOutput, "cannot write the sheet '" + o.sheet + "': " + error);
-        std::printf("contact sheet: %s\n", o.sheet.c_str());
+        if (!JsonOutput()) std::printf("contact sheet: %s\n", o.sheet.c_str());
+    }
+    if (JsonOutput()) {
+        JsonObject json;
+        json.Text("file", o.file);
+        json.Number("count", static_cast<double>(chosen.size()));
+        json.Add("thumbnails", "[" + listed + "]");
+        if (!o.sheet.empty()) json.Text("sheet", o.sheet);
+        json.Number("seconds", progress.Seconds());
+        json.Print();
+        return kExitOk;
     }
     std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), o.file.c_str(), progress.Seconds());
     return kExitOk;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
@@ -132,17 +134,31 @@ const char* PixelFormatName(int interface_format) {
 }
 
 bool ParseSize(const std::string& text, int* width, int* height) {
-    int w = 0, h = 0;
+    long long w = 0, h = 0;
     char extra = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2) return false;
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
-    *width = w;
-    *height = h;
+    if (std::sscanf(text.c_str(), "%lldx%lld%c", &w, &h, &extra) != 2) return false;
+    if (w <= 0 || h <= 0 || w > INT_MAX || h > INT_MAX) return false;
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
     return true;
 }
 
+bool CheckOutputSize(int width, int height, int64_t max_pixels) {
+    // The library refuses a larger output and would go on at the decoded size: say so now.
+    QVDecoder limits;
+    limits.QVDecoderSetMaxPixels(max_pixels);
+    const int64_t limit = limits.QVGetMaxPixels();
+    if (static_cast<int64_t>(width) * height <= limit) return true;
+    Fail(kExitUsage, "output size " + std::to_string(width) + "x" + std::to_string(height) + " (" +
+                         std::to_string(static_cast<int64_t>(width) * height) + " pixels) is over the picture limit of " +
+                         std::to_string(limit) + " pixels" + (max_pixels > 0 ? "" : " (the default, 8192x4320)"));
+    return false;
+}
+
+void PrintError(const std::string& message) { std::fprintf(stderr, "qvdecode: error: %s\n", message.c_str()); }
+
 int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "qvdecode: error: %s\n", message.c_str());
+    PrintError(message);
     if (g_json) std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(message).c_str(), code);
     return code;
 }
@@ -177,10 +193,22 @@ void JsonObject::Add(const std::string& key, const std::string& raw_value) {
     text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + raw_value;
 }
 void JsonObject::Text(const std::string& key, const std::string& value) { Add(key, JsonString(value)); }
-void JsonObject::Number(const std::string& key, double value) {
+void JsonObject::Number(const std::string& key, double value) { Add(key, JsonNumber(value)); }
+
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    Add(key, buf);
+    // Counts and byte sizes whole (1125928, never 1.12593e+06); times and rates to the
+    // microsecond, without trailing zeros.
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0) {
+        std::snprintf(buf, sizeof buf, "%.0f", value);
+        return buf;
+    }
+    std::snprintf(buf, sizeof buf, "%.6f", value);
+    std::string text(buf);
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text == "-0" ? "0" : text;
 }
 void JsonObject::Print() const { std::printf("%s}\n", text_.empty() ? "{" : text_.c_str()); }
 

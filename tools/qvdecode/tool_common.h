@@ -42,15 +42,23 @@ const char* PixelFormatName(int interface_format);
 
 // Parses "WxH" with both numbers positive; false otherwise.
 bool ParseSize(const std::string& text, int* width, int* height);
+// True when the library takes an output of this size under the limit max_pixels (0: its
+// default); otherwise prints why (a usage error) and returns false.
+bool CheckOutputSize(int width, int height, int64_t max_pixels);
 
 // Prints "qvdecode: error: ..." on stderr (and {"error": ..., "exit_code": ...} on stdout with
 // --json) and returns code.
 int Fail(int code, const std::string& message);
+// The same line on stderr only (the JSON object carries the error itself).
+void PrintError(const std::string& message);
 
 // --json: results and errors as one JSON object on stdout.
 void SetJsonOutput(bool json);
 bool JsonOutput();
 std::string JsonString(const std::string& s);
+// A JSON number: integers exactly as integers, other values to six decimals (microseconds of
+// a time in seconds) without trailing zeros; null for infinities and NaN.
+std::string JsonNumber(double value);
 
 // One flat JSON object, written in the order of the calls.
 class JsonObject {
