@@ -274,8 +274,10 @@ static int planes_match(qv_decoder* d, const qv_picture_info* picture) {
     const int widths[3] = {320, 160, 160}, heights[3] = {240, 120, 120};
     const unsigned char* laid_out = picture->data;
     int plane, row;
+    memset(&planes, 0xFF, sizeof(planes));
+    /* An untagged stream: BT.601, limited range. */
     if (qv_video_planes(d, &planes) != QV_OK || planes.width != 320 || planes.height != 240 ||
-        planes.format != QV_PIX_FMT_YUV420P || planes.flags != picture->flags) {
+        planes.format != QV_PIX_FMT_YUV420P || planes.flags != picture->flags || planes.colour != QV_COLOUR_BT601) {
         return 0;
     }
     for (plane = 0; plane < 3; ++plane) {
@@ -353,6 +355,57 @@ static void stream_mode(void) {
     free(frame);
 }
 
+/* A program stream pushed through qv_set_demux(1), two packs merged into one (the second's PES
+   packets after the first's): a pack then holds two pictures, which only the chunked parser
+   that demux turns on separates again. Every picture of the file comes out. */
+static void demux_packs(void) {
+    char path[4300];
+    FILE* f;
+    long length, at, starts[512];
+    unsigned char *bytes, *pack;
+    qv_decoder* d = qv_decoder_new();
+    int packs = 0, i, r, pictures = 0;
+    snprintf(path, sizeof(path), "%s/clip.mpg", samples);
+    f = fopen(path, "rb");
+    CHECK(f != NULL && d != NULL);
+    if (!f || !d) {
+        if (f) fclose(f);
+        qv_decoder_free(d);
+        return;
+    }
+    fseek(f, 0, SEEK_END);
+    length = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    bytes = malloc((size_t)length);
+    pack = malloc((size_t)length);
+    CHECK(bytes && pack && fread(bytes, 1, (size_t)length, f) == (size_t)length);
+    fclose(f);
+    for (at = 0; bytes && at + 14 <= length && packs < 511; ++at) {
+        if (bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && bytes[at + 3] == 0xBA) starts[packs++] = at;
+    }
+    starts[packs] = length;
+    CHECK_EQ(qv_open_video(d, QV_CODEC_MPEG2VIDEO, 320, 240, QV_PIX_FMT_YUV420P), QV_OK);
+    CHECK_EQ(qv_set_demux(d, 1), QV_OK);
+    for (i = 0; pack && i < packs; i += 2) {
+        long size = starts[i + 1] - starts[i];
+        memcpy(pack, bytes + starts[i], (size_t)size);
+        if (i + 1 < packs) {
+            /* The second pack's PES packets, after its header and stuffing. */
+            const long header = 14 + (bytes[starts[i + 1] + 13] & 7);
+            memcpy(pack + size, bytes + starts[i + 1] + header, (size_t)(starts[i + 2] - starts[i + 1] - header));
+            size += starts[i + 2] - starts[i + 1] - header;
+        }
+        for (r = qv_push_video(d, pack, (int)size, 0); r == QV_OK; r = qv_receive_video(d)) ++pictures;
+    }
+    CHECK_EQ(qv_flush_video(d), QV_OK);
+    while (qv_receive_video(d) == QV_OK) ++pictures;
+    CHECK_EQ(packs, 100);
+    CHECK_EQ(pictures, 100);
+    qv_decoder_free(d);
+    free(pack);
+    free(bytes);
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: capi_test SAMPLES_DIR\n");
@@ -366,6 +419,7 @@ int main(int argc, char** argv) {
     open_reasons();
     file_mode();
     stream_mode();
+    demux_packs();
     qv_shutdown();
     printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;

@@ -85,6 +85,15 @@ void ExpectProgramStreamDecodes(const char* encoder, CodecID codec) {
     QVDecoder d;
     OpenChunked(d, codec, 1);
     ExpectStreamPictures(PushAll(d, packs), video);
+
+    // Demultiplexing turned on after the open applies from the next push, and so does the
+    // parser with it: without it a pack holding two frames gave one picture.
+    QVDecoder late;
+    ASSERT_EQ(late.QVOpenDecoder(codec, _picture_param{352, 288, PIX_FMT_YUV420P}), 0);
+    ASSERT_EQ(late.QVDecoderSetDemux(1), 0);
+    ASSERT_EQ(late.QVDecoderSetStreamMode(TRANSFER_MODE_CHUNK), 0);
+    ExpectStreamPictures(PushAll(late, packs), video);
+    EXPECT_NE(Parts(late).stream.chunks().parser(), nullptr);
 }
 
 TEST_F(ChunkedInputTest, ProgramStreamPacks_H264WithAudio) {

@@ -180,9 +180,11 @@ int StreamVideoPath::DecodeFieldFrame(const uint8_t* data, int length) {
 
 bool StreamVideoPath::UsesChunkedInput() {
     // The mode takes effect at open time; file-mode decoders are fed whole packets by the
-    // demuxer.
+    // demuxer. Demultiplexing applies from the next push, open or not, and packs cut frames
+    // anywhere: the parser that puts them together again comes with it, or every pack
+    // holding more than one frame would give its first picture only.
     const AVCodecContext* ctx = video_.context();
-    if (modes_.transfer_mode != 1 || !chunked_ || !ctx || delivery_.file_source()) return false;
+    if (modes_.transfer_mode != 1 || !(chunked_ || modes_.demux == 1) || !ctx || delivery_.file_source()) return false;
     return chunks_.Serves(ctx);
 }
 
