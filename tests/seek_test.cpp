@@ -141,12 +141,16 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
     // The last picture's sample aspect ratio, as the stream states it.
     int num = 0, den = 0;
     const int stated = decoder.QVGetPictureAspect(num, den);
-    if (c.sample_aspect.num > 0) EXPECT_EQ(stated, 1);
+    if (c.sample_aspect.num > 0) {
+        EXPECT_EQ(stated, 1);
+    }
     EXPECT_EQ(num * 1000 + den, c.sample_aspect.num > 0 ? c.sample_aspect.num * 1000 + c.sample_aspect.den : 1001);
     // The frame count, where the container states one, is the count of pictures.
     const int64_t count = decoder.QVGetFrameCount();
     EXPECT_TRUE(count == -1 || count == static_cast<int64_t>(full.size())) << count;
-    if (std::string(c.muxer) == "mp4") EXPECT_EQ(count, static_cast<int64_t>(full.size()));
+    if (std::string(c.muxer) == "mp4") {
+        EXPECT_EQ(count, static_cast<int64_t>(full.size()));
+    }
 
     // A seek to a picture's own time gives that very picture, one microsecond later the next.
     for (size_t i = 0; i < full.size(); i += i < 3 ? 1 : 13) {

@@ -50,11 +50,7 @@ OpenOutcome FileSession::Open(const char* name) {
     seek_.Cancel();
     untimed_us_ = INT64_MIN;
     units_.Reset();
-    skipped_ = 0;
-    offset_known_ = false;
-    anchored_ = false;
-    skipping_to_key_ = false;
-    last_skipped_pts_ = INT64_MIN;
+    budget_.Reset();
     const int container = file_.Open(name, modes_.max_pixels, modes_.video_stream, modes_.audio_stream);
     delivery_.set_file_source(file_mode());
     if (container == -10001) return OpenOutcome::Kept(-10001, "QVOpen: failed to open input file.");
@@ -243,52 +239,24 @@ void FileSession::CountUntimedPicture() {
     untimed_us_ += std::llround(file_.frame_period() * 1000000.0);
 }
 
-int FileSession::SetMaxLatency(int ms) {
-    if (ms < 0) return -1;
-    max_latency_us_ = static_cast<int64_t>(ms) * 1000;
-    return 0;
-}
-
 bool FileSession::BehindBudget(const AVPacket* packet) {
-    if (max_latency_us_ <= 0 || !file_.is_live()) return false;
-    // How much later than the freshest packet so far this one was read, against the
-    // stream's own clock: what the host's slowness (and the socket's queue) added.
-    // A packet whose read waited for it is known to be fresh: the first one anchors the
-    // clock. Before one came (a host or machine behind from the start), the freshest so
-    // far stands in; the probe holds back only its first picture.
-    const int64_t offset = file_.arrival() - static_cast<int64_t>(file_.frame_time * 1e6);
-    if (offset_known_ && offset - min_offset_ > 60 * 1000000LL) offset_known_ = false;  // the sender restarted
-    if (!anchored_ && file_.waited()) {
-        anchored_ = true;
-        offset_known_ = false;
-    }
-    if (!offset_known_ || offset < min_offset_) {
-        min_offset_ = offset;
-        offset_known_ = true;
-    }
-    const int64_t age = offset - min_offset_;
-    const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-    // Far behind: even decoding without laying out does not catch up, so the pictures up
-    // to the next key frame are not decoded at all (and none of them is handed out: they
-    // would lack their references).
-    if (age > 2 * max_latency_us_ + 200000 && !key && !skipping_to_key_) {
-        skipping_to_key_ = true;
+    if (!budget_.on() || !file_.is_live()) return false;
+    bool skip_started = false;
+    const bool behind = budget_.Behind(file_.arrival(), static_cast<int64_t>(file_.frame_time * 1e6),
+                                       (packet->flags & AV_PKT_FLAG_KEY) != 0, file_.waited(), packet->pts,
+                                       skip_started);
+    if (skip_started) {
         video_.Restart();
         delivery_.MarkReferenceMissing();
     }
-    if (key) skipping_to_key_ = false;
-    return skipping_to_key_ || age > max_latency_us_;
+    return behind;
 }
 
 int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) return -10002;
     if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
     const bool behind = BehindBudget(packet);
-    if (behind && packet->pts != last_skipped_pts_) {
-        last_skipped_pts_ = packet->pts;
-        ++skipped_;
-    }
-    if (skipping_to_key_) return -10002;
+    if (budget_.skipping_to_key()) return -10002;
     // On the way to an accurate seek's picture, a picture shown before it is never shown
     // at all: decoded only when another picture refers to it. Its own presentation time
     // says so (a B-frame read before the target may be shown after it); without one it is

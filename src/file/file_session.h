@@ -12,6 +12,7 @@
 #include "audio/audio_decoder.h"
 #include "base/decoder_modes.h"
 #include "base/logger.h"
+#include "file/latency_budget.h"
 #include "file/media_file.h"
 #include "file/picture_clock.h"
 #include "file/raw_extractor.h"
@@ -46,9 +47,9 @@ public:
     // Live sources: when the pictures waiting behind the host are older than `ms`, catch up
     // (decode without laying out, or skip to the next key frame) and hand out the newest.
     // 0 (the default) hands out every picture; negative: -1.
-    int SetMaxLatency(int ms);
+    int SetMaxLatency(int ms) { return budget_.Set(ms); }
     // Pictures passed over or skipped to stay within the budget since the open.
-    int64_t skipped() const { return skipped_; }
+    int64_t skipped() const { return budget_.skipped(); }
     // The file's length and the time of its first picture, microseconds on the picture clock
     // (-1 / 0 unknown).
     int64_t Duration() const { return file_.DurationMicros(); }
@@ -106,7 +107,7 @@ private:
     int DecodeUnitPiece();
     int DecodeHeldUnit();
     // The live budget: how late the packet just read is; true when its picture must be
-    // passed over. Sets skipping_to_key_ when decoding cannot keep up either.
+    // passed over. The decoder forgets the stream when the budget starts skipping to a key frame.
     bool BehindBudget(const AVPacket* packet);
     // Reading restarts at the key frame at or before `seconds`, the decoder emptied: 0, -1
     // when the container cannot move, QV_ERR_TIMEOUT when an interrupt ended the move.
@@ -130,13 +131,7 @@ private:
     RawExtractor raw_;
     RtpUnitJoiner units_;
     int64_t picture_delay_ = -1;
-    int64_t max_latency_us_ = 0;
-    int64_t skipped_ = 0;
-    bool offset_known_ = false;
-    bool anchored_ = false;         // a read that waited for its packet set the clock
-    int64_t min_offset_ = 0;        // least arrival minus stream time seen: the freshest packet
-    bool skipping_to_key_ = false;  // packets dropped until the next key frame
-    int64_t last_skipped_pts_ = INT64_MIN;
+    LatencyBudget budget_;  // live sources: how late a packet may be when read
     SeekState seek_;
     int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
     int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture

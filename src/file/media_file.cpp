@@ -115,6 +115,8 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     guard_.Disarm();
     if (gave_up) return kTimedOut;
     if (probed < 0 || !packet_) return -10005;
+    // The network reads from now on bring packets, not pictures: they are watched again.
+    guard_.set_watch_memory(direct_network_);
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
         AVStream* stream = format_ctx_->streams[i];
@@ -288,7 +290,8 @@ int MediaFile::ReadFailure(int error) {
 }
 
 void MediaFile::ResumeAfterGiveUp() {
-    // The read that gave up marked the input ended; the bytes after it are still to come.
+    // The read that gave up (or found the end of a file still being written) marked the
+    // input ended; the bytes after it are still to come.
     if (format_ctx_->pb) {
         format_ctx_->pb->eof_reached = 0;
         format_ctx_->pb->error = 0;
@@ -308,7 +311,6 @@ int MediaFile::ReadFrame() {
     int result = AVERROR_EOF;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         av_packet_unref(packet_.get());
-        guard_.set_watch_memory(direct_network_);
         if (!guard_.Arm()) return kTimedOut;
         input_.StartCall();
         const int64_t asked = av_gettime_relative();
@@ -344,11 +346,7 @@ int MediaFile::ReadFrame() {
 int MediaFile::ReadAfterEnd() {
     if (!format_ctx_ || live_) return kEnd;
     // The end was only where the file stopped then: look again.
-    if (format_ctx_->pb) {
-        format_ctx_->pb->eof_reached = 0;
-        format_ctx_->pb->error = 0;
-    }
-    input_.ClearEnd();
+    ResumeAfterGiveUp();
     return ReadFrame();
 }
 
