@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         "  qvdecode wall rtsp://cam1/stream rtsp://cam2/stream --size 480x270 --cols 2 -o wall.png\n"
         "  qvdecode decode samples/clip.mp4 --start 1.5 --duration 00:00:02 --snapshots out\n"
         "  qvdecode thumbs recording.mp4 -o thumbs --every 60s --size 160x90 --sheet sheet.png\n"
+        "  qvdecode thumbs recording.mp4 -o exact --every 10 --exact --sheet sheet.png\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
         "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
@@ -126,10 +127,11 @@ int main(int argc, char** argv) {
         ->check(kTimeText);
     thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH, Wx or xH (a side left out follows the display shape; WxH keeps the shape inside it; default: the decoded size, pixels made square)");
     thumbs_cmd->add_option("--format", thumbs.format, "png (default) or jpg")->check(CLI::IsMember({"png", "jpg", "jpeg"}));
-    auto* sheet = thumbs_cmd->add_option("--sheet", thumbs.sheet,
-                                         "also write a contact sheet of them all (.png or .jpg), each tile "
-                                         "labelled with its picture's time");
-    thumbs_cmd->add_flag("--no-labels{false}", thumbs.labels, "no times on the contact sheet's tiles")->needs(sheet);
+    thumbs_cmd->add_option("--sheet", thumbs.sheet,
+                           "also write a contact sheet of them all (.png or .jpg), each tile labelled with its "
+                           "picture's time");
+    thumbs_cmd->add_flag_callback("--no-labels", [&thumbs] { thumbs.labels = false; },
+                                  "no times on the contact sheet's tiles");
     thumbs_cmd->add_flag("--exact", thumbs.exact,
                          "the picture at each mark (the first at or after it, by accurate seeks) instead of the "
                          "nearest key frame; decodes from the key frame before each mark");
