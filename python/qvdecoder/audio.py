@@ -17,8 +17,8 @@ class AudioPiece:
     instant (``samples[:, 0]`` the first channel; ``samples.ravel()`` the interleaved PCM a
     sound card takes); ``rate``: frames a second; ``channels``; ``time``: seconds of its first
     frame on the clock of ``Picture.time`` (``time_us`` the same in microseconds), so that
-    pictures and sound line up; ``duration``: its length in seconds. Samples the encoder put
-    ahead of the start (AAC's priming) come in the first piece, with a time before the start.
+    pictures and sound line up; ``duration``: its length in seconds. Samples the container
+    marks as the encoder's start-up delay (AAC's priming) are dropped, as libavcodec does.
     """
 
     __slots__ = ("samples", "rate", "channels", "time_us")
