@@ -19,7 +19,6 @@ void LatencyBudget::Reset() {
     last_stream_us_ = INT64_MIN;
     period_us_ = 0;
     cost_us_ = 0;
-    key_cost_us_ = 0;
     unit_costs_us_ = 0;
     unit_key_ = false;
     passing_from_age_ = -1;
@@ -72,9 +71,9 @@ bool LatencyBudget::Behind(int64_t arrival_us, int64_t stream_us, bool key, bool
     }
     // The picture would come out older than the budget once decoded (a quarter more than
     // the smoothed cost: it lags a rising load, and the host's reading of the picture takes
-    // its share too).
-    const int64_t cost = key ? key_cost_us_ : cost_us_;
-    const bool late = age + cost + cost / 4 > max_us_;
+    // its share too). A key frame read within the budget is handed out whatever its
+    // decoding costs: on a machine that can do no more, the key frames are what is left.
+    const bool late = key ? age > max_us_ : age + cost_us_ + cost_us_ / 4 > max_us_;
     unit_key_ = unit_key_ || key;
     // Decoding cannot catch up (or far behind, where even decoding without laying out
     // does not): the pictures up to the next key frame are not decoded at all, and none
@@ -95,10 +94,9 @@ bool LatencyBudget::Behind(int64_t arrival_us, int64_t stream_us, bool key, bool
 void LatencyBudget::Decoded(int64_t cost_us, bool picture) {
     unit_costs_us_ += cost_us;
     if (!picture) return;
-    // Smoothed over a few pictures, key frames (which cost several times as much) apart:
+    // Smoothed over a few pictures, key frames (which cost several times as much) left out:
     // what the next picture will cost follows the load of the machine as it changes.
-    int64_t& cost = unit_key_ ? key_cost_us_ : cost_us_;
-    cost = cost == 0 ? unit_costs_us_ : cost + (unit_costs_us_ - cost) / 4;
+    if (!unit_key_) cost_us_ = cost_us_ == 0 ? unit_costs_us_ : cost_us_ + (unit_costs_us_ - cost_us_) / 4;
     unit_costs_us_ = 0;
     unit_key_ = false;
 }

@@ -50,9 +50,8 @@ private:
     int64_t last_stream_us_ = INT64_MIN;
     int64_t period_us_ = 0;         // the stream's picture period, learnt from its times
     int64_t cost_us_ = 0;           // decoding cost of a picture, smoothed
-    int64_t key_cost_us_ = 0;       // the same of a key picture
     int64_t unit_costs_us_ = 0;     // of the units of the picture being decoded so far
-    bool unit_key_ = false;         // one of them is a key frame's
+    bool unit_key_ = false;         // one of them is a key frame's (left out of the cost)
     int64_t passing_from_age_ = -1; // age when pictures began to be passed over, -1 when showing
 };
 
