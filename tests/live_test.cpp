@@ -605,7 +605,9 @@ TEST_F(LiveTest, Rtp_PictureOutWithItsLastPacket) {
 
 // A host slower than its camera (60 ms per picture of a 25 fps camera) with a budget of
 // 200 ms: it gets current pictures, none damaged by its slowness, and the skipped count says
-// how many it was spared; the C++ call refuses a negative budget.
+// how many it was spared; the C++ call refuses a negative budget. A picture the network lost
+// leaves none damaged either: the pictures that refer to it are skipped up to the next key
+// frame.
 TEST_F(LiveTest, Rtp_SlowHostStaysWithinItsBudget) {
     constexpr int kFps = 25;
     constexpr int kBudgetMs = 200;
@@ -620,6 +622,8 @@ TEST_F(LiveTest, Rtp_SlowHostStaysWithinItsBudget) {
     const std::string sdp = dir_.Path("slow.sdp");
     std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port);
     qvtest::PacedRtpSender sender(port, video.packets, kFps);
+    constexpr int kLost = 30;  // between the key frames at 25 and 50
+    sender.Lose(kLost);
     sender.Start(300);
     QVDecoder decoder;
     EXPECT_EQ(decoder.QVDecoderSetMaxLatency(-1), -1);
@@ -638,6 +642,8 @@ TEST_F(LiveTest, Rtp_SlowHostStaysWithinItsBudget) {
     sender.Join();
     EXPECT_GT(decoder.QVGetSkippedPictures(), 0);
     EXPECT_GT(shown.size(), 30u);
+    // Pictures come again from the key frame after the loss on.
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const auto& s) { return s.first >= 50; }));
     // The first second is the probe's; from then on no picture is much older than the budget.
     for (const auto& [index, when] : shown) {
         if (index < kFps || index >= static_cast<int64_t>(sender.sent().size())) continue;

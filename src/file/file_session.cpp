@@ -264,6 +264,16 @@ bool FileSession::BehindBudget(const AVPacket* packet) {
     return behind;
 }
 
+bool FileSession::DamagedWithinBudget(const AVPacket* packet) {
+    // A host that asked for current pictures gets none smeared by a lost reference or piece:
+    // the stream starts again from the next key frame.
+    if (!file_.is_live() || (delivery_.picture_flags() & QV_PICTURE_DAMAGED) == 0) return false;
+    budget_.SkipToKey(packet->pts);
+    video_.Restart();
+    delivery_.MarkReferenceMissing();
+    return true;
+}
+
 int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time,
                           (packet->flags & AV_PKT_FLAG_DISCARD) != 0)) {
@@ -276,12 +286,18 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     // at all: decoded only when another picture refers to it. Its own presentation time
     // says so (a B-frame read before the target may be shown after it); without one it is
     // decoded.
+    // A picture passed over for the latency budget is never shown either.
     const int64_t shown_us = file_.VideoMicros(packet->pts);
-    video_.SkipUnreferenced(shown_us != AV_NOPTS_VALUE && shown_us < seek_.PassingBefore());
+    video_.SkipUnreferenced(behind || (shown_us != AV_NOPTS_VALUE && shown_us < seek_.PassingBefore()));
     clock_.PacketSent(file_.frame_time);
     delivery_.set_passing_before(behind ? PictureDelivery::kPassAll : seek_.PassingBefore());
+    const int64_t started = budget_.on() ? av_gettime_relative() : 0;
     const int result = delivery_.DecodePacket(packet);
     delivery_.set_passing_before(INT64_MIN);
+    if (budget_.on()) {
+        budget_.Decoded(av_gettime_relative() - started, result == 0);
+        if (result == 0 && !behind && DamagedWithinBudget(packet)) return -10002;
+    }
     if (result != 0 || behind) return -10002;
     picture_delay_ = av_gettime_relative() - file_.arrival();
     file_.frame_time = clock_.PictureTime(file_.frame_time);

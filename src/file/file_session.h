@@ -110,6 +110,9 @@ private:
     // The live budget: how late the packet just read is; true when its picture must be
     // passed over. The decoder forgets the stream when the budget starts skipping to a key frame.
     bool BehindBudget(const AVPacket* packet);
+    // The picture just laid out from a live packet is damaged: true, and the budget drops
+    // everything up to the next key frame (the decoder forgets the stream).
+    bool DamagedWithinBudget(const AVPacket* packet);
     // Reading restarts at the key frame at or before `seconds`, the decoder emptied: 0, -1
     // when the container cannot move, QV_ERR_TIMEOUT when an interrupt ended the move.
     int SeekContainer(double seconds);

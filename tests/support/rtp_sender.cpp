@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -91,6 +92,11 @@ void PacedRtpSender::Run(int delay_ms) {
 }
 
 void PacedRtpSender::SendPicture(int s, int index) {
+    if (std::find(lost_.begin(), lost_.end(), index) != lost_.end()) {
+        seq_ = static_cast<uint16_t>(seq_ + 1);  // the receiver sees the gap
+        sent_.push_back(MonotonicMicros());
+        return;
+    }
     const sockaddr_in to = Loopback(port_);
     const uint32_t time = RtpTime(index, fps_);
     const auto units = Units(pictures_[static_cast<size_t>(index)].data);

@@ -25,6 +25,9 @@ public:
 
     // Starts sending after `delay_ms` (the receiver binds its ports first).
     void Start(int delay_ms);
+    // Picture `index` is never sent, as if the network lost all its packets (call before
+    // Start); its time in sent() is when it would have left.
+    void Lose(int index) { lost_.push_back(index); }
     void Join();
     // When the last packet of picture i left, CLOCK_MONOTONIC microseconds (after Join).
     const std::vector<int64_t>& sent() const { return sent_; }
@@ -44,6 +47,7 @@ private:
     int mtu_;
     uint16_t seq_ = 1000;
     std::vector<int64_t> sent_;
+    std::vector<int> lost_;
     std::thread thread_;
 };
 
