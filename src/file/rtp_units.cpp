@@ -16,6 +16,27 @@ int StartCodeLength(const uint8_t* data, int size) {
     return 0;
 }
 
+struct HevcUnits {
+    int slices = 0;
+    bool random_access = false;
+};
+
+// The HEVC units behind the start codes of a piece (an aggregation packet brings several):
+// slices (types 0-31), random-access ones among them (16-23). A unit's bytes never hold a
+// start code, so each one found begins a unit.
+HevcUnits CountHevcUnits(const uint8_t* data, int size) {
+    HevcUnits units;
+    for (int i = 0; i + 3 < size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) continue;
+        // forbidden_zero_bit: 1, nal_unit_type: 6, nuh_layer_id: 6, nuh_temporal_id_plus1: 3
+        const int type = (data[i + 3] >> 1) & 0x3f;
+        if (type < 32) ++units.slices;
+        if (type >= 16 && type <= 23) units.random_access = true;
+        i += 2;
+    }
+    return units;
+}
+
 }  // namespace
 
 RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
@@ -23,12 +44,22 @@ RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
 RtpUnitJoiner::~RtpUnitJoiner() = default;
 
 bool RtpUnitJoiner::EndsHeld(const uint8_t* data, int size, int64_t pts) const {
-    return held() && (pts != pts_ || StartCodeLength(data, size) > 0);
+    return held() && (pts != pts_ || (!pictures_ && StartCodeLength(data, size) > 0));
 }
 
 bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     if (!data || size <= 0) return true;
     const int start = StartCodeLength(data, size);
+    if (pictures_ && !held() && guessed_ && pts == guessed_pts_) {
+        // A piece of the picture handed on: a slice, or the rest of one, shows that the
+        // guess came too early (the decoder has started and shown the picture without it);
+        // units without picture data (a suffix SEI, an end of sequence) are not missed.
+        if (start == 0 || CountHevcUnits(data, size).slices > 0) {
+            trusted_ = false;
+            return false;
+        }
+        return true;
+    }
     if (start == 0) {
         if (!held()) {
             // The rest of a unit already decoded: its size fooled us, so sizes tell nothing
@@ -48,19 +79,37 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
         bytes_.insert(bytes_.end(), data, data + size);
         return true;
     }
-    Clear();
-    bytes_.assign(data, data + size);
-    pts_ = pts;
+    if (pictures_ && held() && pts == pts_) {
+        // Another unit of the picture held.
+        if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
+            Clear();
+            return false;
+        }
+        bytes_.insert(bytes_.end(), data, data + size);
+    } else {
+        Clear();
+        bytes_.assign(data, data + size);
+        pts_ = pts;
+    }
     first_size_ = size;
-    first_header_ = start + 1;  // the unit header byte the depacketizer puts back
+    first_header_ = start + header_bytes_;  // the unit header the depacketizer puts back
     last_size_ = 0;
+    if (pictures_) {
+        const HevcUnits units = CountHevcUnits(data, size);
+        slices_ += units.slices;
+        key_ = key_ || units.random_access;
+    }
     return true;
 }
 
-bool RtpUnitJoiner::LooksWhole() const {
-    if (!held() || !trusted_ || fragment_size_ == 0) return false;
+bool RtpUnitJoiner::UnitLooksWhole() const {
     if (last_size_ > 0) return last_size_ < fragment_size_;
     return first_size_ != first_header_ + fragment_size_;
+}
+
+bool RtpUnitJoiner::LooksWhole() const {
+    if (!held() || !trusted_ || fragment_size_ == 0 || !UnitLooksWhole()) return false;
+    return !pictures_ || (slices_per_picture_ > 0 && slices_ >= slices_per_picture_);
 }
 
 const AVPacket* RtpUnitJoiner::unit() {
@@ -75,6 +124,10 @@ const AVPacket* RtpUnitJoiner::unit() {
     p->pts = pts_;
     p->dts = AV_NOPTS_VALUE;
     p->flags = 0;
+    if (pictures_) {
+        if (key_) p->flags = AV_PKT_FLAG_KEY;
+        return p;
+    }
     // Key: an IDR slice, or the parameter sets that come with one.
     const int start = StartCodeLength(bytes_.data(), p->size);
     const int type = start > 0 && p->size > start ? bytes_[static_cast<size_t>(start)] & 0x1f : 0;
@@ -86,16 +139,28 @@ void RtpUnitJoiner::Clear() {
     if (held()) {
         guessed_ = LooksWhole();
         guessed_pts_ = pts_;
+        // A picture closed by the next time (or the stream's end) tells how many slices
+        // the sender cuts a picture into; the count is trusted once two pictures agree.
+        if (pictures_ && !guessed_) {
+            slices_per_picture_ = slices_ == last_slices_ ? slices_ : 0;
+            last_slices_ = slices_;
+        }
     }
     bytes_.clear();
     padded_ = false;
     last_size_ = 0;
     first_size_ = 0;
+    slices_ = 0;
+    key_ = false;
 }
 
-void RtpUnitJoiner::Reset() {
+void RtpUnitJoiner::Reset(int codec_id) {
     Clear();
+    pictures_ = codec_id == AV_CODEC_ID_HEVC;
+    header_bytes_ = pictures_ ? 2 : 1;
     fragment_size_ = 0;
+    slices_per_picture_ = 0;
+    last_slices_ = 0;
     guessed_ = false;
     trusted_ = true;
 }
