@@ -111,6 +111,12 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     std::vector<AVDictionary*> probe_options(announced, nullptr);
     for (AVDictionary*& options : probe_options) {
         av_dict_set_int(&options, "max_pixels", CodecPixelBound(max_pixels), 0);
+        // RTP units: the probe's decoder gets each piece as it comes, fragments of units
+        // without a start code and units cut short among them, and says so at the error
+        // level ("No start code is found."), though it only looks for the stream's size and
+        // format. Its lines go down to the verbose level; ours, decoding whole units, keeps
+        // its own.
+        if (rtp_units_) av_dict_set_int(&options, "log_level_offset", AV_LOG_VERBOSE - AV_LOG_ERROR, 0);
     }
     int probed;
     {
