@@ -578,6 +578,10 @@ struct PacedRow {
     // unit it is given, so a picture of two slices carries the flag though its second slice
     // then fills it in.
     bool clean;
+    // The receiver joins mid-stream, in the middle of the first key frame interval: its
+    // first packets are fragments and pictures without parameter sets, and its first
+    // picture the second key picture.
+    bool late = false;
 };
 
 class LivePacedTest : public LiveTest, public ::testing::WithParamInterface<PacedRow> {};
@@ -588,7 +592,8 @@ class LivePacedTest : public LiveTest, public ::testing::WithParamInterface<Pace
 // is the one libavcodec decodes from the same frames and carries its own time. Fragments
 // (FU-A, FU, JPEG fragments at a small MTU) and single-unit packets both occur; pictures of
 // two slices, which HEVC's decoder must get together. Key frames only: the key pictures,
-// whole. No error line from FFmpeg, though the probe decodes pieces of units.
+// whole. No error line from FFmpeg, though the probe decodes pieces of units. A receiver that
+// joins mid-stream starts with the next key picture.
 TEST_P(LivePacedTest, Rtp_PictureOutWithItsLastPacket) {
     const PacedRow& row = GetParam();
     constexpr int kFps = 25;
@@ -604,7 +609,8 @@ TEST_P(LivePacedTest, Rtp_PictureOutWithItsLastPacket) {
     const std::string sdp = dir_.Path("paced.sdp");
     std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port, row.payload);
     qvtest::PacedRtpSender sender(port, video.packets, kFps, 600, row.payload);
-    sender.Start(300);
+    sender.Start(row.late ? 0 : 300);
+    if (row.late) std::this_thread::sleep_for(std::chrono::milliseconds(options.gop * 1000 / kFps / 2));
     QVDecoder decoder;
     decoder.QVDecoderSetTimeout(5000);
     {
@@ -638,22 +644,24 @@ TEST_P(LivePacedTest, Rtp_PictureOutWithItsLastPacket) {
     std::vector<Picture> want = qvtest::DecodeReference(row.codec, video.packets, {}, true);
     std::vector<int64_t> indexes(want.size());
     for (size_t i = 0; i < want.size(); ++i) indexes[i] = static_cast<int64_t>(i);
-    if (row.key_only) {
-        std::vector<Picture> keys;
+    if (row.key_only || row.late) {
+        std::vector<Picture> kept;
         indexes.clear();
         for (size_t i = 0; i < want.size(); ++i) {
-            if (!video.packets[i].key) continue;
-            keys.push_back(want[i]);
+            if (row.late ? static_cast<int>(i) < options.gop : !video.packets[i].key) continue;
+            kept.push_back(want[i]);
             indexes.push_back(static_cast<int64_t>(i));
         }
-        want = keys;
+        want = kept;
     }
     ExpectSamePictures(pictures, want);
     ASSERT_EQ(shown.size(), indexes.size());
+    // Times count from the first packet received.
+    const int64_t joined = row.late ? shown[0].first - indexes[0] : 0;
     // The probe holds the first pictures back: the later ones show the hand-out.
     std::vector<int64_t> delays;
     for (size_t i = 0; i < shown.size(); ++i) {
-        EXPECT_EQ(shown[i].first, indexes[i]) << "time of picture " << i;
+        EXPECT_EQ(shown[i].first - joined, indexes[i]) << "time of picture " << i;
         if (indexes[i] >= options.frames / 2) delays.push_back(shown[i].second - sender.sent()[static_cast<size_t>(indexes[i])]);
     }
     ASSERT_FALSE(delays.empty());
@@ -668,7 +676,8 @@ INSTANTIATE_TEST_SUITE_P(
         PacedRow{"HEVC", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "slices=2", false, true},
         PacedRow{"MJPEG", "mjpeg", AV_CODEC_ID_MJPEG, qvtest::RtpPayload::kJpeg, "", false, true},
         PacedRow{"H264KeyOnly", "libx264", AV_CODEC_ID_H264, qvtest::RtpPayload::kH264, "slices=2", true, false},
-        PacedRow{"HEVCKeyOnly", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "", true, true}),
+        PacedRow{"HEVCKeyOnly", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "", true, true},
+        PacedRow{"H264Late", "libx264", AV_CODEC_ID_H264, qvtest::RtpPayload::kH264, "", false, true, true}),
     [](const ::testing::TestParamInfo<PacedRow>& info) { return std::string(info.param.name); });
 
 // A host slower than its camera (60 ms per picture of a 25 fps camera) with a budget of

@@ -291,6 +291,12 @@ int FileSession::DecodeUnitPiece() {
 
 int FileSession::DecodeHeldUnit() {
     const AVPacket* unit = units_.unit();
+    if (!units_.keyed()) {
+        // Joined mid-stream: nothing decodes before the first key unit brings the parameter
+        // sets, and the decoder would only complain.
+        units_.Clear();
+        return -10002;
+    }
     // Each picture carries the time of its own units.
     file_.frame_time = file_.VideoSeconds(unit->pts, file_.frame_time);
     const int result = DecodeVideoPacket(unit);

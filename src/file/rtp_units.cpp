@@ -126,12 +126,13 @@ const AVPacket* RtpUnitJoiner::unit() {
     p->flags = 0;
     if (pictures_) {
         if (key_) p->flags = AV_PKT_FLAG_KEY;
-        return p;
+    } else {
+        // Key: an IDR slice, or the parameter sets that come with one.
+        const int start = StartCodeLength(bytes_.data(), p->size);
+        const int type = start > 0 && p->size > start ? bytes_[static_cast<size_t>(start)] & 0x1f : 0;
+        if (type == 5 || type == 7 || type == 8) p->flags = AV_PKT_FLAG_KEY;
     }
-    // Key: an IDR slice, or the parameter sets that come with one.
-    const int start = StartCodeLength(bytes_.data(), p->size);
-    const int type = start > 0 && p->size > start ? bytes_[static_cast<size_t>(start)] & 0x1f : 0;
-    if (type == 5 || type == 7 || type == 8) p->flags = AV_PKT_FLAG_KEY;
+    keyed_ = keyed_ || (p->flags & AV_PKT_FLAG_KEY) != 0;
     return p;
 }
 
@@ -161,6 +162,7 @@ void RtpUnitJoiner::Reset(int codec_id) {
     fragment_size_ = 0;
     slices_per_picture_ = 0;
     last_slices_ = 0;
+    keyed_ = false;
     guessed_ = false;
     trusted_ = true;
 }

@@ -46,6 +46,9 @@ public:
     bool held() const { return !bytes_.empty(); }
     // HEVC: unit() holds whole pictures; H.264: single units.
     bool whole_pictures() const { return pictures_; }
+    // A key unit (picture) was handed out since the stream began: what comes before it
+    // lacks its parameter sets (a receiver that joined mid-stream).
+    bool keyed() const { return keyed_; }
     // The held unit (HEVC: picture) as a packet for the decoder (its time, key flag for an
     // IDR slice or parameter sets; HEVC: a random-access picture); valid until the next Add
     // or Clear.
@@ -75,6 +78,7 @@ private:
     int slices_per_picture_ = 0;  // HEVC: slices of the last two pictures a new time closed, 0 while they differ
     int last_slices_ = 0;         // HEVC: slices of the last picture a new time closed
     bool key_ = false;        // HEVC: a random-access slice is held
+    bool keyed_ = false;      // unit() handed out a key unit
     bool guessed_ = false;    // the last unit cleared was taken as whole by LooksWhole
     int64_t guessed_pts_ = 0;
     bool trusted_ = true;     // sizes may tell a whole unit (no guess proved wrong)
