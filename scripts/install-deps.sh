@@ -11,8 +11,9 @@ packages=(
   python3 python3-numpy python3-pytest python3-pip python3-setuptools
   # Live-source tests: GStreamer's RTSP server (payloaders in -good, parsers in -bad).
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  # The live benchmark's peer decodes with avdec_h264 (optional there: skipped when absent).
-  gstreamer1.0-libav
+  # Benchmark peers: the live benchmark's decodes with avdec_h264, the Python seek benchmark's
+  # is PyAV (both optional there: skipped when absent).
+  gstreamer1.0-libav python3-av
   gstreamer1.0-plugins-bad
   python3-distributed
 )

@@ -296,10 +296,11 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
                        "--raw", Path("d.yuv")});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("100 pictures of 320x240 yuv420p (h264)"), std::string::npos) << r.out;
-    // Every AAC packet of the file decodes to one audio piece.
+    // Every AAC packet of the file decodes to one audio piece but the first, which the
+    // container marks as the encoder's start-up delay (libavcodec drops it too).
     const int aac_packets = CountPackets(Sample("clip.mp4"), AVMEDIA_TYPE_AUDIO);
     ASSERT_GT(aac_packets, 100);
-    EXPECT_NE(r.out.find(", " + std::to_string(aac_packets) + " audio pieces (aac, 44100 Hz, 1 channel)"),
+    EXPECT_NE(r.out.find(", " + std::to_string(aac_packets - 1) + " audio pieces (aac, 44100 Hz, 1 channel)"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(CountPackets(Sample("clip.mp4"), AVMEDIA_TYPE_VIDEO), 100);

@@ -112,10 +112,14 @@ def progress_bar(done, total, failed):
 
 
 def parse_size(text):
+    """--size as thumbnails() takes it: WxH (the box the display shape fits in), Wx or xH (the
+    other side follows the shape); None for the decoded size."""
     if not text:
         return None
-    width, height = text.lower().split("x")
-    return int(width), int(height)
+    width, _, height = text.lower().partition("x")
+    if not _ or not (width or height) or not (width or "0").isdigit() or not (height or "0").isdigit():
+        raise ValueError("--size must be WxH, Wx or xH, not %r" % text)
+    return int(width) if width else None, int(height) if height else None
 
 
 def main(argv=None):
@@ -125,13 +129,18 @@ def main(argv=None):
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (tcp://host:8786)")
     parser.add_argument("--workers", type=int, default=2, help="worker processes of a local cluster (default 2)")
     parser.add_argument("--every", type=float, default=60.0, help="seconds between marks (default 60)")
-    parser.add_argument("--size", default="160x90", help="thumbnail size WxH (default 160x90)")
+    parser.add_argument("--size", default="160x90",
+                        help="thumbnail size: WxH, the box the picture's display shape fits in (default 160x90), "
+                             "or Wx or xH, the other side following the shape")
     parser.add_argument("--retries", type=int, default=1, help="attempts more per recording whose worker died")
     args = parser.parse_args(argv)
     recordings = find_recordings(args.paths, args.list)
     if not recordings:
         parser.error("no recordings given or found")
-    size = parse_size(args.size)
+    try:
+        size = parse_size(args.size)
+    except ValueError as error:
+        parser.error(str(error))
 
     from distributed import Client, LocalCluster, as_completed
     cluster = None

@@ -4,7 +4,9 @@
     for picture in qvdecoder.open("clip.mp4", format="bgr24"):
         picture.array      # height x width x 3 numpy array, picture.time in seconds
 
-File mode: ``open(path)`` iterates the pictures of a file. Stream mode, as a camera host:
+File mode: ``open(path)`` iterates the pictures of a file; ``open(path, audio=True)`` its audio
+too, as ``AudioPiece`` objects (int16 samples of shape (frames, channels) with their time on
+the pictures' clock). Stream mode, as a camera host:
 ``StreamDecoder("h264").push(frame)`` returns the pictures one compressed frame gives, and
 ``flush()`` those still held at the end. A ``FileDecoder`` (also named ``Decoder``) seeks:
 ``seek(seconds)``, then ``read()`` the picture there; ``thumbnails(path, every=60.0)`` gives the
@@ -38,7 +40,7 @@ may be padded in memory (``data`` is None); they are valid until the next pictur
 # Besides the names of __all__, CODECS, FORMATS and G722 stay reachable as qvdecoder.CODECS, ...
 from ._loader import library_path
 from .archive import extract, thumbnails
-from .audio import G722, decode_g722
+from .audio import G722, AudioPiece, decode_g722
 from .errors import QVError
 from .files import Decoder, FileDecoder, open
 from .pictures import FORMATS, Packet, Picture
@@ -46,7 +48,7 @@ from .streams import CODECS, StreamDecoder
 
 __all__ = [
     "QVError", "Picture", "Packet", "FileDecoder", "Decoder", "StreamDecoder", "open", "extract",
-    "decode_g722", "library_path", "thumbnails",
+    "decode_g722", "library_path", "thumbnails", "AudioPiece",
 ]
 __version__ = "1.0.0"
 

@@ -179,6 +179,7 @@ def _declare(lib):
         "qv_picture_delay": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_frame_count": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_time": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_frame_timestamp": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_type": (c_int, [handle]),
         "qv_picture_aspect": (c_int, [handle, int_p, int_p]),
     }

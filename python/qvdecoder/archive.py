@@ -3,11 +3,12 @@ extract(), the compressed frames as Packet tuples. Imports _lib, errors, picture
 files."""
 
 import ctypes
+import math
 import os
 
 from . import _lib
 from ._handle import _Handle
-from .errors import QVError, _masked
+from .errors import QVError, _masked, _size
 from .files import FileDecoder, _open_file
 from .pictures import Packet
 
@@ -16,15 +17,24 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
     """The key frame nearest each mark of a recording, marks ``every`` seconds apart from its
     start: a list of ``Picture`` (each a copy, ``time`` the key frame's). Only key frames are
     decoded: a file that can seek goes to each mark past the key frames read so far (a pipe
-    reads them in order), so a scan costs a small part of a full decode. ``format``/``size``
-    as in ``open()``. ``exact=True``: the picture at each mark instead (the first whose time
-    is at or after it, by accurate seeks), at the cost of decoding from the key frame before."""
+    reads them in order), so a scan costs a small part of a full decode. ``format`` as in
+    ``open()``. ``exact=True``: the picture at each mark instead (the first whose time is at
+    or after it, by accurate seeks), at the cost of decoding from the key frame before.
+
+    Thumbnails keep the display shape, as ``qvdecode thumbs --size`` does: ``size`` (w, h) or
+    "WxH" is the box the largest thumbnail of that shape fits in, so a 4:3 recording is not
+    stretched into 16:9 tiles; one side alone ("160x", "x90", (160, None), (None, 90)) gives
+    the other from the shape; None keeps the decoded height and makes non-square pixels square.
+    Sides are even. The shape is the decoded size and the first picture's ``aspect``: a pipe,
+    which cannot go back for it, counts its pixels as square."""
     if every <= 0:
         raise ValueError("every must be positive")
+    size = _size(size, one_side=True)
     if exact:
         return _exact_thumbnails(path, every, format, size, threads)
     chosen = []
-    with FileDecoder(path, format=format, size=size, threads=threads, skip="nonkey") as decoder:
+    with FileDecoder(path, format=format, threads=threads, skip="nonkey") as decoder:
+        _fit_display(decoder, size)
         start_us = int(round(decoder.start_time * 1e6))
         duration = decoder.duration
         end_us = start_us + int(round(duration * 1e6)) if duration is not None else None
@@ -59,9 +69,52 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
     return chosen
 
 
+def _even(value):
+    """The even side nearest value (halves away from zero), at least 2."""
+    return max(2, int(math.floor(value / 2.0 + 0.5)) * 2)
+
+
+def _fit_display(decoder, size):
+    """Sets the decoder's output to the thumbnail size for its pictures' display shape (see
+    thumbnails()): the rule of qvdecode thumbs --size. size: (width, height) with None for a
+    side left out, or None."""
+    width, height = size or (None, None)
+    decoded_w, decoded_h = decoder.info["width"], decoder.info["height"]
+    if decoded_w <= 0 or decoded_h <= 0:
+        return
+    # The first picture tells the shape of the pixels; the thumbnails' own reading seeks
+    # back to the start.
+    num, den = 1, 1
+    try:
+        decoder.seek(decoder.start_time, accurate=False)
+        first = decoder.read()
+        if first is not None:
+            num, den = first.aspect
+    except QVError as error:
+        if error.code != _lib.QV_ERR_NOT_SEEKABLE:
+            raise
+    sample_aspect = num / den
+    if not width and not height:
+        if abs(sample_aspect - 1.0) <= 1e-3:
+            return
+        height = decoded_h
+    display = decoded_w * sample_aspect / decoded_h
+    if width and height:
+        if width > height * display:
+            width = _even(height * display)
+        else:
+            height = _even(width / display)
+    elif width:
+        height = _even(width / display)
+    else:
+        width = _even(height * display)
+    decoder._resize((width, height))
+
+
 def _exact_thumbnails(path, every, format, size, threads):
     chosen = []
-    with FileDecoder(path, format=format, size=size, threads=threads) as decoder:
+    with FileDecoder(path, format=format, threads=threads) as decoder:
+        _fit_display(decoder, size)
         start_us = int(round(decoder.start_time * 1e6))
         step_us = int(round(every * 1e6))
         seekable = True

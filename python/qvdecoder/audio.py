@@ -1,11 +1,59 @@
-"""decode_g722: G.722 code words to 16-bit PCM. Imports errors and _handle."""
+"""AudioPiece, the audio of a file decoded beside its pictures, and decode_g722: G.722 code
+words to 16-bit PCM. Imports _lib, errors and _handle."""
 
 import ctypes
 
 import numpy
 
+from . import _lib
 from ._handle import _Handle
-from .errors import _int
+from .errors import QVError, _int
+
+
+class AudioPiece:
+    """A piece of a file's decoded audio, as ``open(path, audio=True)`` yields them.
+
+    ``samples``: a numpy int16 array of shape (frames, channels), one row per sampling
+    instant (``samples[:, 0]`` the first channel; ``samples.ravel()`` the interleaved PCM a
+    sound card takes); ``rate``: frames a second; ``channels``; ``time``: seconds of its first
+    frame on the clock of ``Picture.time`` (``time_us`` the same in microseconds), so that
+    pictures and sound line up; ``duration``: its length in seconds. Samples the container
+    marks as the encoder's start-up delay (AAC's priming) are dropped, as libavcodec does.
+    """
+
+    __slots__ = ("samples", "rate", "channels", "time_us")
+
+    def __init__(self, samples, rate, channels, time_us):
+        self.samples = samples
+        self.rate = rate
+        self.channels = channels
+        self.time_us = time_us
+
+    time = property(lambda self: self.time_us / 1e6)
+    duration = property(lambda self: len(self.samples) / self.rate if self.rate > 0 else None)
+
+    def __repr__(self):
+        return (f"<AudioPiece {len(self.samples)} frames x {self.channels} at {self.rate} Hz "
+                f"at {self.time:.3f} s>")
+
+
+def _audio_piece(handle, info):
+    """The audio piece qv_decode_frame just decoded (a copy), None when it holds no samples.
+    Its time is that of its packet (qv_frame_timestamp); rate and channels those of the
+    stream."""
+    pcm, size = ctypes.c_void_p(), ctypes.c_int()
+    handle.call("qv_audio", ctypes.byref(pcm), ctypes.byref(size))
+    if not pcm.value or size.value <= 0:
+        return None
+    channels = max(1, info["channels"])
+    if size.value % (2 * channels):
+        raise QVError(_lib.QV_FAILED, f"an audio piece of {size.value} bytes is no whole count of "
+                                      f"{channels}-channel 16-bit frames")
+    buffer = (ctypes.c_char * size.value).from_address(pcm.value)
+    samples = numpy.frombuffer(buffer, dtype=numpy.int16).reshape(-1, channels).copy()
+    time_us = ctypes.c_int64()
+    handle.call("qv_frame_timestamp", ctypes.byref(time_us))
+    return AudioPiece(samples, info["sample_rate"], channels, time_us.value)
 
 G722 = 0x990000
 

@@ -18,19 +18,26 @@ def _int(value, name, low, high=None):
     return int(value)
 
 
-def _size(size, name="size"):
-    """(width, height) from a pair of positive integers or a "WxH" string; None stays None."""
+def _size(size, name="size", one_side=False):
+    """(width, height) from a pair of positive integers or a "WxH" string; None stays None.
+    one_side: either side may be left out ("160x", "x90", (160, None), (None, 90)) and comes
+    back as None."""
     if size is None:
         return None
     if isinstance(size, str):
-        parts = size.lower().split("x")
-        if len(parts) != 2 or not all(p.strip().isdigit() for p in parts):
-            raise ValueError(f"{name} must be 'WIDTHxHEIGHT', not {size!r}")
-        size = (int(parts[0]), int(parts[1]))
+        parts = [p.strip() for p in size.lower().split("x")]
+        given = [p.isdigit() for p in parts]
+        if len(parts) != 2 or not (all(given) or (one_side and any(given) and "" in parts)):
+            forms = "'WIDTHxHEIGHT', 'WIDTHx' or 'xHEIGHT'" if one_side else "'WIDTHxHEIGHT'"
+            raise ValueError(f"{name} must be {forms}, not {size!r}")
+        size = tuple(int(p) if p else None for p in parts)
     try:
         width, height = size
     except (TypeError, ValueError):
         raise TypeError(f"{name} must be (width, height) or 'WIDTHxHEIGHT', not {size!r}") from None
+    if one_side and (width is None) != (height is None):
+        return (None if width is None else _int(width, f"{name} width", 1),
+                None if height is None else _int(height, f"{name} height", 1))
     return _int(width, f"{name} width", 1), _int(height, f"{name} height", 1)
 
 

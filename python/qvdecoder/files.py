@@ -8,6 +8,7 @@ import os
 
 from . import _lib
 from ._handle import _check_decoding, _check_output_size, _Closable, _Handle, _set_converter, _set_output
+from .audio import _audio_piece
 from .errors import QVError, _masked
 
 
@@ -67,15 +68,19 @@ class FileDecoder(_Closable):
     states (None when it does not say). ``skip="nonkey"`` decodes
     key frames only, ``"nonref"`` skips the pictures nothing refers to. ``max_latency``
     (seconds, live sources): a host slower than its camera gets the newest picture, none
-    older than that; ``skipped`` counts the pictures passed over for it.
+    older than that; ``skipped`` counts the pictures passed over for it. ``audio=True``:
+    ``read()`` and the iteration give the file's audio too, as ``AudioPiece`` objects in file
+    order among the pictures (see ``open()``).
 
     ``open_now=False`` makes the decoder without opening its source: ``open()`` then opens it,
     and ``interrupt()`` from another thread can end that open while it waits."""
 
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
-                 planes=False, max_latency=None, open_now=True, video_stream=None, audio_stream=None):
+                 planes=False, max_latency=None, open_now=True, video_stream=None, audio_stream=None,
+                 audio=False):
         self._copy = copy
+        self._audio = bool(audio)
         self._planes = planes
         self._path = path
         self._output = (format, size, high_quality)
@@ -126,6 +131,11 @@ class FileDecoder(_Closable):
         if info.width > 0 and info.height > 0:
             _set_output(self._handle, *self._output)
 
+    def _resize(self, size):
+        """Pictures from the next one on come out at size (width, height)."""
+        self._output = (self._output[0], size, self._output[2])
+        _set_output(self._handle, *self._output)
+
     def interrupt(self):
         """Makes a blocked open (of a decoder made with ``open_now=False``) or read in another
         thread raise QVError with QV_ERR_TIMEOUT at once; the one method that may be called
@@ -150,7 +160,8 @@ class FileDecoder(_Closable):
             self._handle.close()
 
     def read(self):
-        """The next picture of the file, or None at its end (a seek may follow)."""
+        """The next picture of the file (with ``audio=True`` the next ``AudioPiece`` or picture,
+        in file order), or None at its end (a seek may follow)."""
         skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
         while True:
             result = self._handle.call("qv_decode_frame", accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
@@ -158,6 +169,10 @@ class FileDecoder(_Closable):
                 return None
             if result == _lib.QV_OK:
                 return self._handle.take(self._copy, self._planes)
+            if result == _lib.QV_AUDIO_PIECE and self._audio:
+                piece = _audio_piece(self._handle, self.info)
+                if piece is not None:
+                    return piece
 
     def seek(self, seconds, accurate=True):
         """Moves to ``seconds`` on the clock of ``Picture.time``. accurate: the next picture is the
@@ -202,8 +217,9 @@ Decoder = FileDecoder
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
          skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False, max_latency=None,
-         video_stream=None, audio_stream=None):
-    """Decodes a media file picture by picture: iterate the result for ``Picture`` objects.
+         video_stream=None, audio_stream=None, audio=False):
+    """Decodes a media file picture by picture: iterate the result for ``Picture`` objects
+    (with ``audio=True``, ``AudioPiece`` objects too).
 
     ``format``: pixel format name of the pictures ("bgr24", "rgb24", "gray", "yuv420p", ...) or
     None for the decoder's own; ``size``: (width, height) or "WIDTHxHEIGHT" to scale to, or None; ``high_quality``:
@@ -224,7 +240,10 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     picture); the decoder's ``skipped`` counts the pictures passed over for it.
     ``video_stream``/``audio_stream``: the stream to decode by its index in the file (as
     ``qvdecode info`` lists them), -1 for none, None for the default (the last of each kind).
+    ``audio``: True yields the file's audio too, as ``AudioPiece`` objects (16-bit samples of
+    shape (frames, channels), ``time`` on the clock of ``Picture.time``, ``rate``) between
+    the pictures in file order; False (the default) yields pictures only.
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
                        options, converter, planes, max_latency, video_stream=video_stream,
-                       audio_stream=audio_stream)
+                       audio_stream=audio_stream, audio=audio)

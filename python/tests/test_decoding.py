@@ -132,6 +132,10 @@ def _wav(path):
     (TypeError, lambda clip, tmp: qvdecoder.open(clip, threads="2")),
     (TypeError, lambda clip, tmp: qvdecoder.open(clip, size=(320.5, 240))),
     (ValueError, lambda clip, tmp: qvdecoder.open(clip, skip="bogus")),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, video_stream=-2)),
+    (ValueError, lambda clip, tmp: qvdecoder.open(clip, size="160x")),    # one side: thumbnails only
+    (ValueError, lambda clip, tmp: qvdecoder.thumbnails(clip, size="x")),
+    (TypeError, lambda clip, tmp: qvdecoder.thumbnails(clip, size=(None, None))),
     (TypeError, lambda clip, tmp: qvdecoder.Decoder(clip).seek("abc")),
     # Over the picture limit: the library would keep its previous output (640x360 yuv420p).
     (ValueError, lambda clip, tmp: qvdecoder.open(clip, size="8193x4320")),
@@ -381,3 +385,94 @@ def test_readme_set_up_works_from_any_folder(tmp_path):
     # The archive example's commands run in that venv, where the package is.
     commands = [line for line in readme.splitlines() if "archive_thumbnails.py " in line or " -m dask " in line]
     assert commands and all(line.startswith(venv + "/bin/python ") for line in commands), commands
+
+
+def _ffmpeg(path, *args):
+    ffmpeg = shutil.which("ffmpeg")
+    if not ffmpeg:
+        pytest.skip("the ffmpeg command makes the clip")
+    subprocess.run([ffmpeg, "-v", "error", *args, path], check=True)
+    return path
+
+
+@pytest.fixture(scope="module")
+def two_of_each(tmp_path_factory):
+    """2 s with two video streams (0: 176x144, 1: 96x64) and two AAC streams (2: 8 kHz mono,
+    3: 16 kHz stereo)."""
+    return _ffmpeg(str(tmp_path_factory.mktemp("streams") / "two.mp4"),
+                   "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25",
+                   "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000",
+                   "-f", "lavfi", "-i", "sine=frequency=660:sample_rate=16000,aformat=channel_layouts=stereo",
+                   "-map", "0", "-map", "1", "-map", "2", "-map", "3", "-t", "2", "-c:v", "libx264", "-g", "12",
+                   "-c:a", "aac")
+
+
+@pytest.mark.parametrize("video, audio, size, sound", [
+    (None, None, (96, 64), (3, 16000, 2)),    # the default: the last stream of each kind
+    (0, 2, (176, 144), (2, 8000, 1)),
+    (-1, 3, None, (3, 16000, 2)),             # sound only
+    (1, -1, (96, 64), None),                  # pictures only
+    (2, None, -10005, None),                  # an audio stream is no video stream
+    (None, 7, -10005, None),
+])
+def test_chosen_streams_give_their_pictures_and_audio(two_of_each, video, audio, size, sound):
+    if isinstance(size, int):
+        with pytest.raises(qvdecoder.QVError) as error:
+            qvdecoder.open(two_of_each, video_stream=video, audio_stream=audio, audio=True)
+        assert error.value.code == size
+        return
+    items = list(qvdecoder.open(two_of_each, format=None, video_stream=video, audio_stream=audio, audio=True))
+    pictures = [i for i in items if isinstance(i, qvdecoder.Picture)]
+    pieces = [i for i in items if isinstance(i, qvdecoder.AudioPiece)]
+    assert len(pictures) == (50 if size else 0)
+    assert all((p.width, p.height) == size for p in pictures)
+    # Without audio=True, the same pictures and nothing else.
+    plain = list(qvdecoder.open(two_of_each, format=None, video_stream=video, audio_stream=audio))
+    assert [p.time_us for p in plain] == [p.time_us for p in pictures]
+    if sound is None:
+        assert pieces == []
+        return
+    index, rate, channels = sound
+    assert {(p.rate, p.channels, p.samples.dtype.str, p.samples.shape[1]) for p in pieces} == {(rate, channels, "<i2",
+                                                                                                channels)}
+    # libavcodec's own decode of that stream: the same samples, the encoder's start-up delay
+    # dropped as the container says (it once came out as an extra piece before the start).
+    decoded = subprocess.run([shutil.which("ffmpeg"), "-v", "error", "-i", two_of_each, "-map", f"0:{index}",
+                              "-f", "s16le", "-"], check=True, capture_output=True).stdout
+    expected = numpy.frombuffer(decoded, dtype=numpy.int16).reshape(-1, channels)
+    assert numpy.array_equal(numpy.concatenate([p.samples for p in pieces]), expected)
+    # Times on the pictures' clock: the first piece is the stream's first sample as ffprobe
+    # times it, and each piece starts where the one before ends.
+    first = subprocess.run([shutil.which("ffprobe"), "-v", "error", "-select_streams", str(index), "-show_entries",
+                            "frame=pts_time", "-of", "csv=p=0", two_of_each], check=True, capture_output=True,
+                           text=True).stdout.split()[0]
+    assert abs(pieces[0].time - float(first)) < 1e-6
+    assert all(abs(b.time - a.time - a.duration) < 2e-6 for a, b in zip(pieces, pieces[1:]))
+
+
+@pytest.fixture(scope="module")
+def wide_pixels(tmp_path_factory):
+    """176x144 pictures of 64:45 pixels (the display is 1.74 times as wide as high)."""
+    return _ffmpeg(str(tmp_path_factory.mktemp("aspect") / "wide.mp4"), "-f", "lavfi", "-i",
+                   "testsrc=size=176x144:rate=25", "-t", "2", "-vf", "setsar=64/45", "-c:v", "libx264", "-g", "25")
+
+
+@pytest.mark.parametrize("wide, size, tool_size, exact", [
+    (True, "160x", "160x", False),
+    (True, (None, 90), "x90", True),
+    (True, (160, 90), "160x90", False),    # a box: the largest thumbnail of the display shape inside it
+    (True, None, None, False),             # pixels made square, the decoded height kept
+    (False, "160x90", "160x90", False),    # square pixels of a 4:3 picture are not stretched to 16:9
+])
+def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, run_tool, tmp_path, wide, size,
+                                                       tool_size, exact):
+    path = wide_pixels if wide else os.path.join(samples, "clip.mp4")
+    run_tool("thumbs", path, "-o", str(tmp_path), "--every", "1", *(["--size", tool_size] if tool_size else []))
+    png = (tmp_path / "thumb_0000.png").read_bytes()
+    shape = tuple(int.from_bytes(png[i:i + 4], "big") for i in (16, 20))
+    thumbs = qvdecoder.thumbnails(path, every=1.0, size=size, exact=exact)
+    assert len(thumbs) >= 2 and {(t.width, t.height) for t in thumbs} == {shape}
+    num, den = thumbs[0].aspect
+    decoded = next(iter(qvdecoder.open(path, format=None)))
+    display = decoded.width * num / den / decoded.height
+    assert abs(shape[0] / shape[1] - display) < 2.0 / shape[1]

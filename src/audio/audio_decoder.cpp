@@ -151,7 +151,7 @@ int AudioDecoder::AppendAudio(const AVFrame* decoded, int offset) {
     return static_cast<int>(bytes);
 }
 
-int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode) {
+int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode, const AVPacket* notes) {
     AVCodecContext* ctx = ctx_.get();
     if (!frame_) frame_.reset(av_frame_alloc());
     if (!next_frame_) next_frame_.reset(av_frame_alloc());
@@ -162,11 +162,11 @@ int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode)
         // An empty packet would put the decoder into draining: it is no frame at all.
         if (!data || size <= 0) return -1;
         av_frame_unref(next_frame_.get());
-        int status = input_.Send(ctx, data, size);
+        int status = input_.Send(ctx, data, size, notes);
         if (status == AVERROR(EAGAIN)) {
             // Frames of an earlier packet were never collected: they make room first.
             while (avcodec_receive_frame(ctx, frame_.get()) == 0) av_frame_unref(frame_.get());
-            status = input_.Send(ctx, data, size);
+            status = input_.Send(ctx, data, size, notes);
         }
         if (status < 0) return -1;
         packet_sent_ = file_mode;
@@ -209,7 +209,7 @@ int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode)
     return size > 0 ? size : 1;
 }
 
-int AudioDecoder::DecodeAudioFrame(const uint8_t* data, int size, bool file_mode) {
+int AudioDecoder::DecodeAudioFrame(const uint8_t* data, int size, bool file_mode, const AVPacket* notes) {
     const int codec = audio_param.audio_codec_id;
     int bytes = 0;
     int result;
@@ -238,7 +238,7 @@ int AudioDecoder::DecodeAudioFrame(const uint8_t* data, int size, bool file_mode
             log_.Log("DecodeAudioFrame: bad audio context.", 15);
             return -10005;
         }
-        result = DecodeWithCodec(data, size, file_mode);
+        result = DecodeWithCodec(data, size, file_mode, notes);
         if (result >= 0) return result;  // audio_frame_size is already set
     }
     if (result < 0) {

@@ -51,7 +51,9 @@ public:
     // A file stream's decoder context, opened by the caller.
     void AdoptFileContext(AVCodecContext* ctx);
 
-    int DecodeAudioFrame(const uint8_t* data, int size, bool file_mode);
+    // `notes`: in file mode, the demuxed packet whose bytes these are (its side data tells
+    // the decoder which samples the stream drops, such as an AAC encoder's start-up delay).
+    int DecodeAudioFrame(const uint8_t* data, int size, bool file_mode, const AVPacket* notes = nullptr);
     // Drops the resampler and any frame still to be handed out.
     void ResetAudioDecoding();
     // The pending file packet was dropped: the next one is sent afresh.
@@ -70,7 +72,7 @@ public:
 
 private:
     int OpenG722Decoder(int sample_rate, int bit_rate, int channels);
-    int DecodeWithCodec(const uint8_t* data, int size, bool file_mode);
+    int DecodeWithCodec(const uint8_t* data, int size, bool file_mode, const AVPacket* notes);
     int AppendAudio(const AVFrame* decoded, int offset);  // bytes written at offset, or -1
 
     const Logger& log_;

@@ -29,9 +29,21 @@ bool PaddedPacket::Fill(const uint8_t* data, int length) {
     return true;
 }
 
-int PaddedPacket::Send(AVCodecContext* ctx, const uint8_t* data, int length) {
+int PaddedPacket::Send(AVCodecContext* ctx, const uint8_t* data, int length, const AVPacket* notes) {
     if (!Fill(data, length)) return AVERROR(ENOMEM);
-    return avcodec_send_packet(ctx, packet_.get());
+    AVPacket* packet = packet_.get();
+    for (int i = 0; notes && i < notes->side_data_elems; ++i) {
+        const AVPacketSideData& note = notes->side_data[i];
+        uint8_t* copy = av_packet_new_side_data(packet, note.type, note.size);
+        if (!copy) {
+            av_packet_free_side_data(packet);
+            return AVERROR(ENOMEM);
+        }
+        std::memcpy(copy, note.data, note.size);
+    }
+    const int status = avcodec_send_packet(ctx, packet);
+    av_packet_free_side_data(packet);
+    return status;
 }
 
 void PaddedPacket::Release() {

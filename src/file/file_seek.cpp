@@ -14,19 +14,25 @@ int FileSession::Seek(int64_t time_us, int flags) {
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
     const int64_t duration = file_.DurationMicros();
-    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StartMicros() + duration && !PictureFrom(time_us)) {
-        // Past the last picture: nothing is left to hand out, as after the last picture. A
-        // container's length may fall short of its last picture, so it is only a hint: an
-        // accurate seek finds out by decoding, and so did the look above.
-        seek_.Cancel();
-        video_.Restart();
-        clock_.Restart();
-        if (file_.SeekToEnd() == MediaFile::kTimedOut) {
-            log_.Log("QVSeek: timed out.", 15);
-            return QV_ERR_TIMEOUT;
+    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StartMicros() + duration) {
+        // A container's length may fall short of its last picture, so it is only a hint: as an
+        // accurate seek would, the look decodes to find out. An interrupt or a timeout during
+        // the look ends the seek with it (the host seeks again) rather than leaving the file
+        // at its end with pictures still to come.
+        const int found = PictureFrom(time_us);
+        if (found < 0) return found;
+        if (found == 0) {
+            // Past the last picture: nothing is left to hand out, as after the last picture.
+            seek_.Cancel();
+            video_.Restart();
+            clock_.Restart();
+            if (file_.SeekToEnd() == MediaFile::kTimedOut) {
+                log_.Log("QVSeek: timed out.", 15);
+                return QV_ERR_TIMEOUT;
+            }
+            if (video_.ready()) video_.StartDrain();
+            return 0;
         }
-        if (video_.ready()) video_.StartDrain();
-        return 0;
     }
     seek_.Start(time_us, flags, false);
     seek_bytes_ = file_.bytes_read();
@@ -38,12 +44,13 @@ int FileSession::Seek(int64_t time_us, int flags) {
     return 0;
 }
 
-bool FileSession::PictureFrom(int64_t time_us) {
+int FileSession::PictureFrom(int64_t time_us) {
     seek_.Start(time_us, QV_SEEK_ACCURATE, false);
     seek_bytes_ = file_.bytes_read();
-    if (SeekContainer(static_cast<double>(time_us) / 1000000.0) != 0) {
+    const int moved = SeekContainer(static_cast<double>(time_us) / 1000000.0);
+    if (moved != 0) {
         seek_.Cancel();
-        return false;
+        return moved == QV_ERR_TIMEOUT ? moved : 0;
     }
     int result;
     do {
@@ -51,7 +58,9 @@ bool FileSession::PictureFrom(int64_t time_us) {
     } while (result != 0 && result != -10003 && result != -10010 && result != -10011);
     seek_.Cancel();
     audio_.Restart();
-    return result == 0;
+    if (result == -10010) log_.Log("QVSeek: timed out.", 15);
+    if (result == -10010 || result == -10011) return result;
+    return result == 0 ? 1 : 0;
 }
 
 int FileSession::SeekContainer(double seconds) {

@@ -198,7 +198,8 @@ int FileSession::DecodeStep() {
     if (audio_stream && packet->stream_index == audio_stream->index) {
         file_.RecordPacketTime();
         const int rest = packet->size - file_.audio_offset;
-        const int used = audio_.DecodeAudioFrame(packet->data + file_.audio_offset, rest, true);
+        const int used = audio_.DecodeAudioFrame(packet->data + file_.audio_offset, rest, true,
+                                                 file_.audio_offset == 0 ? packet : nullptr);
         // A piece that consumed nothing would be retried forever on the same bytes, so it
         // ends the packet like a failed one.
         if (used > 0 && rest - used > 0) {
@@ -208,7 +209,8 @@ int FileSession::DecodeStep() {
             file_.audio_offset = 0;
             audio_.ForgetPacket();
         }
-        return used > 0 ? 1 : -10002;
+        // A packet whose samples the stream drops (an encoder's start-up delay) gave no audio.
+        return used > 0 && audio_.audio_frame_size > 0 ? 1 : -10002;
     }
 
     file_.DropPacket();

@@ -94,8 +94,9 @@ private:
     // A key packet in key-frame-only decoding: its picture at once.
     int DecodeKeyPacket(const AVPacket* packet);
     // Whether a picture at or after the time is left in the file (found by decoding from the
-    // key frame before it); the position is lost either way.
-    bool PictureFrom(int64_t time_us);
+    // key frame before it): 1, 0, or the timeout or failure that ended the look. The position
+    // is lost either way.
+    int PictureFrom(int64_t time_us);
     // After each picture: a picture without a time of its own (elementary streams) gets one
     // in the order pictures come out, a frame period after the one before, a key picture the
     // time counted for its packet.
