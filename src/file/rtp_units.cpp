@@ -16,22 +16,28 @@ int StartCodeLength(const uint8_t* data, int size) {
     return 0;
 }
 
-struct HevcUnits {
-    int slices = 0;
-    bool random_access = false;
+struct Units {
+    int slices = 0;  // HEVC: slices (types 0-31)
+    bool key = false;
 };
 
-// The HEVC units behind the start codes of a piece (an aggregation packet brings several):
-// slices (types 0-31), random-access ones among them (16-23). A unit's bytes never hold a
-// start code, so each one found begins a unit.
-HevcUnits CountHevcUnits(const uint8_t* data, int size) {
-    HevcUnits units;
+// The units behind the start codes of a piece (an aggregation packet brings several). Key:
+// H.264's IDR slices and parameter sets (types 5, 7, 8), HEVC's random-access slices (16-23).
+// A unit's bytes never hold a start code, so each one found begins a unit.
+Units ScanUnits(const uint8_t* data, int size, bool hevc) {
+    Units units;
     for (int i = 0; i + 3 < size; ++i) {
         if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) continue;
-        // forbidden_zero_bit: 1, nal_unit_type: 6, nuh_layer_id: 6, nuh_temporal_id_plus1: 3
-        const int type = (data[i + 3] >> 1) & 0x3f;
-        if (type < 32) ++units.slices;
-        if (type >= 16 && type <= 23) units.random_access = true;
+        if (hevc) {
+            // forbidden_zero_bit: 1, nal_unit_type: 6, nuh_layer_id: 6, nuh_temporal_id_plus1: 3
+            const int type = (data[i + 3] >> 1) & 0x3f;
+            if (type < 32) ++units.slices;
+            if (type >= 16 && type <= 23) units.key = true;
+        } else {
+            // forbidden_zero_bit: 1, nal_ref_idc: 2, nal_unit_type: 5
+            const int type = data[i + 3] & 0x1f;
+            if (type == 5 || type == 7 || type == 8) units.key = true;
+        }
         i += 2;
     }
     return units;
@@ -54,7 +60,7 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
         // A piece of the picture handed on: a slice, or the rest of one, shows that the
         // guess came too early (the decoder has started and shown the picture without it);
         // units without picture data (a suffix SEI, an end of sequence) are not missed.
-        if (start == 0 || CountHevcUnits(data, size).slices > 0) {
+        if (start == 0 || ScanUnits(data, size, true).slices > 0) {
             trusted_ = false;
             return false;
         }
@@ -94,11 +100,9 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     first_size_ = size;
     first_header_ = start + header_bytes_;  // the unit header the depacketizer puts back
     last_size_ = 0;
-    if (pictures_) {
-        const HevcUnits units = CountHevcUnits(data, size);
-        slices_ += units.slices;
-        key_ = key_ || units.random_access;
-    }
+    const Units units = ScanUnits(data, size, pictures_);
+    slices_ += units.slices;
+    key_ = key_ || units.key;
     return true;
 }
 
@@ -123,16 +127,8 @@ const AVPacket* RtpUnitJoiner::unit() {
     p->size = static_cast<int>(size);
     p->pts = pts_;
     p->dts = AV_NOPTS_VALUE;
-    p->flags = 0;
-    if (pictures_) {
-        if (key_) p->flags = AV_PKT_FLAG_KEY;
-    } else {
-        // Key: an IDR slice, or the parameter sets that come with one.
-        const int start = StartCodeLength(bytes_.data(), p->size);
-        const int type = start > 0 && p->size > start ? bytes_[static_cast<size_t>(start)] & 0x1f : 0;
-        if (type == 5 || type == 7 || type == 8) p->flags = AV_PKT_FLAG_KEY;
-    }
-    keyed_ = keyed_ || (p->flags & AV_PKT_FLAG_KEY) != 0;
+    p->flags = key_ ? AV_PKT_FLAG_KEY : 0;
+    keyed_ = keyed_ || key_;
     return p;
 }
 

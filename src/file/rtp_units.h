@@ -49,9 +49,9 @@ public:
     // A key unit (picture) was handed out since the stream began: what comes before it
     // lacks its parameter sets (a receiver that joined mid-stream).
     bool keyed() const { return keyed_; }
-    // The held unit (HEVC: picture) as a packet for the decoder (its time, key flag for an
-    // IDR slice or parameter sets; HEVC: a random-access picture); valid until the next Add
-    // or Clear.
+    // The held unit (HEVC: picture) as a packet for the decoder (its time, key flag when it
+    // holds an IDR slice or parameter sets; HEVC: a random-access slice); valid until the
+    // next Add or Clear.
     const AVPacket* unit();
     // The held unit was decoded (or given up).
     void Clear();
@@ -74,10 +74,10 @@ private:
     int first_header_ = 0;    // start code and header bytes in front of the first fragment's data
     int last_size_ = 0;       // size of the last bare fragment joined, 0 when none
     int fragment_size_ = 0;   // the largest fragment seen that was not a unit's last: the sender's fragment size
-    int slices_ = 0;          // HEVC: slices held
+    int slices_ = 0;          // HEVC: slices held (H.264: not counted)
     int slices_per_picture_ = 0;  // HEVC: slices of the last two pictures a new time closed, 0 while they differ
     int last_slices_ = 0;         // HEVC: slices of the last picture a new time closed
-    bool key_ = false;        // HEVC: a random-access slice is held
+    bool key_ = false;        // a key unit is held
     bool keyed_ = false;      // unit() handed out a key unit
     bool guessed_ = false;    // the last unit cleared was taken as whole by LooksWhole
     int64_t guessed_pts_ = 0;
