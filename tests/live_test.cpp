@@ -669,11 +669,13 @@ TEST_P(LivePacedTest, Rtp_PictureOutWithItsLastPacket) {
     EXPECT_LT(delays[delays.size() / 2], 20000) << "median µs after the last packet";
 }
 
+// libx265 3.5 cutting pictures into slices without a thread pool crashes at times (always
+// under AddressSanitizer, in NALList::serializeSubstreams): the slice rows get a pool of one.
 INSTANTIATE_TEST_SUITE_P(
     Codecs, LivePacedTest,
     ::testing::Values(
         PacedRow{"H264", "libx264", AV_CODEC_ID_H264, qvtest::RtpPayload::kH264, "slices=2", false, false},
-        PacedRow{"HEVC", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "slices=2", false, true},
+        PacedRow{"HEVC", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "slices=2:pools=1", false, true},
         PacedRow{"MJPEG", "mjpeg", AV_CODEC_ID_MJPEG, qvtest::RtpPayload::kJpeg, "", false, true},
         PacedRow{"H264KeyOnly", "libx264", AV_CODEC_ID_H264, qvtest::RtpPayload::kH264, "slices=2", true, false},
         PacedRow{"HEVCKeyOnly", "libx265", AV_CODEC_ID_HEVC, qvtest::RtpPayload::kHevc, "", true, true},
