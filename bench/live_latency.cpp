@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
     } others[] = {{"HEVC", "libx265", qvtest::RtpPayload::kHevc}, {"MJPEG", "mjpeg", qvtest::RtpPayload::kJpeg}};
     for (const auto& other : others) {
         qvtest::VideoOptions o = options;
-        if (other.payload == qvtest::RtpPayload::kHevc) o.x264_params = "slices=2";
+        if (other.payload == qvtest::RtpPayload::kHevc) o.x264_params = "slices=2:pools=1";  // x265 slices want a pool
         if (other.payload == qvtest::RtpPayload::kJpeg) o.bit_rate = 4000000;
         const qvtest::EncodedVideo clip = qvtest::EncodeVideo(other.encoder, o);
         std::printf("Live hand-out latency, 640x360 %s at %d pictures/s, %d s\n", other.name, kFps, seconds);

@@ -63,7 +63,8 @@ OpenOutcome FileSession::Open(const char* name) {
 
     if (file_.video_stream()) {
         if (const OpenOutcome video = OpenVideo(); video.code != 0) return video;
-        units_.Reset(file_.video_stream()->codecpar->codec_id);
+        const AVCodecParameters* par = file_.video_stream()->codecpar;
+        units_.Reset(par->codec_id, par->extradata_size > 0);
     }
     if (file_.audio_stream()) {
         if (const OpenOutcome audio = OpenAudio(); audio.code != 0) return audio;
@@ -293,9 +294,9 @@ int FileSession::DecodeUnitPiece() {
 
 int FileSession::DecodeHeldUnit() {
     const AVPacket* unit = units_.unit();
-    if (!units_.keyed()) {
-        // Joined mid-stream: nothing decodes before the first key unit brings the parameter
-        // sets, and the decoder would only complain.
+    if (!units_.started()) {
+        // Joined mid-stream: nothing decodes before the parameter sets come (with the first
+        // key picture, mostly), and the decoder would only complain.
         units_.Clear();
         return -10002;
     }

@@ -19,11 +19,13 @@ int StartCodeLength(const uint8_t* data, int size) {
 struct Units {
     int slices = 0;  // HEVC: slices (types 0-31)
     bool key = false;
+    bool starts = false;  // the decoder can start here: key slices or parameter sets
 };
 
 // The units behind the start codes of a piece (an aggregation packet brings several). Key:
-// H.264's IDR slices and parameter sets (types 5, 7, 8), HEVC's random-access slices (16-23).
-// A unit's bytes never hold a start code, so each one found begins a unit.
+// H.264's IDR slices and parameter sets (types 5, 7, 8), HEVC's random-access slices (16-23),
+// and HEVC's parameter sets (32-34) start a decoder too. A unit's bytes never hold a start
+// code, so each one found begins a unit.
 Units ScanUnits(const uint8_t* data, int size, bool hevc) {
     Units units;
     for (int i = 0; i + 3 < size; ++i) {
@@ -33,10 +35,11 @@ Units ScanUnits(const uint8_t* data, int size, bool hevc) {
             const int type = (data[i + 3] >> 1) & 0x3f;
             if (type < 32) ++units.slices;
             if (type >= 16 && type <= 23) units.key = true;
+            if (units.key || (type >= 32 && type <= 34)) units.starts = true;
         } else {
             // forbidden_zero_bit: 1, nal_ref_idc: 2, nal_unit_type: 5
             const int type = data[i + 3] & 0x1f;
-            if (type == 5 || type == 7 || type == 8) units.key = true;
+            if (type == 5 || type == 7 || type == 8) units.key = units.starts = true;
         }
         i += 2;
     }
@@ -103,6 +106,7 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     const Units units = ScanUnits(data, size, pictures_);
     slices_ += units.slices;
     key_ = key_ || units.key;
+    starts_ = starts_ || units.starts;
     return true;
 }
 
@@ -128,7 +132,7 @@ const AVPacket* RtpUnitJoiner::unit() {
     p->pts = pts_;
     p->dts = AV_NOPTS_VALUE;
     p->flags = key_ ? AV_PKT_FLAG_KEY : 0;
-    keyed_ = keyed_ || key_;
+    started_ = started_ || starts_;
     return p;
 }
 
@@ -149,16 +153,17 @@ void RtpUnitJoiner::Clear() {
     first_size_ = 0;
     slices_ = 0;
     key_ = false;
+    starts_ = false;
 }
 
-void RtpUnitJoiner::Reset(int codec_id) {
+void RtpUnitJoiner::Reset(int codec_id, bool described) {
     Clear();
     pictures_ = codec_id == AV_CODEC_ID_HEVC;
     header_bytes_ = pictures_ ? 2 : 1;
     fragment_size_ = 0;
     slices_per_picture_ = 0;
     last_slices_ = 0;
-    keyed_ = false;
+    started_ = described;
     guessed_ = false;
     trusted_ = true;
 }

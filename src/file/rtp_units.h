@@ -46,9 +46,9 @@ public:
     bool held() const { return !bytes_.empty(); }
     // HEVC: unit() holds whole pictures; H.264: single units.
     bool whole_pictures() const { return pictures_; }
-    // A key unit (picture) was handed out since the stream began: what comes before it
-    // lacks its parameter sets (a receiver that joined mid-stream).
-    bool keyed() const { return keyed_; }
+    // The decoder can start: parameter sets or a key slice came since the stream began (or
+    // with its description). What comes before lacks them: a receiver joined mid-stream.
+    bool started() const { return started_; }
     // The held unit (HEVC: picture) as a packet for the decoder (its time, key flag when it
     // holds an IDR slice or parameter sets; HEVC: a random-access slice); valid until the
     // next Add or Clear.
@@ -56,8 +56,8 @@ public:
     // The held unit was decoded (or given up).
     void Clear();
     // A new stream of the codec (AV_CODEC_ID_H264 or AV_CODEC_ID_HEVC): nothing held,
-    // nothing learnt.
-    void Reset(int codec_id);
+    // nothing learnt; `described`: its description brought the parameter sets.
+    void Reset(int codec_id, bool described = false);
 
     static constexpr int kMaxUnitBytes = 32 << 20;
 
@@ -78,7 +78,8 @@ private:
     int slices_per_picture_ = 0;  // HEVC: slices of the last two pictures a new time closed, 0 while they differ
     int last_slices_ = 0;         // HEVC: slices of the last picture a new time closed
     bool key_ = false;        // a key unit is held
-    bool keyed_ = false;      // unit() handed out a key unit
+    bool starts_ = false;     // parameter sets or a key slice are held
+    bool started_ = false;    // unit() handed out parameter sets or a key slice
     bool guessed_ = false;    // the last unit cleared was taken as whole by LooksWhole
     int64_t guessed_pts_ = 0;
     bool trusted_ = true;     // sizes may tell a whole unit (no guess proved wrong)
