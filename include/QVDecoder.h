@@ -372,7 +372,9 @@ public:
     // picture (0 when unknown).
     int64_t QVGetDuration();
     int64_t QVGetStartTime();
-    // File mode: the count of video frames the container states, -1 when it does not say.
+    // File mode: the count of video frames the container states, less those its edit list
+    // hides (a cut made without re-encoding keeps frames before its start that are never
+    // shown); -1 when it does not say.
     int64_t QVGetFrameCount();
     // The coding type of the picture last laid out: QV_PICTURE_TYPE_I, _P, _B, 0 otherwise
     // (and before a picture).

@@ -366,7 +366,8 @@ QVDECODER_C_API int qv_set_frame_skip(qv_decoder* decoder, int mode);
 QVDECODER_C_API int qv_duration(qv_decoder* decoder, int64_t* duration_us);
 /* The time of the opened file's first picture in microseconds (0 when unknown). */
 QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);
-/* The video frames the opened file's container states, -1 when it does not say. */
+/* The video frames the opened file's container states, less those its edit list hides (never
+   shown), -1 when it does not say. */
 QVDECODER_C_API int qv_frame_count(qv_decoder* decoder, int64_t* frames);
 /* QV_PICTURE_TYPE_I (1), _P (2), _B (3) of the picture last laid out, 0 for any other or
    before a picture (>= 0), or QV_ERR_ARGUMENT. */

@@ -138,6 +138,8 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
         ASSERT_EQ(full[i].time, reference[i].time_us) << "picture " << i;
     }
     EXPECT_EQ(decoder.QVGetStartTime(), first);
+    // Pictures before zero keep their negative times where the container keeps them.
+    EXPECT_EQ(first < 0, c.start_frames < 0 && c.muxer_options.count("avoid_negative_ts") > 0) << first;
     // The last picture's sample aspect ratio, as the stream states it.
     int num = 0, den = 0;
     const int stated = decoder.QVGetPictureAspect(num, den);
@@ -198,8 +200,10 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
             const auto at = std::find_if(full.begin(), full.end(), [&](const Shown& s) { return s.time >= target; });
             if (got && target > first && at != full.end()) {
                 decoded += qvtest::Parts(decoder).video.context()->frame_number - before;
+                // The key frame at or before the target (a key picture just past it is no
+                // nearer), or the first picture.
                 auto key = at;
-                while (key != full.begin() && !key->key) --key;
+                while (key != full.begin() && (!key->key || key->time > target)) --key;
                 span += at - key + 1;
             }
             // Audio follows the seek: nothing from before the time comes ahead of the picture.
@@ -235,11 +239,15 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
             EXPECT_LE(shown.time, std::max(target, first));
             continue;
         }
-        EXPECT_TRUE(shown.key && match->key);
-        if (target < first) {
+        // Before the first key picture, the first picture: the first key frame, or the first
+        // picture after a key frame that an edit list hides.
+        const auto first_key = std::find_if(full.begin(), full.end(), [](const Shown& s) { return s.key; });
+        if (first_key == full.end() || target < first_key->time) {
             EXPECT_EQ(match, full.begin());
+            EXPECT_EQ(shown.key, full.front().key);
             continue;
         }
+        EXPECT_TRUE(shown.key && match->key);
         EXPECT_LE(shown.time, target);
         for (const Shown& s : full) EXPECT_FALSE(s.key && s.time > shown.time && s.time <= target) << s.time;
     }
@@ -315,6 +323,13 @@ const SeekCase kCases[] = {
     {"flv", "flv", "flv", AV_CODEC_ID_H264, 0, 12, 0, "", 1, AV_CODEC_ID_MP3},
     {"avi_mpeg4_threads", "avi", "avi", AV_CODEC_ID_MPEG4, 0, 12, 0, "", 2},
     {"h264_elementary", "h264", "264", AV_CODEC_ID_H264, 2, 12},
+    // The first three pictures (the key frame and two B-frames) lie before zero and the edit
+    // list hides them, as a cut made without re-encoding does: the first picture shown is a
+    // P-frame at 0; the stated frame count leaves the hidden ones out.
+    {"mp4_edit_list_hides_key_frame", "mp4", "mp4", AV_CODEC_ID_H264, 2, 12, -3},
+    // The first picture at -200 ms, B-frames times out of decoding order.
+    {"ps_negative_start", "vob", "mpg", AV_CODEC_ID_MPEG2VIDEO, 2, 12, -5, "", 1, AV_CODEC_ID_NONE,
+     {{"avoid_negative_ts", "disabled"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Containers, SeekTest, ::testing::ValuesIn(kCases),
@@ -326,7 +341,10 @@ int StepBacks(QVDecoder& decoder) { return qvtest::Parts(decoder).session.seek()
 
 // A seek never reads more than a decoding from the start: a file whose video starts 80 ms
 // after its audio (as ffmpeg's -itsoffset makes it) once moved back 25 times for a seek to
-// or before its first picture; a damaged copy is bounded too. Counted in packets, not time.
+// or before its first picture; a damaged copy is bounded too. A cut whose edit list hides its
+// first key frame (its first picture a P-frame) reads from that key frame once for a time
+// before the next, instead of reading on to the next and from the start again. Counted in
+// packets, not time.
 TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
     QVDecoderInitialize();
     qvtest::TempDir dir;
@@ -345,7 +363,12 @@ TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
         std::ofstream(damaged, std::ios::binary) << in.rdbuf();
     }
     ASSERT_TRUE(qvtest::OverwriteBytes(damaged, qvtest::FileSize(damaged) / 3, std::vector<uint8_t>(713, 0)));
-    for (const std::string& file : {path, damaged}) {
+    const std::string cut = dir.Path("cut.mp4");
+    media.audio = AV_CODEC_ID_NONE;
+    media.video[0].start_frames = -3;
+    media.video[0].max_b_frames = 2;
+    ASSERT_EQ(qvtest::WriteMediaFile(cut, media), "");
+    for (const std::string& file : {path, damaged, cut}) {
         SCOPED_TRACE(file);
         QVDecoder whole;
         ASSERT_EQ(whole.QVOpen(file.c_str()), 0);
@@ -354,8 +377,8 @@ TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
         const int64_t to_first = PacketsRead(whole);
         AllPictures(whole);
         const int64_t all = PacketsRead(whole);
-        for (const int64_t target : {int64_t{0}, first.time, first.time - 1, int64_t{-500000}, int64_t{1000000},
-                                     int64_t{2500000}, int64_t{3500000}}) {
+        for (const int64_t target : {int64_t{0}, first.time, first.time - 1, int64_t{-500000}, int64_t{200000},
+                                     int64_t{1000000}, int64_t{2500000}, int64_t{3500000}}) {
             SCOPED_TRACE(target);
             QVDecoder decoder;
             ASSERT_EQ(decoder.QVOpen(file.c_str()), 0);
@@ -365,6 +388,10 @@ TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
             NextPicture(decoder, &shown);
             const int64_t cost = PacketsRead(decoder) - opened;
             EXPECT_LE(cost, all + to_first + 8);
+            if (file == cut && target >= first.time && target < 360000) {
+                EXPECT_FALSE(first.key);
+                EXPECT_EQ(StepBacks(decoder), 0);
+            }
             if (target <= first.time && file == path) {
                 // Nothing is earlier than the first picture: reading starts there, once.
                 EXPECT_LE(StepBacks(decoder), 1);

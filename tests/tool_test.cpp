@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "audio_factory.h"
@@ -243,6 +246,50 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
               std::string::npos);
 }
 
+// --video-stream and --audio-stream pick the streams info describes and decode decodes, by
+// their index as info lists them; one the file lacks is an error that says which kind.
+TEST_F(ToolTest, StreamOptionsPickTheStreams) {
+    qvtest::MediaFile media;
+    media.video.resize(2);
+    media.video[1].width = 96;
+    media.video[1].height = 64;
+    media.video[1].seed = 1;
+    media.frames = 10;
+    const std::string two = Path("two.mp4");
+    ASSERT_EQ(qvtest::WriteMediaFile(two, media), "");
+    const std::string clip = Sample("clip.mp4");  // stream 0 video, stream 1 AAC
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string says;  // in stdout or stderr
+    } cases[] = {
+        {{"info", two}, 0, "stream 1: video h264 (codec id 28, decoded by the library), 96x64"},
+        {{"info", two, "--video-stream", "0"}, 0, "stream 0: video h264 (codec id 28, decoded by the library), 176x144"},
+        {{"info", two, "--video-stream", "0"}, 0, "The library decodes it as 176x144"},
+        {{"info", two, "--video-stream", "0"}, 0, "stream 1: video h264, 96x64"},
+        {{"decode", two}, 0, ": 10 pictures of 96x64"},
+        {{"decode", two, "--video-stream", "0"}, 0, ": 10 pictures of 176x144"},
+        {{"decode", two, "--video-stream", "1", "--json"}, 0, "\"width\": 96, \"height\": 64"},
+        {{"info", clip, "--audio-stream", "-1"}, 0, "decodes it as 320x240 yuv420p at 25/1 frames/s, 189806 bit/s;"},
+        {{"decode", clip, "--video-stream", "-1"}, 0, ": 0 pictures, "},
+        {{"decode", clip, "--video-stream", "-1"}, 0, " audio pieces (aac, 44100 Hz, 1 channel)"},
+        {{"decode", clip, "--audio-stream", "-1"}, 0, ": 100 pictures of 320x240 yuv420p (h264), 0 audio pieces"},
+        {{"decode", two, "--video-stream", "2"}, 3, "QVOpen: no such video stream."},
+        {{"info", two, "--video-stream", "2"}, 3, "QVOpen: no such video stream."},
+        {{"decode", clip, "--audio-stream", "0"}, 3, "QVOpen: no such audio stream."},
+        {{"info", clip, "--audio-stream", "0", "--json"}, 3, "{\"error\": \"cannot open"},
+        {{"decode", two, "--video-stream", "-3"}, 2, "--video-stream"},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        const RunResult r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+    }
+}
+
 TEST_F(ToolTest, PushWritesSnapshotsAndRawPicturesEqualToLibavcodec) {
     // Untagged, and tagged BT.709 as HD cameras send it: snapshots use the stream's matrix.
     for (const int colorspace : {-1, static_cast<int>(AVCOL_SPC_BT709)}) {
@@ -324,9 +371,21 @@ TEST_F(ToolTest, DecodeAndPushTheSamples) {
     EXPECT_GE(pictures, 98);   // the decoder may keep the last picture back
 }
 
+// The "mark" and "time" of each thumbnail thumbs --json lists, in microseconds.
+std::vector<std::pair<int64_t, int64_t>> ListedThumbs(const std::string& json) {
+    std::vector<std::pair<int64_t, int64_t>> listed;
+    double mark = 0, time = 0;
+    for (size_t at = json.find("\"mark\": "); at != std::string::npos; at = json.find("\"mark\": ", at + 1)) {
+        if (std::sscanf(json.c_str() + at, "\"mark\": %lf, \"time\": %lf", &mark, &time) != 2) break;
+        listed.emplace_back(std::llround(mark * 1e6), std::llround(time * 1e6));
+    }
+    return listed;
+}
+
 // Thumbnails are the key frames nearest each mark, the very pictures decode gives from the
-// same time; decode's --start and --duration cut the file where they say: the pictures whose
-// times fall in the range, whatever the audio does, from a file and from a pipe alike.
+// same time, or with --exact the first picture at or after each mark; decode's --start and
+// --duration cut the file where they say: the pictures whose times fall in the range,
+// whatever the audio does, from a file and from a pipe alike.
 TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     qvtest::MediaFile media;
     qvtest::VideoTrack track;
@@ -374,6 +433,40 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
     EXPECT_NE(r.out.find("\"count\": 5, "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"mark\": 1.234567, "), std::string::npos) << r.out;
+    // Marks 0.7 s apart, between the key frames (each second): the key frame nearest each,
+    // or with --exact the first picture at or after it, from a file (seeks) and a pipe
+    // (read on) alike. Times as the container has them, counted from the first picture.
+    for (const auto& [file, input] : {std::pair<std::string, std::string>{clip, "/dev/null"}, {"pipe:0", stream}}) {
+        SCOPED_TRACE(file);
+        std::vector<int64_t> pictures, keys;
+        for (const qvtest::PacketInfo& p : qvtest::ReadPackets(file == clip ? clip : stream)) {
+            if (p.stream != 0) continue;
+            pictures.push_back(av_rescale_q(p.pts, p.time_base, AVRational{1, 1000000}));
+            if (p.flags & AV_PKT_FLAG_KEY) keys.push_back(pictures.back());
+        }
+        std::sort(pictures.begin(), pictures.end());
+        const int64_t first = pictures.front();
+        const RunResult nearest = Run({"thumbs", file, "-o", Path("tk"), "--every", "0.7", "--json"}, input);
+        ASSERT_EQ(nearest.code, 0) << nearest.err;
+        const RunResult exact = Run({"thumbs", file, "-o", Path("te"), "--every", "0.7", "--exact", "--json"}, input);
+        ASSERT_EQ(exact.code, 0) << exact.err;
+        const auto exact_thumbs = ListedThumbs(exact.out);
+        const auto key_thumbs = ListedThumbs(nearest.out);
+        EXPECT_EQ(exact_thumbs.size(), 9u) << exact.out;  // 0 to 5.6 s: the last picture is at 5.96 s
+        EXPECT_GE(key_thumbs.size(), 8u) << nearest.out;
+        int moved = 0;
+        for (size_t i = 0; i < exact_thumbs.size(); ++i) {
+            const auto [mark, time] = exact_thumbs[i];
+            EXPECT_EQ(mark, first + static_cast<int64_t>(i) * 700000);
+            EXPECT_EQ(time, *std::lower_bound(pictures.begin(), pictures.end(), mark)) << "mark " << mark;
+            if (i < key_thumbs.size()) {
+                EXPECT_EQ(key_thumbs[i].first, mark);
+                EXPECT_NE(std::find(keys.begin(), keys.end(), key_thumbs[i].second), keys.end()) << key_thumbs[i].second;
+                moved += key_thumbs[i].second != time;
+            }
+        }
+        EXPECT_GE(moved, 6);
+    }
 
     r = Run({"decode", clip, "--start", "2", "--duration", "1s", "--size", "64x52", "--format", "rgb24",
              "--snapshots", Path("d"), "--every", "25"});
@@ -381,10 +474,32 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     EXPECT_NE(r.out.find(": 25 pictures"), std::string::npos) << r.out;
     ASSERT_TRUE(qvtest::ReadImage(Path("d/snapshot-000000.png"), &picture));
     EXPECT_EQ(thumb.rgb, picture.rgb);
-    // The sheet's second cell is that thumbnail.
+    // The sheet's second cell is that thumbnail; each cell has its time written into its
+    // bottom-left corner (less than a quarter of its height and three quarters of its width),
+    // the rest of the cell untouched.
+    ASSERT_EQ(Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x", "--sheet",
+                   Path("plain.png"), "--no-labels"}).code, 0);
+    qvtest::Image plain;
+    ASSERT_TRUE(qvtest::ReadImage(Path("plain.png"), &plain));
+    ASSERT_EQ(plain.rgb.size(), sheet.rgb.size());
     for (int y = 0; y < 52; ++y) {
-        const uint8_t* row = sheet.rgb.data() + (y * 128 + 64) * 3;
+        const uint8_t* row = plain.rgb.data() + (y * 128 + 64) * 3;
         ASSERT_TRUE(std::equal(row, row + 64 * 3, thumb.rgb.begin() + y * 64 * 3)) << y;
+    }
+    for (int cell = 0; cell < 4; ++cell) {
+        int inside = 0;
+        for (int y = 0; y < 52; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const size_t at = ((cell / 2 * 52 + y) * 128 + cell % 2 * 64 + x) * 3;
+                const bool differs = !std::equal(&sheet.rgb[at], &sheet.rgb[at] + 3, &plain.rgb[at]);
+                const bool corner = y >= 52 - 13 && x < 48;
+                if (!corner) {
+                    ASSERT_FALSE(differs) << "cell " << cell << " at " << x << "," << y;
+                }
+                inside += differs;
+            }
+        }
+        EXPECT_GT(inside, 60) << "cell " << cell;
     }
 }
 

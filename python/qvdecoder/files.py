@@ -197,7 +197,9 @@ class FileDecoder(_Closable):
 
     @property
     def frame_count(self):
-        """The count of video frames the container states, None when it does not say."""
+        """The count of video frames the container states, less those its edit list hides (a
+        cut made without re-encoding keeps frames before its start that are never shown); None
+        when it does not say."""
         frames = self._microseconds("qv_frame_count")
         return None if frames < 0 else frames
 

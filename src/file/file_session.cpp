@@ -219,8 +219,18 @@ int FileSession::DecodeStep() {
 }
 
 int64_t FileSession::FrameCount() const {
-    const AVStream* stream = file_.is_open() ? file_.video_stream() : nullptr;
-    return stream && stream->nb_frames > 0 ? stream->nb_frames : -1;
+    AVStream* stream = file_.is_open() ? file_.video_stream() : nullptr;
+    if (!stream || stream->nb_frames <= 0) return -1;
+    // A cut made without re-encoding keeps the frames from the key frame before its start,
+    // and its edit list hides them: they are decoded but never shown, so they are no frames
+    // of the recording.
+    int64_t hidden = 0;
+    const int entries = avformat_index_get_entries_count(stream);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+        if (entry && (entry->flags & AVINDEX_DISCARD_FRAME)) ++hidden;
+    }
+    return stream->nb_frames > hidden ? stream->nb_frames - hidden : stream->nb_frames;
 }
 
 int64_t FileSession::PictureTime() const {
@@ -257,7 +267,10 @@ bool FileSession::BehindBudget(const AVPacket* packet) {
 }
 
 int FileSession::DecodeVideoPacket(const AVPacket* packet) {
-    if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time)) return -10002;
+    if (!seek_.TakePacket((packet->flags & AV_PKT_FLAG_KEY) != 0, file_.frame_time,
+                          (packet->flags & AV_PKT_FLAG_DISCARD) != 0)) {
+        return -10002;
+    }
     if (video_.skip() == QV_SKIP_NONKEY) {
         // H.264 units: those of a key picture go to the decoder as they come (draining after
         // each would hand out the picture half decoded), the others nowhere.

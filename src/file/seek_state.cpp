@@ -10,6 +10,7 @@ void SeekState::Start(int64_t target_us, int mode, bool from_start) {
     pending_ = true;
     from_start_ = from_start;
     key_seen_ = false;
+    key_hidden_ = false;
     mode_ = mode;
     target_ = target;
     read_from_ = target;
@@ -18,8 +19,9 @@ void SeekState::Start(int64_t target_us, int mode, bool from_start) {
     step_backs_ = 0;
 }
 
-bool SeekState::TakePacket(bool key, double seconds) {
+bool SeekState::TakePacket(bool key, double seconds, bool hidden) {
     if (!pending_) return true;
+    if (key) key_hidden_ = hidden;
     if (key && key_packets_++ == 0) first_key_ = seconds;
     return from_start_ || key_packets_ > 0;
 }
@@ -32,7 +34,10 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, do
         // intra-refresh stream) is trusted two key packets later: libavcodec's pictures
         // match a decoding from the start only after two whole refreshes.
         const bool refreshed = key_packets_ >= 3 && seconds >= key_packet_seconds;
-        if (!from_start_ && (!whole || (!key && !refreshed))) return Verdict::kDrop;
+        // A key frame an edit list hides (a cut that starts after it) is decoded but never
+        // shown: the pictures shown after it stand in for it.
+        const bool after_hidden_key = key_hidden_ && seconds >= key_packet_seconds;
+        if (!from_start_ && (!whole || (!key && !refreshed && !after_hidden_key))) return Verdict::kDrop;
         key_seen_ = true;
         if (seconds > target_ && !from_start_) return Verdict::kEarlier;
         if (mode_ == QV_SEEK_KEY || seconds >= target_) {

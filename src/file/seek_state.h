@@ -25,10 +25,11 @@ public:
     // A decoded picture during the seek, with its time, key-frame flag and whether the decoder
     // found it whole, and the presentation time of the last key packet read.
     Verdict OnPicture(double seconds, bool key, bool whole, double key_packet_seconds);
-    // A video packet read during the seek, with its key flag and recorded time: false while
-    // it is to be kept from the decoder
+    // A video packet read during the seek, with its key flag, recorded time and whether the
+    // container hides its picture (an edit list that starts after it): false while it is to be
+    // kept from the decoder
     // (a container that found a time, not a key frame, may land on the pictures before one).
-    bool TakePacket(bool key, double seconds);
+    bool TakePacket(bool key, double seconds, bool hidden = false);
     // The end of the file came during the seek: true when reading must start earlier (the
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
@@ -54,6 +55,7 @@ public:
     // Reading starts again at the position the container found.
     void Reread() {
         key_seen_ = false;
+        key_hidden_ = false;
         key_packets_ = 0;
     }
 
@@ -61,6 +63,7 @@ private:
     bool pending_ = false;
     bool from_start_ = false;
     bool key_seen_ = false;
+    bool key_hidden_ = false;  // the last key packet read is one whose picture is never shown
     int key_packets_ = 0;     // key packets read since reading restarted
     int step_backs_ = 0;
     double first_key_ = 0.0;  // the recorded time of the first of them

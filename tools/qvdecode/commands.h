@@ -9,6 +9,8 @@ namespace qvtool {
 struct InfoOptions {
     std::string file;
     bool json = false;
+    int video_stream = -2;  // the streams the library is to decode, as decode takes them
+    int audio_stream = -2;
 };
 int RunInfo(const InfoOptions& o);
 
@@ -58,6 +60,8 @@ struct ThumbsOptions {
     std::string size;           // "WxH", empty: the decoded size
     std::string format = "png"; // png or jpg
     std::string sheet;          // contact sheet of them all (.png or .jpg), empty: none
+    bool labels = true;         // each sheet tile's time in its corner
+    bool exact = false;         // the picture at each mark (accurate seeks), not the nearest key frame
     int threads = 0;
     bool verbose = false;
 };

@@ -103,7 +103,12 @@ int RunInfo(const InfoOptions& o) {
     if (!ReadFacts(o.file, &facts)) {
         return Fail(kExitInput, "'" + o.file + "' is not a media file FFmpeg can read" + FFmpegReason());
     }
+    decoder.QVDecoderSelectStreams(o.video_stream, o.audio_stream);
     const int opened = decoder.QVOpen(o.file.c_str());
+    // A stream asked for that the file lacks is the user's mistake, not a fact of the file.
+    if (opened != 0 && (o.video_stream != -2 || o.audio_stream != -2)) {
+        return Fail(kExitInput, OpenFailure(o.file, opened));
+    }
     _video_param param{};
     if (opened == 0) decoder.QVGetParam(param);
     // What the library tells of the decoded video: the frames the container states, the
@@ -124,12 +129,14 @@ int RunInfo(const InfoOptions& o) {
     decoder.QVClose();
     const bool raw = opened == 0 && RawSupported(o.file);
 
-    // The library decodes the last stream of each kind; mark those.
+    // The library decodes the streams asked for, by default the last of each kind; mark those.
     int video_index = -1, audio_index = -1;
     for (const StreamFacts& s : facts.streams) {
         if (s.type == "video") video_index = s.index;
         if (s.type == "audio") audio_index = s.index;
     }
+    if (o.video_stream != -2) video_index = o.video_stream;
+    if (o.audio_stream != -2) audio_index = o.audio_stream;
     auto interface_id = [&](const StreamFacts& s) {
         if (opened != 0) return -1;
         if (s.index == video_index) return param.codec_id;

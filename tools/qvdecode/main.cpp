@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         "  qvdecode wall rtsp://cam1/stream rtsp://cam2/stream --size 480x270 --cols 2 -o wall.png\n"
         "  qvdecode decode samples/clip.mp4 --start 1.5 --duration 00:00:02 --snapshots out\n"
         "  qvdecode thumbs recording.mp4 -o thumbs --every 60s --size 160x90 --sheet sheet.png\n"
+        "  qvdecode thumbs recording.mp4 -o exact --every 10 --exact --sheet sheet.png\n"
         "  qvdecode push samples/clip.mpg --codec mpeg2 --size 320x240 --demux --raw out.yuv\n"
         "  qvdecode audio samples/speech.g722 -o speech.wav --codec g722\n\n"
         "Exit codes: 0 success, 1 decoding failed, 2 bad arguments, 3 input file missing or "
@@ -92,6 +93,12 @@ int main(int argc, char** argv) {
     auto* info_cmd = app.add_subcommand(
         "info", "show the streams, codecs, picture size, rates and duration of a media file");
     info_cmd->add_option("FILE", info.file, "media file")->required();
+    info_cmd->add_option("--video-stream", info.video_stream,
+                         "describe the decoding of this video stream (index as listed; -1 none)")
+        ->check(CLI::Range(-1, 1 << 20));
+    info_cmd->add_option("--audio-stream", info.audio_stream,
+                         "describe the decoding of this audio stream (index as listed; -1 none)")
+        ->check(CLI::Range(-1, 1 << 20));
     info.json = json;
 
     DecodeOptions decode;
@@ -112,14 +119,22 @@ int main(int argc, char** argv) {
 
     ThumbsOptions thumbs;
     auto* thumbs_cmd = app.add_subcommand(
-        "thumbs", "write the key frame nearest each mark of a recording as a thumbnail (key frames only are decoded)");
+        "thumbs", "write the key frame nearest each mark of a recording as a thumbnail (key frames only are decoded; "
+        "--exact: the picture at each mark)");
     thumbs_cmd->add_option("FILE", thumbs.file, "media file")->required();
     thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
     thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
         ->check(kTimeText);
     thumbs_cmd->add_option("--size", thumbs.size, "thumbnail size WxH, Wx or xH (a side left out follows the display shape; WxH keeps the shape inside it; default: the decoded size, pixels made square)");
     thumbs_cmd->add_option("--format", thumbs.format, "png (default) or jpg")->check(CLI::IsMember({"png", "jpg", "jpeg"}));
-    thumbs_cmd->add_option("--sheet", thumbs.sheet, "also write a contact sheet of them all (.png or .jpg)");
+    thumbs_cmd->add_option("--sheet", thumbs.sheet,
+                           "also write a contact sheet of them all (.png or .jpg), each tile labelled with its "
+                           "picture's time");
+    thumbs_cmd->add_flag_callback("--no-labels", [&thumbs] { thumbs.labels = false; },
+                                  "no times on the contact sheet's tiles");
+    thumbs_cmd->add_flag("--exact", thumbs.exact,
+                         "the picture at each mark (the first at or after it, by accurate seeks) instead of the "
+                         "nearest key frame; decodes from the key frame before each mark");
     thumbs_cmd->add_option("--threads", thumbs.threads, "decoding threads, 0 for one per core (default 0)")
         ->check(CLI::Range(0, 64));
     thumbs_cmd->add_flag("-v,--verbose", thumbs.verbose, "show FFmpeg's warnings");

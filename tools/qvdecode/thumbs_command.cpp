@@ -1,5 +1,7 @@
 // qvdecode thumbs: the key frame nearest each mark of a recording (every 60 s by default),
-// written as PNG or JPEG, and a contact sheet of them all. Only key frames are decoded.
+// written as PNG or JPEG, and a contact sheet of them all with each tile's time written in
+// its corner. Only key frames are decoded; with --exact, the picture at each mark instead
+// (accurate seeks, decoding from the key frame before it).
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -14,6 +16,7 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "time_label.h"
 #include "time_text.h"
 #include "tool_common.h"
 
@@ -38,13 +41,16 @@ Thumb Capture(QVDecoder& decoder) {
 }
 
 // The thumbnails side by side in rows, as square a grid as the count allows, each cell the
-// size of the first.
-std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs) {
+// size of the first and, with `labels`, its picture's time in its bottom-left corner.
+std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs, bool labels) {
     const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(thumbs.size()))));
     const int rows = (static_cast<int>(thumbs.size()) + columns - 1) / columns;
     const int cell_w = thumbs.front().width, cell_h = thumbs.front().height;
     const int width = columns * cell_w, height = rows * cell_h;
     std::vector<uint8_t> sheet(static_cast<size_t>(width) * height * 3, 0);
+    // Hours on every label once a time reaches them, so that all labels read alike.
+    bool hours = false;
+    for (const Thumb& t : thumbs) hours = hours || t.time >= 3600000000LL || t.time <= -3600000000LL;
     for (size_t i = 0; i < thumbs.size(); ++i) {
         const Thumb& t = thumbs[i];
         const int x0 = static_cast<int>(i) % columns * cell_w, y0 = static_cast<int>(i) / columns * cell_h;
@@ -52,6 +58,10 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
         for (int y = 0; y < h; ++y) {
             std::copy_n(t.rgb.data() + static_cast<size_t>(y) * t.width * 3, static_cast<size_t>(w) * 3,
                         sheet.data() + (static_cast<size_t>(y0 + y) * width + x0) * 3);
+        }
+        if (labels) {
+            DrawTimeLabel(sheet.data() + (static_cast<size_t>(y0) * width + x0) * 3, w, h, width * 3,
+                          TimeLabelText(t.time, hours));
         }
     }
     const std::string ext = std::filesystem::path(path).extension().string();
@@ -133,7 +143,7 @@ int RunThumbs(const ThumbsOptions& o) {
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
-    decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+    if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
     _video_param param{};
@@ -173,20 +183,18 @@ int RunThumbs(const ThumbsOptions& o) {
                       ", \"mark\": " + JsonNumber(mark(index) / 1e6) +
                       ", \"time\": " + JsonNumber(t.time / 1e6) + "}";
         } else {
-            std::printf("%s: mark %.3f s, key frame at %.3f s\n", path.c_str(), mark(index) / 1e6,
-                        t.time / 1e6);
+            std::printf("%s: mark %.3f s, %s at %.3f s\n", path.c_str(), mark(index) / 1e6,
+                        o.exact ? "picture" : "key frame", t.time / 1e6);
         }
         chosen.push_back(t);
         return true;
     };
 
-    // The key frames around each mark: the last at or before it and the first after it. A
-    // file that can seek goes to each mark that lies past the key frames read so far (a key
-    // frame seek, then the next key frame); one that cannot reads its key frames in order.
     Progress progress("thumbs");
     Thumb current;
     bool have_current = false, seekable = true;
-    auto next_key = [&](Thumb* out) -> bool {
+    // The next picture decoded: the next key frame, or with --exact the next picture.
+    auto next_picture = [&](Thumb* out) -> bool {
         for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE; result = decoder.QVDecodeFrame()) {
             if (result != QV_OK) continue;
             *out = Capture(decoder);
@@ -194,7 +202,32 @@ int RunThumbs(const ThumbsOptions& o) {
         }
         return false;
     };
-    for (;;) {
+    // --exact: the first picture at or after each mark. A file that can seek goes to each
+    // mark (an accurate seek); one that cannot reads on to it. The file's end, not its stated
+    // length, ends the marks.
+    while (o.exact) {
+        const int64_t m = mark(chosen.size());
+        if (seekable) {
+            const int sought = decoder.QVSeek(m, QV_SEEK_ACCURATE);
+            if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
+                return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+            }
+            if (sought == 0) have_current = false;
+            seekable = sought == 0;
+        }
+        while (!have_current || current.time < m) {
+            have_current = next_picture(&current);
+            if (!have_current) break;
+        }
+        if (!have_current) break;
+        if (!take(current)) return kExitOutput;
+        progress.Update(duration > 0 ? static_cast<double>(m - start) / duration : -1.0,
+                        static_cast<int64_t>(chosen.size()));
+    }
+    // The key frames around each mark: the last at or before it and the first after it. A
+    // file that can seek goes to each mark that lies past the key frames read so far (a key
+    // frame seek, then the next key frame); one that cannot reads its key frames in order.
+    while (!o.exact) {
         const int64_t m = mark(chosen.size());
         if (duration > 0 && m > start + duration) break;
         if (!have_current || current.time <= m) {
@@ -206,7 +239,7 @@ int RunThumbs(const ThumbsOptions& o) {
             while (!have_current || current.time <= m) {
                 if (have_current) previous = current;
                 have_previous = have_previous || have_current;
-                have_current = next_key(&current);
+                have_current = next_picture(&current);
                 if (!have_current) break;
             }
         }
@@ -219,9 +252,12 @@ int RunThumbs(const ThumbsOptions& o) {
                         static_cast<int64_t>(chosen.size()));
     }
     progress.Finish();
-    if (chosen.empty()) return Fail(kExitFailed, "no key frame could be decoded from '" + o.file + "'");
+    if (chosen.empty()) {
+        return Fail(kExitFailed, std::string(o.exact ? "no picture" : "no key frame") + " could be decoded from '" +
+                                     o.file + "'");
+    }
     if (!o.sheet.empty()) {
-        const std::string error = WriteSheet(o.sheet, chosen);
+        const std::string error = WriteSheet(o.sheet, chosen, o.labels);
         if (!error.empty()) return Fail(kExitOutput, "cannot write the sheet '" + o.sheet + "': " + error);
         if (!JsonOutput()) std::printf("contact sheet: %s\n", o.sheet.c_str());
     }
