@@ -18,6 +18,7 @@
 #include "base/ffmpeg.h"
 #include "file/file_rates.h"
 #include "file/picture_clock.h"
+#include "file/rtp_units.h"
 #include "file_factory.h"
 #include "file_pictures.h"
 #include "decoder_parts.h"
@@ -576,6 +577,65 @@ TEST(PictureClockTest, LagAndDrain) {
         for (int i = std::max(1, sent - 2); i <= sent; ++i) want.push_back(i);
         EXPECT_EQ(drained, want);
     }
+}
+
+// HEVC over RTP as libavformat hands it out: units behind start codes, fragments bare. A
+// picture goes to the decoder whole: at first when the next time comes, then, once two
+// pictures agreed on their slice count, with its last whole slice; a picture with more
+// slices than that proves the guess wrong, which ends guessing (the late slice is refused).
+// A unit without picture data after a picture let go early is no loss.
+TEST(RtpUnitJoinerTest, HevcPicturesWholeWithTheirLastSlice) {
+    // A unit of `type` behind a start code with `bytes` of data, or a bare fragment.
+    auto unit = [](int type, int bytes) {
+        std::vector<uint8_t> piece = {0, 0, 0, 1, static_cast<uint8_t>(type << 1), 1};
+        piece.insert(piece.end(), static_cast<size_t>(bytes), 0xaa);
+        return piece;
+    };
+    auto bare = [](int bytes) { return std::vector<uint8_t>(static_cast<size_t>(bytes), 0xaa); };
+    qv::RtpUnitJoiner joiner;
+    joiner.Reset(AV_CODEC_ID_HEVC);
+    std::vector<std::pair<int64_t, int>> out;  // time, bytes of each picture let go
+    int64_t now = 0;
+    // Adds the pieces of a picture at the next time; true when the last one let it go.
+    auto picture = [&](const std::vector<std::vector<uint8_t>>& pieces) {
+        ++now;
+        bool whole = false;
+        for (const std::vector<uint8_t>& piece : pieces) {
+            const int size = static_cast<int>(piece.size());
+            if (joiner.EndsHeld(piece.data(), size, now)) {
+                out.emplace_back(joiner.unit()->pts, joiner.unit()->size);
+                joiner.Clear();
+            }
+            EXPECT_TRUE(joiner.Add(piece.data(), size, now)) << "picture " << now;
+            whole = joiner.LooksWhole();
+            if (whole) {
+                EXPECT_EQ(joiner.unit()->flags & AV_PKT_FLAG_KEY, 0) << "picture " << now;
+                out.emplace_back(joiner.unit()->pts, joiner.unit()->size);
+                joiner.Clear();
+            }
+        }
+        return whole;
+    };
+    // A key picture: parameter sets, a slice in fragments of 100 bytes, a small slice.
+    EXPECT_FALSE(picture({unit(32, 20), unit(33, 40), unit(34, 10), unit(19, 100), bare(100), bare(30), unit(19, 50)}));
+    ASSERT_TRUE(joiner.held());
+    EXPECT_NE(joiner.unit()->flags & AV_PKT_FLAG_KEY, 0);
+    EXPECT_FALSE(picture({unit(1, 60), unit(1, 70)}));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0], std::make_pair(int64_t{1}, 5 * 6 + 20 + 40 + 10 + 100 + 100 + 30 + 50));
+    // Two pictures of two slices: the next goes with its second slice (a piece of the
+    // fragment size may be a first fragment, and waits).
+    EXPECT_TRUE(picture({unit(1, 60), unit(1, 100), bare(20)}));
+    EXPECT_EQ(out.back(), std::make_pair(now, 6 + 60 + 6 + 100 + 20));
+    const int64_t early = now;
+    EXPECT_TRUE(picture({unit(1, 60), unit(1, 70)}));
+    const std::vector<uint8_t> suffix = unit(40, 8), late = unit(1, 30);
+    EXPECT_TRUE(joiner.Add(suffix.data(), static_cast<int>(suffix.size()), now));
+    EXPECT_TRUE(picture({unit(1, 60), unit(1, 70)}));
+    EXPECT_FALSE(joiner.Add(late.data(), static_cast<int>(late.size()), now));
+    EXPECT_FALSE(joiner.held());
+    EXPECT_FALSE(picture({unit(1, 60), unit(1, 70)}));  // no more guesses
+    EXPECT_EQ(out.back().first, early + 2);
 }
 
 // Threads change when pictures come out of the decoder, never which ones or their times.

@@ -49,7 +49,7 @@ OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
     untimed_us_ = INT64_MIN;
-    units_.Reset();
+    units_.Reset(AV_CODEC_ID_NONE);
     budget_.Reset();
     const int container = file_.Open(name, modes_.max_pixels, modes_.video_stream, modes_.audio_stream);
     delivery_.set_file_source(file_mode());
@@ -63,6 +63,8 @@ OpenOutcome FileSession::Open(const char* name) {
 
     if (file_.video_stream()) {
         if (const OpenOutcome video = OpenVideo(); video.code != 0) return video;
+        const AVCodecParameters* par = file_.video_stream()->codecpar;
+        units_.Reset(par->codec_id, par->extradata_size > 0);
     }
     if (file_.audio_stream()) {
         if (const OpenOutcome audio = OpenAudio(); audio.code != 0) return audio;
@@ -94,9 +96,9 @@ OpenOutcome FileSession::OpenVideo() {
     // Frame threads are fine here: pictures held by the threads come out by the drain at
     // the end of the file.
     ApplyThreads(c, modes_.thread_request, true);
-    // Units in, and a picture out as soon as its last unit is decoded (frame threads,
-    // which want whole pictures, stay off then).
-    if (file_.rtp_units()) c->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    // H.264 units in, and a picture out as soon as its last unit is decoded (frame threads,
+    // which want whole pictures, stay off then); HEVC gets whole pictures from the joiner.
+    if (file_.rtp_units() && c->codec_id == AV_CODEC_ID_H264) c->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     video_.LimitPictures(modes_.max_pixels);
     _video_param& p = picture_.video_param;
     p.width = c->width;
@@ -279,7 +281,12 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
                           (packet->flags & AV_PKT_FLAG_DISCARD) != 0)) {
         return -10002;
     }
-    if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
+    if (video_.skip() == QV_SKIP_NONKEY) {
+        // H.264 units: those of a key picture go to the decoder as they come (draining after
+        // each would hand out the picture half decoded), the others nowhere.
+        if (!file_.rtp_units() || units_.whole_pictures()) return DecodeKeyPacket(packet);
+        if (!(packet->flags & AV_PKT_FLAG_KEY)) return -10002;
+    }
     const bool behind = BehindBudget(packet);
     if (budget_.skipping_to_key()) return -10002;
     // On the way to an accurate seek's picture, a picture shown before it is never shown
@@ -316,6 +323,12 @@ int FileSession::DecodeUnitPiece() {
 
 int FileSession::DecodeHeldUnit() {
     const AVPacket* unit = units_.unit();
+    if (!units_.started()) {
+        // Joined mid-stream: nothing decodes before the parameter sets come (with the first
+        // key picture, mostly), and the decoder would only complain.
+        units_.Clear();
+        return -10002;
+    }
     // Each picture carries the time of its own units.
     file_.frame_time = file_.VideoSeconds(unit->pts, file_.frame_time);
     const int result = DecodeVideoPacket(unit);

@@ -23,6 +23,17 @@ constexpr int kReadAttempts = 12;
 // not state it.
 constexpr int kLookAheadPackets = 64;
 
+// Access unit delimiters behind a start code (H.264: type 9, any picture kind; HEVC: type
+// 35, layer 0, temporal id 0, any picture kind): units every decoder reads past.
+constexpr uint8_t kH264Delimiter[] = {0, 0, 0, 1, 0x09, 0xf0};
+constexpr uint8_t kHevcDelimiter[] = {0, 0, 0, 1, 0x46, 0x01, 0x50};
+
+int DelimiterOf(int codec_id, const uint8_t** bytes) {
+    const bool hevc = codec_id == AV_CODEC_ID_HEVC;
+    *bytes = hevc ? kHevcDelimiter : kH264Delimiter;
+    return hevc ? static_cast<int>(sizeof kHevcDelimiter) : static_cast<int>(sizeof kH264Delimiter);
+}
+
 // A read that took this long waited for its packet to arrive (a queued one takes microseconds).
 constexpr int64_t kWaitedMicros = 2000;
 
@@ -100,6 +111,12 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     std::vector<AVDictionary*> probe_options(announced, nullptr);
     for (AVDictionary*& options : probe_options) {
         av_dict_set_int(&options, "max_pixels", CodecPixelBound(max_pixels), 0);
+        // RTP units: the probe's decoder gets each piece as it comes, fragments of units
+        // without a start code and units cut short among them, and says so at the error
+        // level ("No start code is found."), though it only looks for the stream's size and
+        // format. Its lines go down to the verbose level; ours, decoding whole units, keeps
+        // its own.
+        if (rtp_units_) av_dict_set_int(&options, "log_level_offset", AV_LOG_VERBOSE - AV_LOG_ERROR, 0);
     }
     int probed;
     {
@@ -115,6 +132,7 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     guard_.Disarm();
     if (gave_up) return kTimedOut;
     if (probed < 0 || !packet_) return -10005;
+    ForgetStandIns();
     // The network reads from now on bring packets, not pictures: they are watched again.
     guard_.set_watch_memory(direct_network_);
 
@@ -143,19 +161,51 @@ void MediaFile::ReadRtpUnits() {
     // before the probe reads anything, and the choice holds for the whole format.
     const char* name = format_ctx_->iformat->name;
     if (!live_ || !(av_match_name(name, "rtsp") || av_match_name(name, "sdp") || av_match_name(name, "rtp"))) return;
-    bool h264 = false;
+    // H.264 and HEVC; MJPEG needs nothing of the kind, its depacketizer hands a picture out
+    // at its marker bit.
+    bool units = false;
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
         const AVCodecParameters* par = format_ctx_->streams[i]->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        if (par->codec_id != AV_CODEC_ID_H264) return;
-        h264 = true;
+        if (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_HEVC) return;
+        units = true;
     }
-    if (!h264) return;
+    if (!units) return;
     format_ctx_->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     // Units carry no decoding times, so the probe would read 50 of them (or all its bytes,
     // half a second of a camera) waiting for one: the first decoded picture is enough.
     format_ctx_->max_ts_probe = 1;
     rtp_units_ = true;
+    // Without parameter sets from the session description, the probe looks for them in the
+    // pieces it reads and gives up on the first piece without a start code: the middle of a
+    // fragmented unit, as a sender joined mid-stream gives first (and HEVC, whose parameter
+    // sets count only together, nearly always). An access unit delimiter stands in for them
+    // until the probe is over: the decoders read the parameter sets in the stream.
+    for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
+        AVCodecParameters* par = format_ctx_->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->extradata) continue;
+        const uint8_t* delimiter = nullptr;
+        const int size = DelimiterOf(par->codec_id, &delimiter);
+        par->extradata = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata) continue;
+        std::memcpy(par->extradata, delimiter, static_cast<size_t>(size));
+        par->extradata_size = size;
+    }
+}
+
+void MediaFile::ForgetStandIns() {
+    if (!rtp_units_) return;
+    for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
+        AVCodecParameters* par = format_ctx_->streams[i]->codecpar;
+        const uint8_t* delimiter = nullptr;
+        const int size = DelimiterOf(par->codec_id, &delimiter);
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->extradata_size != size ||
+            std::memcmp(par->extradata, delimiter, static_cast<size_t>(size)) != 0) {
+            continue;
+        }
+        av_freep(&par->extradata);
+        par->extradata_size = 0;
+    }
 }
 
 int MediaFile::OpenFailure(int error) {

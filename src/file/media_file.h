@@ -130,6 +130,8 @@ private:
     void ResumeAfterGiveUp();
     bool StatesPictureOverLimit(int64_t max_pixels);
     void ReadRtpUnits();
+    // After the probe: the stand-in parameter sets of ReadRtpUnits go.
+    void ForgetStandIns();
     int OpenFailure(int error);
     int ReadFailure(int error);
     void NoteWallclock();

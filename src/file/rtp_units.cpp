@@ -16,6 +16,36 @@ int StartCodeLength(const uint8_t* data, int size) {
     return 0;
 }
 
+struct Units {
+    int slices = 0;  // HEVC: slices (types 0-31)
+    bool key = false;
+    bool starts = false;  // the decoder can start here: key slices or parameter sets
+};
+
+// The units behind the start codes of a piece (an aggregation packet brings several). Key:
+// H.264's IDR slices and parameter sets (types 5, 7, 8), HEVC's random-access slices (16-23),
+// and HEVC's parameter sets (32-34) start a decoder too. A unit's bytes never hold a start
+// code, so each one found begins a unit.
+Units ScanUnits(const uint8_t* data, int size, bool hevc) {
+    Units units;
+    for (int i = 0; i + 3 < size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) continue;
+        if (hevc) {
+            // forbidden_zero_bit: 1, nal_unit_type: 6, nuh_layer_id: 6, nuh_temporal_id_plus1: 3
+            const int type = (data[i + 3] >> 1) & 0x3f;
+            if (type < 32) ++units.slices;
+            if (type >= 16 && type <= 23) units.key = true;
+            if (units.key || (type >= 32 && type <= 34)) units.starts = true;
+        } else {
+            // forbidden_zero_bit: 1, nal_ref_idc: 2, nal_unit_type: 5
+            const int type = data[i + 3] & 0x1f;
+            if (type == 5 || type == 7 || type == 8) units.key = units.starts = true;
+        }
+        i += 2;
+    }
+    return units;
+}
+
 }  // namespace
 
 RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
@@ -23,12 +53,22 @@ RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
 RtpUnitJoiner::~RtpUnitJoiner() = default;
 
 bool RtpUnitJoiner::EndsHeld(const uint8_t* data, int size, int64_t pts) const {
-    return held() && (pts != pts_ || StartCodeLength(data, size) > 0);
+    return held() && (pts != pts_ || (!pictures_ && StartCodeLength(data, size) > 0));
 }
 
 bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     if (!data || size <= 0) return true;
     const int start = StartCodeLength(data, size);
+    if (pictures_ && !held() && guessed_ && pts == guessed_pts_) {
+        // A piece of the picture handed on: a slice, or the rest of one, shows that the
+        // guess came too early (the decoder has started and shown the picture without it);
+        // units without picture data (a suffix SEI, an end of sequence) are not missed.
+        if (start == 0 || ScanUnits(data, size, true).slices > 0) {
+            trusted_ = false;
+            return false;
+        }
+        return true;
+    }
     if (start == 0) {
         if (!held()) {
             // The rest of a unit already decoded: its size fooled us, so sizes tell nothing
@@ -48,19 +88,36 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
         bytes_.insert(bytes_.end(), data, data + size);
         return true;
     }
-    Clear();
-    bytes_.assign(data, data + size);
-    pts_ = pts;
+    if (pictures_ && held() && pts == pts_) {
+        // Another unit of the picture held.
+        if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
+            Clear();
+            return false;
+        }
+        bytes_.insert(bytes_.end(), data, data + size);
+    } else {
+        Clear();
+        bytes_.assign(data, data + size);
+        pts_ = pts;
+    }
     first_size_ = size;
-    first_header_ = start + 1;  // the unit header byte the depacketizer puts back
+    first_header_ = start + header_bytes_;  // the unit header the depacketizer puts back
     last_size_ = 0;
+    const Units units = ScanUnits(data, size, pictures_);
+    slices_ += units.slices;
+    key_ = key_ || units.key;
+    starts_ = starts_ || units.starts;
     return true;
 }
 
-bool RtpUnitJoiner::LooksWhole() const {
-    if (!held() || !trusted_ || fragment_size_ == 0) return false;
+bool RtpUnitJoiner::UnitLooksWhole() const {
     if (last_size_ > 0) return last_size_ < fragment_size_;
     return first_size_ != first_header_ + fragment_size_;
+}
+
+bool RtpUnitJoiner::LooksWhole() const {
+    if (!held() || !trusted_ || fragment_size_ == 0 || !UnitLooksWhole()) return false;
+    return !pictures_ || (slices_per_picture_ > 0 && slices_ >= slices_per_picture_);
 }
 
 const AVPacket* RtpUnitJoiner::unit() {
@@ -74,11 +131,8 @@ const AVPacket* RtpUnitJoiner::unit() {
     p->size = static_cast<int>(size);
     p->pts = pts_;
     p->dts = AV_NOPTS_VALUE;
-    p->flags = 0;
-    // Key: an IDR slice, or the parameter sets that come with one.
-    const int start = StartCodeLength(bytes_.data(), p->size);
-    const int type = start > 0 && p->size > start ? bytes_[static_cast<size_t>(start)] & 0x1f : 0;
-    if (type == 5 || type == 7 || type == 8) p->flags = AV_PKT_FLAG_KEY;
+    p->flags = key_ ? AV_PKT_FLAG_KEY : 0;
+    started_ = started_ || starts_;
     return p;
 }
 
@@ -86,16 +140,30 @@ void RtpUnitJoiner::Clear() {
     if (held()) {
         guessed_ = LooksWhole();
         guessed_pts_ = pts_;
+        // A picture closed by the next time (or the stream's end) tells how many slices
+        // the sender cuts a picture into; the count is trusted once two pictures agree.
+        if (pictures_ && !guessed_) {
+            slices_per_picture_ = slices_ == last_slices_ ? slices_ : 0;
+            last_slices_ = slices_;
+        }
     }
     bytes_.clear();
     padded_ = false;
     last_size_ = 0;
     first_size_ = 0;
+    slices_ = 0;
+    key_ = false;
+    starts_ = false;
 }
 
-void RtpUnitJoiner::Reset() {
+void RtpUnitJoiner::Reset(int codec_id, bool described) {
     Clear();
+    pictures_ = codec_id == AV_CODEC_ID_HEVC;
+    header_bytes_ = pictures_ ? 2 : 1;
     fragment_size_ = 0;
+    slices_per_picture_ = 0;
+    last_slices_ = 0;
+    started_ = described;
     guessed_ = false;
     trusted_ = true;
 }

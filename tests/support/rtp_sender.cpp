@@ -53,8 +53,8 @@ sockaddr_in Loopback(int port) {
 
 }  // namespace
 
-PacedRtpSender::PacedRtpSender(int port, std::vector<EncodedPacket> pictures, int fps, int mtu)
-    : port_(port), pictures_(std::move(pictures)), fps_(fps), mtu_(mtu) {}
+PacedRtpSender::PacedRtpSender(int port, std::vector<EncodedPacket> pictures, int fps, int mtu, RtpPayload payload)
+    : port_(port), pictures_(std::move(pictures)), fps_(fps), mtu_(mtu), payload_(payload) {}
 
 PacedRtpSender::~PacedRtpSender() { Join(); }
 
@@ -66,9 +66,18 @@ void PacedRtpSender::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-std::string PacedRtpSender::Sdp(int port) {
-    return "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video " + std::to_string(port) +
-           " RTP/AVP 96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1\n";
+std::string PacedRtpSender::Sdp(int port, RtpPayload payload) {
+    const std::string head = "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video " +
+                             std::to_string(port) + " RTP/AVP ";
+    switch (payload) {
+        case RtpPayload::kHevc:
+            return head + "96\na=rtpmap:96 H265/90000\n";
+        case RtpPayload::kJpeg:
+            return head + "26\n";  // JPEG's static payload type, as cameras announce it
+        case RtpPayload::kH264:
+            break;
+    }
+    return head + "96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1\n";
 }
 
 void PacedRtpSender::Run(int delay_ms) {
@@ -91,46 +100,119 @@ void PacedRtpSender::Run(int delay_ms) {
     close(s);
 }
 
+void PacedRtpSender::Send(int s, uint32_t time, bool marker, const uint8_t* head, size_t head_size,
+                          const uint8_t* body, size_t body_size) {
+    const sockaddr_in to = Loopback(port_);
+    const uint8_t type = payload_ == RtpPayload::kJpeg ? 26 : 96;
+    packet_.assign({0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | type), static_cast<uint8_t>(seq_ >> 8),
+                    static_cast<uint8_t>(seq_ & 0xff), static_cast<uint8_t>(time >> 24),
+                    static_cast<uint8_t>(time >> 16), static_cast<uint8_t>(time >> 8), static_cast<uint8_t>(time),
+                    kSsrc >> 24, (kSsrc >> 16) & 0xff, (kSsrc >> 8) & 0xff, kSsrc & 0xff});
+    packet_.insert(packet_.end(), head, head + head_size);
+    packet_.insert(packet_.end(), body, body + body_size);
+    ++seq_;
+    sendto(s, packet_.data(), packet_.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 void PacedRtpSender::SendPicture(int s, int index) {
     if (std::find(lost_.begin(), lost_.end(), index) != lost_.end()) {
         seq_ = static_cast<uint16_t>(seq_ + 1);  // the receiver sees the gap
         sent_.push_back(MonotonicMicros());
         return;
     }
-    const sockaddr_in to = Loopback(port_);
     const uint32_t time = RtpTime(index, fps_);
-    const auto units = Units(pictures_[static_cast<size_t>(index)].data);
+    const std::vector<uint8_t>& picture = pictures_[static_cast<size_t>(index)].data;
+    if (payload_ == RtpPayload::kJpeg) {
+        SendJpeg(s, time, picture);
+    } else {
+        SendUnits(s, time, picture);
+    }
+    sent_.push_back(MonotonicMicros());
+}
+
+void PacedRtpSender::SendUnits(int s, uint32_t time, const std::vector<uint8_t>& picture) {
+    const bool hevc = payload_ == RtpPayload::kHevc;
+    const size_t header = hevc ? 2 : 1;  // the unit header the fragments leave out
+    const auto units = Units(picture);
     const size_t payload_max = static_cast<size_t>(mtu_) - 12;
-    std::vector<uint8_t> packet;
-    auto send = [&](bool marker, const uint8_t* head, size_t head_size, const uint8_t* body, size_t body_size) {
-        packet.assign({0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | 96), static_cast<uint8_t>(seq_ >> 8),
-                       static_cast<uint8_t>(seq_ & 0xff), static_cast<uint8_t>(time >> 24),
-                       static_cast<uint8_t>(time >> 16), static_cast<uint8_t>(time >> 8), static_cast<uint8_t>(time),
-                       kSsrc >> 24, (kSsrc >> 16) & 0xff, (kSsrc >> 8) & 0xff, kSsrc & 0xff});
-        packet.insert(packet.end(), head, head + head_size);
-        packet.insert(packet.end(), body, body + body_size);
-        ++seq_;
-        sendto(s, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    };
     for (size_t u = 0; u < units.size(); ++u) {
         const bool last_unit = u + 1 == units.size();
         const uint8_t* nal = units[u].first;
         const size_t size = units[u].second;
         if (size <= payload_max) {
-            send(last_unit, nullptr, 0, nal, size);
+            Send(s, time, last_unit, nullptr, 0, nal, size);
             continue;
         }
-        // FU-A: indicator (the unit's F and NRI bits, type 28), header (start, end, type).
-        for (size_t at = 1; at < size;) {
-            const size_t piece = std::min(payload_max - 2, size - at);
+        // H.264 FU-A: indicator (the unit's F and NRI bits, type 28), header (start, end,
+        // type). HEVC FU: payload header (the unit's header with type 49), header (start,
+        // end, type).
+        for (size_t at = header; at < size;) {
+            const size_t piece = std::min(payload_max - header - 1, size - at);
             const bool end = at + piece == size;
-            const uint8_t head[2] = {static_cast<uint8_t>((nal[0] & 0xe0) | 28),
-                                     static_cast<uint8_t>((at == 1 ? 0x80 : 0) | (end ? 0x40 : 0) | (nal[0] & 0x1f))};
-            send(last_unit && end, head, 2, nal + at, piece);
+            const uint8_t start_end = static_cast<uint8_t>((at == header ? 0x80 : 0) | (end ? 0x40 : 0));
+            uint8_t head[3];
+            if (hevc) {
+                head[0] = static_cast<uint8_t>((nal[0] & 0x81) | (49 << 1));
+                head[1] = nal[1];
+                head[2] = static_cast<uint8_t>(start_end | ((nal[0] >> 1) & 0x3f));
+            } else {
+                head[0] = static_cast<uint8_t>((nal[0] & 0xe0) | 28);
+                head[1] = static_cast<uint8_t>(start_end | (nal[0] & 0x1f));
+            }
+            Send(s, time, last_unit && end, head, header + 1, nal + at, piece);
             at += piece;
         }
     }
-    sent_.push_back(MonotonicMicros());
+}
+
+void PacedRtpSender::SendJpeg(int s, uint32_t time, const std::vector<uint8_t>& jpeg) {
+    // What the payload carries of the JPEG: its quantization tables (in table order), the
+    // size and sampling of its frame header, and the scan data behind the scan header.
+    uint8_t tables[2][64] = {};
+    int table_count = 0;  // one when luma and chroma share a table
+    int width = 0, height = 0, type = 1;
+    size_t scan = 0, scan_end = jpeg.size();
+    for (size_t i = 2; i + 4 <= jpeg.size() && scan == 0;) {
+        if (jpeg[i] != 0xff) break;
+        const uint8_t marker = jpeg[i + 1];
+        const size_t length = static_cast<size_t>(jpeg[i + 2] << 8 | jpeg[i + 3]);
+        const uint8_t* segment = jpeg.data() + i + 4;
+        if (marker == 0xdb) {  // DQT: Pq/Tq, 64 values, repeated
+            for (size_t at = 0; at + 65 <= length - 2; at += 65) {
+                const int id = segment[at] & 0x0f;
+                if (id >= 2) continue;
+                std::copy(segment + at + 1, segment + at + 65, tables[id]);
+                table_count = std::max(table_count, id + 1);
+            }
+        } else if (marker == 0xc0) {  // SOF0: precision, height, width, components (id, sampling, table)
+            height = segment[1] << 8 | segment[2];
+            width = segment[3] << 8 | segment[4];
+            type = segment[7] == 0x21 ? 0 : 1;  // 4:2:2 or 4:2:0
+        } else if (marker == 0xda) {
+            scan = i + 2 + length;
+        }
+        i += 2 + length;
+    }
+    if (scan_end >= 2 && jpeg[scan_end - 2] == 0xff && jpeg[scan_end - 1] == 0xd9) scan_end -= 2;  // EOI
+    const size_t payload_max = static_cast<size_t>(mtu_) - 12 - 8;
+    for (size_t at = scan; at < scan_end;) {
+        // Main header: type-specific, fragment offset (24 bits), type, Q (255: tables
+        // in band), width / 8, height / 8; the first packet adds the tables' header and tables.
+        const size_t offset = at - scan;
+        std::vector<uint8_t> head = {0, static_cast<uint8_t>(offset >> 16), static_cast<uint8_t>(offset >> 8),
+                                     static_cast<uint8_t>(offset), static_cast<uint8_t>(type), 255,
+                                     static_cast<uint8_t>(width / 8), static_cast<uint8_t>(height / 8)};
+        if (offset == 0) {
+            // MBZ, precision (8 bits), length; libavformat takes two tables only: a shared
+            // one goes twice.
+            head.insert(head.end(), {0, 0, 0, 128});
+            head.insert(head.end(), tables[0], tables[0] + 64);
+            head.insert(head.end(), tables[table_count - 1], tables[table_count - 1] + 64);
+        }
+        const size_t piece = std::min(payload_max - (head.size() - 8), scan_end - at);
+        Send(s, time, at + piece == scan_end, head.data(), head.size(), jpeg.data() + at, piece);
+        at += piece;
+    }
 }
 
 }  // namespace qvtest
