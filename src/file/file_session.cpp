@@ -93,12 +93,10 @@ OpenOutcome FileSession::OpenVideo() {
     AVCodecContext* c = MakeStreamContext(codec, stream);
     video_.Adopt(c);
     if (!c) return OpenOutcome::Closed(-10006, "QVOpen: failed to open video codec.");
-    // Frame threads are fine here: pictures held by the threads come out by the drain at
-    // the end of the file.
-    ApplyThreads(c, modes_.thread_request, true);
-    // H.264 units in, and a picture out as soon as its last unit is decoded (frame threads,
-    // which want whole pictures, stay off then); HEVC gets whole pictures from the joiner.
-    if (file_.rtp_units() && c->codec_id == AV_CODEC_ID_H264) c->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    // Frame threads are fine for files: pictures held by the threads come out by the drain at
+    // the end of the file. A live picture read unit by unit goes out as soon as its last unit
+    // is in, which frame threads would hold back by a picture per thread.
+    ApplyThreads(c, modes_.thread_request, !file_.rtp_units());
     video_.LimitPictures(modes_.max_pixels);
     _video_param& p = picture_.video_param;
     p.width = c->width;
@@ -281,12 +279,7 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
                           (packet->flags & AV_PKT_FLAG_DISCARD) != 0)) {
         return -10002;
     }
-    if (video_.skip() == QV_SKIP_NONKEY) {
-        // H.264 units: those of a key picture go to the decoder as they come (draining after
-        // each would hand out the picture half decoded), the others nowhere.
-        if (!file_.rtp_units() || units_.whole_pictures()) return DecodeKeyPacket(packet);
-        if (!(packet->flags & AV_PKT_FLAG_KEY)) return -10002;
-    }
+    if (video_.skip() == QV_SKIP_NONKEY) return DecodeKeyPacket(packet);
     const bool behind = BehindBudget(packet);
     if (budget_.skipping_to_key()) return -10002;
     // On the way to an accurate seek's picture, a picture shown before it is never shown

@@ -103,8 +103,8 @@ private:
     void CountUntimedPicture();
     // A video packet (its time recorded) through the seek's choice and the skip mode.
     int DecodeVideoPacket(const AVPacket* packet);
-    // RTP units (MediaFile::rtp_units): the pending piece joins the held unit, which is
-    // decoded once whole; a piece that shows the held unit whole stays pending behind it.
+    // RTP units (MediaFile::rtp_units): the pending piece joins the held picture, which is
+    // decoded once whole; a piece that shows the held picture whole stays pending behind it.
     int DecodeUnitPiece();
     int DecodeHeldUnit();
     // The live budget: how late the packet just read is; true when its picture must be

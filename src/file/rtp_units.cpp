@@ -17,7 +17,7 @@ int StartCodeLength(const uint8_t* data, int size) {
 }
 
 struct Units {
-    int slices = 0;  // HEVC: slices (types 0-31)
+    int slices = 0;  // H.264: types 1-5; HEVC: types 0-31
     bool key = false;
     bool starts = false;  // the decoder can start here: key slices or parameter sets
 };
@@ -39,6 +39,7 @@ Units ScanUnits(const uint8_t* data, int size, bool hevc) {
         } else {
             // forbidden_zero_bit: 1, nal_ref_idc: 2, nal_unit_type: 5
             const int type = data[i + 3] & 0x1f;
+            if (type >= 1 && type <= 5) ++units.slices;
             if (type == 5 || type == 7 || type == 8) units.key = units.starts = true;
         }
         i += 2;
@@ -53,29 +54,24 @@ RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
 RtpUnitJoiner::~RtpUnitJoiner() = default;
 
 bool RtpUnitJoiner::EndsHeld(const uint8_t* data, int size, int64_t pts) const {
-    return held() && (pts != pts_ || (!pictures_ && StartCodeLength(data, size) > 0));
+    return held() && pts != pts_;
 }
 
 bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     if (!data || size <= 0) return true;
     const int start = StartCodeLength(data, size);
-    if (pictures_ && !held() && guessed_ && pts == guessed_pts_) {
+    if (!held() && guessed_ && pts == guessed_pts_) {
         // A piece of the picture handed on: a slice, or the rest of one, shows that the
         // guess came too early (the decoder has started and shown the picture without it);
         // units without picture data (a suffix SEI, an end of sequence) are not missed.
-        if (start == 0 || ScanUnits(data, size, true).slices > 0) {
+        if (start == 0 || ScanUnits(data, size, hevc_).slices > 0) {
             trusted_ = false;
             return false;
         }
         return true;
     }
     if (start == 0) {
-        if (!held()) {
-            // The rest of a unit already decoded: its size fooled us, so sizes tell nothing
-            // more of this sender.
-            if (guessed_ && guessed_pts_ == pts) trusted_ = false;
-            return false;
-        }
+        if (!held()) return false;
         if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
             Clear();
             return false;
@@ -88,7 +84,7 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
         bytes_.insert(bytes_.end(), data, data + size);
         return true;
     }
-    if (pictures_ && held() && pts == pts_) {
+    if (held() && pts == pts_) {
         // Another unit of the picture held.
         if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
             Clear();
@@ -103,7 +99,7 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     first_size_ = size;
     first_header_ = start + header_bytes_;  // the unit header the depacketizer puts back
     last_size_ = 0;
-    const Units units = ScanUnits(data, size, pictures_);
+    const Units units = ScanUnits(data, size, hevc_);
     slices_ += units.slices;
     key_ = key_ || units.key;
     starts_ = starts_ || units.starts;
@@ -117,7 +113,7 @@ bool RtpUnitJoiner::UnitLooksWhole() const {
 
 bool RtpUnitJoiner::LooksWhole() const {
     if (!held() || !trusted_ || fragment_size_ == 0 || !UnitLooksWhole()) return false;
-    return !pictures_ || (slices_per_picture_ > 0 && slices_ >= slices_per_picture_);
+    return slices_per_picture_ > 0 && slices_ >= slices_per_picture_;
 }
 
 const AVPacket* RtpUnitJoiner::unit() {
@@ -142,7 +138,7 @@ void RtpUnitJoiner::Clear() {
         guessed_pts_ = pts_;
         // A picture closed by the next time (or the stream's end) tells how many slices
         // the sender cuts a picture into; the count is trusted once two pictures agree.
-        if (pictures_ && !guessed_) {
+        if (!guessed_) {
             slices_per_picture_ = slices_ == last_slices_ ? slices_ : 0;
             last_slices_ = slices_;
         }
@@ -158,8 +154,8 @@ void RtpUnitJoiner::Clear() {
 
 void RtpUnitJoiner::Reset(int codec_id, bool described) {
     Clear();
-    pictures_ = codec_id == AV_CODEC_ID_HEVC;
-    header_bytes_ = pictures_ ? 2 : 1;
+    hevc_ = codec_id == AV_CODEC_ID_HEVC;
+    header_bytes_ = hevc_ ? 2 : 1;
     fragment_size_ = 0;
     slices_per_picture_ = 0;
     last_slices_ = 0;
