@@ -192,15 +192,20 @@ void Cameras(const qvtest::EncodedVideo& video, const std::string& dir, int coun
                 p95s[p95s.size() / 2], p95s.back(), with_pictures, damaged, static_cast<long long>(skipped));
 }
 
+// A camera's clip: `seconds` at kFps, a key frame every 2 s.
+qvtest::VideoOptions CameraClip(int width, int height, int seconds, int bit_rate) {
+    qvtest::VideoOptions options;
+    options.width = width;
+    options.height = height;
+    options.frames = seconds * kFps;
+    options.gop = 2 * kFps;
+    options.bit_rate = bit_rate;
+    return options;
+}
+
 // The many-cameras part: a 1080p clip of `seconds`, `count` cameras without and with a budget.
 void ManyCameras(int seconds, int count, bool stagger, const std::string& dir) {
-    qvtest::VideoOptions big;
-    big.width = 1920;
-    big.height = 1080;
-    big.frames = seconds * kFps;
-    big.gop = 2 * kFps;
-    big.bit_rate = 4000000;
-    const qvtest::EncodedVideo clip = qvtest::EncodeVideo("libx264", big);
+    const qvtest::EncodedVideo clip = qvtest::EncodeVideo("libx264", CameraClip(1920, 1080, seconds, 4000000));
     std::printf("Cameras: 1080p25 H.264 (4 Mbit/s, key frame every 2 s) into 480x270 BGR24 tiles, %d s\n", seconds);
     Cameras(clip, dir, count, 0, stagger);
     Cameras(clip, dir, count, 500, stagger);
@@ -251,42 +256,33 @@ int main(int argc, char** argv) {
     }
     QVDecoderInitialize();
     av_log_set_level(AV_LOG_QUIET);
-    qvtest::VideoOptions options;
-    options.width = 640;
-    options.height = 360;
-    options.frames = seconds * kFps;
-    options.gop = 2 * kFps;
-    options.bit_rate = 1000000;
+    const qvtest::VideoOptions options = CameraClip(640, 360, seconds, 1000000);
     const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
     qvtest::TempDir dir;
     if (cameras_only) {
         if (cameras > 0) ManyCameras(seconds, cameras, stagger, dir.Path("."));
         return 0;
     }
-    std::printf("Live hand-out latency, 640x360 H.264 at %d pictures/s, %d s, paced RTP on 127.0.0.1\n", kFps, seconds);
-    const Figures ours = Ours(video, dir.Path("."));
-    Print("qvdecoder", ours, video.packets.size());
-    Figures gst;
-    if (Gstreamer(video, &gst)) {
-        Print("GStreamer", gst, video.packets.size());
-        std::printf("difference of medians: %+.2f ms (target: at most 3 ms)\n", ours.median_ms - gst.median_ms);
-    }
-    // The same for HEVC (two slices a picture, as the joiner must learn) and MJPEG.
+    // H.264, then HEVC (two slices a picture, as the joiner must learn) and MJPEG.
     const struct {
         const char* name;
         const char* encoder;
         qvtest::RtpPayload payload;
-    } others[] = {{"HEVC", "libx265", qvtest::RtpPayload::kHevc}, {"MJPEG", "mjpeg", qvtest::RtpPayload::kJpeg}};
-    for (const auto& other : others) {
+    } codecs[] = {{"H.264", "libx264", qvtest::RtpPayload::kH264},
+                  {"HEVC", "libx265", qvtest::RtpPayload::kHevc},
+                  {"MJPEG", "mjpeg", qvtest::RtpPayload::kJpeg}};
+    for (const auto& codec : codecs) {
         qvtest::VideoOptions o = options;
-        if (other.payload == qvtest::RtpPayload::kHevc) o.x264_params = "slices=2:pools=1";  // x265 slices want a pool
-        if (other.payload == qvtest::RtpPayload::kJpeg) o.bit_rate = 4000000;
-        const qvtest::EncodedVideo clip = qvtest::EncodeVideo(other.encoder, o);
-        std::printf("Live hand-out latency, 640x360 %s at %d pictures/s, %d s\n", other.name, kFps, seconds);
-        const Figures mine = Ours(clip, dir.Path("."), other.payload);
+        if (codec.payload == qvtest::RtpPayload::kHevc) o.x264_params = "slices=2:pools=1";  // x265 slices want a pool
+        if (codec.payload == qvtest::RtpPayload::kJpeg) o.bit_rate = 4000000;
+        const qvtest::EncodedVideo clip =
+            codec.payload == qvtest::RtpPayload::kH264 ? video : qvtest::EncodeVideo(codec.encoder, o);
+        std::printf("Live hand-out latency, 640x360 %s at %d pictures/s, %d s, paced RTP on 127.0.0.1\n", codec.name,
+                    kFps, seconds);
+        const Figures mine = Ours(clip, dir.Path("."), codec.payload);
         Print("qvdecoder", mine, clip.packets.size());
         Figures peer;
-        if (Gstreamer(clip, &peer, other.payload)) {
+        if (Gstreamer(clip, &peer, codec.payload)) {
             Print("GStreamer", peer, clip.packets.size());
             std::printf("difference of medians: %+.2f ms (target: at most 3 ms)\n", mine.median_ms - peer.median_ms);
         }

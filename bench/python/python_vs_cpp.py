@@ -19,13 +19,14 @@ PYTHON_SIDE = "import sys, qvdecoder\nn = 0\nfor p in qvdecoder.open(sys.argv[1]
 
 
 def cpu_seconds(args, env=None):
+    """Runs a child to its end: its CPU time (user + system) and the words it printed."""
     child = subprocess.Popen(args, stdout=subprocess.PIPE, env=env)
     out = child.stdout.read()
     _, status, usage = os.wait4(child.pid, 0)
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode != 0:
-        raise SystemExit(f"{args[0]} failed ({child.returncode})")
-    return usage.ru_utime + usage.ru_stime, out.split()[0].decode()
+        raise SystemExit(f"{args[:3]} failed ({child.returncode})")
+    return usage.ru_utime + usage.ru_stime, out.decode().split()
 
 
 def main():
@@ -45,7 +46,8 @@ def main():
         for r in range(rounds):
             order = list(sides) if r % 2 == 0 else list(reversed(sides))
             for name in order:
-                seconds, count = cpu_seconds(sides[name], env)
+                seconds, words = cpu_seconds(sides[name], env)
+                count = words[0]
                 times[name].append(seconds)
                 print(f"round {r + 1} {name}: {seconds:.3f} s CPU ({count} pictures)", flush=True)
         cpp = statistics.median(times["cpp"])

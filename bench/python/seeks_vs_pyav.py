@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from python_vs_cpp import cpu_seconds
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SEEKS = 40
 TARGETS = [0.9 + (i * 7 % SEEKS) * 38.0 / SEEKS for i in range(SEEKS)]  # back and forth
@@ -47,15 +49,6 @@ print(" ".join("%.4f" % t for t in times) or "-")
 """
 
 
-def run(args, env):
-    child = subprocess.Popen(args, stdout=subprocess.PIPE, env=env)
-    out = child.stdout.read()
-    _, status, usage = os.wait4(child.pid, 0)
-    if os.waitstatus_to_exitcode(status) != 0:
-        raise SystemExit(f"{args[:3]} failed")
-    return usage.ru_utime + usage.ru_stime, out.decode().split()
-
-
 def main():
     try:
         import av  # noqa: F401  (only to know the peer is there)
@@ -78,8 +71,8 @@ def main():
         for r in range(rounds):
             for name in (sides if r % 2 == 0 else reversed(list(sides))):
                 code = sides[name]
-                busy, times = run([sys.executable, "-c", code, clip] + targets, env)
-                idle, _ = run([sys.executable, "-c", code, clip], env)
+                busy, times = cpu_seconds([sys.executable, "-c", code, clip] + targets, env)
+                idle, _ = cpu_seconds([sys.executable, "-c", code, clip], env)
                 cost[name].append((busy - idle) / SEEKS)
                 shown[name] = times
                 print(f"round {r + 1} {name}: {1000 * cost[name][-1]:.2f} ms CPU per seek", flush=True)
