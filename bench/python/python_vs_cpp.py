@@ -29,16 +29,28 @@ def cpu_seconds(args, env=None):
     return usage.ru_utime + usage.ru_stime, out.decode().split()
 
 
+def make_clip(folder, *options):
+    """The 40 s 720p H.264 recording (3 Mbit/s, a key frame every 2 s) in `folder`, with the
+    encoder's further `options`."""
+    clip = os.path.join(folder, "clip720.mp4")
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=40",
+                    "-c:v", "libx264", "-preset", "veryfast", "-b:v", "3M", "-g", "50", *options,
+                    "-pix_fmt", "yuv420p", clip], check=True)
+    return clip
+
+
+def package_environment(build):
+    """The environment in which children import this checkout's package and the build's library."""
+    return dict(os.environ, QVDECODER_LIBRARY=os.path.join(build, "libqvdecoder.so"),
+                PYTHONPATH=os.path.join(ROOT, "python"))
+
+
 def main():
     build = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
     with tempfile.TemporaryDirectory() as tmp:
-        clip = os.path.join(tmp, "clip720.mp4")
-        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=40",
-                        "-c:v", "libx264", "-preset", "veryfast", "-b:v", "3M", "-g", "50", "-pix_fmt", "yuv420p",
-                        clip], check=True)
-        env = dict(os.environ, QVDECODER_LIBRARY=os.path.join(build, "libqvdecoder.so"),
-                   PYTHONPATH=os.path.join(ROOT, "python"))
+        clip = make_clip(tmp)
+        env = package_environment(build)
         sides = {"cpp": [os.path.join(build, "bench", "qv_decode_cpp"), clip],
                  "python": [sys.executable, "-c", PYTHON_SIDE, clip],
                  "python_imports": [sys.executable, "-c", "import qvdecoder, numpy\nprint(0)"]}

@@ -12,13 +12,11 @@ it; the file is made with ffmpeg's command-line tool in a temporary folder."""
 
 import os
 import statistics
-import subprocess
 import sys
 import tempfile
 
-from python_vs_cpp import cpu_seconds
+from python_vs_cpp import cpu_seconds, make_clip, package_environment
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SEEKS = 40
 TARGETS = [0.9 + (i * 7 % SEEKS) * 38.0 / SEEKS for i in range(SEEKS)]  # back and forth
 
@@ -55,15 +53,10 @@ def main():
     except ImportError:
         print("seeks_vs_pyav: PyAV is not installed for this interpreter (Debian: python3-av); skipped")
         return
-    build = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
     with tempfile.TemporaryDirectory() as tmp:
-        clip = os.path.join(tmp, "clip720.mp4")
-        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=40",
-                        "-c:v", "libx264", "-preset", "veryfast", "-b:v", "3M", "-g", "50", "-bf", "3",
-                        "-pix_fmt", "yuv420p", clip], check=True)
-        env = dict(os.environ, QVDECODER_LIBRARY=os.path.join(build, "libqvdecoder.so"),
-                   PYTHONPATH=os.path.join(ROOT, "python"))
+        clip = make_clip(tmp, "-bf", "3")
+        env = package_environment(os.path.abspath(sys.argv[1]))
         targets = ["%.3f" % t for t in TARGETS]
         sides = {"qvdecoder": OURS, "pyav": PYAV}
         cost = {name: [] for name in sides}
