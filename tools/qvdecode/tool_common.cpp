@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -62,12 +63,13 @@ const FormatName kFormats[] = {
 bool g_verbose = false;
 bool g_json = false;
 std::string g_ffmpeg_error;  // the last error line FFmpeg logged
+std::atomic<bool> g_library_quiet{false};
 
 void LogToStderr(void* context, int level, const char* text, va_list args) {
     if (!text) return;
     if (!context && level % 8 != 0) {
         // The library's own messages: no context, and levels between FFmpeg's (15, 31).
-        std::fprintf(stderr, "qvdecode: library: %s\n", text);
+        if (!g_library_quiet) std::fprintf(stderr, "qvdecode: library: %s\n", text);
         return;
     }
     if (level <= AV_LOG_ERROR) {
@@ -165,6 +167,8 @@ int Fail(int code, const std::string& message) {
 
 void SetJsonOutput(bool json) { g_json = json; }
 bool JsonOutput() { return g_json; }
+
+void QuietLibraryLog() { g_library_quiet = true; }
 
 std::string FFmpegReason() { return g_ffmpeg_error.empty() ? "" : " (FFmpeg: " + g_ffmpeg_error + ")"; }
 

@@ -87,6 +87,9 @@ int64_t FileSize(const std::string& path);
 // Installs a log callback that shows the library's own messages (and FFmpeg's with
 // verbose) on stderr.
 void InstallLog(QVDecoder& decoder, bool verbose);
+// From now on the library's own messages are not shown: the tool is ending its objects' calls
+// on purpose (QVInterrupt), and "timed out" would only alarm. Any thread may call it.
+void QuietLibraryLog();
 
 // A progress line on stderr, redrawn a few times a second, only when stderr is a terminal.
 class Progress {

@@ -105,7 +105,9 @@ void Run(Camera& cam, const WallOptions& o, int tile_w, int tile_h, Mosaic& mosa
             }
         }
         skipped_before = cam.skipped;
-        cam.connected = false;
+        // Still connected when the wall stopped it: the totals say "away" only of a camera
+        // that went away.
+        if (!stop) cam.connected = false;
         d.QVClose();
         if (!stop) ++cam.outages;
     }
@@ -183,6 +185,7 @@ int RunWall(const WallOptions& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     stop = true;
+    QuietLibraryLog();
     for (auto& cam : cameras) cam->decoder.QVInterrupt();
     for (auto& cam : cameras) cam->thread.join();
     if (!failure.empty()) return Fail(kExitOutput, "writing '" + o.out + "' failed: " + failure);
