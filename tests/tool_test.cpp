@@ -403,6 +403,17 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     RunResult piped = Run({"decode", "pipe:0", "--start", "1", "--duration", "2"}, stream);
     ASSERT_EQ(piped.code, 0) << piped.err;
     EXPECT_NE(piped.out.find(": 50 pictures"), std::string::npos) << piped.out;
+    // A recording on a web server is cut by its pictures' times too (its network name once
+    // made --duration time on the clock, and the run went on to the end).
+    qvtest::ChildProcess server;
+    ASSERT_TRUE(server.Start({"/usr/bin/python3", "-u", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                              dir, "0"}));
+    const int port = qvtest::ReadPort(server, 10000);
+    ASSERT_GT(port, 0);
+    const std::string served = "http://127.0.0.1:" + std::to_string(port) + "/six.mov";
+    RunResult fetched = Run({"decode", served, "--start", "1", "--duration", "2"});
+    ASSERT_EQ(fetched.code, 0) << fetched.err;
+    EXPECT_NE(fetched.out.find(": 50 pictures"), std::string::npos) << fetched.out;
 
     // 176x144 pictures: 64 wide are 52 high, whether the height is left out or asked too big.
     RunResult r = Run({"thumbs", clip, "-o", Path("t"), "--every", "0:02", "--size", "64x", "--sheet",

@@ -31,9 +31,9 @@ bool EndsTheSource(int result) {
 int RunDecode(const DecodeOptions& o) {
     OutputRequest request;
     if (!ParseOutputRequest(o, &request)) return kExitUsage;
-    const bool live = IsLiveSource(o.file);
+    bool live = IsLiveSource(o.file);
     if (!live && !CheckReadable(o.file)) return kExitInput;
-    const bool reconnect = o.reconnect && live;
+    bool reconnect = o.reconnect && live;
     const std::string shown = PrintableName(o.file);
     // --start and --duration count from the file's first picture, on the pictures' own times
     // (audio running past the range neither ends the run nor counts); for a live source,
@@ -42,7 +42,7 @@ int RunDecode(const DecodeOptions& o) {
     if (!o.start.empty()) ParseTimeText(o.start, &start_seconds);  // checked by the option parser
     if (!o.duration.empty()) ParseTimeText(o.duration, &span_seconds);
     using SteadyClock = std::chrono::steady_clock;
-    const SteadyClock::time_point until =
+    SteadyClock::time_point until =
         live && span_seconds >= 0
             ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(span_seconds * 1000))
             : SteadyClock::time_point::max();
@@ -63,6 +63,11 @@ int RunDecode(const DecodeOptions& o) {
     }
     if (opened != 0) {
         return Fail(kExitInput, OpenFailure(shown, opened));
+    }
+    if (live && IsServedRecording(o.file, decoder.QVGetDuration())) {
+        // A recording on a web server: its own times, its end, and a range cut as a file's.
+        live = reconnect = false;
+        until = SteadyClock::time_point::max();
     }
     _video_param param{};
     decoder.QVGetParam(param);

@@ -14,6 +14,14 @@ bool IsLiveSource(const std::string& name) {
     return name.find("://") != std::string::npos || sdp;
 }
 
+bool IsServedRecording(const std::string& name, int64_t duration_us) {
+    if (duration_us <= 0) return false;
+    for (const char* scheme : {"http://", "https://", "ftp://"}) {
+        if (name.rfind(scheme, 0) == 0) return true;
+    }
+    return false;
+}
+
 std::string PrintableName(const std::string& name) {
     // The library's own rule, as its log masks addresses.
     const int length = QVDecoder::QVMaskPassword(name.c_str(), nullptr, 0);
