@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "live_stats.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -28,10 +29,11 @@ bool CloseChecked(File& f) { return std::fclose(f.release()) == 0; }
 
 int RunExtract(const ExtractOptions& o) {
     if (!CheckReadable(o.file)) return kExitInput;
+    const std::string shown = PrintableName(o.file);  // an address's password masked
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened));
 
     File out(std::fopen(o.out.c_str(), "wb"));
     if (!out) return Fail(kExitOutput, "cannot write '" + o.out + "': " + std::strerror(errno));
@@ -77,7 +79,7 @@ int RunExtract(const ExtractOptions& o) {
         return Fail(kExitOutput, "writing the extracted frames failed");
     }
     if (frames == 0) {
-        return Fail(kExitInput, "no raw frames from '" + o.file +
+        return Fail(kExitInput, "no raw frames from '" + shown +
                                     "': raw extraction needs a video stream of h264, mpeg4, "
                                     "mpeg2, mjpeg, flv1, h263, wmv1/2 or rv10/20 in an flv, mp4, "
                                     "mov, 3gp, avi, mpeg, asf, rm, mkv/webm or ts container, or "
@@ -85,7 +87,7 @@ int RunExtract(const ExtractOptions& o) {
     }
     if (JsonOutput()) {
         JsonObject json;
-        json.Text("file", o.file);
+        json.Text("file", shown);
         json.Text("output", o.out);
         json.Number("frames", static_cast<double>(frames));
         json.Number("key_frames", static_cast<double>(keys));
@@ -97,7 +99,7 @@ int RunExtract(const ExtractOptions& o) {
     }
     std::printf("Extracted %" PRId64 " frames (%" PRId64 " key frames, %" PRId64
                 " bytes) from %s into %s, times %" PRId64 " to %" PRId64 " ms",
-                frames, keys, offset, o.file.c_str(), o.out.c_str(), first_ms, last_ms);
+                frames, keys, offset, shown.c_str(), o.out.c_str(), first_ms, last_ms);
     if (!o.index.empty()) std::printf("; index in %s", o.index.c_str());
     std::printf(".\n");
     return kExitOk;

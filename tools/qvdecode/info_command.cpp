@@ -1,4 +1,5 @@
 // qvdecode info: what a file holds and what the library makes of it.
+#include <algorithm>
 #include <cinttypes>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "live_stats.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -33,17 +35,22 @@ struct FileFacts {
 };
 
 // Container facts the library's interface does not report, read with libavformat.
-bool ReadFacts(const std::string& path, FileFacts* facts) {
+// 0, or FFmpeg's error code.
+int ReadFacts(const std::string& path, FileFacts* facts) {
     AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return false;
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+    int status = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    if (status != 0) return status;
+    status = avformat_find_stream_info(ctx, nullptr);
+    if (status < 0) {
         avformat_close_input(&ctx);
-        return false;
+        return status;
     }
     facts->container = ctx->iformat->name;
     facts->duration = ctx->duration > 0 ? ctx->duration / 1e6 : -1;
     facts->bit_rate = ctx->bit_rate;
     facts->size = FileSize(path);
+    // A network source: the length the server stated, if any.
+    if (facts->size < 0 && ctx->pb) facts->size = std::max<int64_t>(avio_size(ctx->pb), -1);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream* st = ctx->streams[i];
         const AVCodecParameters* par = st->codecpar;
@@ -66,7 +73,7 @@ bool ReadFacts(const std::string& path, FileFacts* facts) {
         facts->streams.push_back(s);
     }
     avformat_close_input(&ctx);
-    return true;
+    return 0;
 }
 
 // Raw extraction is offered when the library hands out a first raw frame.
@@ -97,17 +104,23 @@ std::string TextRate(int64_t bits) { return bits > 0 ? std::to_string(bits) + " 
 
 int RunInfo(const InfoOptions& o) {
     if (!CheckReadable(o.file)) return kExitInput;
+    const std::string shown = PrintableName(o.file);  // an address's password masked
     QVDecoder decoder;
     InstallLog(decoder, false);  // before FFmpeg reads the file: its reasons are kept
     FileFacts facts;
-    if (!ReadFacts(o.file, &facts)) {
-        return Fail(kExitInput, "'" + o.file + "' is not a media file FFmpeg can read" + FFmpegReason());
+    const int read = ReadFacts(o.file, &facts);
+    if (read != 0) {
+        // FFmpeg's own line says why; without one (an HTTP error is only a warning), its code.
+        char code[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(read, code, sizeof code);
+        const std::string reason = FFmpegReason().empty() ? " (FFmpeg: " + std::string(code) + ")" : FFmpegReason();
+        return Fail(kExitInput, "'" + shown + "' is not a media file FFmpeg can read" + reason);
     }
     decoder.QVDecoderSelectStreams(o.video_stream, o.audio_stream);
     const int opened = decoder.QVOpen(o.file.c_str());
     // A stream asked for that the file lacks is the user's mistake, not a fact of the file.
     if (opened != 0 && (o.video_stream != -2 || o.audio_stream != -2)) {
-        return Fail(kExitInput, OpenFailure(o.file, opened));
+        return Fail(kExitInput, OpenFailure(shown, opened));
     }
     _video_param param{};
     if (opened == 0) decoder.QVGetParam(param);
@@ -149,7 +162,7 @@ int RunInfo(const InfoOptions& o) {
                     ",\n  \"duration\": %s,\n  \"bit_rate\": %s"
                     ",\n  \"opens\": %s,\n  \"open_result\": %d,\n  \"raw_extraction\": %s,\n"
                     "  \"streams\": [",
-                    JsonString(o.file).c_str(), JsonString(facts.container).c_str(), facts.size,
+                    JsonString(shown).c_str(), JsonString(facts.container).c_str(), facts.size,
                     JsonSeconds(facts.duration).c_str(), JsonRate(facts.bit_rate).c_str(),
                     opened == 0 ? "true" : "false", opened, raw ? "true" : "false");
         for (size_t i = 0; i < facts.streams.size(); ++i) {
@@ -178,7 +191,7 @@ int RunInfo(const InfoOptions& o) {
         return kExitOk;
     }
 
-    std::printf("%s: %s container, %" PRId64 " bytes, %s, %s\n", o.file.c_str(), facts.container.c_str(),
+    std::printf("%s: %s container, %" PRId64 " bytes, %s, %s\n", shown.c_str(), facts.container.c_str(),
                 facts.size, TextSeconds(facts.duration).c_str(), TextRate(facts.bit_rate).c_str());
     for (const StreamFacts& s : facts.streams) {
         std::printf("  stream %d: %s %s", s.index, s.type.c_str(), s.codec.c_str());

@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "live_stats.h"
 #include "time_label.h"
 #include "time_text.h"
 #include "tool_common.h"
@@ -136,6 +137,7 @@ int RunThumbs(const ThumbsOptions& o) {
     }
     if (!o.size.empty() && !CheckOutputSize(width, height, 0)) return kExitUsage;
     if (!CheckReadable(o.file)) return kExitInput;
+    const std::string shown = PrintableName(o.file);  // an address's password masked
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
     if (ec) return Fail(kExitOutput, "cannot create '" + o.dir + "': " + ec.message());
@@ -145,10 +147,10 @@ int RunThumbs(const ThumbsOptions& o) {
     decoder.QVDecoderSetThreads(o.threads);
     if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, OpenFailure(o.file, opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened));
     _video_param param{};
     decoder.QVGetParam(param);
-    if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + o.file + "' has no video");
+    if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + shown + "' has no video");
     const double sample_aspect = SampleAspect(o.file);
     // Without a size, pixels that are not square are shown square: the height stays.
     if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) height = param.height;
@@ -210,7 +212,7 @@ int RunThumbs(const ThumbsOptions& o) {
         if (seekable) {
             const int sought = decoder.QVSeek(m, QV_SEEK_ACCURATE);
             if (sought != 0 && sought != QV_ERR_NOT_SEEKABLE) {
-                return Fail(kExitFailed, "cannot seek in '" + o.file + "': " + ResultText(sought));
+                return Fail(kExitFailed, "cannot seek in '" + shown + "': " + ResultText(sought));
             }
             if (sought == 0) have_current = false;
             seekable = sought == 0;
@@ -254,7 +256,7 @@ int RunThumbs(const ThumbsOptions& o) {
     progress.Finish();
     if (chosen.empty()) {
         return Fail(kExitFailed, std::string(o.exact ? "no picture" : "no key frame") + " could be decoded from '" +
-                                     o.file + "'");
+                                     shown + "'");
     }
     if (!o.sheet.empty()) {
         const std::string error = WriteSheet(o.sheet, chosen, o.labels);
@@ -263,7 +265,7 @@ int RunThumbs(const ThumbsOptions& o) {
     }
     if (JsonOutput()) {
         JsonObject json;
-        json.Text("file", o.file);
+        json.Text("file", shown);
         json.Number("count", static_cast<double>(chosen.size()));
         json.Add("thumbnails", "[" + listed + "]");
         if (!o.sheet.empty()) json.Text("sheet", o.sheet);
@@ -271,7 +273,7 @@ int RunThumbs(const ThumbsOptions& o) {
         json.Print();
         return kExitOk;
     }
-    std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), o.file.c_str(), progress.Seconds());
+    std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), shown.c_str(), progress.Seconds());
     return kExitOk;
 }
 

@@ -235,8 +235,9 @@ std::string ResultText(int code) {
 }
 
 bool CheckReadable(const std::string& path) {
-    // pipe:N names a file descriptor: the open tells whether it reads.
-    if (path.rfind("pipe:", 0) == 0) return true;
+    // pipe:N names a file descriptor and scheme://... a network source: the open tells
+    // whether it reads.
+    if (path.rfind("pipe:", 0) == 0 || path.find("://") != std::string::npos) return true;
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
         Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
