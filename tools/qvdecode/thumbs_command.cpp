@@ -273,7 +273,8 @@ int RunThumbs(const ThumbsOptions& o) {
         json.Print();
         return kExitOk;
     }
-    std::printf("%zu thumbnails of %s in %.2f s.\n", chosen.size(), shown.c_str(), progress.Seconds());
+    std::printf("%zu thumbnail%s of %s in %.2f s.\n", chosen.size(), chosen.size() == 1 ? "" : "s", shown.c_str(),
+                progress.Seconds());
     return kExitOk;
 }
 
