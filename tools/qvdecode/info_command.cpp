@@ -38,13 +38,8 @@ struct FileFacts {
 // 0, or FFmpeg's error code.
 int ReadFacts(const std::string& path, FileFacts* facts) {
     AVFormatContext* ctx = nullptr;
-    int status = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    const int status = OpenMediaInput(path, &ctx);
     if (status != 0) return status;
-    status = avformat_find_stream_info(ctx, nullptr);
-    if (status < 0) {
-        avformat_close_input(&ctx);
-        return status;
-    }
     facts->container = ctx->iformat->name;
     facts->duration = ctx->duration > 0 ? ctx->duration / 1e6 : -1;
     facts->bit_rate = ctx->bit_rate;

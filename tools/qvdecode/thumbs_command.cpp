@@ -76,14 +76,12 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
 double SampleAspect(const std::string& path) {
     if (path.rfind("pipe:", 0) == 0) return 1.0;
     AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0) return 1.0;
+    if (OpenMediaInput(path, &ctx) != 0) return 1.0;
     double aspect = 1.0;
-    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
-        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-            if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-            const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
-            aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
-        }
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
+        aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
     }
     avformat_close_input(&ctx);
     return aspect;

@@ -14,7 +14,9 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/time.h>
 }
 
 namespace qvtool {
@@ -169,6 +171,30 @@ void SetJsonOutput(bool json) { g_json = json; }
 bool JsonOutput() { return g_json; }
 
 void QuietLibraryLog() { g_library_quiet = true; }
+
+namespace {
+int64_t g_open_deadline = 0;  // OpenMediaInput's, on av_gettime_relative's clock
+int OpenExpired(void*) { return av_gettime_relative() > g_open_deadline; }
+}  // namespace
+
+int OpenMediaInput(const std::string& path, AVFormatContext** ctx) {
+    *ctx = avformat_alloc_context();
+    if (!*ctx) return AVERROR(ENOMEM);
+    g_open_deadline = av_gettime_relative() + 10 * 1000000LL;
+    (*ctx)->interrupt_callback = AVIOInterruptCB{&OpenExpired, nullptr};
+    int status = avformat_open_input(ctx, path.c_str(), nullptr, nullptr);  // frees *ctx on failure
+    if (status == 0) {
+        status = avformat_find_stream_info(*ctx, nullptr);
+        if (status < 0) {
+            avformat_close_input(ctx);
+        } else {
+            status = 0;
+            (*ctx)->interrupt_callback = AVIOInterruptCB{};
+        }
+    }
+    // The deadline, not the user, ended it.
+    return status == AVERROR_EXIT ? AVERROR(ETIMEDOUT) : status;
+}
 
 std::string FFmpegReason() { return g_ffmpeg_error.empty() ? "" : " (FFmpeg: " + g_ffmpeg_error + ")"; }
 

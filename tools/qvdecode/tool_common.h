@@ -10,6 +10,8 @@
 #include "QVDecoder.h"
 #include "image_writer.h"
 
+struct AVFormatContext;
+
 namespace qvtool {
 
 // Exit codes of the tool.
@@ -83,6 +85,11 @@ std::string ResultText(int code);
 // True when the file can be opened for reading; otherwise prints why and returns false.
 bool CheckReadable(const std::string& path);
 int64_t FileSize(const std::string& path);
+
+// Opens a media file with libavformat for what the tool reads itself, and reads its streams:
+// 0 with *ctx set (close it with avformat_close_input), or FFmpeg's error. Reading a network
+// source gives up after the library's default timeout (10 s) rather than waiting for ever.
+int OpenMediaInput(const std::string& path, AVFormatContext** ctx);
 
 // Installs a log callback that shows the library's own messages (and FFmpeg's with
 // verbose) on stderr.
