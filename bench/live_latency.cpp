@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--stagger") == 0) stagger = true;
     }
     QVDecoderInitialize();
-    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_level(getenv("QV_BENCH_LOG") ? AV_LOG_WARNING : AV_LOG_QUIET);
     const qvtest::VideoOptions options = CameraClip(640, 360, seconds, 1000000);
     const qvtest::EncodedVideo video = qvtest::EncodeVideo("libx264", options);
     qvtest::TempDir dir;
