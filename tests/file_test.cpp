@@ -602,7 +602,7 @@ TEST(RtpUnitJoinerTest, HevcPicturesWholeWithTheirLastSlice) {
         bool whole = false;
         for (const std::vector<uint8_t>& piece : pieces) {
             const int size = static_cast<int>(piece.size());
-            if (joiner.EndsHeld(piece.data(), size, now)) {
+            if (joiner.EndsHeld(now)) {
                 out.emplace_back(joiner.unit()->pts, joiner.unit()->size);
                 joiner.Clear();
             }

@@ -42,7 +42,7 @@ int PaddedPacket::Send(AVCodecContext* ctx, const uint8_t* data, int length, con
         std::memcpy(copy, note.data, note.size);
     }
     const int status = avcodec_send_packet(ctx, packet);
-    av_packet_free_side_data(packet);
+    if (packet->side_data_elems > 0) av_packet_free_side_data(packet);
     return status;
 }
 

@@ -307,7 +307,7 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
 
 int FileSession::DecodeUnitPiece() {
     const AVPacket* piece = file_.packet();
-    if (units_.EndsHeld(piece->data, piece->size, piece->pts)) return DecodeHeldUnit();
+    if (units_.EndsHeld(piece->pts)) return DecodeHeldUnit();
     // A fragment that lost its start leaves the picture without part of its data.
     if (!units_.Add(piece->data, piece->size, piece->pts)) delivery_.MarkReferenceMissing();
     file_.DropPacket();

@@ -11,17 +11,9 @@ int LatencyBudget::Set(int ms) {
 }
 
 void LatencyBudget::Reset() {
-    skipped_ = 0;
-    offset_known_ = false;
-    anchored_ = false;
-    skipping_to_key_ = false;
-    last_skipped_pts_ = INT64_MIN;
-    last_stream_us_ = INT64_MIN;
-    period_us_ = 0;
-    cost_us_ = 0;
-    unit_costs_us_ = 0;
-    unit_key_ = false;
-    passing_from_age_ = -1;
+    const int64_t max_us = max_us_;
+    *this = LatencyBudget();
+    max_us_ = max_us;
 }
 
 bool LatencyBudget::KeepsUp(int64_t age) const {

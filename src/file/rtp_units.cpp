@@ -53,8 +53,13 @@ RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
 
 RtpUnitJoiner::~RtpUnitJoiner() = default;
 
-bool RtpUnitJoiner::EndsHeld(const uint8_t* data, int size, int64_t pts) const {
-    return held() && pts != pts_;
+bool RtpUnitJoiner::Append(const uint8_t* data, int size) {
+    if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
+        Clear();
+        return false;
+    }
+    bytes_.insert(bytes_.end(), data, data + size);
+    return true;
 }
 
 bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
@@ -72,25 +77,17 @@ bool RtpUnitJoiner::Add(const uint8_t* data, int size, int64_t pts) {
     }
     if (start == 0) {
         if (!held()) return false;
-        if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
-            Clear();
-            return false;
-        }
         // The piece before this one was a fragment, and not the last: its size is the
         // sender's fragment size.
         const int before = last_size_ > 0 ? last_size_ : first_size_ - first_header_;
+        if (!Append(data, size)) return false;
         if (before > fragment_size_) fragment_size_ = before;
         last_size_ = size;
-        bytes_.insert(bytes_.end(), data, data + size);
         return true;
     }
     if (held() && pts == pts_) {
         // Another unit of the picture held.
-        if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
-            Clear();
-            return false;
-        }
-        bytes_.insert(bytes_.end(), data, data + size);
+        if (!Append(data, size)) return false;
     } else {
         Clear();
         bytes_.assign(data, data + size);

@@ -30,7 +30,7 @@ public:
 
     // Something is held and the piece belongs to another picture (time): what is held is
     // whole then and goes first.
-    bool EndsHeld(const uint8_t* data, int size, int64_t pts) const;
+    bool EndsHeld(int64_t pts) const { return held() && pts != pts_; }
     // Adds a piece: units behind a start code join the picture held, a bare fragment the unit
     // held. False for a bare fragment with nothing to join (its start was lost, or the held
     // picture was taken for whole too early, which stops such guesses for the stream), for a
@@ -62,6 +62,8 @@ public:
 
 private:
     bool UnitLooksWhole() const;
+    // Joins the piece to what is held; false (and nothing held) past kMaxUnitBytes.
+    bool Append(const uint8_t* data, int size);
 
     std::vector<uint8_t> bytes_;  // the held unit(s), padded for libavcodec when handed out
     bool padded_ = false;         // unit() added the padding
