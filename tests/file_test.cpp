@@ -18,7 +18,7 @@
 #include "base/ffmpeg.h"
 #include "file/file_rates.h"
 #include "file/picture_clock.h"
-#include "file/rtp_units.h"
+#include "live/rtp_units.h"
 #include "file_factory.h"
 #include "file_pictures.h"
 #include "decoder_parts.h"

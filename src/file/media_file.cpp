@@ -9,7 +9,7 @@
 #include "base/ffmpeg_errors.h"
 #include "base/library.h"
 #include "base/picture_time.h"
-#include "file/live_input.h"
+#include "live/live_input.h"
 #include "video/picture_limit.h"
 
 namespace qv {

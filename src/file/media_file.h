@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/ffmpeg_deleters.h"
-#include "file/live_input.h"
-#include "file/replay_input.h"
+#include "live/live_input.h"
+#include "live/replay_input.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "file/live_input.h"
+#include "live/live_input.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "file/pipe_input.h"
+#include "live/pipe_input.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,10 +1,10 @@
-#include "file/replay_input.h"
+#include "live/replay_input.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "base/ffmpeg.h"
-#include "file/pipe_input.h"
+#include "live/pipe_input.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "file/latency_budget.h"
+#include "live/latency_budget.h"
 
 #include <algorithm>
 

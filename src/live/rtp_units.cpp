@@ -1,4 +1,4 @@
-#include "file/rtp_units.h"
+#include "live/rtp_units.h"
 
 #include <cstring>
 
