@@ -376,6 +376,10 @@ public:
     // hides (a cut made without re-encoding keeps frames before its start that are never
     // shown); -1 when it does not say.
     int64_t QVGetFrameCount();
+    // File mode: the bit rate (bit/s) the open file states for its decoded video or audio
+    // stream, -1 where it states none. QVGetParam's bit_rate stands in a default there.
+    int64_t QVGetStatedVideoBitRate();
+    int64_t QVGetStatedAudioBitRate();
     // The coding type of the picture last laid out: QV_PICTURE_TYPE_I, _P, _B, 0 otherwise
     // (and before a picture).
     int QVGetPictureType();
@@ -410,9 +414,10 @@ public:
     // library's level-15 message; the password of an address is masked. Empty before the
     // first QVOpen and after one that succeeded; never null. Valid until the next QVOpen.
     const char* QVGetOpenError();
-    // Copies text into buffer (size bytes, terminated whenever size > 0) with the password of
-    // every "scheme://user:password@" masked by the rule the library's log follows, for hosts
-    // that show addresses themselves. Returns the length of the whole masked text (larger than
+    // Copies text into buffer (size bytes, terminated whenever size > 0) with every password
+    // masked by the rule the library's log follows, for hosts that show addresses themselves:
+    // "scheme://user:password@" and the query fields password=, pwd=, passwd=, pass= (any
+    // case) become "******", one length whatever the password's. Returns the length of the whole masked text (larger than
     // size - 1: the buffer holds its start), or -1 for a null text, a negative size or a null
     // buffer with a positive size.
     static int QVMaskPassword(const char* text, char* buffer, int size);

@@ -369,6 +369,10 @@ QVDECODER_C_API int qv_start_time(qv_decoder* decoder, int64_t* start_us);
 /* The video frames the opened file's container states, less those its edit list hides (never
    shown), -1 when it does not say. */
 QVDECODER_C_API int qv_frame_count(qv_decoder* decoder, int64_t* frames);
+/* The bit rate (bit/s) the opened file states for its decoded video or audio stream, -1 where
+   it states none (qv_get_info's bit_rate stands in a default there). */
+QVDECODER_C_API int qv_video_bit_rate(qv_decoder* decoder, int64_t* bit_rate);
+QVDECODER_C_API int qv_audio_bit_rate(qv_decoder* decoder, int64_t* bit_rate);
 /* QV_PICTURE_TYPE_I (1), _P (2), _B (3) of the picture last laid out, 0 for any other or
    before a picture (>= 0), or QV_ERR_ARGUMENT. */
 QVDECODER_C_API int qv_picture_type(qv_decoder* decoder);
@@ -392,8 +396,9 @@ QVDECODER_C_API int qv_save_picture(const char* path, const unsigned char* data,
 /* Packed BGR24 rows, first row at the bottom of the image. */
 QVDECODER_C_API int qv_write_bmp(const char* path, const unsigned char* data, int width, int height);
 
-/* Copies text into buffer (size bytes, terminated whenever size > 0) with the password of every
-   "scheme://user:password@" masked as the library's log masks it: for printing addresses. The
+/* Copies text into buffer (size bytes, terminated whenever size > 0) with every password masked
+   as the library's log masks it ("scheme://user:password@" and the query fields password=,
+   pwd=, passwd=, pass=; "******" whatever the password's length): for printing addresses. The
    length of the whole masked text (the buffer holds its start when that is size or more), or
    QV_ERR_ARGUMENT for a NULL text, a negative size or a NULL buffer with a positive size. */
 QVDECODER_C_API int qv_mask_password(const char* text, char* buffer, int size);

@@ -47,17 +47,66 @@ def write_png(path, rgb):
         out.write(chunk(b"IEND", b""))
 
 
-def contact_sheet(arrays):
-    """The thumbnails in a grid as square as their count allows."""
+# The time labels of `qvdecode thumbs --sheet`, pixel for pixel: a 5-row bitmap font of digits,
+# colon, period and minus (each row's leftmost pixel the highest bit), light on a dark box.
+GLYPHS = {
+    "0": (3, (0b111, 0b101, 0b101, 0b101, 0b111)), "1": (3, (0b010, 0b110, 0b010, 0b010, 0b111)),
+    "2": (3, (0b111, 0b001, 0b111, 0b100, 0b111)), "3": (3, (0b111, 0b001, 0b111, 0b001, 0b111)),
+    "4": (3, (0b101, 0b101, 0b111, 0b001, 0b001)), "5": (3, (0b111, 0b100, 0b111, 0b001, 0b111)),
+    "6": (3, (0b111, 0b100, 0b111, 0b101, 0b111)), "7": (3, (0b111, 0b001, 0b010, 0b010, 0b010)),
+    "8": (3, (0b111, 0b101, 0b111, 0b101, 0b111)), "9": (3, (0b111, 0b101, 0b111, 0b001, 0b111)),
+    ":": (1, (0, 1, 0, 1, 0)), ".": (1, (0, 0, 0, 0, 1)), "-": (3, (0, 0, 0b111, 0, 0)),
+}
+GLYPH_ROWS = 5
+
+
+def label_text(time_us, hours):
+    """"MM:SS.mmm", or "HH:MM:SS.mmm" with hours, to the nearest millisecond."""
+    ms = (abs(time_us) + 500) // 1000
+    sign = "-" if time_us < 0 and ms > 0 else ""
+    h, m, s, frac = ms // 3600000, ms // 60000 % 60, ms // 1000 % 60, ms % 1000
+    if hours:
+        return "%s%02d:%02d:%02d.%03d" % (sign, h, m, s, frac)
+    return "%s%02d:%02d.%03d" % (sign, h * 60 + m, s, frac)
+
+
+def draw_label(tile, text):
+    """text in the bottom-left corner of an RGB tile (a view into the sheet), about a tenth of
+    its height and never wider than it; what does not fit is cut off at the right."""
+    height, width = tile.shape[0], tile.shape[1]
+    text_w = max(0, sum(GLYPHS.get(c, (3,))[0] + 1 for c in text) - 1)
+    scale = max(1, height // (GLYPH_ROWS * 10))
+    while scale > 1 and (text_w + 2) * scale > width:
+        scale -= 1
+    box_y = height - (GLYPH_ROWS + 2) * scale
+    tile[max(0, box_y):, :(text_w + 2) * scale] = 16
+    x = scale
+    for c in text:
+        glyph_w, rows = GLYPHS.get(c, (3, (0,) * GLYPH_ROWS))
+        for row in range(GLYPH_ROWS):
+            for col in range(glyph_w):
+                if rows[row] >> (glyph_w - 1 - col) & 1:
+                    y0, x0 = box_y + (row + 1) * scale, x + col * scale
+                    tile[max(0, y0):max(0, y0 + scale), x0:x0 + scale] = 235
+        x += (glyph_w + 1) * scale
+
+
+def contact_sheet(arrays, times_us=None):
+    """The thumbnails in a grid as square as their count allows; with times_us (microseconds),
+    each tile's time in its bottom-left corner, as `qvdecode thumbs --sheet` writes it."""
     import numpy
     columns = max(1, int(numpy.ceil(numpy.sqrt(len(arrays)))))
     rows = (len(arrays) + columns - 1) // columns
     height, width = arrays[0].shape[0], arrays[0].shape[1]
     sheet = numpy.zeros((rows * height, columns * width, 3), dtype=numpy.uint8)
+    # Hours on every label once a time reaches them, so that all labels read alike.
+    hours = times_us is not None and any(abs(t) >= 3600000000 for t in times_us)
     for i, array in enumerate(arrays):
         y, x = (i // columns) * height, (i % columns) * width
         h, w = min(height, array.shape[0]), min(width, array.shape[1])
         sheet[y:y + h, x:x + w] = array[:h, :w]
+        if times_us is not None:
+            draw_label(sheet[y:y + h, x:x + w], label_text(times_us[i], hours))
     return sheet
 
 
@@ -80,7 +129,8 @@ def thumbnail_recording(path, every, size):
             name = "thumb_%04d.png" % i
             write_png(os.path.join(folder, name), thumb.array)
             index.append({"file": name, "mark": round(start + i * every, 6), "time": thumb.time})
-        write_png(os.path.join(folder, "sheet.png"), contact_sheet([t.array for t in thumbs]))
+        write_png(os.path.join(folder, "sheet.png"),
+                  contact_sheet([t.array for t in thumbs], [t.time_us for t in thumbs]))
         with open(os.path.join(folder, "index.json"), "w") as out:
             json.dump({"recording": os.path.basename(path), "every": every, "thumbnails": index}, out, indent=1)
         return {"path": path, "thumbnails": len(thumbs), "seconds": time.monotonic() - started}

@@ -5,7 +5,7 @@ import ctypes
 
 import numpy
 
-from . import _lib
+from . import _interrupt, _lib
 from ._loader import _library
 from .errors import ClosedError, QVError, _int, _size
 from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
@@ -30,6 +30,7 @@ class _Handle:
         if not self.ptr or self.closed:
             raise ClosedError(what)
         result = getattr(self.lib, name)(self.ptr, *args)
+        _interrupt.raise_deferred()
         if result not in accept:
             raise QVError(result, what or name)
         return result
@@ -89,6 +90,15 @@ class _Handle:
 
     def take(self, copy, planes):
         return self.planes() if planes else self.picture(copy)
+
+    def interrupt(self):
+        """Ends the blocking call running on this handle (any thread may call it)."""
+        if self.ptr and not self.closed:
+            self.lib.qv_interrupt(self.ptr)
+
+    def blocking(self):
+        """A ``with`` block around a call that may wait on the network: Ctrl-C ends it."""
+        return _interrupt.Blocking(self)
 
     def close(self):
         self.closed = True

@@ -178,6 +178,8 @@ def _declare(lib):
         "qv_picture_wallclock": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_delay": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_frame_count": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_video_bit_rate": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "qv_audio_bit_rate": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_time": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_frame_timestamp": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_type": (c_int, [handle]),

@@ -5,7 +5,7 @@ handler that quiets it. Imports only the binding (_lib)."""
 import atexit
 import logging
 
-from . import _lib
+from . import _interrupt, _lib
 
 _LIB = None
 
@@ -15,6 +15,7 @@ _LOG.addHandler(logging.NullHandler())
 _FFMPEG_LOG = logging.getLogger("qvdecoder.ffmpeg")
 
 
+@_interrupt.callback
 def _ffmpeg_line(context, level, line):
     python_level = (logging.ERROR if level <= 16 else logging.WARNING if level <= 24
                     else logging.INFO if level <= 32 else logging.DEBUG)
@@ -35,6 +36,7 @@ def _library():
     global _LIB
     if _LIB is None:
         _LIB = _lib.load()
+        _interrupt.keep_callback_interrupts()
         _LIB.qv_set_ffmpeg_log(_FFMPEG_LINE, None, 24)
         atexit.register(_quiet_ffmpeg)
     return _LIB

@@ -164,8 +164,9 @@ def _packets(handle, capacity):
     info = _lib.RawInfo()
     try:
         while True:
-            size = handle.call("qv_raw_frame", buffer, capacity, ctypes.byref(info),
-                               accept=range(0, capacity + 1))
+            with handle.blocking():
+                size = handle.call("qv_raw_frame", buffer, capacity, ctypes.byref(info),
+                                   accept=range(0, capacity + 1))
             if size == 0:
                 # A frame that did not fit waits for a larger buffer.
                 needed = handle.lib.qv_raw_frame_size(handle.ptr)

@@ -42,7 +42,8 @@ def _size(size, name="size", one_side=False):
 
 
 def _masked(text):
-    """text with the password of every "scheme://user:password@" masked, by the library's rule."""
+    """text with every password masked ("scheme://user:password@", "?password=", "pwd=", ...), by
+    the library's own rule (qv_mask_password)."""
     lib = _library()
     raw = os.fsencode(text)
     needed = lib.qv_mask_password(raw, None, 0)
@@ -64,7 +65,7 @@ class QVError(Exception):
         self.reason = reason or None
         text = f"{self.message} ({code})"
         if self.reason:
-            text = f"{self.reason}. {text}"
+            text = f"{self.reason.rstrip('.')}. {text}"
         super().__init__(f"{what}: {text}" if what else text)
 
 

@@ -17,7 +17,8 @@ def _open_file(handle, path):
     IsADirectoryError for a folder, else QVError with the reason FFmpeg gave; an address is
     shown with its password masked."""
     name = os.fsencode(path)
-    result = handle.lib.qv_open_file(handle.ptr, name)
+    with handle.blocking():
+        result = handle.lib.qv_open_file(handle.ptr, name)
     if result != _lib.QV_OK:
         reason = handle.lib.qv_open_error(handle.ptr).decode(errors="replace")
         shown = _masked(os.fsdecode(name))
@@ -57,9 +58,12 @@ _SKIP_MODES = {None: _lib.QV_SKIP_NONE, "none": _lib.QV_SKIP_NONE, "nonref": _li
 
 
 class FileDecoder(_Closable):
-    """The pictures of a media file; made by ``open()``. Iterate it once; ``close()`` (or leaving
-    a ``with`` block, or dropping the iterator) frees the decoder. ``info`` describes the
-    file's streams (codec numbers, size, frame rate, audio rate and channels).
+    """The pictures of a media file; made by ``open()``. Iterating it reads on from where the
+    decoder is, as ``read()`` does; leaving a ``for`` loop early keeps the decoder open
+    (``seek()``, ``read()`` and ``skipped`` still work), and ``close()`` or leaving a ``with``
+    block frees it (dropping the last reference does too). ``info`` describes the file's
+    streams (codec numbers, size, frame rate, audio rate and channels; ``bit_rate`` and
+    ``audio_bit_rate`` as the file states them, None where it states none).
 
     Like a player: ``read()`` gives the next picture (None at the end) and ``seek(seconds)``
     moves on the clock of ``Picture.time`` (each picture's presentation time: a seek to it
@@ -111,7 +115,6 @@ class FileDecoder(_Closable):
         except BaseException:
             self._handle.free()
             raise
-        self._started = False
 
     def open(self):
         """Opens the source of a decoder made with ``open_now=False``; the same errors as
@@ -128,6 +131,11 @@ class FileDecoder(_Closable):
         info = _lib.StreamInfo()
         self._handle.call("qv_get_info", ctypes.byref(info))
         self.info = {name: getattr(info, name) for name, _ in _lib.StreamInfo._fields_}
+        # Bit rates as the file states them: None where it states none (the library stands in
+        # a default of its own there).
+        for key, call in (("bit_rate", "qv_video_bit_rate"), ("audio_bit_rate", "qv_audio_bit_rate")):
+            stated = self._microseconds(call)
+            self.info[key] = stated if stated > 0 else None
         if info.width > 0 and info.height > 0:
             _set_output(self._handle, *self._output)
 
@@ -144,27 +152,20 @@ class FileDecoder(_Closable):
             self._handle.lib.qv_interrupt(self._handle.ptr)
 
     def __iter__(self):
-        if self._started:
-            raise RuntimeError("a FileDecoder is iterated once; open the file again")
-        self._started = True
-        return self._pictures()
-
-    def _pictures(self):
-        try:
-            while True:
-                picture = self.read()
-                if picture is None:
-                    return
-                yield picture
-        finally:
-            self._handle.close()
+        # The loop's end is not the decoder's: a host breaks out to seek, or to read its counts.
+        while True:
+            picture = self.read()
+            if picture is None:
+                return
+            yield picture
 
     def read(self):
         """The next picture of the file (with ``audio=True`` the next ``AudioPiece`` or picture,
         in file order), or None at its end (a seek may follow)."""
         skip = (_lib.QV_AUDIO_PIECE, _lib.QV_ERR_NO_PICTURE, _lib.QV_ERR_OPEN_FILE)
         while True:
-            result = self._handle.call("qv_decode_frame", accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
+            with self._handle.blocking():
+                result = self._handle.call("qv_decode_frame", accept=(_lib.QV_OK, _lib.QV_ERR_END_OF_FILE) + skip)
             if result == _lib.QV_ERR_END_OF_FILE:
                 return None
             if result == _lib.QV_OK:
@@ -182,7 +183,8 @@ class FileDecoder(_Closable):
         if isinstance(seconds, bool) or not isinstance(seconds, numbers.Real):
             raise TypeError(f"seek takes a time in seconds (a number), not {type(seconds).__name__}")
         flags = _lib.QV_SEEK_ACCURATE if accurate else _lib.QV_SEEK_KEY
-        self._handle.call("qv_seek", int(round(seconds * 1e6)), flags, what=f"seek to {seconds} s")
+        with self._handle.blocking():
+            self._handle.call("qv_seek", int(round(seconds * 1e6)), flags, what=f"seek to {seconds} s")
 
     def _microseconds(self, name):
         value = ctypes.c_int64()

@@ -5,6 +5,7 @@ import os
 import subprocess
 import sys
 
+import numpy
 import pytest
 
 import qvdecoder
@@ -14,7 +15,7 @@ from conftest import ROOT
 EXAMPLE = os.path.join(ROOT, "python", "examples", "archive_thumbnails.py")
 
 
-def test_archive_on_a_local_cluster(tmp_path):
+def test_archive_on_a_local_cluster(tmp_path, tool):
     pytest.importorskip("distributed")
     make_media = os.environ.get("QV_MAKE_MEDIA")
     if not make_media:
@@ -44,3 +45,10 @@ def test_archive_on_a_local_cluster(tmp_path):
         expected = qvdecoder.thumbnails(str(path), every=1.0, size=(64, 48))
         assert [t["time"] for t in index["thumbnails"]] == [t.time for t in expected]
         assert len(expected) == 5 and os.path.getsize(os.path.join(folder, "sheet.png")) > 0
+    # The sheet is the tool's, time labels and all, pixel for pixel.
+    sheet = str(tmp_path / "tool_sheet.png")
+    subprocess.run([tool, "thumbs", str(recordings[0]), "-o", str(tmp_path / "tool"), "--every", "1", "--size",
+                    "64x48", "--sheet", sheet], check=True, capture_output=True)
+    ours, theirs = ([p.array for p in qvdecoder.open(path, format="rgb24")]
+                    for path in (str(recordings[0]) + ".thumbs/sheet.png", sheet))
+    assert len(ours) == len(theirs) == 1 and numpy.array_equal(ours[0], theirs[0])

@@ -11,11 +11,11 @@ namespace {
 
 thread_local FFmpegErrorCapture* t_capture = nullptr;
 
-std::string Trimmed(char* text) {
-    ScrubCredentials(text);
-    size_t length = std::strlen(text);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
-    return std::string(text, length);
+std::string Trimmed(const char* text) {
+    std::string line(text);
+    ScrubCredentials(line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return line;
 }
 
 }  // namespace

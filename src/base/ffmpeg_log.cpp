@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
@@ -50,16 +51,17 @@ void ToHost(QVLogCallback host, void* context, int level, const char* format, va
         host(context, level, format, args);
         return;
     }
-    char line[1024];
+    char buffer[1024];
     va_list copy;
     va_copy(copy, args);
-    std::vsnprintf(line, sizeof(line), format, copy);
+    std::vsnprintf(buffer, sizeof(buffer), format, copy);
     va_end(copy);
+    std::string line(buffer);
     if (!ScrubCredentials(line)) {
         host(context, level, format, args);
         return;
     }
-    Forward(host, context, level, "%s", line);
+    Forward(host, context, level, "%s", line.c_str());
 }
 
 // Whole lines, with FFmpeg's prefix and without the line end.
@@ -67,12 +69,12 @@ void ToLines(const Route& route, void* avcl, int level, const char* format, va_l
     if (level > route.level) return;
     // FFmpeg prints a line in pieces at times: the prefix goes with the first piece only.
     thread_local int print_prefix = 1;
-    char line[1024];
-    av_log_format_line2(avcl, level, format, args, line, sizeof line, &print_prefix);
+    char buffer[1024];
+    av_log_format_line2(avcl, level, format, args, buffer, sizeof buffer, &print_prefix);
+    std::string line(buffer);
     ScrubCredentials(line);
-    size_t length = std::strlen(line);
-    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
-    if (length > 0) route.lines(route.context, level, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!line.empty()) route.lines(route.context, level, line.c_str());
 }
 
 void RouteLine(void* avcl, int level, const char* format, va_list args) {

@@ -3,6 +3,8 @@
 // with the password masked.
 #pragma once
 
+#include <string>
+
 #include "QVDecoder.h"
 
 namespace qv {
@@ -15,8 +17,9 @@ void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level);
 // At set-up, unless a route was chosen already: FFmpeg's own printer, through the route (the
 // error lines of an open are kept for QVGetOpenError, base/ffmpeg_errors.h).
 void InstallFFmpegRoute();
-// Overwrites the password of every "scheme://user:password@" in the line with '*' in place;
-// true when it did.
-bool ScrubCredentials(char* line);
+// Masks every password in the text: the user part's ("scheme://user:password@") and a query
+// field's ("?password=", "pwd=", "passwd=", "pass=", any case) become "******", a mask of one
+// length whatever the password's, so the text tells nothing of it; true when it did.
+bool ScrubCredentials(std::string& text);
 
 }  // namespace qv

@@ -342,7 +342,9 @@ const char* qv_strerror(int code) {
         case QV_OK: return "Success.";
         case QV_AUDIO_PIECE: return "A piece of an audio packet was decoded.";
         case QV_FAILED: return "The call failed, or a pushed frame gave no picture yet.";
-        case QV_ERR_OPEN_FILE: return "The file cannot be opened, or the packet belongs to another stream.";
+        // What a host shows after a failed open; a decode call's packet of another stream is
+        // passed over by every loop and never shown.
+        case QV_ERR_OPEN_FILE: return "The file cannot be opened.";
         case QV_ERR_NO_PICTURE: return "A packet was read but gave no picture or audio.";
         case QV_ERR_END_OF_FILE: return "The end of the file was reached.";
         case QV_ERR_BAD_DATA: return "The data cannot be used.";

@@ -129,4 +129,12 @@ int qv_frame_count(qv_decoder* decoder, int64_t* frames) {
     return Answer(decoder, frames, [](qv_decoder& d) { return d.object.QVGetFrameCount(); });
 }
 
+int qv_video_bit_rate(qv_decoder* decoder, int64_t* bit_rate) {
+    return Answer(decoder, bit_rate, [](qv_decoder& d) { return d.object.QVGetStatedVideoBitRate(); });
+}
+
+int qv_audio_bit_rate(qv_decoder* decoder, int64_t* bit_rate) {
+    return Answer(decoder, bit_rate, [](qv_decoder& d) { return d.object.QVGetStatedAudioBitRate(); });
+}
+
 }  // extern "C"

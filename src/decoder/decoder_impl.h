@@ -106,6 +106,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
         return delivery.PictureReady(stream.merged()) ? session.PictureTime() : -1;
     }
     int64_t QVGetFrameCount() const { return opened ? session.FrameCount() : -1; }
+    int64_t QVGetStatedBitRate(bool audio) const { return opened ? session.StatedBitRate(audio) : -1; }
     int QVGetPictureType() const { return delivery.PictureReady(stream.merged()) ? delivery.picture_type() : 0; }
     int QVGetPictureAspect(int& num, int& den) const {
         if (delivery.PictureReady(stream.merged())) return delivery.PictureAspect(num, den) ? 1 : 0;

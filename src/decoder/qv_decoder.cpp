@@ -2,6 +2,7 @@
 #include "QVDecoder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -97,9 +98,10 @@ int QVDecoder::QVMaskPassword(const char* text, char* buffer, int size) {
     if (!text || size < 0 || (size > 0 && !buffer)) return -1;
     try {
         // The rule the library's log follows, on a copy of the text.
-        std::vector<char> masked(text, text + std::strlen(text) + 1);
-        qv::ScrubCredentials(masked.data());
-        const int length = static_cast<int>(masked.size() - 1);
+        std::string masked(text);
+        qv::ScrubCredentials(masked);
+        if (masked.size() > static_cast<size_t>(INT_MAX)) return -1;
+        const int length = static_cast<int>(masked.size());
         if (size > 0) {
             const int copied = std::min(length, size - 1);
             std::memcpy(buffer, masked.data(), static_cast<size_t>(copied));
@@ -118,6 +120,8 @@ int QVDecoder::QVDecoderSetNetworkOption(const char* key, const char* value) {
 void QVDecoder::QVInterrupt() { impl_->QVInterrupt(); }
 int64_t QVDecoder::QVGetPictureTime() { return impl_->QVGetPictureTime(); }
 int64_t QVDecoder::QVGetFrameCount() { return impl_->QVGetFrameCount(); }
+int64_t QVDecoder::QVGetStatedVideoBitRate() { return impl_->QVGetStatedBitRate(false); }
+int64_t QVDecoder::QVGetStatedAudioBitRate() { return impl_->QVGetStatedBitRate(true); }
 int QVDecoder::QVGetPictureType() { return impl_->QVGetPictureType(); }
 int QVDecoder::QVGetPictureAspect(int& num, int& den) { return impl_->QVGetPictureAspect(num, den); }
 int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }

@@ -231,6 +231,12 @@ int64_t FileSession::FrameCount() const {
     return stream->nb_frames > hidden ? stream->nb_frames - hidden : stream->nb_frames;
 }
 
+int64_t FileSession::StatedBitRate(bool audio) const {
+    if (!file_.is_open()) return -1;
+    const AVStream* stream = audio ? file_.audio_stream() : file_.video_stream();
+    return stream && stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : -1;
+}
+
 int64_t FileSession::PictureTime() const {
     if (!file_mode()) return -1;
     const int64_t own = file_.VideoMicros(delivery_.picture_time());

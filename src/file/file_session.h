@@ -56,6 +56,8 @@ public:
     int64_t StartTime() const { return file_.StartMicros(); }
     // The video frames the container states, -1 when it does not say.
     int64_t FrameCount() const;
+    // What the container states for the decoded video or audio stream, -1 nothing.
+    int64_t StatedBitRate(bool audio) const;
     // The time of the last packet handed to a decoder (video: its decoding time), in
     // microseconds.
     int64_t FrameTimestamp() const;

@@ -81,6 +81,20 @@ void ChildProcess::Stop() {
     }
 }
 
+int ChildProcess::Signal(int signal, int timeout_ms) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, signal);
+    for (int waited = 0; waited <= timeout_ms; waited += 50) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        usleep(50 * 1000);
+    }
+    return -1;
+}
+
 int ReadPort(ChildProcess& child, int timeout_ms) {
     const std::string line = child.ReadLine(timeout_ms);
     const size_t at = line.find("port ");

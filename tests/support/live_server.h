@@ -29,6 +29,9 @@ public:
     void Pause();   // the child stops sending without closing its sockets
     void Resume();
     void Stop();    // kills the whole group and reaps the child
+    // Sends the child `signal` and reaps it: its exit code, or -1 when it did not exit within
+    // `timeout_ms` (Stop then kills it) or was killed by the signal.
+    int Signal(int signal, int timeout_ms);
     bool running() const { return pid_ > 0; }
 
 private:

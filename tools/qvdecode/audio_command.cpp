@@ -11,6 +11,8 @@ extern "C" {
 
 #include "commands.h"
 #include "frame_cutter.h"
+#include "live_stats.h"
+#include "stop_signal.h"
 #include "tool_common.h"
 #include "wav_writer.h"
 
@@ -119,6 +121,7 @@ int RunAudio(const AudioOptions& o) {
         setup = ChooseSetup(o, *codec, stream_rate, stream_channels);
     }
 
+    InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     const int opened = decoder.QVOpenDecoder(static_cast<CodecID>(codec->interface_id),
@@ -143,7 +146,8 @@ int RunAudio(const AudioOptions& o) {
     }
     Progress progress("audio");
     int64_t frames = 0, refused = 0;
-    for (; have_unit; have_unit = cutter.Next(&unit)) {
+    // A stop (Ctrl-C) ends the work between two frames; the WAV header is written below.
+    for (; have_unit && !StopRequested(); have_unit = cutter.Next(&unit)) {
         ++frames;
         if (decoder.QVDecodeAudioFrame(unit.data(), static_cast<int>(unit.size())) != 0) {
             ++refused;
@@ -184,7 +188,7 @@ int RunAudio(const AudioOptions& o) {
     std::string codec_text = o.codec;
     if (fixed) codec_text += ", " + std::to_string(setup.bitrate) + " bit/s";
     if (JsonOutput()) {
-        if (wav.data_bytes() == 0) return Fail(kExitFailed, "no audio came out of '" + o.file + "'");
+        if (wav.data_bytes() == 0 && !StopRequested()) return Fail(kExitFailed, "no audio came out of '" + o.file + "'");
         JsonObject json;
         json.Text("file", o.file);
         json.Text("output", o.out);
@@ -194,15 +198,20 @@ int RunAudio(const AudioOptions& o) {
         json.Number("channels", channels);
         json.Number("audio_seconds", audio_seconds);
         json.Number("bytes", static_cast<double>(wav.data_bytes()));
+        if (StopRequested()) json.Add("stopped", "true");
         json.Print();
-        return kExitOk;
+        return StopRequested() ? kExitStopped : kExitOk;
     }
     std::printf("Decoded %s (%s) into %s: %" PRId64 " %s pushed, %" PRId64
                 " refused, %.2f s of %d Hz %d-channel 16-bit audio (%" PRId64
                 " bytes) in %.2f s.\n",
-                o.file.c_str(), codec_text.c_str(), o.out.c_str(), frames,
+                PrintableName(o.file).c_str(), codec_text.c_str(), o.out.c_str(), frames,
                 fixed ? "chunks" : "frames", refused, audio_seconds, rate, channels,
                 wav.data_bytes(), seconds);
+    if (StopRequested()) {
+        std::printf("Stopped.\n");
+        return kExitStopped;
+    }
     if (wav.data_bytes() == 0) return Fail(kExitFailed, "no audio came out of '" + o.file + "'");
     return kExitOk;
 }

@@ -4,11 +4,13 @@
 #include <cinttypes>
 #include <cstdint>
 #include <string>
+#include <atomic>
 #include <thread>
 
 #include "commands.h"
 #include "live_stats.h"
 #include "output_options.h"
+#include "stop_signal.h"
 #include "time_text.h"
 #include "tool_common.h"
 #include "wav_writer.h"
@@ -21,6 +23,31 @@ void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
     if (o.timeout >= 0) decoder.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
     if (!o.transport.empty()) decoder.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
 }
+
+// While it lives, a Ctrl-C ends a wait on a silent source at once (QVInterrupt) instead of
+// after the timeout; the decoding loop then sees the stop.
+class InterruptOnStop {
+public:
+    explicit InterruptOnStop(QVDecoder& decoder)
+        : thread_([this, &decoder] {
+              while (!done_) {
+                  if (StopRequested()) {
+                      QuietLibraryLog();  // the interrupted call's "timed out" is ours
+                      decoder.QVInterrupt();
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~InterruptOnStop() {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 bool EndsTheSource(int result) {
     return result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK;
@@ -47,6 +74,7 @@ int RunDecode(const DecodeOptions& o) {
             ? SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(span_seconds * 1000))
             : SteadyClock::time_point::max();
 
+    InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
@@ -54,15 +82,21 @@ int RunDecode(const DecodeOptions& o) {
     decoder.QVDecoderSelectStreams(o.video_stream, o.audio_stream);
     decoder.QVDecoderSetConverter(o.converter == "swscale" ? QV_CONVERTER_SWSCALE : QV_CONVERTER_AUTO);
     ApplyNetwork(decoder, o);
+    InterruptOnStop interrupt_on_stop(decoder);
     int opened = decoder.QVOpen(o.file.c_str());
     // A camera that is away at the start is waited for like one that goes away later.
-    for (auto pause = std::chrono::milliseconds(250); opened != 0 && reconnect && SteadyClock::now() < until;
+    for (auto pause = std::chrono::milliseconds(250);
+         opened != 0 && reconnect && SteadyClock::now() < until && !StopRequested();
          pause = std::min(pause * 2, std::chrono::milliseconds(4000))) {
         std::this_thread::sleep_for(pause);
         opened = decoder.QVOpen(o.file.c_str());
     }
+    if (opened != 0 && StopRequested()) {
+        PrintError("stopped before '" + shown + "' opened");
+        return kExitStopped;
+    }
     if (opened != 0) {
-        return Fail(kExitInput, OpenFailure(shown, opened));
+        return Fail(kExitInput, OpenFailure(shown, opened, decoder));
     }
     if (live && IsServedRecording(o.file, decoder.QVGetDuration())) {
         // A recording on a web server: its own times, its end, and a range cut as a file's.
@@ -100,8 +134,11 @@ int RunDecode(const DecodeOptions& o) {
     int64_t last_time = 0;
     int result = 0;
     std::string stopped;  // why decoding stopped early (a live source that went quiet, ...)
-    while (SteadyClock::now() < until) {
+    // A stop (Ctrl-C) ends the work between two pictures: the raw file holds whole pictures,
+    // the WAV file gets its header and the summary is printed.
+    while (SteadyClock::now() < until && !StopRequested()) {
         result = decoder.QVDecodeFrame();
+        if (StopRequested()) break;
         if (EndsTheSource(result) && reconnect) {
             // The source ended or failed: close, pause (longer each time it fails again at
             // once), reopen; the same object and output settings go on.
@@ -112,7 +149,7 @@ int RunDecode(const DecodeOptions& o) {
                 std::this_thread::sleep_for(pause);
                 pause = std::min(pause * 2, std::chrono::milliseconds(4000));
                 ApplyNetwork(decoder, o);
-            } while (decoder.QVOpen(o.file.c_str()) != 0 && SteadyClock::now() < until);
+            } while (decoder.QVOpen(o.file.c_str()) != 0 && SteadyClock::now() < until && !StopRequested());
             if (has_video) ApplyOutputRequest(decoder, request);
             continue;
         }
@@ -164,7 +201,7 @@ int RunDecode(const DecodeOptions& o) {
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
     if (JsonOutput()) {
-        if (pictures == 0 && audio_pieces == 0) {
+        if (pictures == 0 && audio_pieces == 0 && !StopRequested()) {
             return Fail(kExitFailed, stopped.empty() ? "nothing could be decoded from '" + shown + "'" : stopped);
         }
         JsonObject json;
@@ -178,6 +215,7 @@ int RunDecode(const DecodeOptions& o) {
         json.Number("seconds", seconds);
         json.Number("snapshots", sink.snapshots());
         json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        if (StopRequested()) json.Add("stopped", "true");
         if (!stopped.empty()) {
             // One object on stdout: the summary carries the error.
             json.Text("error", stopped);
@@ -185,7 +223,8 @@ int RunDecode(const DecodeOptions& o) {
             PrintError(stopped);
         }
         json.Print();
-        return stopped.empty() ? kExitOk : kExitFailed;
+        if (!stopped.empty()) return kExitFailed;
+        return StopRequested() ? kExitStopped : kExitOk;
     }
     std::printf("Decoded %s: %" PRId64 " pictures", shown.c_str(), pictures);
     if (has_video) {
@@ -216,8 +255,9 @@ int RunDecode(const DecodeOptions& o) {
     if (!o.raw.empty()) std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.raw.c_str());
     if (!o.wav.empty()) std::printf("; %" PRId64 " audio bytes in %s", wav.data_bytes(), o.wav.c_str());
     if (reconnect) std::printf("; %d outage%s", stats.outages(), stats.outages() == 1 ? "" : "s");
-    std::printf(".\n");
+    std::printf("%s.\n", StopRequested() ? "; stopped" : "");
     if (!stopped.empty()) return Fail(kExitFailed, stopped);
+    if (StopRequested()) return kExitStopped;
     if (pictures == 0 && audio_pieces == 0) {
         return Fail(kExitFailed, "nothing could be decoded from '" + shown + "'");
     }

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "live_stats.h"
+#include "stop_signal.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -30,10 +31,11 @@ bool CloseChecked(File& f) { return std::fclose(f.release()) == 0; }
 int RunExtract(const ExtractOptions& o) {
     if (!CheckReadable(o.file)) return kExitInput;
     const std::string shown = PrintableName(o.file);  // an address's password masked
+    InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened, decoder));
 
     File out(std::fopen(o.out.c_str(), "wb"));
     if (!out) return Fail(kExitOutput, "cannot write '" + o.out + "': " + std::strerror(errno));
@@ -51,7 +53,8 @@ int RunExtract(const ExtractOptions& o) {
     const int64_t file_size = FileSize(o.file);
     int64_t frames = 0, keys = 0, offset = 0, first_ms = 0, last_ms = 0;
     bool write_failed = false;
-    for (;;) {
+    // A stop (Ctrl-C) ends the work between two frames: the output holds whole frames.
+    while (!StopRequested()) {
         int header_length = 0, key = 0, position = 0;
         int64_t ms = 0;
         const int n = decoder.QVGetVideoRawFrame(buffer.data(), kFrameBufferSize, header_length, ms,
@@ -78,7 +81,7 @@ int RunExtract(const ExtractOptions& o) {
     if (write_failed || !CloseChecked(out) || (index && !CloseChecked(index))) {
         return Fail(kExitOutput, "writing the extracted frames failed");
     }
-    if (frames == 0) {
+    if (frames == 0 && !StopRequested()) {
         return Fail(kExitInput, "no raw frames from '" + shown +
                                     "': raw extraction needs a video stream of h264, mpeg4, "
                                     "mpeg2, mjpeg, flv1, h263, wmv1/2 or rv10/20 in an flv, mp4, "
@@ -94,15 +97,16 @@ int RunExtract(const ExtractOptions& o) {
         json.Number("bytes", static_cast<double>(offset));
         json.Number("first_ms", static_cast<double>(first_ms));
         json.Number("last_ms", static_cast<double>(last_ms));
+        if (StopRequested()) json.Add("stopped", "true");
         json.Print();
-        return kExitOk;
+        return StopRequested() ? kExitStopped : kExitOk;
     }
     std::printf("Extracted %" PRId64 " frames (%" PRId64 " key frames, %" PRId64
                 " bytes) from %s into %s, times %" PRId64 " to %" PRId64 " ms",
                 frames, keys, offset, shown.c_str(), o.out.c_str(), first_ms, last_ms);
     if (!o.index.empty()) std::printf("; index in %s", o.index.c_str());
-    std::printf(".\n");
-    return kExitOk;
+    std::printf("%s.\n", StopRequested() ? "; stopped" : "");
+    return StopRequested() ? kExitStopped : kExitOk;
 }
 
 }  // namespace qvtool

@@ -115,7 +115,7 @@ int RunInfo(const InfoOptions& o) {
     const int opened = decoder.QVOpen(o.file.c_str());
     // A stream asked for that the file lacks is the user's mistake, not a fact of the file.
     if (opened != 0 && (o.video_stream != -2 || o.audio_stream != -2)) {
-        return Fail(kExitInput, OpenFailure(shown, opened));
+        return Fail(kExitInput, OpenFailure(shown, opened, decoder));
     }
     _video_param param{};
     if (opened == 0) decoder.QVGetParam(param);
@@ -215,19 +215,20 @@ int RunInfo(const InfoOptions& o) {
     } else {
         std::printf("The library decodes it as");
         const bool video = param.width > 0 && param.height > 0;
+        // The library stands in a bit rate where a stream states none: only a stated one is told.
+        int64_t video_rate = 0, audio_rate = 0;
+        for (const StreamFacts& s : facts.streams) {
+            if (s.index == video_index) video_rate = s.bit_rate;
+            if (s.index == audio_index) audio_rate = s.bit_rate;
+        }
         if (video) {
-            // The library stands in a bit rate where the file states none: that one says nothing.
-            int64_t stated = facts.bit_rate;
-            for (const StreamFacts& s : facts.streams) {
-                if (s.index == video_index && s.bit_rate > 0) stated = s.bit_rate;
-            }
             std::printf(" %dx%d %s at %d/%d frames/s, %s", param.width, param.height,
                         PixelFormatName(param.pix_fmt), param.frame_rate_num, param.frame_rate_den,
-                        TextRate(stated > 0 ? param.bit_rate : 0).c_str());
+                        TextRate(video_rate).c_str());
         }
         if (param.audio_codec_id) {
-            std::printf("%s audio %d Hz %d ch %d bit/s", video ? "," : "", param.sample_rate,
-                        param.channels, param.audio_bit_rate);
+            std::printf("%s audio %d Hz %d ch, %s", video ? "," : "", param.sample_rate, param.channels,
+                        TextRate(audio_rate).c_str());
         }
         std::printf("; raw extraction is %ssupported.\n", raw ? "" : "not ");
     }

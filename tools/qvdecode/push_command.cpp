@@ -5,7 +5,9 @@
 
 #include "commands.h"
 #include "frame_cutter.h"
+#include "live_stats.h"
 #include "output_options.h"
+#include "stop_signal.h"
 #include "tool_common.h"
 
 namespace qvtool {
@@ -48,6 +50,7 @@ int RunPush(const PushOptions& o) {
     // A picture of a real program stream spans several packs, and a pack of small pictures
     // holds several: packs go through the parser unless the user vouches for one frame each.
     const bool chunks = o.chunks || (o.demux && !o.frame_per_pack);
+    InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.output.verbose);
     // Modes come before the open: the decoder is set up for them. The tool takes every
@@ -76,7 +79,9 @@ int RunPush(const PushOptions& o) {
     std::vector<uint8_t> unit, pair;
     int64_t pushed = 0, pictures = 0, refused = 0, bytes = 0;
     bool have_first_field = false;
-    while (cutter.Next(&unit)) {
+    // A stop (Ctrl-C) ends the pushing between two frames: what the decoder holds is flushed
+    // out as at the end, the raw file keeps whole pictures and the summary is printed.
+    while (!StopRequested() && cutter.Next(&unit)) {
         if (o.fields && !o.demux) {
             // The parser hands out one field at a time; a field-coded frame is the pair.
             if (!have_first_field) {
@@ -122,7 +127,7 @@ int RunPush(const PushOptions& o) {
     }
     progress.Finish();
     if (cutter.read_error()) return Fail(kExitInput, "reading '" + o.output.file + "' failed");
-    if (have_first_field) {
+    if (have_first_field && !StopRequested()) {
         std::fprintf(stderr, "qvdecode: warning: the file ends with an unpaired field (%zu bytes); "
                      "it was not pushed\n", pair.size());
     }
@@ -133,8 +138,10 @@ int RunPush(const PushOptions& o) {
     int out_w = 0, out_h = 0;
     decoder.QVGetOutputResolution(out_w, out_h);
     if (JsonOutput()) {
-        if (pushed == 0) return Fail(kExitInput, "no frames found in '" + o.output.file + "'");
-        if (pictures == 0) return Fail(kExitFailed, "no picture came out of '" + o.output.file + "'");
+        if (pushed == 0 && !StopRequested()) return Fail(kExitInput, "no frames found in '" + o.output.file + "'");
+        if (pictures == 0 && !StopRequested()) {
+            return Fail(kExitFailed, "no picture came out of '" + o.output.file + "'");
+        }
         JsonObject json;
         json.Text("file", o.output.file);
         json.Text("codec", o.codec);
@@ -147,13 +154,14 @@ int RunPush(const PushOptions& o) {
         json.Number("seconds", seconds);
         json.Number("snapshots", sink.snapshots());
         json.Number("raw_bytes", static_cast<double>(sink.raw_bytes()));
+        if (StopRequested()) json.Add("stopped", "true");
         json.Print();
-        return kExitOk;
+        return StopRequested() ? kExitStopped : kExitOk;
     }
     std::printf("Pushed %s through stream mode (%s%s%s%s%s%s): %" PRId64 " %s, %" PRId64
                 " bytes; %" PRId64 " pictures of %dx%d %s delivered as %dx%d, %" PRId64
                 " pushes gave no picture; %.2f s (%.1f pictures/s)",
-                o.output.file.c_str(), o.codec.c_str(), o.demux ? ", demultiplexed" : "",
+                PrintableName(o.output.file).c_str(), o.codec.c_str(), o.demux ? ", demultiplexed" : "",
                 chunks ? ", chunked" : "",
                 o.repack ? ", repacked" : "", o.fields ? ", field-coded" : "",
                 o.key_first ? ", from the first key frame" : "", pushed,
@@ -167,7 +175,8 @@ int RunPush(const PushOptions& o) {
     if (!o.output.raw.empty()) {
         std::printf("; %" PRId64 " raw bytes in %s", sink.raw_bytes(), o.output.raw.c_str());
     }
-    std::printf(".\n");
+    std::printf("%s.\n", StopRequested() ? "; stopped" : "");
+    if (StopRequested()) return kExitStopped;
     if (pushed == 0) return Fail(kExitInput, "no frames found in '" + o.output.file + "'");
     if (pictures == 0) return Fail(kExitFailed, "no picture came out of '" + o.output.file + "'");
     return kExitOk;

@@ -3,6 +3,7 @@
 // its corner. Only key frames are decoded; with --exact, the picture at each mark instead
 // (accurate seeks, decoding from the key frame before it).
 #include <algorithm>
+#include <climits>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@ extern "C" {
 
 #include "commands.h"
 #include "live_stats.h"
+#include "stop_signal.h"
 #include "time_label.h"
 #include "time_text.h"
 #include "tool_common.h"
@@ -90,16 +92,18 @@ double SampleAspect(const std::string& path) {
 // WxH, Wx or xH: a side left out (0) follows the picture's display shape.
 bool ParseThumbSize(const std::string& text, int* width, int* height) {
     if (ParseSize(text, width, height)) return true;
-    int side = 0;
+    // A side of any size is the form; the picture limit judges it once the other side is known.
+    long long side = 0;
     char extra = 0;
-    if (std::sscanf(text.c_str(), "%dx%c", &side, &extra) == 1 && side > 0 && side <= 16384 && text.back() == 'x') {
-        *width = side;
+    if (std::sscanf(text.c_str(), "%lldx%c", &side, &extra) == 1 && side > 0 && side <= INT_MAX / 4 &&
+        text.back() == 'x') {
+        *width = static_cast<int>(side);
         *height = 0;
         return true;
     }
-    if (std::sscanf(text.c_str(), "x%d%c", &side, &extra) == 1 && side > 0 && side <= 16384) {
+    if (std::sscanf(text.c_str(), "x%lld%c", &side, &extra) == 1 && side > 0 && side <= INT_MAX / 4) {
         *width = 0;
-        *height = side;
+        *height = static_cast<int>(side);
         return true;
     }
     return false;
@@ -109,7 +113,8 @@ bool ParseThumbSize(const std::string& text, int* width, int* height) {
 // other follows the display shape; with both, the largest size of that shape inside them, so a
 // 4:3 recording is never stretched into 16:9 tiles. Even sides, at least 2.
 void FitDisplay(double display, int* width, int* height) {
-    auto even = [](double v) { return std::max(2, static_cast<int>(std::lround(v / 2.0)) * 2); };
+    // Clamped far above any picture limit, so that a wild side cannot overflow the int.
+    auto even = [](double v) { return std::max(2, static_cast<int>(std::lround(std::min(v, 1e9) / 2.0)) * 2); };
     if (*width > 0 && *height > 0) {
         if (*width > *height * display) {
             *width = even(*height * display);
@@ -140,12 +145,13 @@ int RunThumbs(const ThumbsOptions& o) {
     std::filesystem::create_directories(o.dir, ec);
     if (ec) return Fail(kExitOutput, "cannot create '" + o.dir + "': " + ec.message());
 
+    InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     const int opened = decoder.QVOpen(o.file.c_str());
-    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened));
+    if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened, decoder));
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + shown + "' has no video");
@@ -153,6 +159,7 @@ int RunThumbs(const ThumbsOptions& o) {
     // Without a size, pixels that are not square are shown square: the height stays.
     if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) height = param.height;
     FitDisplay(static_cast<double>(param.width) * sample_aspect / param.height, &width, &height);
+    if (!CheckOutputSize(width, height, 0)) return kExitUsage;  // one side given: the other is known now
     decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
 
     const int64_t start = decoder.QVGetStartTime();
@@ -205,7 +212,8 @@ int RunThumbs(const ThumbsOptions& o) {
     // --exact: the first picture at or after each mark. A file that can seek goes to each
     // mark (an accurate seek); one that cannot reads on to it. The file's end, not its stated
     // length, ends the marks.
-    while (o.exact) {
+    // A stop (Ctrl-C) ends the marks: the thumbnails so far make the sheet and the summary.
+    while (o.exact && !StopRequested()) {
         const int64_t m = mark(chosen.size());
         if (seekable) {
             const int sought = decoder.QVSeek(m, QV_SEEK_ACCURATE);
@@ -227,7 +235,7 @@ int RunThumbs(const ThumbsOptions& o) {
     // The key frames around each mark: the last at or before it and the first after it. A
     // file that can seek goes to each mark that lies past the key frames read so far (a key
     // frame seek, then the next key frame); one that cannot reads its key frames in order.
-    while (!o.exact) {
+    while (!o.exact && !StopRequested()) {
         const int64_t m = mark(chosen.size());
         if (duration > 0 && m > start + duration) break;
         if (!have_current || current.time <= m) {
@@ -252,6 +260,8 @@ int RunThumbs(const ThumbsOptions& o) {
                         static_cast<int64_t>(chosen.size()));
     }
     progress.Finish();
+    const int done = StopRequested() ? kExitStopped : kExitOk;
+    if (chosen.empty() && done == kExitStopped) return done;
     if (chosen.empty()) {
         return Fail(kExitFailed, std::string(o.exact ? "no picture" : "no key frame") + " could be decoded from '" +
                                      shown + "'");
@@ -269,11 +279,11 @@ int RunThumbs(const ThumbsOptions& o) {
         if (!o.sheet.empty()) json.Text("sheet", o.sheet);
         json.Number("seconds", progress.Seconds());
         json.Print();
-        return kExitOk;
+        return done;
     }
     std::printf("%zu thumbnail%s of %s in %.2f s.\n", chosen.size(), chosen.size() == 1 ? "" : "s", shown.c_str(),
                 progress.Seconds());
-    return kExitOk;
+    return done;
 }
 
 }  // namespace qvtool

@@ -1,6 +1,8 @@
 // Shared pieces of the qvdecode subcommands.
 #include "tool_common.h"
 
+#include "live_stats.h"  // PrintableName
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,11 +161,15 @@ bool CheckOutputSize(int width, int height, int64_t max_pixels) {
     return false;
 }
 
-void PrintError(const std::string& message) { std::fprintf(stderr, "qvdecode: error: %s\n", message.c_str()); }
+// Every error and JSON text passes the library's masking: no message quotes a password, whatever
+// name or FFmpeg line it was made of.
+void PrintError(const std::string& message) {
+    std::fprintf(stderr, "qvdecode: error: %s\n", PrintableName(message).c_str());
+}
 
 int Fail(int code, const std::string& message) {
     PrintError(message);
-    if (g_json) std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(message).c_str(), code);
+    if (g_json) std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(PrintableName(message)).c_str(), code);
     return code;
 }
 
@@ -198,8 +204,12 @@ int OpenMediaInput(const std::string& path, AVFormatContext** ctx) {
 
 std::string FFmpegReason() { return g_ffmpeg_error.empty() ? "" : " (FFmpeg: " + g_ffmpeg_error + ")"; }
 
-std::string OpenFailure(const std::string& path, int result) {
-    return "cannot open '" + path + "': " + ResultText(result) + FFmpegReason();
+std::string OpenFailure(const std::string& path, int result, QVDecoder& decoder) {
+    std::string why = decoder.QVGetOpenError();
+    while (!why.empty() && why.back() == '.') why.pop_back();
+    // The library's own level-15 messages name their method ("QVOpen: ...").
+    if (!why.empty()) why = (why.rfind("QV", 0) == 0 ? " (" : " (FFmpeg: ") + why + ")";
+    return "cannot open '" + path + "': " + ResultText(result) + (why.empty() ? FFmpegReason() : why);
 }
 
 std::string JsonString(const std::string& s) {
@@ -222,7 +232,9 @@ std::string JsonString(const std::string& s) {
 void JsonObject::Add(const std::string& key, const std::string& raw_value) {
     text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + raw_value;
 }
-void JsonObject::Text(const std::string& key, const std::string& value) { Add(key, JsonString(value)); }
+void JsonObject::Text(const std::string& key, const std::string& value) {
+    Add(key, JsonString(PrintableName(value)));
+}
 void JsonObject::Number(const std::string& key, double value) { Add(key, JsonNumber(value)); }
 
 std::string JsonNumber(double value) {

@@ -20,6 +20,7 @@ constexpr int kExitFailed = 1;      // the work itself failed (decoder refused, 
 constexpr int kExitUsage = 2;       // bad arguments
 constexpr int kExitInput = 3;       // input file missing, unreadable or not understood
 constexpr int kExitOutput = 4;      // an output file could not be written
+constexpr int kExitStopped = 130;   // Ctrl-C or SIGTERM ended the work early (what was done is kept)
 
 struct CodecName {
     const char* name;
@@ -74,8 +75,9 @@ private:
     std::string text_;
 };
 
-// "cannot open 'path': <result>", with the last error FFmpeg logged when there is one.
-std::string OpenFailure(const std::string& path, int result);
+// "cannot open 'path': <result> (FFmpeg: <why>)": why this decoder's open failed as the library
+// tells it (FFmpeg's reason, "Server returned 404 Not Found"), else the last error FFmpeg logged.
+std::string OpenFailure(const std::string& path, int result, QVDecoder& decoder);
 // " (FFmpeg: <the last error line it logged>)", or nothing.
 std::string FFmpegReason();
 
