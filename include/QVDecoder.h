@@ -416,8 +416,8 @@ public:
     const char* QVGetOpenError();
     // Copies text into buffer (size bytes, terminated whenever size > 0) with every password
     // masked by the rule the library's log follows, for hosts that show addresses themselves:
-    // "scheme://user:password@" and the query fields password=, pwd=, passwd=, pass= (any
-    // case) become "******", one length whatever the password's. Returns the length of the whole masked text (larger than
+    // "scheme://user:password@" and the query fields password=, pwd=, passwd=, pass= and
+    // passphrase= (any case) become "******", one length whatever the password's. Returns the length of the whole masked text (larger than
     // size - 1: the buffer holds its start), or -1 for a null text, a negative size or a null
     // buffer with a positive size.
     static int QVMaskPassword(const char* text, char* buffer, int size);

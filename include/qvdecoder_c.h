@@ -398,9 +398,9 @@ QVDECODER_C_API int qv_write_bmp(const char* path, const unsigned char* data, in
 
 /* Copies text into buffer (size bytes, terminated whenever size > 0) with every password masked
    as the library's log masks it ("scheme://user:password@" and the query fields password=,
-   pwd=, passwd=, pass=; "******" whatever the password's length): for printing addresses. The
-   length of the whole masked text (the buffer holds its start when that is size or more), or
-   QV_ERR_ARGUMENT for a NULL text, a negative size or a NULL buffer with a positive size. */
+   pwd=, passwd=, pass=, passphrase=; "******" whatever the password's length): for printing
+   addresses. The length of the whole masked text (the buffer holds its start when that is size
+   or more), or QV_ERR_ARGUMENT for a NULL text, a negative size or a NULL buffer with a positive size. */
 QVDECODER_C_API int qv_mask_password(const char* text, char* buffer, int size);
 
 /* One sentence about a result code; never NULL. */

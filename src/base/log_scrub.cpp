@@ -10,7 +10,8 @@ constexpr const char kMask[] = "******";
 
 // Query keys that carry a password, compared without regard to case.
 bool IsPasswordKey(const std::string& text, size_t begin, size_t end) {
-    static const char* const kKeys[] = {"password", "pwd", "passwd", "pass"};
+    // SRT's passphrase is its stream's key.
+    static const char* const kKeys[] = {"password", "pwd", "passwd", "pass", "passphrase"};
     for (const char* key : kKeys) {
         const size_t length = std::strlen(key);
         if (end - begin != length) continue;
@@ -34,12 +35,15 @@ bool MaskUserParts(std::string& text) {
         const size_t user = scheme_end + 3;
         // The authority ends at the first '/', space or quote; its user part at the last '@'
         // (a password may hold '?', '#' or '&' that its owner did not escape).
-        size_t authority = user;
+        size_t authority = user, token = user;
         while (authority < text.size() && !std::strchr("/ '\"\n\r\t", text[authority])) ++authority;
-        const size_t at = text.rfind('@', authority == user ? user : authority - 1);
-        if (at == std::string::npos || at < user) continue;
+        while (token < text.size() && !std::strchr(" '\"\n\r\t", text[token])) ++token;
+        size_t at = text.rfind('@', authority == user ? user : authority - 1);
         const size_t colon = text.find(':', user);
-        if (colon >= at) continue;
+        // "user:pa/ss@host": a '/' its owner did not escape. Masking a port and path too in
+        // the rare address with an '@' in its path is the safe mistake.
+        if ((at == std::string::npos || at < user) && colon < authority) at = text.rfind('@', token - 1);
+        if (at == std::string::npos || at < user || colon >= at) continue;
         text.replace(colon + 1, at - colon - 1, kMask);
         replaced = true;
     }

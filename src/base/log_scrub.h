@@ -18,8 +18,9 @@ void RouteFFmpegLines(QVFFmpegLineCallback callback, void* context, int level);
 // error lines of an open are kept for QVGetOpenError, base/ffmpeg_errors.h).
 void InstallFFmpegRoute();
 // Masks every password in the text: the user part's ("scheme://user:password@") and a query
-// field's ("?password=", "pwd=", "passwd=", "pass=", any case) become "******", a mask of one
-// length whatever the password's, so the text tells nothing of it; true when it did.
+// field's ("?password=", "pwd=", "passwd=", "pass=", SRT's "passphrase=", any case) become
+// "******", a mask of one length whatever the password's, so the text tells nothing of it;
+// true when it did.
 bool ScrubCredentials(std::string& text);
 
 }  // namespace qv

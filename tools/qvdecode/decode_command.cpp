@@ -4,10 +4,10 @@
 #include <cinttypes>
 #include <cstdint>
 #include <string>
-#include <atomic>
 #include <thread>
 
 #include "commands.h"
+#include "interrupt_on_stop.h"
 #include "live_stats.h"
 #include "output_options.h"
 #include "stop_signal.h"
@@ -23,31 +23,6 @@ void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
     if (o.timeout >= 0) decoder.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
     if (!o.transport.empty()) decoder.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
 }
-
-// While it lives, a Ctrl-C ends a wait on a silent source at once (QVInterrupt) instead of
-// after the timeout; the decoding loop then sees the stop.
-class InterruptOnStop {
-public:
-    explicit InterruptOnStop(QVDecoder& decoder)
-        : thread_([this, &decoder] {
-              while (!done_) {
-                  if (StopRequested()) {
-                      QuietLibraryLog();  // the interrupted call's "timed out" is ours
-                      decoder.QVInterrupt();
-                      return;
-                  }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-              }
-          }) {}
-    ~InterruptOnStop() {
-        done_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
 
 bool EndsTheSource(int result) {
     return result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK;

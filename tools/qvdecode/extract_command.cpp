@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "interrupt_on_stop.h"
 #include "live_stats.h"
 #include "stop_signal.h"
 #include "tool_common.h"
@@ -34,7 +35,9 @@ int RunExtract(const ExtractOptions& o) {
     InstallStopHandlers();
     QVDecoder decoder;
     InstallLog(decoder, o.verbose);
+    InterruptOnStop interrupt_on_stop(decoder);
     const int opened = decoder.QVOpen(o.file.c_str());
+    if (opened != 0 && StopRequested()) return kExitStopped;
     if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened, decoder));
 
     File out(std::fopen(o.out.c_str(), "wb"));

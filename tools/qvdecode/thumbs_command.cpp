@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "interrupt_on_stop.h"
 #include "live_stats.h"
 #include "stop_signal.h"
 #include "time_label.h"
@@ -150,7 +151,9 @@ int RunThumbs(const ThumbsOptions& o) {
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+    InterruptOnStop interrupt_on_stop(decoder);
     const int opened = decoder.QVOpen(o.file.c_str());
+    if (opened != 0 && StopRequested()) return kExitStopped;
     if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened, decoder));
     _video_param param{};
     decoder.QVGetParam(param);
@@ -202,7 +205,8 @@ int RunThumbs(const ThumbsOptions& o) {
     bool have_current = false, seekable = true;
     // The next picture decoded: the next key frame, or with --exact the next picture.
     auto next_picture = [&](Thumb* out) -> bool {
-        for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE; result = decoder.QVDecodeFrame()) {
+        for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE && !StopRequested();
+             result = decoder.QVDecodeFrame()) {
             if (result != QV_OK) continue;
             *out = Capture(decoder);
             if (!out->rgb.empty()) return true;
@@ -261,12 +265,11 @@ int RunThumbs(const ThumbsOptions& o) {
     }
     progress.Finish();
     const int done = StopRequested() ? kExitStopped : kExitOk;
-    if (chosen.empty() && done == kExitStopped) return done;
-    if (chosen.empty()) {
+    if (chosen.empty() && done != kExitStopped) {
         return Fail(kExitFailed, std::string(o.exact ? "no picture" : "no key frame") + " could be decoded from '" +
                                      shown + "'");
     }
-    if (!o.sheet.empty()) {
+    if (!o.sheet.empty() && !chosen.empty()) {
         const std::string error = WriteSheet(o.sheet, chosen, o.labels);
         if (!error.empty()) return Fail(kExitOutput, "cannot write the sheet '" + o.sheet + "': " + error);
         if (!JsonOutput()) std::printf("contact sheet: %s\n", o.sheet.c_str());
@@ -276,13 +279,14 @@ int RunThumbs(const ThumbsOptions& o) {
         json.Text("file", shown);
         json.Number("count", static_cast<double>(chosen.size()));
         json.Add("thumbnails", "[" + listed + "]");
-        if (!o.sheet.empty()) json.Text("sheet", o.sheet);
+        if (!o.sheet.empty() && !chosen.empty()) json.Text("sheet", o.sheet);
         json.Number("seconds", progress.Seconds());
+        if (done == kExitStopped) json.Add("stopped", "true");
         json.Print();
         return done;
     }
-    std::printf("%zu thumbnail%s of %s in %.2f s.\n", chosen.size(), chosen.size() == 1 ? "" : "s", shown.c_str(),
-                progress.Seconds());
+    std::printf("%zu thumbnail%s of %s in %.2f s%s.\n", chosen.size(), chosen.size() == 1 ? "" : "s", shown.c_str(),
+                progress.Seconds(), done == kExitStopped ? "; stopped" : "");
     return done;
 }
 

@@ -2,6 +2,7 @@
 #include "tool_common.h"
 
 #include "live_stats.h"  // PrintableName
+#include "stop_signal.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,7 +181,8 @@ void QuietLibraryLog() { g_library_quiet = true; }
 
 namespace {
 int64_t g_open_deadline = 0;  // OpenMediaInput's, on av_gettime_relative's clock
-int OpenExpired(void*) { return av_gettime_relative() > g_open_deadline; }
+// A stop (Ctrl-C) ends the tool's own reading too.
+int OpenExpired(void*) { return av_gettime_relative() > g_open_deadline || StopRequested(); }
 }  // namespace
 
 int OpenMediaInput(const std::string& path, AVFormatContext** ctx) {
