@@ -234,6 +234,10 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
     const RunResult ps = Run({"info", Sample("clip.mpg")});
     ASSERT_EQ(ps.code, 0) << ps.err;
     EXPECT_NE(ps.out.find("mpeg2video (codec id 2"), std::string::npos) << ps.out;
+    // The container states a bit rate, the video stream none: the library's stand-in is no fact.
+    EXPECT_NE(ps.out.find("at 25/1 frames/s, unknown bit rate;"), std::string::npos) << ps.out;
+    EXPECT_NE(Run({"info", Sample("clip.mp4")}).out.find("189806 bit/s, audio 44100 Hz 1 ch, 48430 bit/s;"),
+              std::string::npos);
     // An audio-only file is described without a picture.
     const RunResult speech = Run({"info", Sample("speech.g722")});
     ASSERT_EQ(speech.code, 0) << speech.err;
