@@ -1,5 +1,5 @@
 """One qv_decoder handle (_Handle) with the checks and output settings both decoders share, and
-_Closable, their close and ``with`` block. Imports _lib, _loader, errors and pictures."""
+_Closable, their close and ``with`` block. Imports _lib, _loader, _interrupt, errors and pictures."""
 
 import ctypes
 

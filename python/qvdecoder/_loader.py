@@ -1,6 +1,6 @@
 """The loaded libqvdecoder, once per process: lazy loading on first use, the route of FFmpeg's
 log lines to the ``logging`` module (loggers ``qvdecoder`` and ``qvdecoder.ffmpeg``) and the exit
-handler that quiets it. Imports only the binding (_lib)."""
+handler that quiets it. Imports the binding (_lib) and _interrupt."""
 
 import atexit
 import logging

@@ -1,9 +1,6 @@
 // Shared pieces of the qvdecode subcommands.
 #include "tool_common.h"
 
-#include "live_stats.h"  // PrintableName
-#include "stop_signal.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +18,9 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libavutil/time.h>
 }
+
+#include "live_stats.h"  // PrintableName
+#include "stop_signal.h"
 
 namespace qvtool {
 namespace {
