@@ -631,6 +631,11 @@ TEST_F(ToolTest, StopSignalsKeepWholeOutputFiles) {
         EXPECT_EQ(le32(40), static_cast<int>(sound.size() - 44));
         EXPECT_EQ(le32(24), 44100);  // the sample rate
     }
+    // A camera that stays away under --reconnect: the waiting between tries ends too.
+    qvtest::ChildProcess waiting;
+    ASSERT_TRUE(waiting.Start({QVDECODE_PATH, "decode", "rtsp://127.0.0.1:1/x", "--reconnect", "--timeout", "1"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(waiting.Signal(SIGINT, 30000), 130);
 }
 
 TEST_F(ToolTest, PushDemuxGivesEveryPictureOfProgramStreams) {

@@ -24,6 +24,14 @@ void ApplyNetwork(QVDecoder& decoder, const DecodeOptions& o) {
     if (!o.transport.empty()) decoder.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
 }
 
+// A reconnect's pause, cut short by a stop (Ctrl-C).
+void PauseUnlessStopped(std::chrono::milliseconds pause) {
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (!StopRequested() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 bool EndsTheSource(int result) {
     return result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK;
 }
@@ -63,7 +71,7 @@ int RunDecode(const DecodeOptions& o) {
     for (auto pause = std::chrono::milliseconds(250);
          opened != 0 && reconnect && SteadyClock::now() < until && !StopRequested();
          pause = std::min(pause * 2, std::chrono::milliseconds(4000))) {
-        std::this_thread::sleep_for(pause);
+        PauseUnlessStopped(pause);
         opened = decoder.QVOpen(o.file.c_str());
     }
     if (opened != 0 && StopRequested()) {
@@ -121,7 +129,7 @@ int RunDecode(const DecodeOptions& o) {
             auto pause = std::chrono::milliseconds(250);
             do {
                 decoder.QVClose();
-                std::this_thread::sleep_for(pause);
+                PauseUnlessStopped(pause);
                 pause = std::min(pause * 2, std::chrono::milliseconds(4000));
                 ApplyNetwork(decoder, o);
             } while (decoder.QVOpen(o.file.c_str()) != 0 && SteadyClock::now() < until && !StopRequested());
