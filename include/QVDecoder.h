@@ -382,6 +382,13 @@ public:
     // The sample aspect ratio of the picture last laid out (the shape of one pixel; display
     // width = width x num / den), reduced: 1 with it, 0 with 1:1 when the stream does not say.
     int QVGetPictureAspect(int& num, int& den);
+    // The display rotation of the picture last laid out: the clockwise turn in degrees (0, 90,
+    // 180 or 270) that shows it upright, as a phone recording's display matrix states it (the
+    // container's, else the stream's own, such as H.264's display orientation message). The
+    // picture is handed out as decoded, never turned: a host turns it itself. 0 when nothing
+    // says, and before a picture. A mirrored matrix reports its turn alone. (ffprobe names the
+    // same matrix by its counterclockwise angle: 90 here is its -90.)
+    int QVGetPictureRotation();
 
     // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
     // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP
