@@ -487,16 +487,25 @@ def wide_pixels(tmp_path_factory):
                    "testsrc=size=176x144:rate=25", "-t", "2", "-vf", "setsar=64/45", "-c:v", "libx264", "-g", "25")
 
 
+@pytest.fixture(scope="module")
+def turned_wide(wide_pixels, tmp_path_factory):
+    """wide_pixels with a phone's display matrix: shown turned a quarter clockwise."""
+    return _ffmpeg(str(tmp_path_factory.mktemp("turned") / "turned.mp4"), "-i", wide_pixels, "-c", "copy",
+                   "-metadata:s:v:0", "rotate=270")
+
+
 @pytest.mark.parametrize("wide, size, tool_size, exact", [
     (True, "160x", "160x", False),
     (True, (None, 90), "x90", True),
     (True, (160, 90), "160x90", False),    # a box: the largest thumbnail of the display shape inside it
     (True, None, None, False),             # pixels made square, the decoded height kept
     (False, "160x90", "160x90", False),    # square pixels of a 4:3 picture are not stretched to 16:9
+    ("turned", (160, 90), "160x90", True),  # upright: the box takes the turned shape
+    ("turned", None, None, False),
 ])
-def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, run_tool, tmp_path, wide, size,
-                                                       tool_size, exact):
-    path = wide_pixels if wide else os.path.join(samples, "clip.mp4")
+def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, turned_wide, run_tool, tmp_path, wide,
+                                                       size, tool_size, exact):
+    path = turned_wide if wide == "turned" else wide_pixels if wide else os.path.join(samples, "clip.mp4")
     run_tool("thumbs", path, "-o", str(tmp_path), "--every", "1", *(["--size", tool_size] if tool_size else []))
     png = (tmp_path / "thumb_0000.png").read_bytes()
     shape = tuple(int.from_bytes(png[i:i + 4], "big") for i in (16, 20))
@@ -505,4 +514,7 @@ def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, run
     num, den = thumbs[0].aspect
     decoded = next(iter(qvdecoder.open(path, format=None)))
     display = decoded.width * num / den / decoded.height
+    if decoded.rotation in (90, 270):
+        display = 1 / display
     assert abs(shape[0] / shape[1] - display) < 2.0 / shape[1]
+    assert all(t.rotation == 0 and t.array.shape == (t.height, t.width, 3) for t in thumbs)
