@@ -247,7 +247,10 @@ public:
     int QVDecodeFrame();
     // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
     // for video its decoding time, which with B-frames is not the time of the picture that
-    // comes out. The picture's own time is QVGetPictureTime, on the same clock.
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock. For audio the
+    // packet's time, except where the stream drops the packet's first samples (the first
+    // packet kept after a cut's edit list): then the time of its first sample kept, as
+    // libavcodec times it, so the audio starts where the cut does.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.
