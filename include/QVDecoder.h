@@ -247,7 +247,10 @@ public:
     int QVDecodeFrame();
     // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
     // for video its decoding time, which with B-frames is not the time of the picture that
-    // comes out. The picture's own time is QVGetPictureTime, on the same clock.
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock. For audio the
+    // packet's time, except where the stream drops the packet's first samples (the first
+    // packet kept after a cut's edit list): then the time of its first sample kept, as
+    // libavcodec times it, so the audio starts where the cut does.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.
@@ -386,6 +389,13 @@ public:
     // The sample aspect ratio of the picture last laid out (the shape of one pixel; display
     // width = width x num / den), reduced: 1 with it, 0 with 1:1 when the stream does not say.
     int QVGetPictureAspect(int& num, int& den);
+    // The display rotation of the picture last laid out: the clockwise turn in degrees (0, 90,
+    // 180 or 270) that shows it upright, as a phone recording's display matrix states it (the
+    // container's, else the stream's own, such as H.264's display orientation message). The
+    // picture is handed out as decoded, never turned: a host turns it itself. 0 when nothing
+    // says, and before a picture. A mirrored matrix reports its turn alone. (ffprobe names the
+    // same matrix by its counterclockwise angle: 90 here is its -90.)
+    int QVGetPictureRotation();
 
     // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
     // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP

@@ -150,7 +150,18 @@ enum {
     QV_PIX_FMT_ARGB = 27,
     QV_PIX_FMT_RGBA = 28,
     QV_PIX_FMT_ABGR = 29,
-    QV_PIX_FMT_BGRA = 30
+    QV_PIX_FMT_BGRA = 30,
+    /* 10- and 12-bit pictures: 16-bit little-endian samples (PIX_FMT_QV_* of QVDecoder.h). */
+    QV_PIX_FMT_YUV420P10LE = 0x990300,
+    QV_PIX_FMT_YUV422P10LE = 0x990301,
+    QV_PIX_FMT_YUV444P10LE = 0x990302,
+    QV_PIX_FMT_YUV420P12LE = 0x990303,
+    QV_PIX_FMT_YUV422P12LE = 0x990304,
+    QV_PIX_FMT_YUV444P12LE = 0x990305,
+    QV_PIX_FMT_GRAY10LE = 0x990306,
+    QV_PIX_FMT_GRAY12LE = 0x990307,
+    QV_PIX_FMT_GBRP10LE = 0x990308,
+    QV_PIX_FMT_GBRP12LE = 0x990309
 };
 
 /* Modes (qv_set_param and the single setters): only the value 1 of each changes behaviour. */
@@ -379,6 +390,10 @@ QVDECODER_C_API int qv_picture_type(qv_decoder* decoder);
 /* The sample aspect ratio of the picture last laid out, reduced: 1 with it, 0 with 1:1 when the
    stream does not say; QV_ERR_ARGUMENT for null pointers. */
 QVDECODER_C_API int qv_picture_aspect(qv_decoder* decoder, int* num, int* den);
+/* The clockwise turn in degrees (0, 90, 180, 270) that shows the picture last laid out
+   upright, as its display matrix states it; 0 when nothing says and before a picture. See
+   QVGetPictureRotation. */
+QVDECODER_C_API int qv_picture_rotation(qv_decoder* decoder);
 
 /* Output conversion: pictures come out at this size and pixel format from the next one on.
    0 leaves a side to follow the picture; a negative size or one over the picture limit

@@ -359,6 +359,19 @@ enum PixelFormat : int {
     PIX_FMT_BGR444BE = 64,
     PIX_FMT_BGR444LE = 65,
     PIX_FMT_Y400A = 66,
+    // Formats the old numbering lacks (10- and 12-bit pictures of HEVC, VP9, AV1 and H.264
+    // High 10), from 0x990300 on; samples are 16-bit little-endian words, planes as the
+    // 8-bit format of the same name.
+    PIX_FMT_QV_YUV420P10LE = 0x990300,
+    PIX_FMT_QV_YUV422P10LE = 0x990301,
+    PIX_FMT_QV_YUV444P10LE = 0x990302,
+    PIX_FMT_QV_YUV420P12LE = 0x990303,
+    PIX_FMT_QV_YUV422P12LE = 0x990304,
+    PIX_FMT_QV_YUV444P12LE = 0x990305,
+    PIX_FMT_QV_GRAY10LE = 0x990306,
+    PIX_FMT_QV_GRAY12LE = 0x990307,
+    PIX_FMT_QV_GBRP10LE = 0x990308,
+    PIX_FMT_QV_GBRP12LE = 0x990309,
 };
 
 #endif  // QVDECODER_IDS_H

@@ -62,6 +62,7 @@ static void bad_input(void) {
         qv_set_converter(NULL, QV_CONVERTER_AUTO), qv_video_planes(NULL, &planes),
         qv_seek(NULL, 0, QV_SEEK_KEY), qv_set_frame_skip(NULL, 0), qv_duration(NULL, &time),
         qv_start_time(NULL, &time), qv_max_pixels(NULL, &time), qv_mask_password(NULL, NULL, 0),
+        qv_picture_rotation(NULL),
     };
     size_t i;
     for (i = 0; i < sizeof(null_handle) / sizeof(null_handle[0]); ++i) {

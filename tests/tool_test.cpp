@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -266,6 +267,61 @@ TEST_F(ToolTest, InfoReportsStreamsCodecIdsAndRawSupport) {
               std::string::npos) << shaped.out;
     EXPECT_NE(Run({"info", wide}).out.find("sample aspect 64:45, 25 frames, first picture at 0.000000 s"),
               std::string::npos);
+}
+
+// A phone's portrait recording: stored 176x144, with a display matrix that turns it a quarter
+// clockwise. info says so; thumbs and snapshots come out upright as FFmpeg's own
+// autorotation shows it (sizes fitted to the upright shape), and as decoded with
+// --no-autorotate. A 10-bit recording's pixel format has its name.
+TEST_F(ToolTest, RotatedRecordingsComeOutUpright) {
+    qvtest::MediaFile media;
+    media.video.push_back(qvtest::VideoTrack{});
+    media.muxer = "mp4";
+    const std::string plain = Path("plain.mp4"), turned = Path("turned.mp4"), upright = Path("upright.png");
+    ASSERT_EQ(qvtest::WriteMediaFile(plain, media), "");
+    // FFmpeg 5.1 reads the rotate tag as a counterclockwise angle: 270 is a clockwise quarter.
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + plain + " -c copy -metadata:s:v:0 rotate=270 " + turned +
+                           " && ffmpeg -v error -y -i " + turned + " -frames:v 1 " + upright).c_str()), 0);
+    EXPECT_NE(Run({"info", turned, "--json"}).out.find("\"rotation\": 90"), std::string::npos);
+    EXPECT_NE(Run({"info", turned}).out.find("shown turned 90 degrees clockwise"), std::string::npos);
+    qvtest::Image ffmpeg, snapshot, thumb, as_decoded;
+    ASSERT_TRUE(qvtest::ReadImage(upright, &ffmpeg));
+    ASSERT_EQ(ffmpeg.width * 1000 + ffmpeg.height, 144176);
+    for (const char* format : {"png", "bmp"}) {
+        SCOPED_TRACE(format);
+        std::filesystem::remove_all(Path("s"));
+        ASSERT_EQ(Run({"decode", turned, "--snapshots", Path("s"), "--every", "100", "--snapshot-format", format}).code,
+                  0);
+        std::vector<uint8_t> rgb;
+        if (std::string(format) == "png") {
+            ASSERT_TRUE(qvtest::ReadImage(Path("s/snapshot-000000.png"), &snapshot));
+            EXPECT_EQ(snapshot.width * 1000 + snapshot.height, 144176);
+            rgb = snapshot.rgb;
+        } else {
+            BmpImage bmp;
+            ASSERT_TRUE(ReadBmp(Path("s/snapshot-000000.bmp"), &bmp));
+            EXPECT_EQ(bmp.width * 1000 + bmp.height, 144176);
+            rgb = bmp.TopDown();
+            for (size_t i = 0; i + 2 < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+            EXPECT_EQ(rgb, snapshot.rgb) << "the same pixels as the PNG";
+        }
+        EXPECT_LT(qvtest::MeanAbsDiff(rgb, ffmpeg.rgb), 2.0) << "turned the way FFmpeg turns it";
+    }
+    ASSERT_EQ(Run({"decode", turned, "--snapshots", Path("n"), "--every", "100", "--no-autorotate"}).code, 0);
+    ASSERT_TRUE(qvtest::ReadImage(Path("n/snapshot-000000.png"), &as_decoded));
+    EXPECT_EQ(as_decoded.width * 1000 + as_decoded.height, 176144);
+    // Thumbnails: a width asked for is the upright picture's; --no-autorotate keeps them as decoded.
+    ASSERT_EQ(Run({"thumbs", turned, "-o", Path("t"), "--size", "64x"}).code, 0);
+    ASSERT_TRUE(qvtest::ReadImage(Path("t/thumb_0000.png"), &thumb));
+    EXPECT_EQ(thumb.width * 1000 + thumb.height, 64078);
+    ASSERT_EQ(Run({"thumbs", turned, "-o", Path("u"), "--size", "64x", "--no-autorotate"}).code, 0);
+    ASSERT_TRUE(qvtest::ReadImage(Path("u/thumb_0000.png"), &thumb));
+    EXPECT_EQ(thumb.width * 1000 + thumb.height, 64052);
+
+    const std::string deep = Path("deep.mp4");
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -t 0.2 -pix_fmt yuv420p10le "
+                           "-c:v libx265 -x265-params log-level=none " + deep).c_str()), 0);
+    EXPECT_NE(Run({"info", deep}).out.find("64x48 yuv420p10le at 25/1"), std::string::npos);
 }
 
 // --video-stream and --audio-stream pick the streams info describes and decode decodes, by

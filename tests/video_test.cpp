@@ -10,6 +10,7 @@
 
 #include "QVDecoder.h"
 #include "base/ffmpeg.h"
+#include "base/legacy_ids.h"
 #include "decoder_parts.h"
 #include "file_pictures.h"
 #include "live_server.h"
@@ -63,6 +64,7 @@ void ExpectSameAsReference(const EncodedVideo& video, CodecID codec) {
     _video_param param{};
     ASSERT_EQ(d.QVGetParam(param), 0);
     EXPECT_EQ(param.codec_id, codec) << "reported in the interface numbering";
+    EXPECT_EQ(qv::PixelFormatFromLegacy(param.pix_fmt), reference[0].format) << "a format of the interface numbering";
 }
 
 }  // namespace
@@ -269,6 +271,11 @@ TEST_F(VideoTest, DecodeVideoFrame_H264AndMpeg4MatchLibavcodec) {
     // Chroma planes as wide as the luma plane: each plane has a stride of its own.
     o.pix_fmt = AV_PIX_FMT_YUV444P;
     ExpectSameAsReference(qvtest::EncodeVideo("libx264", o), CODEC_ID_H264);
+    // 10- and 12-bit pictures: formats of the library's own numbering, 16-bit samples.
+    o.pix_fmt = AV_PIX_FMT_YUV420P10LE;
+    ExpectSameAsReference(qvtest::EncodeVideo("libx265", o), CODEC_ID_QV_HEVC);
+    o.pix_fmt = AV_PIX_FMT_YUV422P12LE;
+    ExpectSameAsReference(qvtest::EncodeVideo("libvpx-vp9", o), CODEC_ID_QV_VP9);
 }
 
 TEST_F(VideoTest, DecodeVideoFrame_BadInputNeverCrashes) {
@@ -500,6 +507,20 @@ TEST_F(VideoTest, Output_ConversionEqualsSwsScale) {
         EXPECT_EQ(Frame(smaller), qvtest::ScaleReference(ref[i], 176, 144, AV_PIX_FMT_YUV420P, SWS_BILINEAR));
     }
     EXPECT_EQ(bgr.QVGetVideoFrameSize(), 352 * 288 * 3);
+    // A 10-bit picture is converted by libswscale as FFmpeg converts it.
+    o.pix_fmt = AV_PIX_FMT_YUV420P10LE;
+    auto deep = qvtest::EncodeVideo("libx265", o);
+    auto deep_ref = qvtest::DecodeReference(deep.codec_id, deep.packets);
+    QVDecoder deep_bgr(_picture_param{352, 288, PIX_FMT_BGR24}, 0);
+    ASSERT_EQ(deep_bgr.QVOpenDecoder(CODEC_ID_QV_HEVC, Cif()), 0);
+    size_t converted = 0;
+    for (const auto& packet : deep.packets) {
+        if (Push(deep_bgr, packet) != 0) continue;
+        ASSERT_LT(converted, deep_ref.size());
+        EXPECT_EQ(Frame(deep_bgr), qvtest::ScaleReference(deep_ref[converted++], 352, 288, AV_PIX_FMT_BGR24,
+                                                            SWS_BILINEAR));
+    }
+    EXPECT_GT(converted, 0u);
     // The next rebuild takes the high quality chosen with the setter, which libswscale alone
     // does, whatever the engine.
     ASSERT_EQ(smaller.QVDecoderSetConverter(QV_CONVERTER_AUTO), 0);

@@ -21,7 +21,9 @@ right away. Views keep the decoder's memory alive, so an old view is never dangl
 Array layout by pixel format: packed RGB/BGR gives height x width x 3, the 32-bit formats
 height x width x 4, gray height x width, yuyv422/uyvy422 height x width x 2. Planar YUV
 (yuv420p, yuv422p, ...) gives a tuple (Y, U, V) of 2-D arrays, nv12/nv21 a tuple (Y, UV) with UV
-of shape h/2 x w/2 x 2. ``picture.data`` is always the whole picture as one flat uint8 array in
+of shape h/2 x w/2 x 2. 10- and 12-bit pictures (yuv420p10le, yuv422p12le, gray10le, gbrp10le,
+...: HEVC Main 10, VP9 and AV1 profiles 2, H.264 High 10) give the same shapes as uint16 arrays
+of their samples. ``picture.data`` is always the whole picture as one flat uint8 array in
 the library's layout: contiguous planes without row padding.
 
 Errors raise ``QVError``, which carries the library's result ``code`` and its ``message``;

@@ -62,8 +62,9 @@ class _Handle:
         return picture
 
     def describe(self, picture):
-        """The coding type and sample aspect ratio of the picture last laid out."""
+        """The coding type, sample aspect ratio and rotation of the picture last laid out."""
         picture.type = {1: "I", 2: "P", 3: "B"}.get(self.lib.qv_picture_type(self.ptr))
+        picture.rotation = max(0, self.lib.qv_picture_rotation(self.ptr))
         num, den = ctypes.c_int(1), ctypes.c_int(1)
         self.lib.qv_picture_aspect(self.ptr, ctypes.byref(num), ctypes.byref(den))
         picture.aspect = (num.value, den.value)

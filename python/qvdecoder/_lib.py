@@ -184,6 +184,7 @@ def _declare(lib):
         "qv_frame_timestamp": (c_int, [handle, ctypes.POINTER(ctypes.c_int64)]),
         "qv_picture_type": (c_int, [handle]),
         "qv_picture_aspect": (c_int, [handle, int_p, int_p]),
+        "qv_picture_rotation": (c_int, [handle]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)

@@ -6,6 +6,8 @@ import ctypes
 import math
 import os
 
+import numpy
+
 from . import _lib
 from ._handle import _Handle
 from .errors import QVError, _masked, _size
@@ -13,7 +15,7 @@ from .files import FileDecoder, _open_file
 from .pictures import Packet
 
 
-def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=False):
+def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=False, autorotate=True):
     """The key frame nearest each mark of a recording, marks ``every`` seconds apart from its
     start: a list of ``Picture`` (each a copy, ``time`` the key frame's). Only key frames are
     decoded: a file that can seek goes to each mark past the key frames read so far (a pipe
@@ -26,15 +28,18 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
     stretched into 16:9 tiles; one side alone ("160x", "x90", (160, None), (None, 90)) gives
     the other from the shape; None keeps the decoded height and makes non-square pixels square.
     Sides are even. The shape is the decoded size and the first picture's ``aspect``: a pipe,
-    which cannot go back for it, counts its pixels as square."""
+    which cannot go back for it, counts its pixels as square. A recording with a display
+    rotation (a phone's portrait video) gives upright thumbnails, as ``qvdecode thumbs`` does,
+    fitted in the upright shape (their ``rotation`` then 0); ``autorotate=False`` keeps them
+    as decoded."""
     if every <= 0:
         raise ValueError("every must be positive")
     size = _size(size, one_side=True)
     if exact:
-        return _exact_thumbnails(path, every, format, size, threads)
+        return [_upright(p, autorotate) for p in _exact_thumbnails(path, every, format, size, threads, autorotate)]
     chosen = []
     with FileDecoder(path, format=format, threads=threads, skip="nonkey") as decoder:
-        _fit_display(decoder, size)
+        _fit_display(decoder, size, autorotate)
         start_us = int(round(decoder.start_time * 1e6))
         duration = decoder.duration
         end_us = start_us + int(round(duration * 1e6)) if duration is not None else None
@@ -66,7 +71,22 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
             nearer = previous is not None and (current is None or
                                                mark - previous.time_us < current.time_us - mark)
             chosen.append(previous if nearer else current)
-    return chosen
+    return [_upright(p, autorotate) for p in chosen]
+
+
+def _upright(picture, autorotate):
+    """The picture turned as its rotation says (each plane of a planar one), with autorotate."""
+    if not autorotate or not picture.rotation:
+        return picture
+    turns = -picture.rotation // 90  # numpy turns counterclockwise
+    planes = picture.array if isinstance(picture.array, tuple) else (picture.array,)
+    turned = tuple(numpy.ascontiguousarray(numpy.rot90(plane, turns)) for plane in planes)
+    picture.array = turned if isinstance(picture.array, tuple) else turned[0]
+    picture.data = numpy.concatenate([plane.view(numpy.uint8).ravel() for plane in turned])
+    if picture.rotation in (90, 270):
+        picture.width, picture.height = picture.height, picture.width
+    picture.rotation = 0
+    return picture
 
 
 def _even(value):
@@ -74,31 +94,39 @@ def _even(value):
     return max(2, int(math.floor(value / 2.0 + 0.5)) * 2)
 
 
-def _fit_display(decoder, size):
+def _fit_display(decoder, size, autorotate):
     """Sets the decoder's output to the thumbnail size for its pictures' display shape (see
     thumbnails()): the rule of qvdecode thumbs --size. size: (width, height) with None for a
-    side left out, or None."""
+    side left out, or None. A picture turned sideways for display is fitted upright and asked
+    for as decoded."""
     width, height = size or (None, None)
     decoded_w, decoded_h = decoder.info["width"], decoder.info["height"]
     if decoded_w <= 0 or decoded_h <= 0:
         return
     # The first picture tells the shape of the pixels; the thumbnails' own reading seeks
     # back to the start.
-    num, den = 1, 1
+    num, den, rotation = 1, 1, 0
     try:
         decoder.seek(decoder.start_time, accurate=False)
         first = decoder.read()
         if first is not None:
             num, den = first.aspect
+            rotation = first.rotation
     except QVError as error:
         if error.code != _lib.QV_ERR_NOT_SEEKABLE:
             raise
+    sideways = autorotate and rotation in (90, 270)
     sample_aspect = num / den
     if not width and not height:
         if abs(sample_aspect - 1.0) <= 1e-3:
             return
-        height = decoded_h
+        if sideways:
+            width = decoded_h
+        else:
+            height = decoded_h
     display = decoded_w * sample_aspect / decoded_h
+    if sideways:
+        display = 1.0 / display
     if width and height:
         if width > height * display:
             width = _even(height * display)
@@ -108,13 +136,13 @@ def _fit_display(decoder, size):
         height = _even(width / display)
     else:
         width = _even(height * display)
-    decoder._resize((width, height))
+    decoder._resize((height, width) if sideways else (width, height))
 
 
-def _exact_thumbnails(path, every, format, size, threads):
+def _exact_thumbnails(path, every, format, size, threads, autorotate):
     chosen = []
     with FileDecoder(path, format=format, threads=threads) as decoder:
-        _fit_display(decoder, size)
+        _fit_display(decoder, size, autorotate)
         start_us = int(round(decoder.start_time * 1e6))
         step_us = int(round(every * 1e6))
         seekable = True

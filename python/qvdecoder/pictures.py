@@ -11,7 +11,8 @@ from .errors import QVError
 
 # Pixel formats: number, then how the flat picture splits into arrays.
 #   ("packed", bytes per pixel) or ("planar", log2 chroma width, log2 chroma height)
-#   or ("semiplanar",) for nv12/nv21.
+#   or ("semiplanar",) for nv12/nv21; a fourth (planar) or third (packed) element of 2 marks
+#   16-bit samples (10- and 12-bit pictures), handed out as uint16 arrays.
 FORMATS = {
     "yuv420p": (0, ("planar", 1, 1)), "yuyv422": (1, ("packed", 2)), "rgb24": (2, ("packed", 3)),
     "bgr24": (3, ("packed", 3)), "yuv422p": (4, ("planar", 1, 0)), "yuv444p": (5, ("planar", 0, 0)),
@@ -20,6 +21,11 @@ FORMATS = {
     "yuvj444p": (14, ("planar", 0, 0)), "uyvy422": (17, ("packed", 2)), "nv12": (25, ("semiplanar",)),
     "nv21": (26, ("semiplanar",)), "argb": (27, ("packed", 4)), "rgba": (28, ("packed", 4)),
     "abgr": (29, ("packed", 4)), "bgra": (30, ("packed", 4)),
+    "yuv420p10le": (0x990300, ("planar", 1, 1, 2)), "yuv422p10le": (0x990301, ("planar", 1, 0, 2)),
+    "yuv444p10le": (0x990302, ("planar", 0, 0, 2)), "yuv420p12le": (0x990303, ("planar", 1, 1, 2)),
+    "yuv422p12le": (0x990304, ("planar", 1, 0, 2)), "yuv444p12le": (0x990305, ("planar", 0, 0, 2)),
+    "gray10le": (0x990306, ("packed", 2, 2)), "gray12le": (0x990307, ("packed", 2, 2)),
+    "gbrp10le": (0x990308, ("planar", 0, 0, 2)), "gbrp12le": (0x990309, ("planar", 0, 0, 2)),
 }
 _FORMAT_NAMES = {number: name for name, (number, _) in FORMATS.items()}
 
@@ -33,13 +39,25 @@ def _format_number(format):
         raise ValueError(f"unknown pixel format {format!r}; known: {', '.join(FORMATS)}") from None
 
 
+def _sample_bytes(layout):
+    """Bytes of one sample: 2 for the 16-bit words of 10- and 12-bit pictures, else 1."""
+    if layout[0] == "packed":
+        return layout[2] if len(layout) > 2 else 1
+    return layout[3] if len(layout) > 3 else 1
+
+
 def _shaped(flat, width, height, format_name):
     """The flat picture as the arrays of its format; the flat array itself when unknown."""
     layout = FORMATS.get(format_name, (None, None))[1]
     if layout is None:
         return flat
+    word = _sample_bytes(layout)
+    if word == 2:
+        if flat.size % 2:
+            return flat
+        flat = flat.view("<u2")
     if layout[0] == "packed":
-        depth = layout[1]
+        depth = layout[1] // word
         if flat.size != width * height * depth:
             return flat
         shape = (height, width) if depth == 1 else (height, width, depth)
@@ -66,12 +84,13 @@ def _plane_views(planes, keeper):
     """Views of the decoded planes in the shapes _shaped gives, rows padded as in memory."""
     width, height = planes.width, planes.height
     layout = FORMATS.get(_FORMAT_NAMES.get(planes.format), (None, None))[1]
+    word = _sample_bytes(layout) if layout else 1
     if layout is None or layout[0] == "packed":
-        depth = layout[1] if layout else 1
-        shapes = [(height, width * depth, (height, width, depth) if depth > 1 else (height, width))]
+        depth = layout[1] // word if layout else 1
+        shapes = [(height, width * depth * word, (height, width, depth) if depth > 1 else (height, width))]
     elif layout[0] == "planar":
         cw, ch = -(-width >> layout[1]), -(-height >> layout[2])
-        shapes = [(height, width, (height, width))] + [(ch, cw, (ch, cw))] * 2
+        shapes = [(height, width * word, (height, width))] + [(ch, cw * word, (ch, cw))] * 2
     else:
         cw, ch = -(-width >> 1), -(-height >> 1)
         shapes = [(height, width, (height, width)), (ch, 2 * cw, (ch, cw, 2))]
@@ -84,6 +103,8 @@ def _plane_views(planes, keeper):
         buffer.handle = keeper
         flat = numpy.frombuffer(buffer, dtype=numpy.uint8)
         rows_view = numpy.lib.stride_tricks.as_strided(flat, (rows, row_bytes), (stride, 1), writeable=False)
+        if word == 2:
+            rows_view = rows_view.view("<u2")  # rows of 16-bit samples, still in place
         views.append(rows_view.reshape(shape))
     return views[0] if len(views) == 1 else tuple(views)
 
@@ -100,16 +121,20 @@ class Picture:
     "P", "B" or None; ``aspect``: the sample aspect ratio (num, den), (1, 1) when the stream
     does not say (display width = width * num / den); ``wallclock``: a live picture's capture
     time in seconds since the epoch as the sender reports it, ``delay``: seconds from the
-    arrival of its last packet to its hand-out (file mode), each None when unknown.
+    arrival of its last packet to its hand-out (file mode), each None when unknown;
+    ``rotation``: the clockwise turn in degrees (0, 90, 180, 270) that shows the picture upright,
+    as a phone recording's display matrix states it (the arrays are as decoded:
+    ``numpy.rot90(picture.array, -picture.rotation // 90)`` turns a packed picture upright).
     """
 
     __slots__ = ("data", "array", "width", "height", "format", "flags", "time_us", "colour", "type", "aspect",
-                 "wallclock", "delay")
+                 "wallclock", "delay", "rotation")
 
     def __init__(self, data, width, height, format, flags, time_us, colour=None):
         self.colour = colour
         self.type = None
         self.aspect = (1, 1)
+        self.rotation = 0
         self.wallclock = None
         self.delay = None
         self.data = data

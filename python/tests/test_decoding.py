@@ -229,6 +229,25 @@ def test_planes_are_views_of_the_decoded_picture(samples):
         qvdecoder.open(clip, converter="fast")
 
 
+def test_deep_pictures_and_rotation_reach_python(tmp_path):
+    """10-bit pictures: uint16 arrays of every plane, copies and zero-copy views alike, the
+    samples FFmpeg decodes. A phone's display matrix: the rotation to show the picture upright."""
+    deep = _ffmpeg(str(tmp_path / "deep.mp4"), "-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25", "-t", "0.4",
+                   "-pix_fmt", "yuv420p10le", "-c:v", "libx265", "-x265-params", "log-level=none")
+    turned = _ffmpeg(str(tmp_path / "turned.mp4"), "-i", deep, "-c", "copy", "-metadata:s:v:0", "rotate=270")
+    decoded = subprocess.run([shutil.which("ffmpeg"), "-v", "error", "-i", deep, "-f", "rawvideo", "-"],
+                             check=True, capture_output=True).stdout
+    copies = list(qvdecoder.open(deep, format=None))
+    assert len(copies) == 10 and b"".join(p.data.tobytes() for p in copies) == decoded
+    views = qvdecoder.open(deep, format=None, planes=True)
+    for copy, view in zip(copies, views):
+        assert copy.format == view.format == "yuv420p10le" and copy.rotation == view.rotation == 0
+        for a, b, shape in zip(copy.array, view.array, [(64, 96), (32, 48), (32, 48)]):
+            assert a.dtype == b.dtype == numpy.uint16 and a.shape == b.shape == shape
+            assert numpy.array_equal(a, b) and a.max() < 1024
+    assert {p.rotation for p in qvdecoder.open(turned, format="gray10le")} == {90}
+
+
 def test_readme_example_runs_from_a_pip_install(tmp_path):
     # A copy, as pip builds in the folder it installs from.
     source = shutil.copytree(os.path.join(ROOT, "python"), tmp_path / "source",
@@ -464,15 +483,26 @@ def two_of_each(tmp_path_factory):
                    "-c:a", "aac")
 
 
-@pytest.mark.parametrize("video, audio, size, sound", [
-    (None, None, (96, 64), (3, 16000, 2)),    # the default: the last stream of each kind
-    (0, 2, (176, 144), (2, 8000, 1)),
-    (-1, 3, None, (3, 16000, 2)),             # sound only
-    (1, -1, (96, 64), None),                  # pictures only
-    (2, None, -10005, None),                  # an audio stream is no video stream
-    (None, 7, -10005, None),
+@pytest.fixture(scope="module")
+def cut_of_two(two_of_each, tmp_path_factory):
+    """two_of_each cut at 0.7 s without re-encoding: its edit list hides the audio before the
+    cut, and the first kept packet starts inside the cut."""
+    return _ffmpeg(str(tmp_path_factory.mktemp("cut") / "cut.mp4"), "-ss", "0.7", "-i", two_of_each, "-map", "0",
+                   "-c", "copy")
+
+
+@pytest.mark.parametrize("video, audio, size, sound, cut", [
+    (None, None, (96, 64), (3, 16000, 2), False),    # the default: the last stream of each kind
+    (0, 2, (176, 144), (2, 8000, 1), False),
+    (-1, 3, None, (3, 16000, 2), False),             # sound only
+    (1, -1, (96, 64), None, False),                  # pictures only
+    (2, None, -10005, None, False),                  # an audio stream is no video stream
+    (None, 7, -10005, None, False),
+    (0, 2, (176, 144), (2, 8000, 1), True),          # audio cut by an edit list starts at the cut
 ])
-def test_chosen_streams_give_their_pictures_and_audio(two_of_each, video, audio, size, sound):
+def test_chosen_streams_give_their_pictures_and_audio(two_of_each, cut_of_two, video, audio, size, sound, cut):
+    if cut:
+        two_of_each = cut_of_two
     if isinstance(size, int):
         with pytest.raises(qvdecoder.QVError) as error:
             qvdecoder.open(two_of_each, video_stream=video, audio_stream=audio, audio=True)
@@ -481,7 +511,7 @@ def test_chosen_streams_give_their_pictures_and_audio(two_of_each, video, audio,
     items = list(qvdecoder.open(two_of_each, format=None, video_stream=video, audio_stream=audio, audio=True))
     pictures = [i for i in items if isinstance(i, qvdecoder.Picture)]
     pieces = [i for i in items if isinstance(i, qvdecoder.AudioPiece)]
-    assert len(pictures) == (50 if size else 0)
+    assert len(pictures) == (0 if not size else 32 if cut else 50)  # the cut: 1.28 s shown, as ffmpeg decodes it
     assert all((p.width, p.height) == size for p in pictures)
     # Without audio=True, the same pictures and nothing else.
     plain = list(qvdecoder.open(two_of_each, format=None, video_stream=video, audio_stream=audio))
@@ -514,16 +544,25 @@ def wide_pixels(tmp_path_factory):
                    "testsrc=size=176x144:rate=25", "-t", "2", "-vf", "setsar=64/45", "-c:v", "libx264", "-g", "25")
 
 
+@pytest.fixture(scope="module")
+def turned_wide(wide_pixels, tmp_path_factory):
+    """wide_pixels with a phone's display matrix: shown turned a quarter clockwise."""
+    return _ffmpeg(str(tmp_path_factory.mktemp("turned") / "turned.mp4"), "-i", wide_pixels, "-c", "copy",
+                   "-metadata:s:v:0", "rotate=270")
+
+
 @pytest.mark.parametrize("wide, size, tool_size, exact", [
     (True, "160x", "160x", False),
     (True, (None, 90), "x90", True),
     (True, (160, 90), "160x90", False),    # a box: the largest thumbnail of the display shape inside it
     (True, None, None, False),             # pixels made square, the decoded height kept
     (False, "160x90", "160x90", False),    # square pixels of a 4:3 picture are not stretched to 16:9
+    ("turned", (160, 90), "160x90", True),  # upright: the box takes the turned shape
+    ("turned", None, None, False),
 ])
-def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, run_tool, tmp_path, wide, size,
-                                                       tool_size, exact):
-    path = wide_pixels if wide else os.path.join(samples, "clip.mp4")
+def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, turned_wide, run_tool, tmp_path, wide,
+                                                       size, tool_size, exact):
+    path = turned_wide if wide == "turned" else wide_pixels if wide else os.path.join(samples, "clip.mp4")
     run_tool("thumbs", path, "-o", str(tmp_path), "--every", "1", *(["--size", tool_size] if tool_size else []))
     png = (tmp_path / "thumb_0000.png").read_bytes()
     shape = tuple(int.from_bytes(png[i:i + 4], "big") for i in (16, 20))
@@ -532,4 +571,7 @@ def test_thumbnails_keep_the_display_shape_as_the_tool(samples, wide_pixels, run
     num, den = thumbs[0].aspect
     decoded = next(iter(qvdecoder.open(path, format=None)))
     display = decoded.width * num / den / decoded.height
+    if decoded.rotation in (90, 270):
+        display = 1 / display
     assert abs(shape[0] / shape[1] - display) < 2.0 / shape[1]
+    assert all(t.rotation == 0 and t.array.shape == (t.height, t.width, 3) for t in thumbs)

@@ -158,6 +158,7 @@ int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode,
     if (!frame_ || !next_frame_) return -1;
 
     const bool continuing = file_mode && packet_sent_;
+    piece_pts_ = AV_NOPTS_VALUE;
     if (!continuing) {
         // An empty packet would put the decoder into draining: it is no frame at all.
         if (!data || size <= 0) return -1;
@@ -189,6 +190,7 @@ int AudioDecoder::DecodeWithCodec(const uint8_t* data, int size, bool file_mode,
             packet_sent_ = false;
             return -1;
         }
+        if (written == 0) piece_pts_ = frame_->pts;
         const int bytes = AppendAudio(frame_.get(), written);
         av_frame_unref(frame_.get());
         if (bytes < 0) {

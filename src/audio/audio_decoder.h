@@ -69,6 +69,10 @@ public:
     const AVCodecContext* context() const { return ctx_.get(); }
     const G722Decoder* g722_decoder() const { return g722_decoder_; }
     const AVFrame* next_frame() const { return next_frame_.get(); }
+    // The time libavcodec gives the first samples the last DecodeAudioFrame handed out, in
+    // the packet time base (AV_NOPTS_VALUE when it gave none): past the packet's own time
+    // when the stream drops the packet's first samples (an edit list's cut).
+    int64_t piece_pts() const { return piece_pts_; }
 
 private:
     int OpenG722Decoder(int sample_rate, int bit_rate, int channels);
@@ -89,6 +93,7 @@ private:
     int resampler_format_ = -1;
     int resampler_rate_ = 0;
     int resampler_channels_ = 0;
+    int64_t piece_pts_ = INT64_MIN;  // AV_NOPTS_VALUE
 };
 
 }  // namespace qv

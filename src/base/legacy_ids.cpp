@@ -23,6 +23,14 @@ const LegacyIdPair kExtraCodecs[] = {
     {0x990203, AV_CODEC_ID_G723_1},        {0x990204, AV_CODEC_ID_ADPCM_G726LE},
 };
 
+// Ids of our own for pixel formats the old numbering lacks.
+const LegacyIdPair kExtraPixelFormats[] = {
+    {0x990300, AV_PIX_FMT_YUV420P10LE}, {0x990301, AV_PIX_FMT_YUV422P10LE}, {0x990302, AV_PIX_FMT_YUV444P10LE},
+    {0x990303, AV_PIX_FMT_YUV420P12LE}, {0x990304, AV_PIX_FMT_YUV422P12LE}, {0x990305, AV_PIX_FMT_YUV444P12LE},
+    {0x990306, AV_PIX_FMT_GRAY10LE},    {0x990307, AV_PIX_FMT_GRAY12LE},    {0x990308, AV_PIX_FMT_GBRP10LE},
+    {0x990309, AV_PIX_FMT_GBRP12LE},
+};
+
 template <size_t N>
 int Lookup(const LegacyIdPair (&table)[N], int key, bool by_legacy, int missing) {
     for (const LegacyIdPair& p : table) {
@@ -52,12 +60,14 @@ int CodecToLegacy(int codec) {
 
 int PixelFormatFromLegacy(int legacy) {
     if (legacy < 0) return AV_PIX_FMT_NONE;
-    return Lookup(kPixelFormats, legacy, true, AV_PIX_FMT_NONE);
+    const int found = Lookup(kPixelFormats, legacy, true, AV_PIX_FMT_NONE);
+    return found != AV_PIX_FMT_NONE ? found : Lookup(kExtraPixelFormats, legacy, true, AV_PIX_FMT_NONE);
 }
 
 int PixelFormatToLegacy(int format) {
     if (format < 0) return -1;
-    return Lookup(kPixelFormats, format, false, -1);
+    const int found = Lookup(kPixelFormats, format, false, -1);
+    return found >= 0 ? found : Lookup(kExtraPixelFormats, format, false, -1);
 }
 
 }  // namespace qv

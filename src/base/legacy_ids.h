@@ -14,7 +14,8 @@ constexpr int kCodecG7221 = 0x990001;
 int CodecFromLegacy(int legacy);
 // AVCodecID value (or an own id) -> interface number; 0 when the interface has none.
 int CodecToLegacy(int codec);
-// Interface pixel-format number -> AVPixelFormat; -1 (none) for unknown numbers.
+// Interface pixel-format number (old numbering, or an own id from 0x990300) ->
+// AVPixelFormat; -1 (none) for unknown numbers.
 int PixelFormatFromLegacy(int legacy);
 // AVPixelFormat -> interface number; -1 when the interface has none.
 int PixelFormatToLegacy(int format);

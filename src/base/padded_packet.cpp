@@ -41,6 +41,9 @@ int PaddedPacket::Send(AVCodecContext* ctx, const uint8_t* data, int length, con
         }
         std::memcpy(copy, note.data, note.size);
     }
+    // The times let libavcodec time the samples it keeps of a packet whose start it drops.
+    packet->pts = notes ? notes->pts : AV_NOPTS_VALUE;
+    packet->dts = notes ? notes->dts : AV_NOPTS_VALUE;
     const int status = avcodec_send_packet(ctx, packet);
     if (packet->side_data_elems > 0) av_packet_free_side_data(packet);
     return status;

@@ -13,8 +13,8 @@ public:
     // Copies the bytes into a padded buffer of our own and sends them as one packet. The
     // buffer is reference counted and reused while the decoder holds no reference to it.
     // Returns avcodec_send_packet's status. `notes`, when given, is the demuxed packet the
-    // bytes come from: its side data (samples to drop at the start and end of the stream,
-    // new parameters) goes along with this send only.
+    // bytes come from: its times and side data (samples to drop at the start and end of the
+    // stream, new parameters) go along with this send only.
     int Send(AVCodecContext* ctx, const uint8_t* data, int length, const AVPacket* notes = nullptr);
     void Release();
 

@@ -249,6 +249,10 @@ int qv_picture_aspect(qv_decoder* decoder, int* num, int* den) {
     });
 }
 
+int qv_picture_rotation(qv_decoder* decoder) {
+    return Guarded(decoder, [](qv_decoder& d) -> int { return d.has_picture ? d.object.QVGetPictureRotation() : 0; });
+}
+
 int qv_get_info(qv_decoder* decoder, qv_stream_info* info) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         if (!info) return QV_ERR_ARGUMENT;

@@ -1,7 +1,9 @@
 // Decoding calls of the decoder object and the picture record: each checks the object's
 // state and hands over to the stream path, the file session or the audio decoder.
 #include "decoder/decoder_impl.h"
+#include "base/ffmpeg.h"
 #include "base/legacy_ids.h"
+#include "output/display_rotation.h"
 
 int QVDecoder::Impl::QVDecodeVideoFrame(unsigned char* data, int length, int repack) {
     return stream.Push(data, length, repack);
@@ -55,4 +57,18 @@ int QVDecoder::Impl::QVGetParam(_video_param& param) {
     param.pix_fmt = qv::PixelFormatToLegacy(picture.video_param.pix_fmt);
     param.audio_codec_id = qv::CodecToLegacy(a.audio_codec_id);
     return 0;
+}
+
+int QVDecoder::Impl::QVGetPictureRotation() const {
+    if (!delivery.PictureReady(stream.merged())) return 0;
+    // The container's matrix (a phone's recording) first, as players apply it; else what the
+    // picture itself states.
+    const AVStream* video_stream = file_mode() && session.file().is_open() ? session.file().video_stream() : nullptr;
+    if (video_stream) {
+        size_t size = 0;
+        const uint8_t* matrix = av_stream_get_side_data(video_stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        const int rotation = qv::DisplayRotation(matrix, size);
+        if (rotation >= 0) return rotation;
+    }
+    return picture.rotation() > 0 ? picture.rotation() : 0;
 }

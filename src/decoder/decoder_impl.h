@@ -113,6 +113,7 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
         num = den = 1;
         return 0;
     }
+    int QVGetPictureRotation() const;  // decoder/decoder_calls.cpp
     int64_t QVGetPictureDelay() const { return file_mode() ? session.picture_delay() : -1; }
     int QVDecoderSetMaxLatency(int ms) { return session.SetMaxLatency(ms); }
     int64_t QVGetSkippedPictures() const { return session.skipped(); }

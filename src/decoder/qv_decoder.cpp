@@ -124,6 +124,7 @@ int64_t QVDecoder::QVGetStatedVideoBitRate() { return impl_->QVGetStatedBitRate(
 int64_t QVDecoder::QVGetStatedAudioBitRate() { return impl_->QVGetStatedBitRate(true); }
 int QVDecoder::QVGetPictureType() { return impl_->QVGetPictureType(); }
 int QVDecoder::QVGetPictureAspect(int& num, int& den) { return impl_->QVGetPictureAspect(num, den); }
+int QVDecoder::QVGetPictureRotation() { return impl_->QVGetPictureRotation(); }
 int64_t QVDecoder::QVGetPictureWallclock() { return impl_->QVGetPictureWallclock(); }
 int64_t QVDecoder::QVGetPictureDelay() { return impl_->QVGetPictureDelay(); }
 int QVDecoder::QVSeek(int64_t time_us, int flags) { return impl_->QVSeek(time_us, flags); }

@@ -197,8 +197,16 @@ int FileSession::DecodeStep() {
     if (audio_stream && packet->stream_index == audio_stream->index) {
         file_.RecordPacketTime();
         const int rest = packet->size - file_.audio_offset;
+        const bool first_piece = file_.audio_offset == 0;
         const int used = audio_.DecodeAudioFrame(packet->data + file_.audio_offset, rest, true,
-                                                 file_.audio_offset == 0 ? packet : nullptr);
+                                                 first_piece ? packet : nullptr);
+        // A packet whose first samples the stream drops (cut by an edit list) starts where
+        // its kept samples do, as libavcodec times them; any other keeps its own time.
+        const int64_t kept = audio_.piece_pts();
+        if (first_piece && used > 0 && kept != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
+            kept > packet->pts && audio_stream->time_base.den > 0) {
+            file_.frame_time = static_cast<double>(kept) * audio_stream->time_base.num / audio_stream->time_base.den;
+        }
         // A piece that consumed nothing would be retried forever on the same bytes, so it
         // ends the packet like a failed one.
         if (used > 0 && rest - used > 0) {

@@ -144,28 +144,15 @@ void OutputConverter::FollowColour(PictureColour colour) {
 }
 
 SwsContext* OutputConverter::MakeScaler(_picture_param source, _picture_param destination, int flags) const {
-    SwsContext* single = sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
-                                        destination.width, destination.height,
-                                        static_cast<AVPixelFormat>(destination.format), flags, nullptr, nullptr, nullptr);
+    SwsContext* single = NewScaler(source.width, source.height, source.format, destination.width,
+                                   destination.height, destination.format, flags, 1);
     if (threads_ == 1 || !single) return single;
     // libswscale 5.1 leaks the slice contexts of a threaded scaler whose set-up fails (an
     // output format it cannot write, a size it refuses), so the threaded one is only made
     // once a single-threaded one has shown that the conversion can be made.
     sws_freeContext(single);
-    // Slice threads are an option of the context, set before it is initialised.
-    SwsContext* scaler = sws_alloc_context();
-    if (!scaler) return nullptr;
-    if (av_opt_set_int(scaler, "srcw", source.width, 0) < 0 || av_opt_set_int(scaler, "srch", source.height, 0) < 0 ||
-        av_opt_set_int(scaler, "src_format", source.format, 0) < 0 ||
-        av_opt_set_int(scaler, "dstw", destination.width, 0) < 0 ||
-        av_opt_set_int(scaler, "dsth", destination.height, 0) < 0 ||
-        av_opt_set_int(scaler, "dst_format", destination.format, 0) < 0 ||
-        av_opt_set_int(scaler, "sws_flags", flags, 0) < 0 || av_opt_set_int(scaler, "threads", threads_, 0) < 0 ||
-        sws_init_context(scaler, nullptr, nullptr) < 0) {
-        sws_freeContext(scaler);
-        return nullptr;
-    }
-    return scaler;
+    return NewScaler(source.width, source.height, source.format, destination.width, destination.height,
+                     destination.format, flags, threads_);
 }
 
 namespace {

@@ -59,4 +59,45 @@ bool ApplyColour(SwsContext* scaler, PictureColour colour) {
     return sws_setColorspaceDetails(scaler, table, colour.full_range ? 1 : 0, table, 1, 0, 1 << 16, 1 << 16) >= 0;
 }
 
+namespace {
+
+// The plain format of a yuvj* one (full range by definition), or the format itself.
+int PlainFormat(int format, bool* full_range) {
+    *full_range = true;
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+        default: break;
+    }
+    *full_range = false;
+    return format;
+}
+
+}  // namespace
+
+SwsContext* NewScaler(int src_width, int src_height, int src_format, int dst_width, int dst_height,
+                      int dst_format, int flags, int threads) {
+    bool src_full = false, dst_full = false;
+    const int src = PlainFormat(src_format, &src_full);
+    const int dst = PlainFormat(dst_format, &dst_full);
+    SwsContext* scaler = sws_alloc_context();
+    if (!scaler) return nullptr;
+    // The ranges are options of the context, set before it is initialised: the conversion it
+    // picks at initialisation (an unscaled copy or a range-converting scaler) depends on them.
+    if (av_opt_set_int(scaler, "srcw", src_width, 0) < 0 || av_opt_set_int(scaler, "srch", src_height, 0) < 0 ||
+        av_opt_set_int(scaler, "src_format", src, 0) < 0 || av_opt_set_int(scaler, "dstw", dst_width, 0) < 0 ||
+        av_opt_set_int(scaler, "dsth", dst_height, 0) < 0 || av_opt_set_int(scaler, "dst_format", dst, 0) < 0 ||
+        av_opt_set_int(scaler, "sws_flags", flags, 0) < 0 || av_opt_set_int(scaler, "src_range", src_full, 0) < 0 ||
+        av_opt_set_int(scaler, "dst_range", dst_full, 0) < 0 ||
+        (threads != 1 && av_opt_set_int(scaler, "threads", threads, 0) < 0) ||
+        sws_init_context(scaler, nullptr, nullptr) < 0) {
+        sws_freeContext(scaler);
+        return nullptr;
+    }
+    return scaler;
+}
+
 }  // namespace qv

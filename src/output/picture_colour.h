@@ -27,4 +27,12 @@ bool ConvertsYuvToRgb(int source, int destination);
 // scaler refuses them.
 bool ApplyColour(SwsContext* scaler, PictureColour colour);
 
+// A libswscale context for the conversion (FFmpeg pixel formats, SWS_* flags, `threads`
+// slice threads; 1 for none), or null when libswscale cannot make it. The full-range yuvj*
+// formats go in as their plain twins with the range set, which is all libswscale does with
+// them itself: handed a yuvj* format, it prints "deprecated pixel format used" to the
+// host's stderr at every new context. The result is the same, byte for byte.
+SwsContext* NewScaler(int src_width, int src_height, int src_format, int dst_width, int dst_height,
+                      int dst_format, int flags, int threads);
+
 }  // namespace qv

@@ -4,6 +4,7 @@
 
 #include "base/ffmpeg.h"
 #include "base/picture_buffer.h"
+#include "output/display_rotation.h"
 
 namespace qv {
 
@@ -79,6 +80,8 @@ void PictureStore::Forget() {
 void PictureStore::NoteColour(const AVFrame* frame) {
     colorspace_ = frame->colorspace;
     color_range_ = frame->color_range;
+    const AVFrameSideData* matrix = av_frame_get_side_data(frame, AV_FRAME_DATA_DISPLAYMATRIX);
+    rotation_ = matrix ? DisplayRotation(matrix->data, matrix->size) : -1;
 }
 
 void PictureStore::LayOut(const AVFrame* frame) {

@@ -60,6 +60,8 @@ public:
     int colorspace() const { return colorspace_; }
     bool has_picture() const { return has_picture_; }
     int color_range() const { return color_range_; }
+    // The last picture's own display rotation (clockwise degrees), -1 when it states none.
+    int rotation() const { return rotation_; }
 
     // Frees the buffer and clears the record.
     void Release();
@@ -68,7 +70,7 @@ public:
 
 private:
     void Forget();
-    void NoteColour(const AVFrame* frame);
+    void NoteColour(const AVFrame* frame);  // and the display rotation the picture states
 
     FramePtr held_;
     bool held_pending_ = false;
@@ -76,6 +78,7 @@ private:
     bool has_picture_ = false;   // the buffer or the held frame holds a picture
     int colorspace_ = 2;         // AVCOL_SPC_UNSPECIFIED
     int color_range_ = 0;        // AVCOL_RANGE_UNSPECIFIED
+    int rotation_ = -1;
     int capacity_ = 0;
 };
 

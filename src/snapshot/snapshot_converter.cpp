@@ -29,8 +29,8 @@ SnapshotConverter::SnapshotConverter(int src_width, int src_height, int src_form
     const int dst_size = av_image_get_buffer_size(dst, dst_width, dst_height, 1);
     if (src_size <= 0 || dst_size <= 0) return;
 
-    scaler_.reset(sws_getContext(src_width, src_height, src, dst_width, dst_height, dst,
-                                 SWS_BILINEAR, nullptr, nullptr, nullptr));
+    scaler_.reset(
+        qv::NewScaler(src_width, src_height, src_format, dst_width, dst_height, dst_format, SWS_BILINEAR, 1));
     if (!scaler_) return;
 
     dst_buffer_.reset(static_cast<uint8_t*>(av_malloc(dst_size)));

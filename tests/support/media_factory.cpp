@@ -84,14 +84,23 @@ void FillSyntheticPicture(uint8_t* const data[4], const int linesize[4], int for
         const bool chroma = (plane == 1 || plane == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
         const int ph = chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
         int bytes_per_row = av_image_get_linesize(static_cast<AVPixelFormat>(format), width, plane);
+        // Deeper formats get the same pattern in the top bits of 16-bit little-endian samples.
+        const int depth = desc->comp[0].depth;
+        const int step = depth > 8 ? 2 : 1;
         for (int y = 0; y < ph; ++y) {
             uint8_t* row = data[plane] + static_cast<ptrdiff_t>(y) * linesize[plane];
-            for (int x = 0; x < bytes_per_row; ++x) {
+            for (int x = 0; x < bytes_per_row / step; ++x) {
                 int v = (x * 3 + y * 2 + index * 5 + seed * 37 + plane * 60) & 0xFF;
                 // A box that moves from frame to frame gives the encoder real motion.
                 const int bx = (index * 4 + seed * 11) % (width > 32 ? width - 32 : 1);
                 if (!chroma && y >= ph / 4 && y < ph / 4 + 24 && x >= bx && x < bx + 32) v = 235 - plane * 40;
-                row[x] = static_cast<uint8_t>(v);
+                if (step == 1) {
+                    row[x] = static_cast<uint8_t>(v);
+                } else {
+                    const int sample = v << (depth - 8);
+                    row[2 * x] = static_cast<uint8_t>(sample & 0xFF);
+                    row[2 * x + 1] = static_cast<uint8_t>(sample >> 8);
+                }
             }
         }
     }

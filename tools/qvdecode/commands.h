@@ -36,6 +36,7 @@ struct DecodeOptions {
     int video_stream = -2;   // file streams by index (as info lists them): -1 none, -2 the default
     int audio_stream = -2;
     std::string wav;         // the audio as 16-bit PCM WAV, empty: none
+    bool autorotate = true;  // snapshots turned upright as the picture's display rotation says
 };
 int RunDecode(const DecodeOptions& o);
 
@@ -62,6 +63,7 @@ struct ThumbsOptions {
     std::string sheet;          // contact sheet of them all (.png or .jpg), empty: none
     bool labels = true;         // each sheet tile's time in its corner
     bool exact = false;         // the picture at each mark (accurate seeks), not the nearest key frame
+    bool autorotate = true;     // thumbnails turned upright as the recording's display rotation says
     int threads = 0;
     bool verbose = false;
 };

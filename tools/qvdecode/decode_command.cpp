@@ -105,6 +105,7 @@ int RunDecode(const DecodeOptions& o) {
     SnapshotFormat snapshot_format = SnapshotFormat::kPng;
     ParseSnapshotFormat(o.snapshot_format, &snapshot_format);  // checked by the option parser
     PictureSink sink(o.snapshots, o.every, o.raw, snapshot_format, request.format);
+    sink.set_autorotate(o.autorotate);
     if (!sink.Open()) return kExitOutput;
     WavWriter wav;
     if (!o.wav.empty() && !wav.Open(o.wav)) return Fail(kExitOutput, "cannot write '" + o.wav + "'");

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -44,13 +46,43 @@ int SwsMatrix(int colour) {
     }
 }
 
+// A scaler of one size. The full-range yuvj* formats go in as their plain twins with the
+// range set, which is all libswscale does with them (it would print "deprecated pixel
+// format used" for each snapshot otherwise).
+SwsContext* NewScaler(int width, int height, AVPixelFormat source, AVPixelFormat target) {
+    auto plain = [](AVPixelFormat f, int* full) {
+        *full = 1;
+        switch (f) {
+            case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+            case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+            case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+            case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+            case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+            default: *full = 0; return f;
+        }
+    };
+    int src_full = 0, dst_full = 0;
+    const AVPixelFormat src = plain(source, &src_full), dst = plain(target, &dst_full);
+    SwsContext* scaler = sws_alloc_context();
+    if (!scaler) return nullptr;
+    if (av_opt_set_int(scaler, "srcw", width, 0) < 0 || av_opt_set_int(scaler, "srch", height, 0) < 0 ||
+        av_opt_set_int(scaler, "src_format", src, 0) < 0 || av_opt_set_int(scaler, "dstw", width, 0) < 0 ||
+        av_opt_set_int(scaler, "dsth", height, 0) < 0 || av_opt_set_int(scaler, "dst_format", dst, 0) < 0 ||
+        av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0) < 0 ||
+        av_opt_set_int(scaler, "src_range", src_full, 0) < 0 || av_opt_set_int(scaler, "dst_range", dst_full, 0) < 0 ||
+        sws_init_context(scaler, nullptr, nullptr) < 0) {
+        sws_freeContext(scaler);
+        return nullptr;
+    }
+    return scaler;
+}
+
 // Converts planes into a frame of the same size. A YUV source is read with its own matrix
 // and range; RGB comes out full range, as image files hold it.
 bool Convert(const uint8_t* const planes[4], const int strides[4], AVPixelFormat source, AVFrame* target,
              int colour) {
-    std::unique_ptr<SwsContext, SwsFree> scaler(sws_getContext(target->width, target->height, source, target->width,
-                                                               target->height, static_cast<AVPixelFormat>(target->format),
-                                                               SWS_BILINEAR, nullptr, nullptr, nullptr));
+    std::unique_ptr<SwsContext, SwsFree> scaler(
+        NewScaler(target->width, target->height, source, static_cast<AVPixelFormat>(target->format)));
     if (!scaler) return false;
     const AVPixFmtDescriptor* from = av_pix_fmt_desc_get(source);
     const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(target->format));
@@ -97,18 +129,84 @@ const char* SnapshotExtension(SnapshotFormat format) {
     return "bmp";
 }
 
+void TurnPacked(const uint8_t* data, int stride, int bytes, int rotation, int* width, int* height, uint8_t* out) {
+    const int w = *width, h = *height;
+    const bool sideways = rotation == 90 || rotation == 270;
+    const int out_w = sideways ? h : w, out_h = sideways ? w : h;
+    for (int y = 0; y < out_h; ++y) {
+        for (int x = 0; x < out_w; ++x) {
+            // The source pixel that lands at (x, y) after the clockwise turn.
+            int sx = x, sy = y;
+            if (rotation == 90) {
+                sx = y;
+                sy = h - 1 - x;
+            } else if (rotation == 180) {
+                sx = w - 1 - x;
+                sy = h - 1 - y;
+            } else if (rotation == 270) {
+                sx = w - 1 - y;
+                sy = x;
+            }
+            std::memcpy(out + (static_cast<size_t>(y) * out_w + x) * bytes,
+                        data + static_cast<size_t>(sy) * stride + static_cast<size_t>(sx) * bytes, bytes);
+        }
+    }
+    *width = out_w;
+    *height = out_h;
+}
+
 std::string WriteEncodedImage(const std::string& path, SnapshotFormat format, const uint8_t* data,
-                              int size, int width, int height, int ffmpeg_format, int colour) {
+                              int size, int width, int height, int ffmpeg_format, int colour, int rotation) {
     const AVPixelFormat source = static_cast<AVPixelFormat>(ffmpeg_format);
     const int needed = av_image_get_buffer_size(source, width, height, 1);
     if (!data || width <= 0 || height <= 0 || needed <= 0 || size < needed) {
         return "the picture is not complete";
+    }
+    if (rotation != 90 && rotation != 180 && rotation != 270) rotation = 0;
+    uint8_t* planes[4];
+    int strides[4];
+    if (av_image_fill_arrays(planes, strides, data, source, width, height, 1) < 0) {
+        return "the picture is not complete";
+    }
+    const std::string refused = std::string("cannot convert ") + av_get_pix_fmt_name(source) + " pictures";
+    if (format == SnapshotFormat::kBmp) {
+        // BGR24 turned upright, its rows handed over bottom first, as BMP files hold them.
+        FramePtr bgr = NewFrame(width, height, AV_PIX_FMT_BGR24);
+        if (!bgr) return "out of memory";
+        if (!Convert(planes, strides, source, bgr.get(), colour)) return refused;
+        std::vector<uint8_t> turned(static_cast<size_t>(width) * height * 3);
+        int w = width, h = height;
+        TurnPacked(bgr->data[0], bgr->linesize[0], 3, rotation, &w, &h, turned.data());
+        std::vector<uint8_t> rows(turned.size());
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(rows.data() + static_cast<size_t>(h - 1 - y) * w * 3,
+                        turned.data() + static_cast<size_t>(y) * w * 3, static_cast<size_t>(w) * 3);
+        }
+        return WriteBmpFile(path.c_str(), rows.data(), w, h) == 0 ? "" : "writing failed";
     }
     const bool png = format == SnapshotFormat::kPng;
     // mjpeg takes full-range YUV; png takes RGB.
     const AVPixelFormat target = png ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUVJ420P;
     const AVCodec* codec = avcodec_find_encoder(png ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG);
     if (!codec) return std::string("libavcodec has no ") + (png ? "png" : "mjpeg") + " encoder";
+
+    // The picture goes to RGB with its own matrix first, then turns upright.
+    FramePtr rgb = NewFrame(width, height, AV_PIX_FMT_RGB24);
+    if (!rgb) return "out of memory";
+    if (!Convert(planes, strides, source, rgb.get(), colour)) return refused;
+    if (rotation != 0) {
+        int w = width, h = height;
+        std::vector<uint8_t> turned(static_cast<size_t>(width) * height * 3);
+        TurnPacked(rgb->data[0], rgb->linesize[0], 3, rotation, &w, &h, turned.data());
+        rgb = NewFrame(w, h, AV_PIX_FMT_RGB24);
+        if (!rgb) return "out of memory";
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(rgb->data[0] + static_cast<size_t>(y) * rgb->linesize[0],
+                        turned.data() + static_cast<size_t>(y) * w * 3, static_cast<size_t>(w) * 3);
+        }
+        width = w;
+        height = h;
+    }
 
     std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(codec));
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
@@ -125,19 +223,10 @@ std::string WriteEncodedImage(const std::string& path, SnapshotFormat format, co
     }
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return "the image encoder did not open";
 
-    // The picture goes to RGB with its own matrix first; JPEG then takes that RGB as the
-    // full-range BT.601 YUV every viewer reads it as. Bilinear, as the library's BMP snapshots
-    // are converted, so both show the same pixels.
-    FramePtr rgb = NewFrame(width, height, AV_PIX_FMT_RGB24);
+    // JPEG takes the RGB as the full-range BT.601 YUV every viewer reads it as. Bilinear, as
+    // the library's BMP snapshots are converted, so both show the same pixels.
     FramePtr frame = png ? nullptr : NewFrame(width, height, target);
-    if (!rgb || (!png && !frame)) return "out of memory";
-    uint8_t* planes[4];
-    int strides[4];
-    if (av_image_fill_arrays(planes, strides, data, source, width, height, 1) < 0) {
-        return "the picture is not complete";
-    }
-    const std::string refused = std::string("cannot convert ") + av_get_pix_fmt_name(source) + " pictures";
-    if (!Convert(planes, strides, source, rgb.get(), colour)) return refused;
+    if (!png && !frame) return "out of memory";
     if (png) {
         frame = std::move(rgb);
     } else if (!Convert(rgb->data, rgb->linesize, AV_PIX_FMT_RGB24, frame.get(), 0)) {

@@ -123,11 +123,12 @@ int RunInfo(const InfoOptions& o) {
     // first picture's time and its sample aspect (read from that picture).
     const int64_t frame_count = opened == 0 ? decoder.QVGetFrameCount() : -1;
     const int64_t start_us = opened == 0 ? decoder.QVGetStartTime() : 0;
-    int aspect_num = 0, aspect_den = 0;
+    int aspect_num = 0, aspect_den = 0, rotation = 0;
     for (int i = 0; opened == 0 && param.width > 0 && i < 1000; ++i) {
         const int result = decoder.QVDecodeFrame();
         if (result == QV_OK) {
             if (decoder.QVGetPictureAspect(aspect_num, aspect_den) != 1) aspect_num = aspect_den = 1;
+            rotation = decoder.QVGetPictureRotation();
             break;
         }
         if (result == QV_ERR_END_OF_FILE || result == QV_ERR_TIMEOUT || result == QV_ERR_NETWORK) break;
@@ -172,10 +173,10 @@ int RunInfo(const InfoOptions& o) {
                 std::printf(", \"width\": %d, \"height\": %d, \"frame_rate\": %s", s.width,
                             s.height, JsonSeconds(s.frame_rate > 0 ? s.frame_rate : -1).c_str());
                 if (s.index == video_index && opened == 0) {
-                    std::printf(", \"frames\": %s, \"sample_aspect\": %s, \"start_time\": %s",
+                    std::printf(", \"frames\": %s, \"sample_aspect\": %s, \"start_time\": %s, \"rotation\": %d",
                                 frame_count >= 0 ? std::to_string(frame_count).c_str() : "null",
                                 aspect.empty() ? "null" : JsonString(aspect).c_str(),
-                                JsonSeconds(start_us >= 0 ? start_us / 1e6 : 0).c_str());
+                                JsonSeconds(start_us >= 0 ? start_us / 1e6 : 0).c_str(), rotation);
                 }
             } else if (s.type == "audio") {
                 std::printf(", \"sample_rate\": %d, \"channels\": %d", s.sample_rate, s.channels);
@@ -198,6 +199,7 @@ int RunInfo(const InfoOptions& o) {
             std::printf(", %dx%d, %.3f frames/s", s.width, s.height, s.frame_rate);
             if (s.index == video_index && opened == 0) {
                 if (!aspect.empty()) std::printf(", sample aspect %s", aspect.c_str());
+                if (rotation != 0) std::printf(", shown turned %d degrees clockwise", rotation);
                 if (frame_count >= 0) std::printf(", %" PRId64 " frames", frame_count);
                 std::printf(", first picture at %.6f s", start_us / 1e6);
             }

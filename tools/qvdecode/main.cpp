@@ -31,6 +31,8 @@ void AddOutputOptions(CLI::App* cmd, DecodeOptions* o, const std::string& size_o
     cmd->add_option("--snapshot-format", o->snapshot_format, "snapshot files: png (default), jpg or bmp")
         ->check(CLI::IsMember({"png", "jpg", "jpeg", "bmp"}))
         ->needs(dir);
+    cmd->add_flag_callback("--no-autorotate", [o] { o->autorotate = false; },
+                           "snapshots as decoded, not turned upright as the picture's display rotation says");
     cmd->add_option("--raw", o->raw, "append every delivered picture to this raw file");
     cmd->add_flag("-v,--verbose", o->verbose, "show FFmpeg's warnings");
     cmd->add_option("--threads", o->threads, "decoding threads, 0 for one per core (default 0)")
@@ -132,6 +134,9 @@ int main(int argc, char** argv) {
                            "picture's time");
     thumbs_cmd->add_flag_callback("--no-labels", [&thumbs] { thumbs.labels = false; },
                                   "no times on the contact sheet's tiles");
+    thumbs_cmd->add_flag_callback("--no-autorotate", [&thumbs] { thumbs.autorotate = false; },
+                                  "thumbnails as decoded, not turned upright as the recording's display rotation says "
+                                  "(phone videos)");
     thumbs_cmd->add_flag("--exact", thumbs.exact,
                          "the picture at each mark (the first at or after it, by accurate seeks) instead of the "
                          "nearest key frame; decodes from the key frame before each mark");

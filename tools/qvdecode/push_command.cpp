@@ -73,6 +73,7 @@ int RunPush(const PushOptions& o) {
     SnapshotFormat snapshot_format = SnapshotFormat::kPng;
     ParseSnapshotFormat(o.output.snapshot_format, &snapshot_format);  // checked by the option parser
     PictureSink sink(o.output.snapshots, o.output.every, o.output.raw, snapshot_format, request.format);
+    sink.set_autorotate(o.output.autorotate);
     if (!sink.Open()) return kExitOutput;
 
     Progress progress("push");

@@ -9,14 +9,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/pixfmt.h>
 }
 
 #include "commands.h"
+#include "image_writer.h"
 #include "interrupt_on_stop.h"
 #include "live_stats.h"
 #include "stop_signal.h"
@@ -34,13 +37,17 @@ struct Thumb {
     std::vector<uint8_t> rgb;
 };
 
-Thumb Capture(QVDecoder& decoder) {
+// The picture as a thumbnail, turned upright as its display rotation says with `autorotate`.
+Thumb Capture(QVDecoder& decoder, bool autorotate) {
     Thumb thumb;
     thumb.time = decoder.QVGetPictureTime();
     decoder.QVGetOutputResolution(thumb.width, thumb.height);
     const unsigned char* data = decoder.QVGetVideoFrame();
     const int size = decoder.QVGetVideoFrameSize();
-    if (data && size == thumb.width * thumb.height * 3) thumb.rgb.assign(data, data + size);
+    if (!data || size != thumb.width * thumb.height * 3) return thumb;
+    const int rotation = autorotate ? decoder.QVGetPictureRotation() : 0;
+    thumb.rgb.resize(static_cast<size_t>(size));
+    TurnPacked(data, thumb.width * 3, 3, rotation, &thumb.width, &thumb.height, thumb.rgb.data());
     return thumb;
 }
 
@@ -75,8 +82,10 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
 }
 
 // The shape of the video's pixels as its container or stream states it (1.0 when neither
-// does, or the name is a pipe that cannot be read twice).
-double SampleAspect(const std::string& path) {
+// does, or the name is a pipe that cannot be read twice), and in *turn the clockwise turn its
+// container's display matrix asks for (0, 90, 180, 270).
+double SampleAspect(const std::string& path, int* turn) {
+    *turn = 0;
     if (path.rfind("pipe:", 0) == 0) return 1.0;
     AVFormatContext* ctx = nullptr;
     if (OpenMediaInput(path, &ctx) != 0) return 1.0;
@@ -85,6 +94,12 @@ double SampleAspect(const std::string& path) {
         if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
         const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
         aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
+        *turn = 0;
+        if (const uint8_t* matrix = av_stream_get_side_data(ctx->streams[i], AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+            // FFmpeg measures the turn counterclockwise; players turn the picture back by it.
+            const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+            if (std::isfinite(angle)) *turn = static_cast<int>((std::lround(-angle / 90) % 4 + 4) % 4) * 90;
+        }
     }
     avformat_close_input(&ctx);
     return aspect;
@@ -158,10 +173,18 @@ int RunThumbs(const ThumbsOptions& o) {
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + shown + "' has no video");
-    const double sample_aspect = SampleAspect(o.file);
-    // Without a size, pixels that are not square are shown square: the height stays.
-    if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) height = param.height;
-    FitDisplay(static_cast<double>(param.width) * sample_aspect / param.height, &width, &height);
+    int turn = 0;
+    const double sample_aspect = SampleAspect(o.file, &turn);
+    // A recording turned sideways for display is fitted in its display shape, then asked of
+    // the library as decoded: each thumbnail turns upright after it.
+    const bool sideways = o.autorotate && (turn == 90 || turn == 270);
+    // Without a size, pixels that are not square are shown square: the decoded height stays.
+    if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) {
+        (sideways ? width : height) = param.height;
+    }
+    const double display = static_cast<double>(param.width) * sample_aspect / param.height;
+    FitDisplay(sideways ? 1.0 / display : display, &width, &height);
+    if (sideways) std::swap(width, height);
     if (!CheckOutputSize(width, height, 0)) return kExitUsage;  // one side given: the other is known now
     decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
 
@@ -208,7 +231,7 @@ int RunThumbs(const ThumbsOptions& o) {
         for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE && !StopRequested();
              result = decoder.QVDecodeFrame()) {
             if (result != QV_OK) continue;
-            *out = Capture(decoder);
+            *out = Capture(decoder, o.autorotate);
             if (!out->rgb.empty()) return true;
         }
         return false;

@@ -62,7 +62,13 @@ const FormatName kFormats[] = {
     {"yuv410p", PIX_FMT_YUV410P}, {"yuv411p", PIX_FMT_YUV411P}, {"gray", PIX_FMT_GRAY8},
     {"yuvj420p", PIX_FMT_YUVJ420P}, {"uyvy422", PIX_FMT_UYVY422}, {"nv12", PIX_FMT_NV12},
     {"nv21", PIX_FMT_NV21},       {"argb", PIX_FMT_ARGB},       {"rgba", PIX_FMT_RGBA},
-    {"abgr", PIX_FMT_ABGR},       {"bgra", PIX_FMT_BGRA},
+    {"abgr", PIX_FMT_ABGR},       {"bgra", PIX_FMT_BGRA},       {"yuvj422p", PIX_FMT_YUVJ422P},
+    {"yuvj444p", PIX_FMT_YUVJ444P},
+    {"yuv420p10le", PIX_FMT_QV_YUV420P10LE}, {"yuv422p10le", PIX_FMT_QV_YUV422P10LE},
+    {"yuv444p10le", PIX_FMT_QV_YUV444P10LE}, {"yuv420p12le", PIX_FMT_QV_YUV420P12LE},
+    {"yuv422p12le", PIX_FMT_QV_YUV422P12LE}, {"yuv444p12le", PIX_FMT_QV_YUV444P12LE},
+    {"gray10le", PIX_FMT_QV_GRAY10LE},       {"gray12le", PIX_FMT_QV_GRAY12LE},
+    {"gbrp10le", PIX_FMT_QV_GBRP10LE},       {"gbrp12le", PIX_FMT_QV_GBRP12LE},
 };
 
 bool g_verbose = false;
@@ -401,7 +407,8 @@ bool PictureSink::Take(QVDecoder& decoder, int64_t index) {
 }
 
 bool PictureSink::SaveSnapshot(QVDecoder& decoder, const std::string& path) {
-    if (format_ == SnapshotFormat::kBmp) {
+    const int rotation = autorotate_ ? decoder.QVGetPictureRotation() : 0;
+    if (format_ == SnapshotFormat::kBmp && rotation == 0) {
         if (decoder.QVSaveOutputImage(path.c_str()) == 0) return true;
         Fail(kExitOutput, "cannot save the snapshot '" + path + "'");
         return false;
@@ -417,6 +424,8 @@ bool PictureSink::SaveSnapshot(QVDecoder& decoder, const std::string& path) {
     // The tool's pixel-format names are FFmpeg's own.
     const AVPixelFormat ffmpeg_format = av_get_pix_fmt(PixelFormatName(format));
     if (ffmpeg_format == AV_PIX_FMT_NONE) {
+        // The library's BMP snapshot still takes it, as decoded.
+        if (format_ == SnapshotFormat::kBmp && decoder.QVSaveOutputImage(path.c_str()) == 0) return true;
         Fail(kExitOutput, "pictures in pixel format " + std::to_string(format) + " can only be saved as "
                           "BMP snapshots (--snapshot-format bmp)");
         return false;
@@ -425,7 +434,7 @@ bool PictureSink::SaveSnapshot(QVDecoder& decoder, const std::string& path) {
     decoder.QVGetOutputResolution(width, height);
     const std::string error = WriteEncodedImage(path, format_, decoder.QVGetVideoFrame(),
                                                 decoder.QVGetVideoFrameSize(), width, height, ffmpeg_format,
-                                                decoder.QVGetPictureColour());
+                                                decoder.QVGetPictureColour(), rotation);
     if (error.empty()) return true;
     Fail(kExitOutput, "cannot save the snapshot '" + path + "': " + error);
     return false;

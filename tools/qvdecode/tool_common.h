@@ -128,6 +128,8 @@ public:
     bool Open();  // creates the directory and the raw file; prints errors
     // Handles one delivered picture; false on a write failure (already printed).
     bool Take(QVDecoder& decoder, int64_t index);
+    // Snapshots turned upright as the picture's display rotation says (the default).
+    void set_autorotate(bool autorotate) { autorotate_ = autorotate; }
     int snapshots() const { return snapshots_; }
     int64_t raw_bytes() const { return raw_bytes_; }
     const std::string& first_snapshot() const { return first_snapshot_; }
@@ -146,6 +148,7 @@ private:
     int64_t raw_bytes_ = 0;
     bool raw_created_ = false;  // the raw file did not exist before this run
     std::string first_snapshot_;
+    bool autorotate_ = true;
 };
 
 }  // namespace qvtool
