@@ -611,7 +611,7 @@ TEST(RtpUnitJoinerTest, PicturesByContentAndTheSendersHabits) {
     const Pieces lost_fragment = {slice(false, true, 100), bare(101), bare(40), bare(101), bare(20), slice(false, false, 12)};
     // Each picture, and how many pictures went out by its last piece.
     const std::vector<std::pair<Pieces, int>> script = {
-        {key, 0}, {two, 1}, {two, 1}, {two, 2}, {three, 1 /* early, wrong */}, {three, 0}, {three, 1},
+        {key, 0}, {two, 1}, {two, 2}, {two, 1}, {three, 1 /* early, wrong */}, {three, 0}, {three, 1},
         {three, 2 /* early again */}, {three, 1 /* sent twice */}, {{sets, slice(true, true, 100), bare(101), bare(30)}, 0},
         {with_sets, 2}, {lost_fragment, 0}, {three, 2}};
     for (const int sender : {0, 1, 2}) {  // one time for all; starting at 0; starting elsewhere

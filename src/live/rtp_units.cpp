@@ -121,6 +121,8 @@ bool RtpUnitJoiner::Append(const uint8_t* data, int size) {
 void RtpUnitJoiner::Learn(int kind, int slices) {
     slices_seen_[kind][1] = slices_seen_[kind][0];
     slices_seen_[kind][0] = slices;
+    any_seen_[1] = any_seen_[0];
+    any_seen_[0] = slices;
 }
 
 void RtpUnitJoiner::BeginPicture(int64_t pts) {
@@ -249,8 +251,11 @@ bool RtpUnitJoiner::LooksWhole(const Picture& picture) const {
                           : !picture.whole_unit && picture.last_piece == fragment_size_) {
         return false;
     }
+    // Two pictures of its kind agreed; or one did, as the last two of any kind did (key
+    // pictures are rare, and most senders cut every picture alike).
     const int* seen = slices_seen_[Kind(picture)];
-    return seen[0] > 0 && seen[0] == seen[1] && picture.slices >= seen[0];
+    const bool agreed = seen[0] == seen[1] || (seen[1] == 0 && seen[0] == any_seen_[0] && seen[0] == any_seen_[1]);
+    return seen[0] > 0 && agreed && picture.slices >= seen[0];
 }
 
 bool RtpUnitJoiner::ready() const {
@@ -303,6 +308,7 @@ void RtpUnitJoiner::Reset(int codec_id, bool described) {
     fragment_size_ = 0;
     fragment_agreed_ = 0;
     std::memset(slices_seen_, 0, sizeof slices_seen_);
+    any_seen_[0] = any_seen_[1] = 0;
     after_guess_ = false;
     guess_wrong_ = false;
     orphans_ = false;

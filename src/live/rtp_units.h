@@ -103,6 +103,7 @@ private:
     // Slices of the last two pictures of each kind (0 key, 1 intra, 2 other) closed by the
     // next picture; trusted while they agree.
     int slices_seen_[3][2] = {};
+    int any_seen_[2] = {};  // of the last two pictures of any kind
     // The picture handed on before the next started, taken for whole by LooksWhole.
     int guessed_kind_ = 0;
     int guessed_slices_ = 0;
