@@ -543,31 +543,43 @@ TEST_F(LiveTest, HostileSources_BoundedInMemoryAndTime) {
     }
 }
 
-// RTP over UDP from FFmpeg's own RTP muxer, described by a session description file: the
-// pictures of the file, and capture times from the sender's reports close to now.
+// RTP over UDP from FFmpeg's own RTP muxer (H.264, HEVC, MJPEG), described by a session
+// description file: the pictures of the file, and capture times from the sender's reports
+// close to now.
 TEST_F(LiveTest, RtpWithSessionDescription_PicturesAndCaptureTimes) {
-    const std::string path = Make("send.mkv", AV_CODEC_ID_H264, "matroska");
-    const int port = qvtest::FreeUdpPort();
-    ASSERT_GT(port, 0);
-    const std::string sdp = dir_.Path("cam.sdp");
-    std::ofstream(sdp) << "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video " << port
-                       << " RTP/AVP 96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1\n";
-    ChildProcess sender;
-    // The receiver binds its ports within QVOpen; the sender starts once they are bound.
-    ASSERT_TRUE(sender.Start({"sh", "-c",
-                              "sleep 1; exec ffmpeg -nostdin -v error -re -i '" + path +
-                                  "' -c copy -bsf:v h264_mp4toannexb -rtpflags send_bye -f rtp rtp://127.0.0.1:" + std::to_string(port)}));
-    QVDecoder decoder;
-    decoder.QVDecoderSetTimeout(5000);
-    ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
-    const Played got = Play(decoder);
-    EXPECT_EQ(got.last, -10003);
-    ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
-    const int64_t now = NowMicros();
-    ASSERT_FALSE(got.wallclocks.empty());
-    EXPECT_GT(got.wallclocks.back(), now - 3000000);
-    EXPECT_LT(got.wallclocks.back(), now + 1000000);
-    for (size_t i = 1; i < got.wallclocks.size(); ++i) EXPECT_GE(got.wallclocks[i], got.wallclocks[i - 1]);
+    const struct {
+        AVCodecID codec;
+        const char* media;  // the description's payload
+        const char* filter;
+    } rows[] = {{AV_CODEC_ID_H264, "96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1", "-bsf:v h264_mp4toannexb"},
+                {AV_CODEC_ID_HEVC, "96\na=rtpmap:96 H265/90000", "-bsf:v hevc_mp4toannexb"},
+                {AV_CODEC_ID_MJPEG, "26", ""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(avcodec_get_name(row.codec));
+        const std::string path = Make("send.mkv", row.codec, "matroska");
+        const int port = qvtest::FreeUdpPort();
+        ASSERT_GT(port, 0);
+        const std::string sdp = dir_.Path("cam.sdp");
+        std::ofstream(sdp) << "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video " << port
+                           << " RTP/AVP " << row.media << "\n";
+        ChildProcess sender;
+        // The receiver binds its ports within QVOpen; the sender starts once they are bound.
+        ASSERT_TRUE(sender.Start({"sh", "-c",
+                                  "sleep 1; exec ffmpeg -nostdin -v error -re -i '" + path + "' -c copy " + row.filter +
+                                      " -rtpflags send_bye -f rtp rtp://127.0.0.1:" + std::to_string(port)}));
+        qvtest::Watchdog watchdog(30000, "RTP from FFmpeg");
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(5000);
+        ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+        const Played got = Play(decoder);
+        EXPECT_EQ(got.last, -10003);
+        ExpectSamePictures(got.pictures, qvtest::ReferencePictures(path));
+        const int64_t now = NowMicros();
+        ASSERT_FALSE(got.wallclocks.empty());
+        EXPECT_GT(got.wallclocks.back(), now - 3000000);
+        EXPECT_LT(got.wallclocks.back(), now + 1000000);
+        for (size_t i = 1; i < got.wallclocks.size(); ++i) EXPECT_GE(got.wallclocks[i], got.wallclocks[i - 1]);
+    }
 }
 
 struct PacedRow {
