@@ -130,7 +130,7 @@ struct RtspRow {
     AVCodecID codec;
     const char* name;
     const char* transport;
-    const char* muxer = "matroska";  // "h264": an Annex B file, whose pictures the server sends at one RTP time
+    const char* muxer = "matroska";  // "h264", "hevc": an Annex B file, whose pictures the server sends at one RTP time
 };
 
 // What the camera sends is what the file holds, picture for picture, in order, over
@@ -138,7 +138,7 @@ struct RtspRow {
 TEST_F(LiveTest, Rtsp_PicturesEqualTheFile) {
     for (const RtspRow row : {RtspRow{AV_CODEC_ID_H264, "h264", "tcp"}, RtspRow{AV_CODEC_ID_H264, "h264", "udp"},
                               RtspRow{AV_CODEC_ID_HEVC, "hevc", "tcp"}, RtspRow{AV_CODEC_ID_MJPEG, "mjpeg", "udp"},
-                              RtspRow{AV_CODEC_ID_H264, "h264", "tcp", "h264"}}) {
+                              RtspRow{AV_CODEC_ID_H264, "h264", "tcp", "h264"}, RtspRow{AV_CODEC_ID_HEVC, "hevc", "udp", "hevc"}}) {
         SCOPED_TRACE(std::string(row.name) + " over " + row.transport + " from " + row.muxer);
         const std::string path = Make(std::string("cam.") + row.name + "." + row.muxer, row.codec, row.muxer);
         qvtest::Watchdog watchdog(30000, "RTSP play");
