@@ -57,12 +57,14 @@ void Print(const char* who, const Figures& f, size_t sent) {
 }
 
 // Ours: pictures in order of their times (index = time / period).
+// A sender that gives every picture one time: in order of arrival.
 Figures Ours(const qvtest::EncodedVideo& video, const std::string& dir,
-             qvtest::RtpPayload payload = qvtest::RtpPayload::kH264) {
+             qvtest::RtpPayload payload = qvtest::RtpPayload::kH264, const qvtest::RtpHabits& habits = {}) {
     const int port = qvtest::FreeUdpPort();
     const std::string sdp = dir + "/bench.sdp";
     std::ofstream(sdp) << qvtest::PacedRtpSender::Sdp(port, payload);
     qvtest::PacedRtpSender sender(port, video.packets, kFps, 1400, payload);
+    sender.set_habits(habits);
     sender.Start(300);
     QVDecoder decoder;
     decoder.QVDecoderSetTimeout(5000);
@@ -74,7 +76,8 @@ Figures Ours(const qvtest::EncodedVideo& video, const std::string& dir,
             if (result == -10002) continue;
             if (result != 0) break;
             const int64_t now = av_gettime_relative();
-            const int64_t index = (decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000;
+            const int64_t index =
+                habits.one_time ? count : (decoder.QVGetFrameTimestamp() * kFps + 500000) / 1000000;
             if (index >= 0 && index < static_cast<int64_t>(out.size())) out[static_cast<size_t>(index)] = now;
             ++count;
         }
@@ -213,7 +216,7 @@ void ManyCameras(int seconds, int count, bool stagger, const std::string& dir) {
 
 // GStreamer: pictures in order of arrival.
 bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures,
-               qvtest::RtpPayload payload = qvtest::RtpPayload::kH264) {
+               qvtest::RtpPayload payload = qvtest::RtpPayload::kH264, const qvtest::RtpHabits& habits = {}) {
     const int port = qvtest::FreeUdpPort();
     qvtest::ChildProcess receiver;
     const char* codec = payload == qvtest::RtpPayload::kHevc ? "h265" : payload == qvtest::RtpPayload::kJpeg ? "jpeg" : "h264";
@@ -227,6 +230,7 @@ bool Gstreamer(const qvtest::EncodedVideo& video, Figures* figures,
         return false;
     }
     qvtest::PacedRtpSender sender(port, video.packets, kFps, 1400, payload);
+    sender.set_habits(habits);
     sender.Start(100);
     std::vector<int64_t> out;
     for (;;) {
@@ -263,26 +267,35 @@ int main(int argc, char** argv) {
         if (cameras > 0) ManyCameras(seconds, cameras, stagger, dir.Path("."));
         return 0;
     }
-    // H.264, then HEVC (two slices a picture, as the joiner must learn) and MJPEG.
+    // H.264, then HEVC (two slices a picture, as the joiner must learn) and MJPEG; then H.264
+    // from a sender that gives every picture one RTP time (as GStreamer's RTSP server sends an
+    // Annex B file), and with slices cut by size (x264 slice-max-size: their count changes).
+    qvtest::RtpHabits one_time;
+    one_time.one_time = true;
     const struct {
         const char* name;
         const char* encoder;
         qvtest::RtpPayload payload;
-    } codecs[] = {{"H.264", "libx264", qvtest::RtpPayload::kH264},
-                  {"HEVC", "libx265", qvtest::RtpPayload::kHevc},
-                  {"MJPEG", "mjpeg", qvtest::RtpPayload::kJpeg}};
+        const char* params;
+        qvtest::RtpHabits habits;
+    } codecs[] = {{"H.264", "libx264", qvtest::RtpPayload::kH264, "", {}},
+                  {"HEVC", "libx265", qvtest::RtpPayload::kHevc, "slices=2:pools=1", {}},  // x265 slices want a pool
+                  {"MJPEG", "mjpeg", qvtest::RtpPayload::kJpeg, "", {}},
+                  {"H.264, one RTP time", "libx264", qvtest::RtpPayload::kH264, "", one_time},
+                  {"H.264, slices by size", "libx264", qvtest::RtpPayload::kH264, "slice-max-size=1000", {}}};
     for (const auto& codec : codecs) {
         qvtest::VideoOptions o = options;
-        if (codec.payload == qvtest::RtpPayload::kHevc) o.x264_params = "slices=2:pools=1";  // x265 slices want a pool
+        o.x264_params = codec.params;
         if (codec.payload == qvtest::RtpPayload::kJpeg) o.bit_rate = 4000000;
-        const qvtest::EncodedVideo clip =
-            codec.payload == qvtest::RtpPayload::kH264 ? video : qvtest::EncodeVideo(codec.encoder, o);
+        const qvtest::EncodedVideo clip = codec.encoder == std::string("libx264") && !*codec.params
+                                              ? video
+                                              : qvtest::EncodeVideo(codec.encoder, o);
         std::printf("Live hand-out latency, 640x360 %s at %d pictures/s, %d s, paced RTP on 127.0.0.1\n", codec.name,
                     kFps, seconds);
-        const Figures mine = Ours(clip, dir.Path("."), codec.payload);
+        const Figures mine = Ours(clip, dir.Path("."), codec.payload, codec.habits);
         Print("qvdecoder", mine, clip.packets.size());
         Figures peer;
-        if (Gstreamer(clip, &peer, codec.payload)) {
+        if (Gstreamer(clip, &peer, codec.payload, codec.habits)) {
             Print("GStreamer", peer, clip.packets.size());
             std::printf("difference of medians: %+.2f ms (target: at most 3 ms)\n", mine.median_ms - peer.median_ms);
         }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <malloc.h>
 
@@ -579,63 +580,73 @@ TEST(PictureClockTest, LagAndDrain) {
     }
 }
 
-// HEVC over RTP as libavformat hands it out: units behind start codes, fragments bare. A
-// picture goes to the decoder whole: at first when the next time comes, then, once two
-// pictures agreed on their slice count, with its last whole slice; a picture with more
-// slices than that proves the guess wrong, which ends guessing (the late slice is refused).
-// A unit without picture data after a picture let go early is no loss.
-TEST(RtpUnitJoinerTest, HevcPicturesWholeWithTheirLastSlice) {
-    // A unit of `type` behind a start code with `bytes` of data, or a bare fragment.
-    auto unit = [](int type, int bytes) {
-        std::vector<uint8_t> piece = {0, 0, 0, 1, static_cast<uint8_t>(type << 1), 1};
+// H.264 over RTP as libavformat hands it out: units behind start codes, fragments bare, no
+// marker. Pictures part where their content says (a slice at the first macroblock,
+// parameter sets after a slice), whatever their times: one time for all, times that change,
+// and a sender starting at RTP time 0 (libavformat gives its first two pictures time 0),
+// whose times come back. A picture goes early once fragments of one size and two pictures
+// of its kind taught its end; a guess proved wrong (a later slice comes) is learnt again,
+// not given up; a piece delivered twice counts once; a lost first fragment of a later slice
+// damages its picture only; parameter sets make no key picture.
+TEST(RtpUnitJoinerTest, PicturesByContentAndTheSendersHabits) {
+    // A slice unit (IDR or P; at the first macroblock or not) with `bytes` of data, a bare
+    // fragment, parameter sets.
+    auto slice = [](bool idr, bool first, int bytes) {
+        std::vector<uint8_t> piece = {0, 0, 0, 1, static_cast<uint8_t>(idr ? 0x65 : 0x41),
+                                      static_cast<uint8_t>(first ? (idr ? 0xb8 : 0xc0) : (idr ? 0x4c : 0x50))};
         piece.insert(piece.end(), static_cast<size_t>(bytes), 0xaa);
         return piece;
     };
-    auto bare = [](int bytes) { return std::vector<uint8_t>(static_cast<size_t>(bytes), 0xaa); };
-    qv::RtpUnitJoiner joiner;
-    joiner.Reset(AV_CODEC_ID_HEVC);
-    std::vector<std::pair<int64_t, int>> out;  // time, bytes of each picture let go
-    int64_t now = 0;
-    // Adds the pieces of a picture at the next time; true when the last one let it go.
-    auto picture = [&](const std::vector<std::vector<uint8_t>>& pieces) {
-        ++now;
-        bool whole = false;
-        for (const std::vector<uint8_t>& piece : pieces) {
-            const int size = static_cast<int>(piece.size());
-            if (joiner.EndsHeld(now)) {
-                out.emplace_back(joiner.unit()->pts, joiner.unit()->size);
-                joiner.Clear();
+    uint8_t fill = 0x10;  // fragments differ, as compressed data does
+    auto bare = [&fill](int bytes) { return std::vector<uint8_t>(static_cast<size_t>(bytes), ++fill); };
+    const std::vector<uint8_t> sets = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xce};
+    using Pieces = std::vector<std::vector<uint8_t>>;
+    // Fragments of 101 bytes (the first one's slice header byte and 100).
+    const Pieces key = {sets, slice(true, true, 100), bare(101), bare(101), bare(30), slice(true, false, 20)};
+    const Pieces two = {slice(false, true, 100), bare(101), bare(40), slice(false, false, 10)};
+    Pieces three = two;
+    three.push_back(slice(false, false, 12));
+    Pieces with_sets = three;
+    with_sets.insert(with_sets.begin(), sets);
+    const Pieces lost_fragment = {slice(false, true, 100), bare(101), bare(40), bare(101), bare(20), slice(false, false, 12)};
+    // Each picture, and how many pictures went out by its last piece.
+    const std::vector<std::pair<Pieces, int>> script = {
+        {key, 0}, {two, 1}, {two, 2}, {two, 1}, {three, 1 /* early, wrong */}, {three, 0}, {three, 1},
+        {three, 2 /* early again */}, {three, 1 /* sent twice */}, {{sets, slice(true, true, 100), bare(101), bare(30)}, 0},
+        {with_sets, 2}, {lost_fragment, 0}, {three, 2}};
+    for (const int sender : {0, 1, 2}) {  // one time for all; starting at 0; starting elsewhere
+        SCOPED_TRACE(sender);
+        qv::RtpUnitJoiner joiner;
+        joiner.Reset(AV_CODEC_ID_H264);
+        std::vector<const AVPacket*> unused;
+        std::vector<std::array<int64_t, 3>> out;  // time, bytes, key flag of each picture let go
+        int lost = 0;
+        for (size_t i = 0; i < script.size(); ++i) {
+            const int64_t time = sender == 0 ? 0 : sender == 1 ? std::max<int64_t>(0, (static_cast<int64_t>(i) - 1) * 3600)
+                                                              : static_cast<int64_t>(i) * 3600;
+            const size_t before = out.size();
+            for (const std::vector<uint8_t>& piece : script[i].first) {
+                for (int n = 0; n < (i == 8 ? 2 : 1); ++n) {
+                    if (!joiner.Add(piece.data(), static_cast<int>(piece.size()), time)) ++lost;
+                }
+                while (joiner.ready()) {
+                    const AVPacket* p = joiner.unit();
+                    out.push_back({p->pts, p->size, p->flags & AV_PKT_FLAG_KEY});
+                    joiner.Clear();
+                }
             }
-            EXPECT_TRUE(joiner.Add(piece.data(), size, now)) << "picture " << now;
-            whole = joiner.LooksWhole();
-            if (whole) {
-                EXPECT_EQ(joiner.unit()->flags & AV_PKT_FLAG_KEY, 0) << "picture " << now;
-                out.emplace_back(joiner.unit()->pts, joiner.unit()->size);
-                joiner.Clear();
-            }
+            EXPECT_EQ(out.size() - before, static_cast<size_t>(script[i].second)) << "picture " << i;
         }
-        return whole;
-    };
-    // A key picture: parameter sets, a slice in fragments of 100 bytes, a small slice.
-    EXPECT_FALSE(picture({unit(32, 20), unit(33, 40), unit(34, 10), unit(19, 100), bare(100), bare(30), unit(19, 50)}));
-    ASSERT_TRUE(joiner.held());
-    EXPECT_NE(joiner.unit()->flags & AV_PKT_FLAG_KEY, 0);
-    EXPECT_FALSE(picture({unit(1, 60), unit(1, 70)}));
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0], std::make_pair(int64_t{1}, 5 * 6 + 20 + 40 + 10 + 100 + 100 + 30 + 50));
-    // Two pictures of two slices: the next goes with its second slice (a piece of the
-    // fragment size may be a first fragment, and waits).
-    EXPECT_TRUE(picture({unit(1, 60), unit(1, 100), bare(20)}));
-    EXPECT_EQ(out.back(), std::make_pair(now, 6 + 60 + 6 + 100 + 20));
-    const int64_t early = now;
-    EXPECT_TRUE(picture({unit(1, 60), unit(1, 70)}));
-    const std::vector<uint8_t> suffix = unit(40, 8), late = unit(1, 30);
-    EXPECT_TRUE(joiner.Add(suffix.data(), static_cast<int>(suffix.size()), now));
-    EXPECT_TRUE(picture({unit(1, 60), unit(1, 70)}));
-    EXPECT_FALSE(joiner.Add(late.data(), static_cast<int>(late.size()), now));
-    EXPECT_FALSE(joiner.held());
-    EXPECT_FALSE(picture({unit(1, 60), unit(1, 70)}));  // no more guesses
-    EXPECT_EQ(out.back().first, early + 2);
+        EXPECT_FALSE(joiner.held());
+        EXPECT_EQ(lost, 3);  // the late slice; the two fragments without their first
+        ASSERT_EQ(out.size(), script.size());
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i][0], sender == 0 ? 0 : static_cast<int64_t>(i) * 3600) << "picture " << i;
+            EXPECT_EQ(out[i][2] != 0, i == 0 || i == 9) << "picture " << i;
+        }
+        EXPECT_EQ(out[8][1], out[7][1]);
+        EXPECT_EQ(out[0][1], 12 + 6 + 100 + 101 + 101 + 30 + 6 + 20);
+    }
 }
 
 // Threads change when pictures come out of the decoder, never which ones or their times.

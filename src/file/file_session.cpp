@@ -136,6 +136,8 @@ OpenOutcome FileSession::OpenAudio() {
 int FileSession::DecodeStep() {
     // An object opened for pushed frames has no file to end: nothing of the file path moves.
     if (!file_.is_open()) return -10003;
+    // A piece that started a picture closed the one before: that one goes first.
+    if (units_.ready()) return DecodeHeldUnit();
     if (!file_.draining && !file_.has_pending_packet()) {
         const int read = file_.ReadFrame();
         // A live source that went quiet keeps its state: the next call waits again.
@@ -321,11 +323,10 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
 
 int FileSession::DecodeUnitPiece() {
     const AVPacket* piece = file_.packet();
-    if (units_.EndsHeld(piece->pts)) return DecodeHeldUnit();
-    // A fragment that lost its start leaves the picture without part of its data.
+    // A piece that shows data lost before it leaves its picture without that data.
     if (!units_.Add(piece->data, piece->size, piece->pts)) delivery_.MarkReferenceMissing();
     file_.DropPacket();
-    return units_.LooksWhole() ? DecodeHeldUnit() : -10002;
+    return units_.ready() ? DecodeHeldUnit() : -10002;
 }
 
 int FileSession::DecodeHeldUnit() {

@@ -128,8 +128,11 @@ AVDictionary* NetworkOptions::ForOpen(const char* name) const {
         av_dict_set(&options, "rtsp_transport", "tcp", 0);
     }
     if (IsLiveName(name)) {
-        // Packets are handed on as they arrive: no reordering wait.
-        av_dict_set(&options, "max_delay", "0", 0);
+        // Packets are handed on as they arrive. RTP over UDP keeps a short reordering
+        // window: packets in order pass at once, one behind a gap waits at most 30 ms for
+        // the gap to fill (a lost packet costs the pictures behind it that much).
+        const bool rtp = HasScheme(name, "rtsp") || HasScheme(name, "rtsps") || EndsWith(name, ".sdp");
+        av_dict_set(&options, "max_delay", rtp ? "30000" : "0", 0);
     }
     if (EndsWith(name, ".sdp")) {
         // The session description names the RTP ports it opens.

@@ -80,6 +80,27 @@ std::string PacedRtpSender::Sdp(int port, RtpPayload payload) {
     return head + "96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1\n";
 }
 
+std::string PacedRtpSender::SdpWithSets(int port, const std::vector<EncodedPacket>& pictures) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto base64 = [](const uint8_t* data, size_t size) {
+        std::string out;
+        for (size_t i = 0; i < size; i += 3) {
+            const uint32_t n = static_cast<uint32_t>(data[i]) << 16 | (i + 1 < size ? data[i + 1] << 8 : 0) |
+                               (i + 2 < size ? data[i + 2] : 0);
+            for (size_t k = 0; k < 4; ++k) out += k <= size - i ? kDigits[(n >> (18 - 6 * k)) & 63] : '=';
+        }
+        return out;
+    };
+    std::string sets;
+    for (const auto& unit : Units(pictures.at(0).data)) {
+        const int type = unit.first[0] & 0x1f;
+        if (type == 7 || type == 8) sets += (sets.empty() ? "" : ",") + base64(unit.first, unit.second);
+    }
+    std::string sdp = Sdp(port);
+    sdp.pop_back();
+    return sdp + ";sprop-parameter-sets=" + sets + "\n";
+}
+
 void PacedRtpSender::Run(int delay_ms) {
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
@@ -111,7 +132,22 @@ void PacedRtpSender::Send(int s, uint32_t time, bool marker, const uint8_t* head
     packet_.insert(packet_.end(), head, head + head_size);
     packet_.insert(packet_.end(), body, body + body_size);
     ++seq_;
-    sendto(s, packet_.data(), packet_.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    (void)s;
+    (void)to;
+    pending_.push_back(packet_);
+}
+
+void PacedRtpSender::Deliver(int s) {
+    const sockaddr_in to = Loopback(port_);
+    if (habits_.swapped && !sent_.empty()) {
+        for (size_t i = 0; i + 1 < pending_.size(); i += 2) std::swap(pending_[i], pending_[i + 1]);
+    }
+    for (const std::vector<uint8_t>& packet : pending_) {
+        for (int n = 0; n < (habits_.twice ? 2 : 1); ++n) {
+            sendto(s, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+    }
+    pending_.clear();
 }
 
 void PacedRtpSender::SendPicture(int s, int index) {
@@ -120,20 +156,39 @@ void PacedRtpSender::SendPicture(int s, int index) {
         sent_.push_back(MonotonicMicros());
         return;
     }
-    const uint32_t time = RtpTime(index, fps_);
+    const uint32_t time = RtpTime(habits_.one_time ? 0 : index, fps_, habits_.first_time);
     const std::vector<uint8_t>& picture = pictures_[static_cast<size_t>(index)].data;
     if (payload_ == RtpPayload::kJpeg) {
         SendJpeg(s, time, picture);
     } else {
         SendUnits(s, time, picture);
     }
+    if (index == habits_.lose_fragment) {
+        // The first fragment (start bit set) of the last fragmented unit.
+        const bool hevc = payload_ == RtpPayload::kHevc;
+        const size_t fu = hevc ? 14 : 13;
+        for (size_t i = pending_.size(); i-- > 0;) {
+            const std::vector<uint8_t>& p = pending_[i];
+            const bool fragment = p.size() > fu && (hevc ? ((p[12] >> 1) & 0x3f) == 49 : (p[12] & 0x1f) == 28);
+            if (fragment && (p[fu] & 0x80)) {
+                pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+    Deliver(s);
     sent_.push_back(MonotonicMicros());
 }
 
 void PacedRtpSender::SendUnits(int s, uint32_t time, const std::vector<uint8_t>& picture) {
     const bool hevc = payload_ == RtpPayload::kHevc;
     const size_t header = hevc ? 2 : 1;  // the unit header the fragments leave out
-    const auto units = Units(picture);
+    auto units = Units(picture);
+    if (habits_.sprop) {
+        units.erase(std::remove_if(units.begin(), units.end(),
+                                   [](const auto& u) { return (u.first[0] & 0x1f) == 7 || (u.first[0] & 0x1f) == 8; }),
+                    units.end());
+    }
     const size_t payload_max = static_cast<size_t>(mtu_) - 12;
     for (size_t u = 0; u < units.size(); ++u) {
         const bool last_unit = u + 1 == units.size();
@@ -147,7 +202,9 @@ void PacedRtpSender::SendUnits(int s, uint32_t time, const std::vector<uint8_t>&
         // type). HEVC FU: payload header (the unit's header with type 49), header (start,
         // end, type).
         for (size_t at = header; at < size;) {
-            const size_t piece = std::min(payload_max - header - 1, size - at);
+            size_t most = payload_max - header - 1;
+            if (habits_.varying_fragments) most = 100 + static_cast<size_t>(fragments_++ * 337) % (most - 100);
+            const size_t piece = std::min(most, size - at);
             const bool end = at + piece == size;
             const uint8_t start_end = static_cast<uint8_t>((at == header ? 0x80 : 0) | (end ? 0x40 : 0));
             uint8_t head[3];

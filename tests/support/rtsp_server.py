@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Serves a Matroska file over RTSP on 127.0.0.1 for the live-source tests, paced in real
-time and without re-encoding: rtsp_server.py FILE h264|hevc|mjpeg [PORT [AUDIO]]. Prints the
+time (a Matroska file; an Annex B .h264/.hevc file is sent as fast as it is read) and without re-encoding: rtsp_server.py FILE h264|hevc|mjpeg [PORT [AUDIO]]. Prints the
 bound port once it listens (PORT, or a free one, 0); every client gets the stream from its
 start at rtsp://127.0.0.1:PORT/stream. AUDIO (pcmu, pcma or aac) serves the file's AAC track
 beside the video as it is (aac) or as a camera's G.711 at 8 kHz."""
@@ -30,7 +30,11 @@ Gst.init(None)
 path, codec = sys.argv[1], sys.argv[2]
 audio = sys.argv[4] if len(sys.argv) > 4 else ""
 factory = GstRtspServer.RTSPMediaFactory()
-launch = f'filesrc location="{path}" ! matroskademux name=d d.video_0 ! queue ! {PAYLOADERS[codec]} name=pay0 pt=96'
+if path.endswith((".h264", ".hevc")):
+    # An Annex B file: no times, so the payloader gives every picture the same RTP time.
+    launch = f'filesrc location="{path}" ! {PAYLOADERS[codec]} name=pay0 pt=96'
+else:
+    launch = f'filesrc location="{path}" ! matroskademux name=d d.video_0 ! queue ! {PAYLOADERS[codec]} name=pay0 pt=96'
 if audio:
     launch += f" d.audio_0 ! queue ! {AUDIO[audio]}"
 factory.set_launch(f"( {launch} )")
