@@ -54,8 +54,11 @@ RtpUnitJoiner::RtpUnitJoiner() : packet_(av_packet_alloc()) {}
 RtpUnitJoiner::~RtpUnitJoiner() = default;
 
 bool RtpUnitJoiner::Append(const uint8_t* data, int size) {
-    if (bytes_.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
+    if (static_cast<int64_t>(bytes_.size()) + size > max_bytes_) {
         Clear();
+        // A hostile sender's picture must not keep its memory for the object's life.
+        std::vector<uint8_t>().swap(bytes_);
+        ++oversized_;
         return false;
     }
     bytes_.insert(bytes_.end(), data, data + size);
@@ -153,6 +156,8 @@ void RtpUnitJoiner::Reset(int codec_id, bool described) {
     Clear();
     hevc_ = codec_id == AV_CODEC_ID_HEVC;
     header_bytes_ = hevc_ ? 2 : 1;
+    max_bytes_ = kMaxUnitBytes;
+    oversized_ = 0;
     fragment_size_ = 0;
     slices_per_picture_ = 0;
     last_slices_ = 0;

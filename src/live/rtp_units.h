@@ -59,6 +59,11 @@ public:
     void Reset(int codec_id, bool described = false);
 
     static constexpr int kMaxUnitBytes = 32 << 20;
+    // The most one picture may hold (at most kMaxUnitBytes): more than any real picture of the
+    // stream's size. Past it, what is held is dropped and its memory given back.
+    void set_max_bytes(int64_t bytes) { max_bytes_ = bytes < kMaxUnitBytes ? bytes : kMaxUnitBytes; }
+    // Pictures dropped for their size since the last Reset.
+    int64_t oversized() const { return oversized_; }
 
 private:
     bool UnitLooksWhole() const;
@@ -66,6 +71,8 @@ private:
     bool Append(const uint8_t* data, int size);
 
     std::vector<uint8_t> bytes_;  // the held unit(s), padded for libavcodec when handed out
+    int64_t max_bytes_ = kMaxUnitBytes;
+    int64_t oversized_ = 0;
     bool padded_ = false;         // unit() added the padding
     PacketPtr packet_;
     int64_t pts_ = 0;
