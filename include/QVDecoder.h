@@ -432,8 +432,10 @@ public:
     // buffer with a positive size.
     static int QVMaskPassword(const char* text, char* buffer, int size);
     // The one method that may be called from another thread while a call on this object is
-    // running: a blocked open or read returns QV_ERR_TIMEOUT at once (a local file's read at
-    // its next packet, so that nothing is lost). Called while nothing waits, it ends the next
+    // running: a blocked open returns QV_ERR_TIMEOUT at once, a blocked read once it waits on
+    // a quiet source (within 0.1 s; a read that is getting bytes finishes its packet first and
+    // returns QV_ERR_TIMEOUT with it kept for the next call, so that nothing is lost: a local
+    // file's read likewise, at its next packet). Called while nothing waits, it ends the next
     // blocking call (QVOpen, QVDecodeFrame, QVSeek's own reading, QVGetVideoRawFrame and its
     // size) before it reads anything. Each interrupt ends exactly one call, which clears it:
     // the call after goes on where it was. QVClose forgets one nobody waited for.

@@ -332,6 +332,16 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
             EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
             EXPECT_TRUE(LogCapture::Contains("QVOpen: timed out."));
         }
+        // A session description on disk names RTP ports nobody sends to.
+        const std::string sdp = dir_.Path("quiet.sdp");
+        std::ofstream(sdp) << "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video "
+                           << qvtest::FreeUdpPort() << " RTP/AVP 96\na=rtpmap:96 H264/90000\n";
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(kTimeoutMs);
+        qvtest::Watchdog watchdog(4 * kTimeoutMs, "QVOpen of a quiet .sdp camera");
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(decoder.QVOpen(sdp.c_str()), -10010);
+        EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
     }
     {
         const std::string path = Make("half.ts", AV_CODEC_ID_H264, "mpegts", 50);
@@ -546,6 +556,49 @@ TEST_F(LiveTest, HostileSources_BoundedInMemoryAndTime) {
 // RTP over UDP from FFmpeg's own RTP muxer (H.264, HEVC, MJPEG), described by a session
 // description file: the pictures of the file, and capture times from the sender's reports
 // close to now.
+
+int64_t ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atoll(line.c_str() + 6);
+    }
+    return -1;
+}
+
+// A camera that sends one 40 MB slice in FU-A fragments among its pictures: the slice is
+// dropped as it grows past what a picture of the stream's size can hold, the pictures
+// around it come out as sent, and the object keeps no more memory after it than after the
+// same stream without it.
+TEST_F(LiveTest, HostileSources_HugeUnitDroppedWithItsMemory) {
+    const std::string path = Make("cam.264", AV_CODEC_ID_H264, "h264", 50);
+    const std::vector<Picture> want = qvtest::ReferencePictures(path);
+    int64_t kept_clean = 0;
+    for (const char* megabytes : {"0", "40"}) {
+        SCOPED_TRACE(std::string(megabytes) + " MB");
+        ChildProcess server;
+        ASSERT_TRUE(server.Start({"/usr/bin/python3", SupportScript("hostile_server.py"), "huge", path, megabytes}));
+        const int port = qvtest::ReadPort(server, 10000);
+        ASSERT_GT(port, 0);
+        const int64_t before = qvtest::PeakResidentKb(true);
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(5000);
+        qvtest::Watchdog watchdog(30000, "a camera with a 40 MB slice");
+        ASSERT_EQ(decoder.QVOpen(("rtsp://127.0.0.1:" + std::to_string(port) + "/cam").c_str()), 0);
+        const Played got = Play(decoder);
+        EXPECT_TRUE(got.last == -10003 || got.last == -10011) << got.last;
+        ExpectSamePictures(got.pictures, want);
+        const int64_t kept = ResidentKb() - before;
+        if (kept_clean == 0) kept_clean = kept;
+#ifndef __SANITIZE_ADDRESS__
+        EXPECT_LT(qvtest::PeakResidentKb() - before, 80 * 1024);
+        EXPECT_LT(kept - kept_clean, 10 * 1024);
+#endif
+    }
+}
+
+// RTP over UDP from FFmpeg's own RTP muxer, described by a session description file: the
+// pictures of the file, and capture times from the sender's reports close to now.
 TEST_F(LiveTest, RtpWithSessionDescription_PicturesAndCaptureTimes) {
     const struct {
         AVCodecID codec;

@@ -146,8 +146,9 @@ class FileDecoder(_Closable):
 
     def interrupt(self):
         """Makes a blocked open (of a decoder made with ``open_now=False``) or read in another
-        thread raise QVError with QV_ERR_TIMEOUT at once; the one method that may be called
-        from another thread."""
+        thread raise QVError with QV_ERR_TIMEOUT: an open at once, a read once it waits on a
+        quiet source (within 0.1 s); nothing read is lost, and the next ``read()`` goes on
+        where it was. The one method that may be called from another thread."""
         if self._handle.ptr and not self._handle.closed:
             self._handle.lib.qv_interrupt(self._handle.ptr)
 

@@ -4,6 +4,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 import numpy
@@ -364,6 +365,47 @@ def test_ctrl_c_ends_a_read_that_waits_on_the_network(samples):
         child.kill()
         child.wait()
         listener.close()
+
+
+def test_interrupts_end_one_read_each_and_lose_nothing(samples, tmp_path):
+    # A paced Matroska writer on a FIFO, interrupted every 0.3 s: each interrupt makes one
+    # read() raise QV_ERR_TIMEOUT, the next goes on, and every picture comes out.
+    clip = os.path.join(samples, "clip.mp4")
+    fifo = str(tmp_path / "cam.fifo")
+    os.mkfifo(fifo)
+    writer = subprocess.Popen(["ffmpeg", "-nostdin", "-v", "error", "-re", "-i", clip, "-c", "copy", "-f", "matroska",
+                               "-y", fifo])
+    done = threading.Event()
+    try:
+        decoder = qvdecoder.Decoder(fifo, timeout=10)
+
+        def interrupt():
+            while not done.wait(0.3):
+                decoder.interrupt()
+
+        interrupter = threading.Thread(target=interrupt)
+        interrupter.start()
+        got, timeouts = [], 0
+        try:
+            while True:
+                try:
+                    picture = decoder.read()
+                except qvdecoder.QVError as error:
+                    assert error.code == -10010
+                    timeouts += 1
+                    continue
+                if picture is None:
+                    break
+                got.append(picture.data.tobytes())
+        finally:
+            done.set()
+            interrupter.join()
+            decoder.close()
+        assert timeouts >= 3
+        assert got == [p.data.tobytes() for p in qvdecoder.open(clip)]
+    finally:
+        writer.kill()
+        writer.wait()
 
 
 def test_seek_duration_and_thumbnails_match_a_full_decode(samples):

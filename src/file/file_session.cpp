@@ -65,6 +65,11 @@ OpenOutcome FileSession::Open(const char* name) {
         if (const OpenOutcome video = OpenVideo(); video.code != 0) return video;
         const AVCodecParameters* par = file_.video_stream()->codecpar;
         units_.Reset(par->codec_id, par->extradata_size > 0);
+        // No real picture of the stream's size is larger than its samples raw at 16 bits in
+        // 4:4:4; a hostile sender's is dropped before it costs more.
+        if (par->width > 0 && par->height > 0) {
+            units_.set_max_bytes(int64_t{par->width} * par->height * 6 + (1 << 20));
+        }
     }
     if (file_.audio_stream()) {
         if (const OpenOutcome audio = OpenAudio(); audio.code != 0) return audio;
@@ -324,7 +329,9 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
 int FileSession::DecodeUnitPiece() {
     const AVPacket* piece = file_.packet();
     // A piece that shows data lost before it leaves its picture without that data.
+    const int64_t oversized = units_.oversized();
     if (!units_.Add(piece->data, piece->size, piece->pts)) delivery_.MarkReferenceMissing();
+    if (units_.oversized() != oversized) log_.Log("QVDecodeFrame: a picture over the stream's size was dropped.", 24);
     file_.DropPacket();
     return units_.ready() ? DecodeHeldUnit() : -10002;
 }

@@ -34,6 +34,14 @@ int DelimiterOf(int codec_id, const uint8_t** bytes) {
     return hevc ? static_cast<int>(sizeof kHevcDelimiter) : static_cast<int>(sizeof kH264Delimiter);
 }
 
+// Whole quiet polls (a second) after which a demuxer that cannot resume a read cut in the
+// middle is given up on anyway: its source stalled inside a packet, and the call must end.
+constexpr int kStalledPolls = 10;
+
+// Demuxers that go on where they were after a read given up between two of the pieces they
+// read (transport packets).
+bool ResumesCutReads(const char* format) { return av_match_name(format, "mpegts"); }
+
 // A read that took this long waited for its packet to arrive (a queued one takes microseconds).
 constexpr int64_t kWaitedMicros = 2000;
 
@@ -125,16 +133,26 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
         // camera (libavcodec 5.1 opens its decoders safely from any thread).
         std::unique_lock<std::mutex> lock(GlobalLock(), std::defer_lock);
         if (!live_) lock.lock();
+        guard_.set_probing(live_);
         probed = avformat_find_stream_info(format_ctx_.get(), announced > 0 ? probe_options.data() : nullptr);
+        guard_.set_probing(false);
     }
     for (AVDictionary*& options : probe_options) av_dict_free(&options);
     const bool gave_up = guard_.GaveUp();
     guard_.Disarm();
+    // A source that sent more packets than any probe needs has failed.
+    if (guard_.over_budget()) return kNetworkError;
     if (gave_up) return kTimedOut;
     if (probed < 0 || !packet_) return -10005;
     ForgetStandIns();
     // The network reads from now on bring packets, not pictures: they are watched again.
     guard_.set_watch_memory(direct_network_);
+    // How a read takes an interrupt (live/live_input.h): RTP packets and transport packets
+    // are read again from where a read was given up between two of them; other demuxers of a
+    // stream read through our input lose their place, so they wait for bytes before reading.
+    await_bytes_ = !direct_network_ && guard_.can_stall() && !input_.seekable() &&
+                   !ResumesCutReads(format_ctx_->iformat->name);
+    guard_.set_quiet_polls(await_bytes_ ? kStalledPolls : 1);
 
     for (unsigned i = 0; i < format_ctx_->nb_streams; ++i) {
         AVStream* stream = format_ctx_->streams[i];
@@ -310,6 +328,7 @@ void MediaFile::Release() {
     live_ = false;
     kept_after_give_up_ = false;
     direct_network_ = false;
+    await_bytes_ = false;
     guard_.set_watch_memory(false);
     packets_read_ = 0;
     bytes_read_ = 0;
@@ -364,6 +383,12 @@ int MediaFile::ReadFrame() {
         if (!guard_.Arm()) return kTimedOut;
         input_.StartCall();
         const int64_t asked = av_gettime_relative();
+        if (!AwaitBytes()) {
+            guard_.GaveUp();
+            guard_.Disarm();
+            ResumeAfterGiveUp();
+            return guard_.over_budget() ? kNetworkError : kTimedOut;
+        }
         result = av_read_frame(format_ctx_.get(), packet_.get());
         const bool gave_up = guard_.GaveUp();
         guard_.Disarm();
@@ -391,6 +416,16 @@ int MediaFile::ReadFrame() {
         if (io && io->error != 0) break;
     }
     return ReadFailure(result);
+}
+
+bool MediaFile::AwaitBytes() {
+    const AVIOContext* io = format_ctx_->pb;
+    if (!await_bytes_ || !io || io->buf_ptr < io->buf_end) return true;
+    // Nothing is read yet: the wait takes an interrupt at once, and loses nothing.
+    guard_.set_quiet_polls(0);
+    const int ahead = input_.ReadAhead();
+    guard_.set_quiet_polls(kStalledPolls);
+    return ahead != AVERROR_EXIT;
 }
 
 int MediaFile::ReadAfterEnd() {

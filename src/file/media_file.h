@@ -128,6 +128,8 @@ private:
     // Closes the container, keeping a pending interrupt (for the open it is meant to end).
     void Release();
     void ResumeAfterGiveUp();
+    // False when the guard gave up while waiting for the source's next bytes.
+    bool AwaitBytes();
     bool StatesPictureOverLimit(int64_t max_pixels);
     void ReadRtpUnits();
     // After the probe: the stand-in parameter sets of ReadRtpUnits go.
@@ -156,6 +158,7 @@ private:
     bool live_ = false;
     bool kept_after_give_up_ = false;  // the pending packet came with a read that gave up
     bool direct_network_ = false;      // the demuxer reads the network itself
+    bool await_bytes_ = false;         // its demuxer reads only once the source has bytes
     int64_t packets_read_ = 0;
     int64_t bytes_read_ = 0;
     bool rtp_units_ = false;

@@ -23,11 +23,17 @@ bool EndsWith(const char* name, const char* suffix) {
     return length >= tail && av_strcasecmp(name + length - tail, suffix) == 0;
 }
 
-// Pages this thread touched for the first time so far: a fresh page costs one fault.
-int64_t ThreadFaults() {
+// This thread's pages touched for the first time (a fresh page costs one fault) and the
+// times it was taken off the processor while it could run.
+struct ThreadUsage {
+    int64_t faults = 0;
+    int64_t preemptions = 0;
+};
+
+ThreadUsage UsageNow() {
     rusage usage{};
-    if (getrusage(RUSAGE_THREAD, &usage) != 0) return 0;
-    return usage.ru_minflt + usage.ru_majflt;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return {};
+    return {usage.ru_minflt + usage.ru_majflt, usage.ru_nivcsw};
 }
 
 }  // namespace
@@ -55,7 +61,11 @@ bool InputGuard::Arm(bool opening) {
     over_budget_ = false;
     opening_ = opening;
     armed_ = true;
-    if (watch_memory_) faults_at_arm_ = ThreadFaults();
+    const ThreadUsage usage = UsageNow();
+    faults_at_arm_ = usage.faults;
+    quiet_ = 0;
+    last_look_ = av_gettime_relative();
+    preemptions_ = usage.preemptions;
     if (fresh_ || opening) {
         deadline_ = can_stall_ && timeout_ms_ > 0 ? av_gettime_relative() + static_cast<int64_t>(timeout_ms_) * 1000 : 0;
         fresh_ = false;
@@ -83,11 +93,23 @@ AVIOInterruptCB InputGuard::callback() { return AVIOInterruptCB{&InputGuard::Cal
 
 int InputGuard::Callback(void* opaque) {
     auto* guard = static_cast<InputGuard*>(opaque);
+    // An open takes an interrupt at once: only reads count quiet polls.
+    const bool look = guard->can_stall_ && !guard->opening_ && guard->quiet_polls_ > 0;
+    const ThreadUsage usage = look || guard->watch_memory_ ? UsageNow() : ThreadUsage{};
+    if (look) guard->Look(usage.preemptions);
     // A local file's read is left to finish its packet: the interrupt is taken before the next.
-    if ((guard->can_stall_ || guard->opening_) && guard->interrupted_.load(std::memory_order_acquire)) return 1;
+    // So is a stream read that is getting bytes; one waiting on a quiet source takes it.
+    if (guard->interrupted_.load(std::memory_order_acquire) &&
+        (guard->opening_ || (guard->can_stall_ && guard->quiet_ >= guard->quiet_polls_))) {
+        return 1;
+    }
+    if (guard->probing_ && ++guard->looks_ > kProbeLooks) {
+        guard->over_budget_ = true;
+        return 1;
+    }
     if (guard->watch_memory_) {
         static const int64_t page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
-        if ((ThreadFaults() - guard->faults_at_arm_) * page > kMemoryBudget) {
+        if ((usage.faults - guard->faults_at_arm_) * page > kMemoryBudget) {
             guard->over_budget_ = true;
             return 1;
         }
@@ -99,7 +121,19 @@ int InputGuard::Callback(void* opaque) {
     return 0;
 }
 
+void InputGuard::Look(int64_t preemptions) {
+    const int64_t now = av_gettime_relative();
+    // A poll that timed out returns no earlier than its timeout; bytes that came end it
+    // sooner. A long gap from being held off the processor says nothing of the source.
+    const bool quiet = now - last_look_ >= kPollMs * 1000 && preemptions == preemptions_;
+    quiet_ = quiet ? quiet_ + 1 : 0;
+    last_look_ = now;
+    preemptions_ = preemptions;
+}
+
 bool CanStall(const char* name) {
+    // A session description on disk names network streams: reading it is the least of it.
+    if (EndsWith(name, ".sdp")) return true;
     const char* path = name;
     if (HasScheme(name, "file")) {
         path = name + 5;

@@ -10,14 +10,16 @@
 #include <cstring>
 
 #include "base/ffmpeg.h"
+#include "live/live_input.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int kBufferSize = 32768;
-// The longest wait between two looks at the interrupt callback.
-constexpr int kPollStepMs = 20;
+// The longest wait between two looks at the interrupt callback: the guard's poll, whose
+// length tells it that the pipe was quiet.
+constexpr int kPollStepMs = InputGuard::kPollMs;
 
 struct Pipe {
     int fd = -1;

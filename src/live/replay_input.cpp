@@ -42,6 +42,8 @@ void ReplayInput::Close() {
     kept_released_ = false;
     source_pos_ = 0;
     recording_ = true;
+    ahead_.clear();
+    ahead_at_ = 0;
 }
 
 AVIOContext* ReplayInput::NewReader() {
@@ -113,7 +115,7 @@ int ReplayInput::ReadAt(Cursor& cursor, uint8_t* buffer, int size) {
         if (keep && static_cast<int64_t>(kept_.size()) >= kKeptByteLimit) return AVERROR(ENOMEM);
         size = static_cast<int>(std::min<int64_t>(size, kCallByteBudget - call_bytes_));
     }
-    const int n = avio_read_partial(source_, buffer, size);
+    const int n = ReadSource(buffer, size);
     if (n == 0) return AVERROR_EOF;
     if (n < 0) return n;
     call_bytes_ += n;
@@ -121,6 +123,24 @@ int ReplayInput::ReadAt(Cursor& cursor, uint8_t* buffer, int size) {
     source_pos_ += n;
     cursor.pos += n;
     return n;
+}
+
+int ReplayInput::ReadSource(uint8_t* buffer, int size) {
+    if (ahead_at_ >= ahead_.size()) return avio_read_partial(source_, buffer, size);
+    const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(size), ahead_.size() - ahead_at_));
+    std::memcpy(buffer, ahead_.data() + ahead_at_, static_cast<size_t>(n));
+    ahead_at_ += static_cast<size_t>(n);
+    return n;
+}
+
+int ReplayInput::ReadAhead() {
+    if (!source_ || seekable_ || ahead_at_ < ahead_.size()) return 0;
+    ahead_.resize(kReaderBufferSize);
+    ahead_at_ = 0;
+    const int n = avio_read_partial(source_, ahead_.data(), kReaderBufferSize);
+    ahead_.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    if (n == 0) return AVERROR_EOF;
+    return n < 0 ? n : 0;
 }
 
 int64_t ReplayInput::Seek(void* opaque, int64_t offset, int whence) {

@@ -45,6 +45,12 @@ public:
     // Bytes kept for reading again, at most: a reader that would need more fails instead.
     static constexpr int64_t kKeptByteLimit = 16 << 20;
     void StartCall() { call_bytes_ = 0; }
+    // A source that cannot seek: reads what the source has next, waiting for it, and keeps
+    // it for the readers. A wait given up (AVERROR_EXIT: the interrupt callback) consumes
+    // nothing, so that a demuxer is asked to read only once bytes are there: cut in the
+    // middle of its read, many a demuxer loses its place. 0 when bytes are kept (or the
+    // source can seek), else the source's error or its end.
+    int ReadAhead();
 
 private:
     struct Cursor {
@@ -55,6 +61,8 @@ private:
     static int Read(void* opaque, uint8_t* buffer, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
     int ReadAt(Cursor& cursor, uint8_t* buffer, int size);
+    // The source's next bytes: those read ahead first.
+    int ReadSource(uint8_t* buffer, int size);
 
     AVIOContext* source_ = nullptr;
     bool pipe_ = false;  // source_ is our bounded pipe reader
@@ -65,6 +73,8 @@ private:
     bool kept_released_ = false;
     bool state_kept_size_ = false;
     int64_t source_pos_ = 0;     // where the next byte of the source comes from
+    std::vector<uint8_t> ahead_;  // read from the source by ReadAhead, not yet by a reader
+    size_t ahead_at_ = 0;
     std::vector<std::unique_ptr<Cursor>> cursors_;
 };
 

@@ -108,10 +108,11 @@ RtpUnitJoiner::UnitFacts RtpUnitJoiner::Facts(const uint8_t* unit, int size) con
 
 bool RtpUnitJoiner::Append(const uint8_t* data, int size) {
     std::vector<uint8_t>& bytes = pictures_.back().bytes;
-    if (bytes.size() + static_cast<size_t>(size) > kMaxUnitBytes) {
+    if (bytes.size() + static_cast<size_t>(size) > static_cast<size_t>(max_bytes_)) {
         if (pictures_.size() == 1) padded_ = false;
         pictures_.pop_back();
         orphans_ = true;
+        ++oversized_;
         return false;
     }
     bytes.insert(bytes.end(), data, data + size);
@@ -304,6 +305,8 @@ void RtpUnitJoiner::Reset(int codec_id, bool described) {
     last_piece_.clear();
     hevc_ = codec_id == AV_CODEC_ID_HEVC;
     header_bytes_ = hevc_ ? 2 : 1;
+    max_bytes_ = kMaxUnitBytes;
+    oversized_ = 0;
     started_ = described;
     fragment_size_ = 0;
     fragment_agreed_ = 0;

@@ -52,6 +52,11 @@ public:
     void Reset(int codec_id, bool described = false);
 
     static constexpr int kMaxUnitBytes = 32 << 20;
+    // The most one picture may hold (at most kMaxUnitBytes): more than any real picture of the
+    // stream's size. Past it, what is held is dropped and its memory given back.
+    void set_max_bytes(int64_t bytes) { max_bytes_ = bytes < kMaxUnitBytes ? bytes : kMaxUnitBytes; }
+    // Pictures dropped for their size since the last Reset.
+    int64_t oversized() const { return oversized_; }
 
 private:
     struct Picture {
@@ -90,6 +95,8 @@ private:
 
     std::deque<Picture> pictures_;  // the first is handed out first; the last takes the pieces
     bool padded_ = false;           // unit() added the padding to the first picture
+    int64_t max_bytes_ = kMaxUnitBytes;
+    int64_t oversized_ = 0;
     PacketPtr packet_;
     std::vector<uint8_t> last_piece_;  // the piece before, to tell a duplicate
     int64_t last_piece_pts_ = 0;
