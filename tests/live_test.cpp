@@ -328,6 +328,7 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
             EXPECT_EQ(decoder.QVOpen(url.c_str()), -10010);
             EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
             EXPECT_TRUE(LogCapture::Contains("QVOpen: timed out."));
+            EXPECT_STREQ(decoder.QVGetOpenError(), "QVOpen: timed out.");
         }
     }
     {

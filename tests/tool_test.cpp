@@ -24,6 +24,7 @@
 #include "live_server.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
+#include "time_label.h"
 
 namespace {
 
@@ -398,8 +399,10 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     const std::string clip = Path("six.mov");
     ASSERT_EQ(qvtest::WriteMediaFile(clip, media), "");
     media.muxer = "mpegts";
+    media.muxer_options = {{"output_ts_offset", "10"}};  // a range counts from the first picture, not from 0
     const std::string stream = Path("six.ts");
     ASSERT_EQ(qvtest::WriteMediaFile(stream, media), "");
+    media.muxer_options.clear();
     RunResult piped = Run({"decode", "pipe:0", "--start", "1", "--duration", "2"}, stream);
     ASSERT_EQ(piped.code, 0) << piped.err;
     EXPECT_NE(piped.out.find(": 50 pictures"), std::string::npos) << piped.out;
@@ -530,6 +533,16 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
         }
         EXPECT_GT(inside, 60) << "cell " << cell;
     }
+}
+
+// A contact sheet's labels round to the millisecond, carrying into the seconds and minutes;
+// a time that rounds to zero has no minus sign.
+TEST(TimeLabelTest, RoundsToTheMillisecond) {
+    EXPECT_EQ(qvtool::TimeLabelText(66733, false), "00:00.067");
+    EXPECT_EQ(qvtool::TimeLabelText(59999500, false), "01:00.000");
+    EXPECT_EQ(qvtool::TimeLabelText(3723456789, true), "01:02:03.457");
+    EXPECT_EQ(qvtool::TimeLabelText(-1500, false), "-00:00.002");
+    EXPECT_EQ(qvtool::TimeLabelText(-400, false), "00:00.000");
 }
 
 // A live source that goes quiet: the pictures written so far are summed up (text and JSON),
