@@ -124,6 +124,8 @@ protected:
 
     std::map<std::string, std::string> options_;
     qvtest::TempDir dir_;
+    // Every test here waits on servers, senders and pipes: none may outlast this.
+    qvtest::TestWatchdog watchdog_{60000};
 };
 
 struct RtspRow {

@@ -76,7 +76,9 @@ protected:
     static std::string Sample(const char* name) { return std::string(QV_SOURCE_DIR) + "/samples/" + name; }
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = "/dev/null") const {
-        std::string cmd = Quote(QVDECODE_PATH);
+        // A run that never ends (a source's end taken for a stall) is killed and fails its test.
+        constexpr int kLimitSeconds = 60;
+        std::string cmd = "timeout -k 5 " + std::to_string(kLimitSeconds) + " " + Quote(QVDECODE_PATH);
         for (const std::string& a : args) cmd += " " + Quote(a);
         const std::string err_path = Path("stderr.txt");
         cmd += " 2>" + Quote(err_path) + " <" + Quote(input);
@@ -89,6 +91,7 @@ protected:
         const int status = pclose(p);
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.err = ReadText(err_path);
+        if (r.code == 124) r.err += "qvdecode did not end within " + std::to_string(kLimitSeconds) + " s";
         return r;
     }
 
