@@ -148,6 +148,12 @@ TEST_P(EngineTest, EveryFormatPairMatchesSwscale) {
             }
             EXPECT_LE(qvtest::MeanAbsDiff(ours, reference), scaled ? 2.0 : 1.0)
                 << pair << ", colour space " << colour.colorspace << ", range " << colour.range;
+            // The last row on its own: chroma one row short of an odd height leaves it wrong,
+            // which the mean over the whole picture hides.
+            const size_t row = target == AV_PIX_FMT_YUV420P ? (g.dst_width + 1) / 2 : ours.size() / g.dst_height;
+            ASSERT_EQ(ours.size(), reference.size()) << pair;
+            const std::vector<uint8_t> last(ours.end() - row, ours.end()), want(reference.end() - row, reference.end());
+            EXPECT_LE(qvtest::MeanAbsDiff(last, want), scaled ? 3.0 : 1.0) << pair << ", last row";
         }
     }
 }

@@ -29,6 +29,7 @@ using qvtest::Parts;
 #include "packet_muxer.h"
 #include "ps_muxer.h"
 #include "sps_edit.h"
+#include "watchdog.h"
 
 using qvtest::ExpectSamePictures;
 using qvtest::ExtraStream;
@@ -754,6 +755,7 @@ TEST_F(FileTest, QVOpen_PipesAndFifosGiveThePicturesOfTheFile) {
                           Row{"vob", AV_CODEC_ID_H264, 0}, Row{"flv", AV_CODEC_ID_H264, 0},
                           Row{"h264", AV_CODEC_ID_H264, 2}}) {
         SCOPED_TRACE(row.muxer);
+        qvtest::Watchdog watchdog(20000, std::string("decoding ") + row.muxer + " through a pipe and a FIFO");
         MediaFile media = VideoFile(row.muxer, row.codec, 30);
         media.video[0].max_b_frames = row.b_frames;
         const std::string path = Make(std::string("clip.") + row.muxer, media);

@@ -9,5 +9,5 @@ if(TARGET qvdecode)
   add_test(NAME deb_packages
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/deb_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
   set_tests_properties(install_tree deb_packages PROPERTIES
-    LABELS "install;nosanitize" TIMEOUT 300 SKIP_RETURN_CODE 77)
+    LABELS "install;nosanitize" TIMEOUT 300 SKIP_RETURN_CODE 77 COST 20)
 endif()

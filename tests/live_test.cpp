@@ -124,6 +124,8 @@ protected:
 
     std::map<std::string, std::string> options_;
     qvtest::TempDir dir_;
+    // Every test here waits on servers, senders and pipes: none may outlast this.
+    qvtest::TestWatchdog watchdog_{60000};
 };
 
 struct RtspRow {
@@ -331,6 +333,7 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
             EXPECT_EQ(decoder.QVOpen(url.c_str()), -10010);
             EXPECT_LT(MillisSince(start), kTimeoutMs * 3 / 2);
             EXPECT_TRUE(LogCapture::Contains("QVOpen: timed out."));
+            EXPECT_STREQ(decoder.QVGetOpenError(), "QVOpen: timed out.");
         }
         // A session description on disk names RTP ports nobody sends to.
         const std::string sdp = dir_.Path("quiet.sdp");

@@ -29,4 +29,7 @@ if(QV_PYTHON_FOR_TESTS AND TARGET qvdecode)
   # ctypes cannot load the sanitizer builds into an uninstrumented interpreter.
   set_tests_properties(python_package python_stream_reorder python_archive_thumbnails PROPERTIES
     ENVIRONMENT "${qv_python_env}" LABELS "python;nosanitize" TIMEOUT 300)
+  # The longest runs of the suite start first (see valgrind.cmake).
+  set_tests_properties(python_package PROPERTIES COST 40)
+  set_tests_properties(python_archive_thumbnails PROPERTIES COST 30)
 endif()

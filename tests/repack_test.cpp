@@ -149,6 +149,7 @@ TEST(H264RepackTest, KeyFrame_UnitsFollowEachOtherWithOneZeroByte) {
 TEST(H264RepackTest, IdrSlice_NeedsParameterSetsRightInFront) {
     EXPECT_FALSE(Repack(Unit(5)).ok);
     EXPECT_FALSE(Repack(Join({Unit(8), Unit(5)})).ok);                      // no SPS
+    EXPECT_FALSE(Repack(Join({Unit(7), Unit(5)})).ok);                      // no PPS
     EXPECT_FALSE(Repack(Join({Unit(7), Unit(8), Unit(1), Unit(5)})).ok);   // slice in between
     EXPECT_TRUE(Repack(Join({Unit(7), Unit(8), Unit(6), Unit(5)})).ok);    // SEI does not count
     EXPECT_TRUE(Repack(Join({Unit(7), Unit(8), Unit(5), Unit(5)})).ok);    // second IDR slice

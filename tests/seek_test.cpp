@@ -14,6 +14,7 @@
 #include "QVDecoder.h"
 #include "decoder_parts.h"
 #include "file_factory.h"
+#include "watchdog.h"
 
 using qvtest::MediaFile;
 using qvtest::VideoTrack;
@@ -406,6 +407,7 @@ TEST(SeekCostTest, Seek_NeverReadsMoreThanTheFileFromItsStart) {
 // A pipe cannot go back: the seek is refused and reading goes on where it was.
 TEST(SeekPipeTest, Seek_Pipe_NotSeekable) {
     QVDecoderInitialize();
+    qvtest::Watchdog watchdog(20000, "decoding a FIFO");
     qvtest::TempDir dir;
     const std::string path = dir.Path("clip.ts");
     MediaFile media;

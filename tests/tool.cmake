@@ -2,6 +2,9 @@
 if(TARGET tool_test AND TARGET qvdecode)
   add_dependencies(tool_test qvdecode)
   target_compile_definitions(tool_test PRIVATE QVDECODE_PATH="$<TARGET_FILE:qvdecode>")
+  # The contact sheet's label text is checked as a function: the tool only draws it.
+  target_sources(tool_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qvdecode/time_label.cpp)
+  target_include_directories(tool_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qvdecode)
 endif()
 
 # `info --json` must be JSON a parser accepts, for each sample.

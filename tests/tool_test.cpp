@@ -29,6 +29,7 @@
 #include "live_server.h"
 #include "media_factory.h"
 #include "ps_muxer.h"
+#include "time_label.h"
 
 namespace {
 
@@ -80,7 +81,9 @@ protected:
     static std::string Sample(const char* name) { return std::string(QV_SOURCE_DIR) + "/samples/" + name; }
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = "/dev/null") const {
-        std::string cmd = Quote(QVDECODE_PATH);
+        // A run that never ends (a source's end taken for a stall) is killed and fails its test.
+        constexpr int kLimitSeconds = 60;
+        std::string cmd = "timeout -k 5 " + std::to_string(kLimitSeconds) + " " + Quote(QVDECODE_PATH);
         for (const std::string& a : args) cmd += " " + Quote(a);
         const std::string err_path = Path("stderr.txt");
         cmd += " 2>" + Quote(err_path) + " <" + Quote(input);
@@ -93,6 +96,7 @@ protected:
         const int status = pclose(p);
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.err = ReadText(err_path);
+        if (r.code == 124) r.err += "qvdecode did not end within " + std::to_string(kLimitSeconds) + " s";
         return r;
     }
 
@@ -476,8 +480,10 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     const std::string clip = Path("six.mov");
     ASSERT_EQ(qvtest::WriteMediaFile(clip, media), "");
     media.muxer = "mpegts";
+    media.muxer_options = {{"output_ts_offset", "10"}};  // a range counts from the first picture, not from 0
     const std::string stream = Path("six.ts");
     ASSERT_EQ(qvtest::WriteMediaFile(stream, media), "");
+    media.muxer_options.clear();
     RunResult piped = Run({"decode", "pipe:0", "--start", "1", "--duration", "2"}, stream);
     ASSERT_EQ(piped.code, 0) << piped.err;
     EXPECT_NE(piped.out.find(": 50 pictures"), std::string::npos) << piped.out;
@@ -617,6 +623,16 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
         }
         EXPECT_GT(inside, 60) << "cell " << cell;
     }
+}
+
+// A contact sheet's labels round to the millisecond, carrying into the seconds and minutes;
+// a time that rounds to zero has no minus sign.
+TEST(TimeLabelTest, RoundsToTheMillisecond) {
+    EXPECT_EQ(qvtool::TimeLabelText(66733, false), "00:00.067");
+    EXPECT_EQ(qvtool::TimeLabelText(59999500, false), "01:00.000");
+    EXPECT_EQ(qvtool::TimeLabelText(3723456789, true), "01:02:03.457");
+    EXPECT_EQ(qvtool::TimeLabelText(-1500, false), "-00:00.002");
+    EXPECT_EQ(qvtool::TimeLabelText(-400, false), "00:00.000");
 }
 
 // A live source that goes quiet: the pictures written so far are summed up (text and JSON),

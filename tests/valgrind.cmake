@@ -10,8 +10,10 @@ if(TARGET qvdecode)
     add_test(NAME valgrind_${name}
       COMMAND bash ${CMAKE_SOURCE_DIR}/tests/valgrind_run.sh ${qv_valgrind_out}/${name}
               $<TARGET_FILE:qvdecode> ${ARGN})
+    # COST: a run under valgrind is among the longest of the suite; started first, it does
+    # not leave a tail of them after the short tests (ctest knows no times on a fresh build).
     set_tests_properties(valgrind_${name} PROPERTIES
-      LABELS "valgrind;nosanitize" SKIP_RETURN_CODE 77 TIMEOUT 300)
+      LABELS "valgrind;nosanitize" SKIP_RETURN_CODE 77 TIMEOUT 300 COST 20)
   endfunction()
 
   qv_valgrind_test(info info --json ${qv_samples}/clip.mp4)

@@ -15,6 +15,7 @@ from conftest import ROOT
 EXAMPLE = os.path.join(ROOT, "python", "examples", "archive_thumbnails.py")
 
 
+@pytest.mark.limit(300)  # a cluster of processes starting on a loaded machine; the run itself has 240 s
 def test_archive_on_a_local_cluster(tmp_path, tool):
     pytest.importorskip("distributed")
     make_media = os.environ.get("QV_MAKE_MEDIA")

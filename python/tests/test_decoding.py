@@ -266,6 +266,7 @@ def test_readme_example_runs_from_a_pip_install(tmp_path):
     assert "100 pictures from" in done.stdout, done.stdout
 
 
+@pytest.mark.limit(20)
 def test_live_sources_time_out_and_stream_like_files(samples):
     """A camera that accepts and never answers makes open() raise QV_ERR_TIMEOUT within the
     timeout; a program stream served over TCP gives the pictures of the file."""

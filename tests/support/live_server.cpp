@@ -148,26 +148,6 @@ void SilentTcpServer::Finish(const std::vector<uint8_t>& rest) {
     bytes_.clear();
 }
 
-Watchdog::Watchdog(int limit_ms, std::string what) {
-    thread_ = std::thread([this, limit_ms, what] {
-        std::unique_lock<std::mutex> hold(lock_);
-        if (done_.wait_for(hold, std::chrono::milliseconds(limit_ms), [this] { return finished_; })) return;
-        std::fprintf(stderr, "watchdog: %s did not return within %d ms; the timeout or interrupt was ignored\n",
-                     what.c_str(), limit_ms);
-        std::fflush(stderr);
-        std::_Exit(3);
-    });
-}
-
-Watchdog::~Watchdog() {
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        finished_ = true;
-    }
-    done_.notify_all();
-    thread_.join();
-}
-
 size_t TsPictureStart(const std::vector<uint8_t>& ts, size_t from) {
     for (size_t at = from / 188 * 188; at + 188 <= ts.size(); at += 188) {
         // sync byte, payload_unit_start_indicator, PID

@@ -5,13 +5,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <sys/types.h>
+
+#include "watchdog.h"
 
 namespace qvtest {
 
@@ -71,22 +72,6 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::vector<int> connections_;
-    std::thread thread_;
-};
-
-// Fails the test process with a clear message when a blocking call does not return in time
-// (about twice its timeout), instead of letting it hang until ctest's limit.
-class Watchdog {
-public:
-    Watchdog(int limit_ms, std::string what);
-    ~Watchdog();
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    std::mutex lock_;
-    std::condition_variable done_;
-    bool finished_ = false;
     std::thread thread_;
 };
 
