@@ -76,8 +76,10 @@ private:
 
 // "cannot open 'path': <result>", with the last error FFmpeg logged when there is one.
 std::string OpenFailure(const std::string& path, int result);
-// " (FFmpeg: <the last error line it logged>)", or nothing.
+// " (FFmpeg: <the last error line it logged in this thread>)", or nothing.
 std::string FFmpegReason();
+// Forgets that line, before a call whose own reason is wanted.
+void ClearFFmpegReason();
 
 // Describes a library result code in words.
 std::string ResultText(int code);
