@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <thread>
@@ -61,6 +62,9 @@ int RunWall(const WallOptions& o) {
     const int n = static_cast<int>(o.urls.size());
     const int cols = o.cols > 0 ? o.cols : static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
     Mosaic mosaic(n, cols, tile_w, tile_h);
+    // Each camera's own lines say what happens to it, once per change: the library's
+    // "network error" for every reconnect of every camera would bury them.
+    if (!o.verbose) QuietLibraryLog();
     std::vector<std::unique_ptr<Camera>> cameras;
     for (int i = 0; i < n; ++i) {
         auto cam = std::make_unique<Camera>();
@@ -72,6 +76,9 @@ int RunWall(const WallOptions& o) {
     }
     std::unique_ptr<WallServer> server;
     if (http_port >= 0) {
+        // Pictures copied and encoded for clients are large and short-lived, on many threads:
+        // always from and back to the system, not kept by each thread's malloc arena.
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
         std::signal(SIGPIPE, SIG_IGN);  // a client gone mid-answer is the server's to notice, not a signal
         server = std::make_unique<WallServer>(mosaic, [&cameras, &mosaic] { return StatusJson(Snapshot(cameras), mosaic); });
         const int port = server->Start(http_host, http_port);

@@ -13,7 +13,7 @@ const char kWallPage[] = R"PAGE(<!DOCTYPE html>
 <style>
   body { margin: 0; background: #111; color: #ddd; font: 13px system-ui, sans-serif; }
   header { display: flex; gap: 1em; align-items: baseline; padding: 6px 10px; }
-  header h1 { font-size: 15px; margin: 0; }
+  header h1 { font-size: 15px; margin: 0; white-space: nowrap; }
   #note { color: #999; }
   #stopped { color: #f66; display: none; }
   #grid { display: grid; gap: 6px; padding: 6px; }

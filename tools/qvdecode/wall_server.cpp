@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <httplib.h>
 
@@ -18,7 +19,7 @@ constexpr int kLongPollMs = 1000;  // the longest a request with ?after= waits f
 // A client that takes no bytes for this long is dropped; the kernel's send buffer, kept
 // small, is all that waits for it.
 constexpr int kWriteTimeoutS = 2;
-constexpr int kSendBuffer = 256 * 1024;
+constexpr int kSendBuffer = 128 * 1024;
 constexpr const char* kBoundary = "qvwallpicture";
 
 bool ParseNumber(const std::string& text, uint64_t max, uint64_t* value) {
@@ -85,7 +86,8 @@ std::shared_ptr<const std::string> WallServer::Jpeg(int index, uint64_t* version
     // One encoding per picture however many clients ask: the others wait for it here.
     std::lock_guard<std::mutex> lock(cached.mutex);
     if (!cached.jpeg || cached.version != current) {
-        thread_local std::vector<uint8_t> rgb;
+        // Not kept per thread: sixteen workers' copies of the mosaic would stay resident.
+        std::vector<uint8_t> rgb;
         const uint64_t copied = index < 0 ? mosaic_.CopyAll(&rgb) : mosaic_.CopyTile(index, &rgb);
         auto jpeg = std::make_shared<std::string>();
         const int w = index < 0 ? mosaic_.width() : mosaic_.tile_width();
@@ -108,9 +110,13 @@ void WallServer::Routes() {
     s.set_socket_options([](socket_t sock) {
         int one = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        // Inherited by every accepted connection: bounds what a non-reading client holds.
+        // Inherited by every accepted connection: a small send buffer bounds what a client
+        // that does not read holds, and the send timeout ends a write it never takes (a
+        // blocking send of a picture would otherwise wait for ever).
         int size = kSendBuffer;
         setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        timeval timeout{kWriteTimeoutS, 0};
+        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     });
     s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         if (HttpClientPool::RefusingThisConnection()) {
