@@ -126,6 +126,7 @@ async function followPictures() {
                                                     w, h, 0, 0, w, h));
       }
       picture.close();
+      window.wallPictures = (window.wallPictures || 0) + 1;  // mosaics drawn, for measurements
     } catch (e) {
       await sleep(1000);
     }
