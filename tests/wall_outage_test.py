@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """qvdecode wall (served over HTTP meanwhile) when its cameras fail together: six cameras of
 one GStreamer RTSP server on loopback, the server stopped for a while and started again on its
-port, and a seventh camera never reached. Each camera counts
-one outage (not one per failed reconnect), says so in a few lines naming it (password
-masked) with the reason, and comes back. Under ThreadSanitizer (`make tsan`) the tool's own
+port, and a seventh camera never reached. Each of the six counts one outage (not one per
+failed reconnect), says so in a few lines naming it (password masked) with the reason, and
+comes back; the seventh stays "connecting" and says why once. Under ThreadSanitizer (`make tsan`) the tool's own
 report of a race fails the test too."""
 import json
 import os
