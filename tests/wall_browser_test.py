@@ -178,9 +178,8 @@ def main():
         # dropped, the wall's memory flat meanwhile.
         mutes = [hold(port, f"/camera/{i}.mjpg", rcvbuf=4096) for i in (0, 2, 3, 0, 2, 3)]
         first = driver.execute_script(CANVAS_SUMS)
-        time.sleep(1)
-        second = driver.execute_script(CANVAS_SUMS)
-        assert all(a != b for a, b in zip(first, second)), f"pictures did not change: {first} {second}"
+        wait_for("every tile's picture changing",
+                 lambda: all(a != b for a, b in zip(first, driver.execute_script(CANVAS_SUMS))), 8)
         badges = [b.text.lower() for b in driver.find_elements("css selector", ".badge")]
         assert badges == ["live"] * 4, badges
 
