@@ -177,7 +177,9 @@ def main():
         # Clients that never read (of cameras that stay: a camera away has nothing to send):
         # dropped, the wall's memory flat meanwhile.
         mutes = [hold(port, f"/camera/{i}.mjpg", rcvbuf=4096) for i in (0, 2, 3, 0, 2, 3)]
-        first = driver.execute_script(CANVAS_SUMS)
+        # A blank canvas sums to 0: start from drawn pictures.
+        first = wait_for("a picture in every tile",
+                         lambda: (lambda sums: all(sums) and sums)(driver.execute_script(CANVAS_SUMS)), 8)
         wait_for("every tile's picture changing",
                  lambda: all(a != b for a, b in zip(first, driver.execute_script(CANVAS_SUMS))), 8)
         badges = [b.text.lower() for b in driver.find_elements("css selector", ".badge")]
