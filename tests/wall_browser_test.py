@@ -113,8 +113,10 @@ def dropped(s, limit):
             if not data:
                 return True
             got += len(data)
-    except (ConnectionResetError, socket.timeout):
-        return isinstance(sys.exc_info()[1], ConnectionResetError)
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False  # still open, nothing sent
     return False
 
 
@@ -221,7 +223,6 @@ def main():
 
         assert growth < 6 * 1024, growth
         for i, s in enumerate(mutes):
-            print(f"{time.monotonic() - began:.1f} s: draining client {i}", flush=True)
             assert dropped(s, 1 << 20), f"client {i}, which did not read, was not dropped"
             s.close()
 
