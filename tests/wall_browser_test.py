@@ -128,6 +128,14 @@ def png_pixel(path, x, y):
     return tuple(raw[at:at + 3])
 
 
+def wall_environment():
+    """Under AddressSanitizer freed blocks wait in its quarantine (up to 256 MiB) and the
+    memory check would measure that: the wall runs without it."""
+    env = dict(os.environ)
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "quarantine_size_mb=0"]))
+    return env
+
+
 CANVAS_SUMS = """return [...document.querySelectorAll('.tile canvas')].map(c => {
   const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
   let h = 0;
@@ -153,7 +161,7 @@ def main():
     png = os.path.join(work, "wall.png")
     wall = spawn([QVDECODE, "--json", "wall", *urls, "--size", f"{TILE_W}x{TILE_H}", "--cols", "2", "--timeout",
                   str(TIMEOUT_S), "--every", "0.5", "-o", png, "--http", "0"],
-                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=wall_environment())
     address = wall.stderr.readline()
     assert "the wall is at http://127.0.0.1:" in address, address
     port = int(address.rsplit(":", 1)[1].strip("/\n"))
@@ -221,7 +229,7 @@ def main():
         status = json.loads(request(port, "GET", "/status.json")[1])
         assert [c["outages"] for c in status["cameras"]] == [0, 1, 0, 0], status
 
-        assert growth < 6 * 1024, growth
+        assert growth < 10 * 1024, growth  # a queue per client would hold about 1 MB a second each
         for i, s in enumerate(mutes):
             assert dropped(s, 1 << 20), f"client {i}, which did not read, was not dropped"
             s.close()
