@@ -3,10 +3,10 @@
 // line per camera once a second (state, pictures/s, age, skipped, damaged, outages; JSON
 // lines with --json), a latency budget on by default, and reconnects with growing pauses.
 // With --http the wall is also served to browsers while it runs.
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <malloc.h>
