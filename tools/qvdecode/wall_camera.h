@@ -40,7 +40,7 @@ struct Camera {
     // steady clock: its age keeps growing while the camera is away. -1 before the first.
     std::atomic<int64_t> born_us{-1};
     std::atomic<bool> age_from_capture{false};
-    std::atomic<double> rate{0};  // pictures in the last whole second (set by the status loop)
+    std::atomic<double> rate{0};  // pictures/s since the last status line (set by the status loop)
     int64_t reported = 0;         // pictures at the last status line (status loop only)
     QVDecoder decoder;
     std::thread thread;

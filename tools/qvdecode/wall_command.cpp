@@ -95,6 +95,7 @@ int RunWall(const WallOptions& o) {
     }
     const SteadyClock::time_point start = SteadyClock::now();
     SteadyClock::time_point next_status = start + std::chrono::seconds(1);
+    SteadyClock::time_point last_status = start;
     SteadyClock::time_point next_png = start + std::chrono::milliseconds(static_cast<int64_t>(o.every * 1000));
     int written = 0;
     std::string failure;
@@ -109,9 +110,12 @@ int RunWall(const WallOptions& o) {
             next_png += std::chrono::milliseconds(static_cast<int64_t>(o.every * 1000));
         }
         if (now >= next_status) {
+            // Over the time since the last line, which a loaded machine stretches past a second.
+            const double interval = std::chrono::duration<double>(now - last_status).count();
+            last_status = now;
             for (auto& cam : cameras) {
                 const int64_t pictures = cam->pictures;
-                cam->rate = static_cast<double>(pictures - cam->reported);
+                cam->rate = static_cast<double>(pictures - cam->reported) / interval;
                 cam->reported = pictures;
             }
             PrintStatus(Snapshot(cameras), seconds, false);
