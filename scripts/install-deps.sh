@@ -16,6 +16,10 @@ packages=(
   gstreamer1.0-libav python3-av
   gstreamer1.0-plugins-bad
   python3-distributed
+  # qvdecode wall --http: the HTTP server and the JPEG encoder; the browser test drives
+  # headless Chromium with Selenium.
+  libcpp-httplib-dev libjpeg62-turbo-dev
+  chromium chromium-driver python3-selenium
 )
 # Optional extras: fuzzers and sanitizer runtimes, real G.722 prompts for tests,
 # valgrind for the leak checks. (samples/make-samples.sh also needs espeak-ng; the samples

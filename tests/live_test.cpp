@@ -281,7 +281,8 @@ TEST_F(LiveTest, ToolReconnectsToARestartedServer) {
 
 // The camera wall: 16 cameras of one RTSP server, each in its 32x24 tile of a 4-column
 // mosaic written as PNG; once a second a JSON status line per camera, and at the end each
-// camera's totals: every camera showed pictures, none damaged.
+// camera's totals: every camera showed pictures, none damaged, and the wall's own stop is
+// no outage.
 TEST_F(LiveTest, ToolWallOfSixteenCameras) {
     const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
     ChildProcess server;
@@ -307,6 +308,7 @@ TEST_F(LiveTest, ToolWallOfSixteenCameras) {
     for (const auto& [index, line] : totals) {
         EXPECT_EQ(line.find("\"pictures\": 0,"), std::string::npos) << line;
         EXPECT_NE(line.find("\"damaged\": 0,"), std::string::npos) << line;
+        EXPECT_NE(line.find("\"outages\": 0"), std::string::npos) << line;
     }
     // 4 x 4 tiles of 32x24: the PNG header's width and height.
     std::ifstream in(png, std::ios::binary);

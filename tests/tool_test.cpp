@@ -149,6 +149,8 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         {"decode", clip, "--size", "400x300", "--max-pixels", "76800"},
         {"thumbs", clip, "-o", Path("t"), "--size", "9000x9000"},
         {"thumbs", clip, "-o", Path("t"), "--size", "30000x"},  // the other side follows: over the limit
+        {"wall", "rtsp://127.0.0.1:9/x", "-o", Path("w.png"), "--size", "9000x9000"},
+        {"wall", "rtsp://127.0.0.1:9/x", "-o", Path("w.png"), "--http", "localhost:http"},
     };
     for (const auto& args : bad) {
         const RunResult r = Run(args);
@@ -158,6 +160,7 @@ TEST_F(ToolTest, BadArgumentsExitWithUsageErrors) {
         EXPECT_FALSE(r.err.empty()) << joined;
     }
     EXPECT_FALSE(FileExists(Path("s")));
+    EXPECT_FALSE(FileExists(Path("w.png")));
     EXPECT_NE(Run({"decode", clip, "--size", "100000x100000"}).err.find("is over the picture limit of 35389440 pixels"),
               std::string::npos);
     EXPECT_NE(Run({"thumbs", clip, "-o", Path("t"), "--size", "30000x"}).err.find("30000x22500 (675000000 pixels) is over "

@@ -51,6 +51,7 @@ struct WallOptions {
     double timeout = 5.0;          // seconds an open or read may wait before a reconnect
     std::string transport;
     bool verbose = false;
+    std::string http;              // "[ADDR:]PORT" to serve the wall on, empty: no server
 };
 int RunWall(const WallOptions& o);
 

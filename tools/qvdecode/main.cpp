@@ -173,6 +173,9 @@ int main(int argc, char** argv) {
     wall_cmd->add_option("--transport", wall.transport, "RTSP transport: tcp (default) or udp")
         ->check(CLI::IsMember({"tcp", "udp"}));
     wall_cmd->add_flag("-v,--verbose", wall.verbose, "show FFmpeg's warnings");
+    wall_cmd->add_option("--http", wall.http,
+                         "serve the wall to browsers on [ADDR:]PORT (address 127.0.0.1 unless given, port 0: a "
+                         "free one): the page at /, /status.json, /camera/N.jpg, /camera/N.mjpg, /wall.jpg");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(

@@ -73,7 +73,9 @@ const FormatName kFormats[] = {
 
 bool g_verbose = false;
 bool g_json = false;
-std::string g_ffmpeg_error;  // the last error line FFmpeg logged
+// The last error line FFmpeg logged in this thread: the wall's cameras each open and read in a
+// thread of their own, and each must tell its own reason (and not race on one string).
+thread_local std::string g_ffmpeg_error;
 std::atomic<bool> g_library_quiet{false};
 
 void LogToStderr(void* context, int level, const char* text, va_list args) {
@@ -211,6 +213,7 @@ int OpenMediaInput(const std::string& path, AVFormatContext** ctx) {
 }
 
 std::string FFmpegReason() { return g_ffmpeg_error.empty() ? "" : " (FFmpeg: " + g_ffmpeg_error + ")"; }
+void ClearFFmpegReason() { g_ffmpeg_error.clear(); }
 
 std::string OpenFailure(const std::string& path, int result, QVDecoder& decoder) {
     std::string why = decoder.QVGetOpenError();

@@ -78,8 +78,10 @@ private:
 // "cannot open 'path': <result> (FFmpeg: <why>)": why this decoder's open failed as the library
 // tells it (FFmpeg's reason, "Server returned 404 Not Found"), else the last error FFmpeg logged.
 std::string OpenFailure(const std::string& path, int result, QVDecoder& decoder);
-// " (FFmpeg: <the last error line it logged>)", or nothing.
+// " (FFmpeg: <the last error line it logged in this thread>)", or nothing.
 std::string FFmpegReason();
+// Forgets that line, before a call whose own reason is wanted.
+void ClearFFmpegReason();
 
 // Describes a library result code in words.
 std::string ResultText(int code);
