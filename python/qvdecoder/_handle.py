@@ -107,12 +107,16 @@ class _Handle:
 _CONVERTERS = {"auto": 0, "swscale": 1}
 
 
-def _set_converter(handle, converter, format, size, planes):
+def _set_converter(handle, converter, format, size, planes, fast=False):
     if converter not in _CONVERTERS:
         raise ValueError("converter is 'auto' or 'swscale'")
     if planes and (format is not None or size is not None):
         raise ValueError("planes=True hands out the decoded planes: pass format=None and no size")
+    if not isinstance(fast, bool):
+        raise TypeError(f"fast must be True or False, not {fast!r}")
     handle.call("qv_set_converter", _CONVERTERS[converter])
+    if fast:
+        handle.call("qv_set_fast_decode", 1)
 
 
 def _check_output_size(handle, size):

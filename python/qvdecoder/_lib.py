@@ -141,6 +141,7 @@ def _declare(lib):
         "qv_set_threads": (c_int, [handle, c_int]),
         "qv_set_max_pixels": (c_int, [handle, ctypes.c_int64]),
         "qv_set_converter": (c_int, [handle, c_int]),
+        "qv_set_fast_decode": (c_int, [handle, c_int]),
         "qv_video_planes": (c_int, [handle, ctypes.POINTER(Planes)]),
         "qv_open_video": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_open_audio": (c_int, [handle, c_int, c_int, c_int, c_int]),

@@ -50,6 +50,7 @@ struct WallOptions {
     double timeout = 5.0;          // seconds an open or read may wait before a reconnect
     std::string transport;
     bool verbose = false;
+    bool exact = false;  // decode every picture in full instead of only what a tile shows
 };
 int RunWall(const WallOptions& o);
 

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     ThumbsOptions thumbs;
     auto* thumbs_cmd = app.add_subcommand(
         "thumbs", "write the key frame nearest each mark of a recording as a thumbnail (key frames only are decoded; "
-        "--exact: the picture at each mark)");
+        "--exact: the picture at each mark, decoded in full)");
     thumbs_cmd->add_option("FILE", thumbs.file, "media file")->required();
     thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
     thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
@@ -168,6 +168,7 @@ int main(int argc, char** argv) {
     wall_cmd->add_option("--transport", wall.transport, "RTSP transport: tcp (default) or udp")
         ->check(CLI::IsMember({"tcp", "udp"}));
     wall_cmd->add_flag("-v,--verbose", wall.verbose, "show FFmpeg's warnings");
+    wall_cmd->add_flag("--exact", wall.exact, "decode every picture in full (default: skip what a tile cannot show)");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(

@@ -144,6 +144,7 @@ int RunThumbs(const ThumbsOptions& o) {
     InstallLog(decoder, o.verbose);
     decoder.QVDecoderSetThreads(o.threads);
     if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
+    decoder.QVDecoderSetFastDecode(o.exact ? 0 : 1);  // a thumbnail cannot show the full picture
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened));
     _video_param param{};

@@ -80,6 +80,7 @@ void Run(Camera& cam, const WallOptions& o, int tile_w, int tile_h, Mosaic& mosa
     while (!stop) {
         d.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
         d.QVDecoderSetMaxLatency(o.max_latency_ms);
+        d.QVDecoderSetFastDecode(o.exact ? 0 : 1);
         if (!o.transport.empty()) d.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
         if (d.QVOpen(cam.url.c_str()) != 0) {
             ++cam.outages;
