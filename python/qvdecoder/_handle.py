@@ -3,10 +3,8 @@ _Closable, their close and ``with`` block. Imports _lib, _loader, errors and pic
 
 import ctypes
 
-import numpy
-
 from . import _lib
-from ._loader import _library
+from ._loader import _library, numpy
 from .errors import ClosedError, QVError, _int, _size
 from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
 
