@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -19,17 +20,18 @@
 
 namespace {
 
-const qvtest::EncodedVideo& Clip(int width, int height) {
-    static std::map<int, qvtest::EncodedVideo> clips;
-    auto it = clips.find(width);
+// H.264 High (x264) at a camera's rate, or MJPEG at about a camera's quality.
+const qvtest::EncodedVideo& Clip(int width, int height, bool mjpeg = false) {
+    static std::map<std::pair<int, bool>, qvtest::EncodedVideo> clips;
+    auto it = clips.find({width, mjpeg});
     if (it == clips.end()) {
         qvtest::VideoOptions o;
         o.width = width;
         o.height = height;
         o.frames = 50;
         o.gop = 25;
-        o.bit_rate = width >= 1920 ? 6000000 : 3000000;
-        it = clips.emplace(width, qvtest::EncodeVideo("libx264", o)).first;
+        o.bit_rate = mjpeg ? 40000000 : width >= 1920 ? 6000000 : 3000000;
+        it = clips.emplace(std::make_pair(width, mjpeg), qvtest::EncodeVideo(mjpeg ? "mjpeg" : "libx264", o)).first;
     }
     return it->second;
 }
@@ -39,6 +41,8 @@ const qvtest::EncodedVideo& Clip(int width, int height) {
 struct Ask {
     enum Kind { kDecoded, kBgr24, kPlanes } kind;
     int out_width = 0, out_height = 0;
+    bool fast = false;    // QVDecoderSetFastDecode(1)
+    bool mjpeg = false;   // the MJPEG clip instead of H.264
 };
 
 // One stream-mode object as a host uses it.
@@ -46,7 +50,8 @@ class OursStream {
 public:
     OursStream(int width, int height, Ask ask) : ask_(ask) {
         if (ask.kind == Ask::kBgr24) d_.QVSetOutput(_picture_param{ask.out_width, ask.out_height, PIX_FMT_BGR24}, 0);
-        d_.QVOpenDecoder(CODEC_ID_H264, _picture_param{width, height, PIX_FMT_YUV420P});
+        d_.QVDecoderSetFastDecode(ask.fast ? 1 : 0);
+        d_.QVOpenDecoder(ask.mjpeg ? CODEC_ID_MJPEG : CODEC_ID_H264, _picture_param{width, height, PIX_FMT_YUV420P});
     }
     // The picture handed out for a pushed frame, or null. Planes have no buffer of their
     // own that stays put, so the record they are handed out in stands for them. Out of line,
@@ -109,8 +114,33 @@ private:
     AVPacket* pkt_ = nullptr;
 };
 
+// Mean PSNR (dB) of the fast tiles against the exact ones over the whole clip (identical
+// pictures count as 99 dB).
+double MeanTilePsnr(int width, int height, Ask ask) {
+    const auto& clip = Clip(width, height, ask.mjpeg);
+    Ask exact_ask = ask;
+    exact_ask.fast = false;
+    OursStream fast(width, height, ask), exact(width, height, exact_ask);
+    const size_t bytes = static_cast<size_t>(ask.out_width) * ask.out_height * 3;
+    double sum = 0;
+    int pictures = 0;
+    for (const auto& p : clip.packets) {
+        std::vector<uint8_t> a = p.data, b = p.data;
+        const auto* x = static_cast<const uint8_t*>(fast.Push(a));
+        const auto* y = static_cast<const uint8_t*>(exact.Push(b));
+        if (!x || !y) continue;
+        double squares = 0;
+        for (size_t i = 0; i < bytes; ++i) squares += (x[i] - y[i]) * (x[i] - y[i]);
+        const double mse = squares / static_cast<double>(bytes);
+        sum += mse > 0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0;
+        ++pictures;
+    }
+    return pictures > 0 ? sum / pictures : 0.0;
+}
+
 void Ours(benchmark::State& state, int width, int height, Ask ask) {
-    const auto& clip = Clip(width, height);
+    if (ask.fast) state.counters["psnr_db"] = MeanTilePsnr(width, height, ask);
+    const auto& clip = Clip(width, height, ask.mjpeg);
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& p : clip.packets) frames.push_back(p.data);
     qvbench::SteadyState steady(static_cast<int64_t>(frames.size()));
@@ -250,6 +280,12 @@ const bool registered = [] {
     single("enlarge_720p_1920x1080/ours", Ours, 1280, 720, Ask{Ask::kBgr24, 1920, 1080});
     single("enlarge_720p_1920x1080/bare", Bare, 1280, 720, Work::kConvert, 1920, 1080);
     // The decoded planes, against decode alone.
+    // Fast decoding into a tile against exact decoding into the same tile.
+    for (bool mjpeg : {false, true}) {
+        const std::string name = mjpeg ? "fast_tile_1080p_mjpeg" : "fast_tile_1080p_h264";
+        single(name + "/ours", Ours, 1920, 1080, Ask{Ask::kBgr24, 480, 270, true, mjpeg});
+        single(name + "/exact", Ours, 1920, 1080, Ask{Ask::kBgr24, 480, 270, false, mjpeg});
+    }
     single("planes_1080p/ours", Ours, 1920, 1080, Ask{Ask::kPlanes});
     single("planes_1080p/bare_decode", Bare, 1920, 1080, Work::kDecodeOnly, 0, 0);
     benchmark::RegisterBenchmark("objects_8_on_2_threads/ours", Objects, 8, 2)

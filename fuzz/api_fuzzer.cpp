@@ -150,6 +150,7 @@ enum Op {
     kFileRaw,
     kRegisterLog,
     kInterrupt,
+    kSetFastDecode,
     kOpCount
 };
 
@@ -623,6 +624,13 @@ private:
             case kSetThreads: {
                 const int count = p.Pick(kThreadCounts);
                 trace.Add(object_, "QVDecoderSetThreads(%d) = %d", count, d().QVDecoderSetThreads(count));
+                break;
+            }
+            case kSetFastDecode: {
+                const int on = p.U8() % 3;  // 2 is refused
+                const int result = d().QVDecoderSetFastDecode(on);
+                trace.Add(object_, "QVDecoderSetFastDecode(%d) = %d", on, result);
+                if ((result == 0) != (on < 2)) Fail("QVDecoderSetFastDecode refuses a setting it takes or the reverse");
                 break;
             }
             case kSetMaxPixels: {

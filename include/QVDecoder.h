@@ -457,6 +457,17 @@ public:
     int QVDecoderSetMaxLatency(int ms);
     // Pictures passed over or skipped to stay within the budget since the last open.
     int64_t QVGetSkippedPictures();
+    // Fast decoding for outputs much smaller than the picture (grid tiles, thumbnails): 1 on,
+    // 0 off (the default: every picture decodes exactly); anything else is refused with -1.
+    // Holds for later opens. On, the decoder skips what the output cannot show, judged after
+    // each picture by the output size then in force for the pictures decoded after it (the
+    // first picture after an open or a change is decoded exactly):
+    // H.264 and HEVC skip the loop filter and take libavcodec's fast shortcuts while the output
+    // is at most half the picture each way (a small drift from the exact picture, which
+    // shrinking hides), and MJPEG decodes at a half, a quarter or an eighth of its size when
+    // that size is the output's or a whole multiple of it; the decoded picture (QVGetParam, QVGetVideoPlanes,
+    // QVSaveCurrentImage) is then that size, and the output keeps the size asked for.
+    int QVDecoderSetFastDecode(int on);
 
     struct Impl;  // the implementation; opaque to hosts
 

@@ -264,6 +264,9 @@ QVDECODER_C_API int qv_set_threads(qv_decoder* decoder, int count);
 /* The largest decoded picture in pixels; 0 for the default (8192 x 4320), negative refused.
    See QVDecoderSetMaxPixels. */
 QVDECODER_C_API int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels);
+/* 1: fast decoding for outputs much smaller than the picture, 0 (default): exact;
+   QV_ERR_ARGUMENT otherwise. See QVDecoderSetFastDecode. */
+QVDECODER_C_API int qv_set_fast_decode(qv_decoder* decoder, int on);
 /* The streams the next qv_open_file decodes, by index in the file: -1 none, -2 the default
    choice; QV_ERR_ARGUMENT below -2. See QVDecoderSelectStreams. */
 QVDECODER_C_API int qv_select_streams(qv_decoder* decoder, int video, int audio);

@@ -14,6 +14,8 @@ packages=(
   # Benchmark peers: the live benchmark's decodes with avdec_h264, the Python seek benchmark's
   # is PyAV (both optional there: skipped when absent).
   gstreamer1.0-libav python3-av
+  # gst-launch-1.0, the first-picture benchmark's peer (bench/python/first_picture.py).
+  gstreamer1.0-tools
   gstreamer1.0-plugins-bad
   python3-distributed
   # qvdecode wall --http: the HTTP server and the JPEG encoder; the browser test drives

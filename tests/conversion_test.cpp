@@ -263,3 +263,73 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TaggedStream>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// ---- Fast decoding: the same tiles when off or when the output shows every pixel, tiles
+// near the exact ones when it skips work ----
+
+struct FastCase {
+    const char* name;
+    const char* encoder;
+    int codec;            // legacy CodecID
+    int out_width, out_height;
+    bool skips;           // fast decoding leaves work undone at this output size
+    int decoded_width;    // QVGetParam's width after a few pictures with fast decoding on
+};
+
+class FastDecodeTest : public ::testing::TestWithParam<FastCase> {
+protected:
+    void SetUp() override { QVDecoderInitialize(); }
+};
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double squares = 0;
+    for (size_t i = 0; i < a.size(); ++i) squares += (a[i] - b[i]) * (a[i] - b[i]);
+    return squares == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * a.size() / squares);
+}
+
+TEST_P(FastDecodeTest, TilesFollowTheExactPicture) {
+    const FastCase c = GetParam();
+    qvtest::VideoOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.frames = 24;
+    o.gop = 24;  // one key frame: whatever the skipped filter changes builds up over the P-frames
+    o.bit_rate = 150000;
+    auto video = qvtest::EncodeVideo(c.encoder, o);
+    const _picture_param tile{c.out_width, c.out_height, PIX_FMT_BGR24};
+    QVDecoder exact(tile, 0), off(tile, 0), fast(tile, 0);
+    EXPECT_EQ(off.QVDecoderSetFastDecode(0), 0);
+    EXPECT_EQ(fast.QVDecoderSetFastDecode(2), -1);
+    EXPECT_EQ(fast.QVDecoderSetFastDecode(1), 0);
+    const _picture_param stated{o.width, o.height, PIX_FMT_YUV420P};
+    for (QVDecoder* d : {&exact, &off, &fast}) ASSERT_EQ(d->QVOpenDecoder(static_cast<CodecID>(c.codec), stated), 0);
+    double worst = 99.0;
+    bool differs = false;
+    for (const auto& p : video.packets) {
+        ASSERT_EQ(Push(exact, p), 0);
+        ASSERT_EQ(Push(off, p), 0);
+        ASSERT_EQ(Push(fast, p), 0);
+        const std::vector<uint8_t> reference = Frame(exact);
+        EXPECT_EQ(Frame(off), reference);
+        const std::vector<uint8_t> tile_bytes = Frame(fast);
+        ASSERT_EQ(tile_bytes.size(), reference.size());
+        worst = std::min(worst, Psnr(tile_bytes, reference));
+        differs = differs || tile_bytes != reference;
+    }
+    EXPECT_EQ(differs, c.skips);
+    EXPECT_GE(worst, 30.0);
+    _video_param param{};
+    fast.QVGetParam(param);
+    EXPECT_EQ(param.width, c.decoded_width);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, FastDecodeTest,
+    ::testing::Values(FastCase{"h264_tile", "libx264", CODEC_ID_H264, 80, 60, true, 320},
+                      FastCase{"h264_full_size", "libx264", CODEC_ID_H264, 320, 240, false, 320},
+                      FastCase{"hevc_tile", "libx265", CODEC_ID_QV_HEVC, 160, 120, true, 320},
+                      FastCase{"mjpeg_quarter", "mjpeg", CODEC_ID_MJPEG, 80, 60, true, 80},
+                      FastCase{"mjpeg_half", "mjpeg", CODEC_ID_MJPEG, 160, 120, true, 160},
+                      FastCase{"mjpeg_half_then_box", "mjpeg", CODEC_ID_MJPEG, 32, 24, true, 160},
+                      FastCase{"mjpeg_between", "mjpeg", CODEC_ID_MJPEG, 150, 100, false, 320}),
+    [](const ::testing::TestParamInfo<FastCase>& info) { return std::string(info.param.name); });

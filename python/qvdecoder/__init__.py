@@ -40,7 +40,12 @@ may be padded in memory (``data`` is None); they are valid until the next pictur
 """
 
 # Besides the names of __all__, CODECS, FORMATS and G722 stay reachable as qvdecoder.CODECS, ...
-from ._loader import library_path
+from ._loader import library_path, preload
+
+# The library and numpy load in the background from here on (see _loader).
+preload()
+del preload
+
 from .archive import extract, thumbnails
 from .audio import G722, AudioPiece, decode_g722
 from .errors import QVError

@@ -3,10 +3,8 @@ _Closable, their close and ``with`` block. Imports _lib, _loader, _interrupt, er
 
 import ctypes
 
-import numpy
-
 from . import _interrupt, _lib
-from ._loader import _library
+from ._loader import _library, numpy
 from .errors import ClosedError, QVError, _int, _size
 from .pictures import _FORMAT_NAMES, Picture, _format_number, _plane_views
 
@@ -118,12 +116,16 @@ class _Handle:
 _CONVERTERS = {"auto": 0, "swscale": 1}
 
 
-def _set_converter(handle, converter, format, size, planes):
+def _set_converter(handle, converter, format, size, planes, fast=False):
     if converter not in _CONVERTERS:
         raise ValueError("converter is 'auto' or 'swscale'")
     if planes and (format is not None or size is not None):
         raise ValueError("planes=True hands out the decoded planes: pass format=None and no size")
+    if not isinstance(fast, bool):
+        raise TypeError(f"fast must be True or False, not {fast!r}")
     handle.call("qv_set_converter", _CONVERTERS[converter])
+    if fast:
+        handle.call("qv_set_fast_decode", 1)
 
 
 def _check_output_size(handle, size):

@@ -1,7 +1,6 @@
 """Loading libqvdecoder.so.1 and declaring the C interface (qvdecoder_c.h) for ctypes."""
 
 import ctypes
-import ctypes.util
 import os
 import sys
 import sysconfig
@@ -91,11 +90,13 @@ LINE_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_c
 
 
 def _candidates():
-    """Places to look for the library, most specific first."""
+    """Places to look for the library, most specific first, each looked for only when the ones
+    before it did not load (asking the system's loader cache runs ldconfig, even gcc)."""
     explicit = os.environ.get(ENV_VARIABLE)
     if explicit:
         # An explicit choice is the only one: silently loading another copy would hide mistakes.
-        return [explicit]
+        yield explicit
+        return
     found = []
     # Installed into a prefix (pip install --prefix P beside cmake --install --prefix P): the
     # package sits somewhere under P/lib/..., the library in P/lib or P/lib/<multiarch>.
@@ -117,10 +118,12 @@ def _candidates():
             found.append(path)
     # The system's loader path (ldconfig's cache, LD_LIBRARY_PATH).
     found.append(LIBRARY_NAME)
+    yield from found
+    import ctypes.util  # subprocess and more: only when it is asked
+
     system = ctypes.util.find_library("qvdecoder")
     if system:
-        found.append(system)
-    return found
+        yield system
 
 
 def _declare(lib):
@@ -141,6 +144,7 @@ def _declare(lib):
         "qv_set_threads": (c_int, [handle, c_int]),
         "qv_set_max_pixels": (c_int, [handle, ctypes.c_int64]),
         "qv_set_converter": (c_int, [handle, c_int]),
+        "qv_set_fast_decode": (c_int, [handle, c_int]),
         "qv_video_planes": (c_int, [handle, ctypes.POINTER(Planes)]),
         "qv_open_video": (c_int, [handle, c_int, c_int, c_int, c_int]),
         "qv_open_audio": (c_int, [handle, c_int, c_int, c_int, c_int]),

@@ -3,9 +3,8 @@ words to 16-bit PCM. Imports _lib, errors and _handle."""
 
 import ctypes
 
-import numpy
-
 from . import _lib
+from ._loader import numpy
 from ._handle import _Handle
 from .errors import QVError, _int
 

@@ -82,7 +82,7 @@ class FileDecoder(_Closable):
     def __init__(self, path, format="bgr24", size=None, high_quality=False, copy=True, threads=None,
                  max_pixels=None, skip=None, timeout=None, transport=None, options=None, converter="auto",
                  planes=False, max_latency=None, open_now=True, video_stream=None, audio_stream=None,
-                 audio=False):
+                 audio=False, fast=False):
         self._copy = copy
         self._audio = bool(audio)
         self._planes = planes
@@ -94,7 +94,7 @@ class FileDecoder(_Closable):
             raise ValueError(f"skip must be 'none', 'nonref' or 'nonkey', not {skip!r}")
         self._handle = _Handle()
         try:
-            _set_converter(self._handle, converter, format, size, planes)
+            _set_converter(self._handle, converter, format, size, planes, fast)
             self._handle.call("qv_set_frame_skip", _SKIP_MODES[skip])
             if threads is not None:
                 self._handle.call("qv_set_threads", int(threads))
@@ -222,7 +222,7 @@ Decoder = FileDecoder
 
 def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads=None, max_pixels=None,
          skip=None, timeout=None, transport=None, options=None, converter="auto", planes=False, max_latency=None,
-         video_stream=None, audio_stream=None, audio=False):
+         video_stream=None, audio_stream=None, audio=False, fast=False):
     """Decodes a media file picture by picture: iterate the result for ``Picture`` objects
     (with ``audio=True``, ``AudioPiece`` objects too).
 
@@ -247,8 +247,11 @@ def open(path, format="bgr24", size=None, high_quality=False, copy=True, threads
     ``qvdecode info`` lists them), -1 for none, None for the default (the last of each kind).
     ``audio``: True yields the file's audio too, as ``AudioPiece`` objects (16-bit samples of
     shape (frames, channels), ``time`` on the clock of ``Picture.time``, ``rate``) between
-    the pictures in file order; False (the default) yields pictures only.
+    the pictures in file order; False (the default) yields pictures only. ``fast=True``: for a
+    ``size`` much smaller than the picture (tiles, previews), the decoder skips what the output
+    cannot show (H.264/HEVC loop filter, MJPEG decoded at a half to an eighth of its size), close
+    to but not the same as the exact picture; the default decodes exactly.
     """
     return FileDecoder(path, format, size, high_quality, copy, threads, max_pixels, skip, timeout, transport,
                        options, converter, planes, max_latency, video_stream=video_stream,
-                       audio_stream=audio_stream, audio=audio)
+                       audio_stream=audio_stream, audio=audio, fast=fast)

@@ -4,9 +4,8 @@ shaped by format, or views of the decoder's planes). Imports the binding (_lib) 
 import ctypes
 from collections import namedtuple
 
-import numpy
-
 from . import _lib
+from ._loader import numpy
 from .errors import QVError
 
 # Pixel formats: number, then how the flat picture splits into arrays.

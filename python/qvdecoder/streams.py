@@ -25,8 +25,8 @@ class StreamDecoder(_Closable):
     program-stream packs, cut into frames by the chunked parser since packs split frames
     (``frame_per_pack=True`` when every pack holds whole frames); ``chunks``: pushes may end
     inside a frame; ``key_first``: nothing before the first key frame; ``repack``: rebuild
-    H.264 NAL units before decoding; ``copy``: False for views; ``converter`` and
-    ``planes`` as in ``open()``.
+    H.264 NAL units before decoding; ``copy``: False for views; ``converter``, ``planes`` and
+    ``fast`` as in ``open()``.
 
     ``push(data)`` and ``flush()`` return the list of pictures that came out (an iterator with
     copy=False). Use it as a context manager, or call ``close()``, to free the decoder at once.
@@ -34,7 +34,8 @@ class StreamDecoder(_Closable):
 
     def __init__(self, codec="h264", format="bgr24", size=None, high_quality=False, stream_size=None,
                  latency="low", threads=None, demux=False, chunks=False, key_first=False,
-                 repack=False, copy=True, max_pixels=None, frame_per_pack=False, converter="auto", planes=False):
+                 repack=False, copy=True, max_pixels=None, frame_per_pack=False, converter="auto", planes=False,
+                 fast=False):
         if codec not in CODECS:
             raise ValueError(f"unknown video codec {codec!r}; known: {', '.join(CODECS)}")
         if latency not in ("low", "complete"):
@@ -47,7 +48,7 @@ class StreamDecoder(_Closable):
         self._handle = _Handle()
         h = self._handle
         try:
-            _set_converter(h, converter, format, size, planes)
+            _set_converter(h, converter, format, size, planes, fast)
             h.call("qv_set_latency_mode", 1 if latency == "complete" else 0)
             if threads is not None:
                 h.call("qv_set_threads", int(threads))

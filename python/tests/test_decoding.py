@@ -42,6 +42,16 @@ def test_file_pictures_equal_the_tool_byte_for_byte(samples, run_tool, tmp_path,
     assert times[0] == 0 and times[-1] == 3960000 and times == sorted(set(times))
 
 
+def test_fast_tiles_are_the_same_pictures_near_the_exact_ones(samples):
+    clip = os.path.join(samples, "clip.mp4")
+    exact = list(qvdecoder.open(clip, size=(160, 90)))
+    fast = list(qvdecoder.open(clip, size=(160, 90), fast=True))
+    assert [p.time_us for p in fast] == [p.time_us for p in exact]
+    errors = [numpy.mean((f.array.astype(float) - e.array) ** 2) for f, e in zip(fast, exact)]
+    assert max(errors) > 0                                     # the loop filter was skipped
+    assert min(10 * numpy.log10(255 ** 2 / max(e, 1e-9)) for e in errors) > 30
+
+
 def test_extracted_frames_pushed_give_the_file_pictures(samples, run_tool, tmp_path):
     clip = os.path.join(samples, "clip.mp4")
     packets = list(qvdecoder.extract(clip))
@@ -137,6 +147,7 @@ def _wav(path):
     (ValueError, lambda clip, tmp: qvdecoder.decode_g722(b"\0" * 160, bit_rate=32000)),
     (TypeError, lambda clip, tmp: qvdecoder.open(clip, size=320)),
     (TypeError, lambda clip, tmp: qvdecoder.open(clip, threads="2")),
+    (TypeError, lambda clip, tmp: qvdecoder.open(clip, fast="yes")),
     (TypeError, lambda clip, tmp: qvdecoder.open(clip, size=(320.5, 240))),
     (ValueError, lambda clip, tmp: qvdecoder.open(clip, skip="bogus")),
     (ValueError, lambda clip, tmp: qvdecoder.open(clip, video_stream=-2)),

@@ -153,6 +153,12 @@ int qv_set_max_pixels(qv_decoder* decoder, int64_t max_pixels) {
     return Guarded(decoder, [&](qv_decoder& d) -> int { return d.object.QVDecoderSetMaxPixels(max_pixels); });
 }
 
+int qv_set_fast_decode(qv_decoder* decoder, int on) {
+    return Guarded(decoder, [&](qv_decoder& d) -> int {
+        return d.object.QVDecoderSetFastDecode(on) < 0 ? QV_ERR_ARGUMENT : QV_OK;
+    });
+}
+
 int qv_select_streams(qv_decoder* decoder, int video, int audio) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         return d.object.QVDecoderSelectStreams(video, audio) < 0 ? QV_ERR_ARGUMENT : QV_OK;

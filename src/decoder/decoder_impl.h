@@ -46,6 +46,11 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetMaxPixels(int64_t value);
     int QVDecoderSelectStreams(int video, int audio);
     int QVDecoderSetConverter(int engine) { return output.SetEngine(engine); }
+    int QVDecoderSetFastDecode(int on) {
+        if (on != 0 && on != 1) return -1;
+        video.SetFast(on == 1);
+        return 0;
+    }
 
     // Opens (decoder/decoder_opens.cpp).
     int QVOpenDecoder(enum CodecID codec, _picture_param picture);

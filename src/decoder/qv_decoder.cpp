@@ -90,6 +90,7 @@ enum PixelFormat QVDecoder::QVGetOutputFormat() { return impl_->QVGetOutputForma
 int QVDecoder::QVDecoderSetLatencyMode(enum latency_mode mode) { return impl_->QVDecoderSetLatencyMode(mode); }
 int QVDecoder::QVDecoderSetThreads(int count) { return impl_->QVDecoderSetThreads(count); }
 int QVDecoder::QVDecoderSetMaxPixels(int64_t max_pixels) { return impl_->QVDecoderSetMaxPixels(max_pixels); }
+int QVDecoder::QVDecoderSetFastDecode(int on) { return impl_->QVDecoderSetFastDecode(on); }
 int QVDecoder::QVDecoderSelectStreams(int video, int audio) { return impl_->QVDecoderSelectStreams(video, audio); }
 int64_t QVDecoder::QVGetMaxPixels() { return impl_->QVGetMaxPixels(); }
 const char* QVDecoder::QVGetOpenError() { return impl_->QVGetOpenError(); }

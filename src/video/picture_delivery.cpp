@@ -113,6 +113,10 @@ bool PictureDelivery::LayOutPicture() {
         av_frame_unref(frame);
         return false;
     }
+    // Fast decoding judges the next pictures by what this one is shown at.
+    const bool scaled = output_.enabled() && !field_coded();
+    video_.FollowOutput(width, height, scaled ? output_.output_param.width : 0,
+                        scaled ? output_.output_param.height : 0);
     picture_flags_ =
         (key ? QV_PICTURE_KEY : 0) | (damaged ? QV_PICTURE_DAMAGED : 0) | (drained ? QV_PICTURE_DRAINED : 0);
     output_pending_ = false;

@@ -27,6 +27,7 @@ void VideoDecoder::Adopt(AVCodecContext* ctx) {
     frame_nums_ = H264FrameNumWatch();
     config_read_ = false;
     loss_from_ = -1;
+    filter_skipped_ = false;
     if (!frame_) frame_.reset(av_frame_alloc());
 }
 

@@ -75,6 +75,14 @@ public:
     // Forgets the stream: held pictures are dropped and new input is taken as a fresh start.
     void Restart();
 
+    // Fast decoding: the decoder may skip work an output of out_width x out_height cannot
+    // show (see fast_decode.cpp). Off, every picture decodes exactly as without it.
+    void SetFast(bool on) { fast_ = on; }
+    bool fast() const { return fast_; }
+    // After each picture laid out, with its size and the output size it goes to (0 x 0:
+    // handed out as decoded); what it decides holds for the packets sent from then on.
+    void FollowOutput(int width, int height, int out_width, int out_height);
+
     // The picture area the parameter sets of an H.264 or HEVC frame (Annex B, or units
     // behind length_size-byte lengths) or the headers of an MPEG-4 Part 2 frame state; 0
     // for other codecs and for frames without readable parameter sets.
@@ -113,6 +121,13 @@ private:
     bool over_limit_ = false;
     int skip_ = 0;
     bool unreferenced_skipped_ = false;  // SkipUnreferenced is on
+
+    // Fast decoding (fast_decode.cpp): the loop filter and libavcodec's fast flag are off
+    // while filter_skipped_; MJPEG is opened again at another lowres.
+    bool ReopenAtLowres(int lowres);
+    void SkipLoopFilter(bool on);
+    bool fast_ = false;
+    bool filter_skipped_ = false;
 };
 
 }  // namespace qv

@@ -52,6 +52,7 @@ struct WallOptions {
     std::string transport;
     bool verbose = false;
     std::string http;              // "[ADDR:]PORT" to serve the wall on, empty: no server
+    bool exact = false;  // decode every picture in full instead of only what a tile shows
 };
 int RunWall(const WallOptions& o);
 

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     ThumbsOptions thumbs;
     auto* thumbs_cmd = app.add_subcommand(
         "thumbs", "write the key frame nearest each mark of a recording as a thumbnail (key frames only are decoded; "
-        "--exact: the picture at each mark)");
+        "--exact: the picture at each mark, decoded in full)");
     thumbs_cmd->add_option("FILE", thumbs.file, "media file")->required();
     thumbs_cmd->add_option("-o,--output", thumbs.dir, "folder for the thumbnails")->required();
     thumbs_cmd->add_option("--every", thumbs.every, "marks this far apart (default 60s; seconds or hh:mm:ss)")
@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
     wall_cmd->add_option("--http", wall.http,
                          "serve the wall to browsers on [ADDR:]PORT (address 127.0.0.1 unless given, port 0: a "
                          "free one): the page at /, /status.json, /camera/N.jpg, /camera/N.mjpg, /wall.jpg");
+    wall_cmd->add_flag("--exact", wall.exact, "decode every picture in full (default: skip what a tile cannot show)");
 
     PushOptions push;
     auto* push_cmd = app.add_subcommand(

@@ -167,6 +167,7 @@ int RunThumbs(const ThumbsOptions& o) {
     decoder.QVDecoderSetThreads(o.threads);
     if (!o.exact) decoder.QVDecoderSetFrameSkip(QV_SKIP_NONKEY);
     InterruptOnStop interrupt_on_stop(decoder);
+    decoder.QVDecoderSetFastDecode(o.exact ? 0 : 1);  // a thumbnail cannot show the full picture
     const int opened = decoder.QVOpen(o.file.c_str());
     if (opened != 0 && StopRequested()) return kExitStopped;
     if (opened != 0) return Fail(kExitInput, OpenFailure(shown, opened, decoder));

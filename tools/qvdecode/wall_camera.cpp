@@ -76,6 +76,7 @@ void RunCamera(Camera& cam, const WallOptions& o, Mosaic& mosaic, const std::ato
     while (!stop) {
         d.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
         d.QVDecoderSetMaxLatency(o.max_latency_ms);
+        d.QVDecoderSetFastDecode(o.exact ? 0 : 1);  // a tile cannot show the full picture
         if (!o.transport.empty()) d.QVDecoderSetNetworkOption("rtsp_transport", o.transport.c_str());
         const int opened = d.QVOpen(cam.url.c_str());
         if (stop) break;
