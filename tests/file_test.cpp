@@ -568,11 +568,16 @@ TEST(PictureClockTest, LagAndDrain) {
         SCOPED_TRACE(sent);
         qv::PictureClock clock;
         clock.Reset(3);
-        for (int i = 1; i <= sent; ++i) clock.PacketSent(i);
+        for (int i = 1; i <= sent; ++i) clock.PacketSent(i, i * 1000000);
         EXPECT_EQ(clock.PictureTime(9.0), sent <= 3 ? 9.0 : sent - 3.0);
+        EXPECT_EQ(clock.PictureMicros(9000000), sent <= 3 ? 9000000 : (sent - 3) * 1000000);
         std::vector<double> drained;
         double t = 0.0;
-        while (drained.size() < 10 && clock.NextDrainedTime(&t)) drained.push_back(t);
+        int64_t us = 0;
+        while (drained.size() < 10 && clock.NextDrainedTime(&t, &us)) {
+            EXPECT_EQ(us, static_cast<int64_t>(t) * 1000000);
+            drained.push_back(t);
+        }
         std::vector<double> want;
         for (int i = std::max(1, sent - 2); i <= sent; ++i) want.push_back(i);
         EXPECT_EQ(drained, want);

@@ -69,7 +69,9 @@ int FileSession::SeekContainer(double seconds) {
     clock_.Restart();
     delivery_.StartStream();
     seek_.Reread();
+    // The counted clock of pictures without times starts again from what comes first.
     untimed_us_ = INT64_MIN;
+    last_picture_us_ = INT64_MIN;
     const int found = file_.SeekVideo(seconds);
     if (found == 0) return 0;
     if (found == MediaFile::kTimedOut) {
@@ -97,6 +99,20 @@ int FileSession::ReadEarlier() {
     return 0;
 }
 
+int FileSession::ReadFromFloor() {
+    const double floor = seek_.FloorTarget();
+    // Read from the start, it is read from the start again: the container's search, which
+    // missed it before, may miss it again.
+    if (seek_.from_start()) {
+        seek_.ReadFromStart();
+        if (SeekContainer(-HUGE_VAL) != 0) seek_.Cancel();
+        return 0;
+    }
+    const int moved = SeekContainer(floor);
+    if (moved == -1) seek_.Cancel();
+    return moved;
+}
+
 int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     // Only key frames are wanted, so the other packets never reach the decoder; each key
     // frame is drained out at once (no reordering delay to wait for: nothing follows it into
@@ -109,6 +125,7 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     if (result != 0) return -10002;
     delivery_.KeepStreamGoing();
     file_.frame_time = seconds;
+    emitted_us_ = file_.VideoMicros(packet->pts) != AV_NOPTS_VALUE ? file_.VideoMicros(packet->pts) : file_.video_us();
     CountUntimedPicture();
     return 0;
 }
@@ -150,12 +167,19 @@ int FileSession::DecodeFrame() {
                 case SeekState::Verdict::kEarlier:
                     if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
                     continue;
+                case SeekState::Verdict::kFloor:
+                    if (ReadFromFloor() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
+                    continue;
             }
         }
         if (result == 1 && seek_.KeepAudio(file_.frame_time)) {
             // Without video, the first audio from the time on ends the seek.
             if (!file_.video_stream()) seek_.Cancel();
             return 1;
+        }
+        if (result == -10003 && seek_.FloorAtEnd()) {
+            if (ReadFromFloor() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
+            continue;
         }
         if (result == -10003 && seek_.EndReached() && file_.video_stream()) {
             if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
