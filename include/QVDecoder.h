@@ -232,6 +232,10 @@ public:
     // the object's own picture buffer only when something reads it (QVSaveCurrentImage, the
     // field merge), so a host never pays for a copy it does not use. Pointers stay valid
     // until the next decode call, a change of the picture or output parameters, or QVClose.
+    // A change of the output settings (QVSetOutput...) or of the converter between a decode
+    // and the read applies to the picture already decoded: its next read (QVGetVideoFrame,
+    // QVGetVideoFrameInto, QVSaveOutputImage) converts it with the new settings, whether it
+    // was read before or not (field-coded streams: from their next picture on).
     unsigned char* QVGetVideoFrame();
     int QVGetVideoFrameSize();
     int QVGetParam(_video_param& param);
@@ -247,7 +251,13 @@ public:
     int QVDecodeFrame();
     // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
     // for video its decoding time, which with B-frames is not the time of the picture that
-    // comes out. The picture's own time is QVGetPictureTime, on the same clock.
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock. A packet's
+    // stated time is converted by the classic arithmetic, in double precision: time base
+    // numerator x ticks / denominator, then x 1000000, truncated. QVGetPictureTime converts
+    // the same ticks exactly; where the double arithmetic lands just below a whole
+    // microsecond (8.04 s in a 1/25 time base gives 8039999), this reports 1 us less (or, in
+    // the rarer case it lands on the microsecond above, 1 us more). Times the library counts
+    // itself (packets and pictures without times, drained pictures) agree to the microsecond.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.

@@ -80,8 +80,34 @@ OpenOutcome FileSession::Open(const char* name) {
     output_.set_threads(frame_threads ? 1 : modes_.thread_request);
     output_.AfterOpen(delivery_.Decoded(false).source());
     delivery_.StartStream();
+    LearnStartTime();
     raw_.OnOpen(file_, picture_.video_param.codec_id);
     return OpenOutcome::Done();
+}
+
+void FileSession::LearnStartTime() {
+    // Containers that state only decoding times (AVI) start their stream at the first
+    // packet's; with B-frames the first picture comes out later, with the time of the packet
+    // it comes out with. A file that can go back decodes up to its first picture to know.
+    const AVStream* stream = file_.video_stream();
+    if (!stream || stream->codecpar->video_delay <= 0 || file_.is_live() || !file_.CanSeek() || file_.untimed()) return;
+    constexpr int kPacketsToFirstPicture = 64;
+    int64_t first = AV_NOPTS_VALUE;
+    for (int i = 0; i < kPacketsToFirstPicture && first == AV_NOPTS_VALUE; ++i) {
+        if (file_.ReadVideoPacket() != 0) break;
+        const AVPacket* packet = file_.packet();
+        if (i == 0 && packet->pts != AV_NOPTS_VALUE) break;  // times of its own: the stream's start is its first
+        bool got = false;
+        if (video_.DecodePacket(packet, got) >= 0 && got) first = video_.frame()->best_effort_timestamp;
+    }
+    if (first == AV_NOPTS_VALUE && video_.StartDrain() >= 0) {
+        int status = 0;
+        if (video_.ReceiveOne(status)) first = video_.frame()->best_effort_timestamp;
+    }
+    if (video_.frame()) av_frame_unref(video_.frame());
+    video_.Restart();
+    file_.SeekToStart();
+    file_.set_first_picture_us(file_.VideoMicros(first));
 }
 
 OpenOutcome FileSession::OpenVideo() {

@@ -121,6 +121,8 @@ private:
     int ReadEarlier();
     // Key mode read past the key picture to hand out: reading goes back to it.
     int ReadFromFloor();
+    // At the open: the time of the first picture where the container's start is not it.
+    void LearnStartTime();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 

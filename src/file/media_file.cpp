@@ -322,6 +322,7 @@ void MediaFile::Release() {
     network_failed = false;
     video_seen_ = false;
     video_us_ = 0;
+    first_picture_us_ = AV_NOPTS_VALUE;
     key_positions_.clear();
     key_positions_complete_ = false;
 }

@@ -117,6 +117,9 @@ public:
     // presentation time of its first picture (0 when unknown).
     int64_t DurationMicros() const;
     int64_t StartMicros() const;
+    // The time of the first picture, where decoding found it (AV_NOPTS_VALUE, INT64_MIN: the
+    // stream's start is the first picture's).
+    void set_first_picture_us(int64_t micros) { first_picture_us_ = micros; }
     // Bytes of a file that can seek, -1 otherwise.
     int64_t ByteSize() const;
     // Moves reading to the video key frame (audio packet, in a file without video) at or
@@ -182,6 +185,7 @@ private:
     PacketPtr packet_;
     double frame_period_ = 0.0;
     int64_t period_us_ = 0;
+    int64_t first_picture_us_ = INT64_MIN;  // AV_NOPTS_VALUE: none found
     bool video_seen_ = false;  // a video packet was read since the open
     int64_t video_us_ = 0;     // the time recorded for it, in microseconds
 };

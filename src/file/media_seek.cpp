@@ -32,6 +32,7 @@ int64_t MediaFile::ByteSize() const {
 
 int64_t MediaFile::StartMicros() const {
     if (!format_ctx_) return 0;
+    if (video_stream_ && first_picture_us_ != AV_NOPTS_VALUE) return first_picture_us_;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
         return VideoMicros(video_stream_->start_time);
     }

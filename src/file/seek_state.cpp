@@ -46,6 +46,12 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, do
         if (!from_start_ && (!whole || (!key && !refreshed && !after_hidden_key))) return Verdict::kDrop;
         key_seen_ = true;
         if (seconds > target_ && !from_start_) return Verdict::kEarlier;
+        // A picture whole without a key flag (an intra refresh) is as near as such a stream
+        // tells: the first one found.
+        if (mode_ == QV_SEEK_KEY && !key) {
+            pending_ = false;
+            return Verdict::kDeliver;
+        }
         if (mode_ == QV_SEEK_KEY) return KeyPicture(seconds, key_packet_seconds);
         if (seconds >= target_) {
             pending_ = false;

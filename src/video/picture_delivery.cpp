@@ -165,6 +165,11 @@ int PictureDelivery::DeliverPicture(bool got_picture, int decode_status) {
     return -10005;
 }
 
+void PictureDelivery::OutputChanged() {
+    // A field-coded stream's output is made from the merged frame at the merge.
+    output_pending_ = output_.enabled() && !field_coded() && picture_.held_frame() != nullptr;
+}
+
 unsigned char* PictureDelivery::VideoFrame(const MergedFrame& merged) {
     if (output_.enabled()) {
         if (output_pending_) {

@@ -11,7 +11,6 @@
 #include <vector>
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -69,22 +68,6 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
     const SnapshotFormat format = ext == ".jpg" || ext == ".jpeg" ? SnapshotFormat::kJpeg : SnapshotFormat::kPng;
     return WriteEncodedImage(path, format, sheet.data(), static_cast<int>(sheet.size()), width, height,
                              AV_PIX_FMT_RGB24);
-}
-
-// The shape of the video's pixels as its container or stream states it (1.0 when neither
-// does, or the name is a pipe that cannot be read twice).
-double SampleAspect(const std::string& path) {
-    if (path.rfind("pipe:", 0) == 0) return 1.0;
-    AVFormatContext* ctx = nullptr;
-    if (OpenMediaInput(path, &ctx) != 0) return 1.0;
-    double aspect = 1.0;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
-        aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
-    }
-    avformat_close_input(&ctx);
-    return aspect;
 }
 
 // WxH, Wx or xH: a side left out (0) follows the picture's display shape.
@@ -149,11 +132,22 @@ int RunThumbs(const ThumbsOptions& o) {
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + shown + "' has no video");
-    const double sample_aspect = SampleAspect(o.file);
+    // The shape of the pixels, as the first picture states it: the tool never opens the name
+    // itself, which a pipe or a FIFO would hand it instead of the library.
+    int first = decoder.QVDecodeFrame();
+    while (first != QV_OK && first != QV_ERR_END_OF_FILE) first = decoder.QVDecodeFrame();
+    Thumb current;
+    bool have_current = first == QV_OK;
+    int aspect_num = 1, aspect_den = 1;
+    decoder.QVGetPictureAspect(aspect_num, aspect_den);
+    const double sample_aspect = aspect_num > 0 && aspect_den > 0 ? static_cast<double>(aspect_num) / aspect_den : 1.0;
     // Without a size, pixels that are not square are shown square: the height stays.
     if (width == 0 && height == 0 && std::fabs(sample_aspect - 1.0) > 1e-3) height = param.height;
     FitDisplay(static_cast<double>(param.width) * sample_aspect / param.height, &width, &height);
     decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
+    // The picture already decoded is converted with the output just set when it is read.
+    if (have_current) current = Capture(decoder);
+    have_current = have_current && !current.rgb.empty();
 
     const int64_t start = decoder.QVGetStartTime();
     const int64_t duration = decoder.QVGetDuration();
@@ -191,8 +185,7 @@ int RunThumbs(const ThumbsOptions& o) {
     };
 
     Progress progress("thumbs");
-    Thumb current;
-    bool have_current = false, seekable = true;
+    bool seekable = true;
     // The next picture decoded: the next key frame, or with --exact the next picture.
     auto next_picture = [&](Thumb* out) -> bool {
         for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE; result = decoder.QVDecodeFrame()) {
