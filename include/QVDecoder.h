@@ -251,13 +251,13 @@ public:
     int QVDecodeFrame();
     // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
     // for video its decoding time, which with B-frames is not the time of the picture that
-    // comes out. The picture's own time is QVGetPictureTime, on the same clock. A packet's
-    // stated time is converted by the classic arithmetic, in double precision: time base
-    // numerator x ticks / denominator, then x 1000000, truncated. QVGetPictureTime converts
-    // the same ticks exactly; where the double arithmetic lands just below a whole
-    // microsecond (8.04 s in a 1/25 time base gives 8039999), this reports 1 us less (or, in
-    // the rarer case it lands on the microsecond above, 1 us more). Times the library counts
-    // itself (packets and pictures without times, drained pictures) agree to the microsecond.
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock. A time a
+    // packet states is converted here by the classic arithmetic, in double precision (time
+    // base numerator x ticks / denominator, then x 1000000, truncated toward zero), which
+    // can land 1 us below the exact time QVGetPictureTime gives for the same tick (8.04 s in
+    // a 1/25 time base gives 8039999) or, more rarely, 1 us above; never further. Times the
+    // library counts itself (packets and pictures without a time of their own, an AVI
+    // file's last pictures) are the same whole microsecond in both.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.

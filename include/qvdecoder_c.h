@@ -379,7 +379,7 @@ QVDECODER_C_API int qv_picture_type(qv_decoder* decoder);
 QVDECODER_C_API int qv_picture_aspect(qv_decoder* decoder, int* num, int* den);
 
 /* Output conversion: pictures come out at this size and pixel format from the next one on,
-   and so does the picture already decoded: the next read of it (qv_video_frame, a snapshot)
+   and so does the picture already decoded: the next read of it (qv_picture, a snapshot)
    converts it with the new settings, whether it was read before or not; so does a change of
    qv_set_converter. 0 leaves a side to follow the picture; a negative size or one over the
    picture limit (qv_max_pixels) is QV_ERR_ARGUMENT and the previous output stays. */

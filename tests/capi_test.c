@@ -238,6 +238,15 @@ static void file_mode(void) {
             qv_planes planes;
             CHECK_EQ(qv_video_planes(d, &planes), QV_FAILED); /* converting: no planes */
             CHECK_EQ(qv_set_converter(d, QV_CONVERTER_SWSCALE), QV_OK);
+            /* An output change between the decode and a read converts the picture decoded,
+               read before or not, as QVSetOutput does. */
+            CHECK_EQ(qv_set_output(d, 80, 60, QV_PIX_FMT_RGB24, 0), QV_OK);
+            CHECK_EQ(qv_picture(d, &picture), QV_OK);
+            CHECK_EQ(picture.width * 1000 + picture.height, 80060);
+            CHECK_EQ(picture.format, QV_PIX_FMT_RGB24);
+            CHECK_EQ(picture.size, 80 * 60 * 3);
+            CHECK_EQ(qv_set_output(d, 160, 120, QV_PIX_FMT_BGR24, 0), QV_OK);
+            CHECK_EQ(qv_picture(d, &picture), QV_OK);
         }
         CHECK_EQ(picture.width, 160);
         CHECK_EQ(picture.height, 120);

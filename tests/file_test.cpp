@@ -437,6 +437,28 @@ TEST_F(FileTest, QVOpen_WithOutputConversionDeliversConvertedPictures) {
     const std::vector<uint8_t> expected = qvtest::ScaleReference(want[0], 88, 72, AV_PIX_FMT_BGR24, SWS_AREA);
     const uint8_t* got = decoder.QVGetVideoFrame();
     EXPECT_LE(qvtest::MeanAbsDiff(std::vector<uint8_t>(got, got + 88 * 72 * 3), expected), 2.0);
+    // A change of output or converter between the decode and a read converts the picture
+    // already decoded with the new settings, whether it was read before (a buffer of the
+    // new size once held no picture) or not.
+    for (const bool read_before : {true, false}) {
+        SCOPED_TRACE(read_before);
+        ASSERT_EQ(decoder.QVDecodeFrame(), 0);
+        const int index = read_before ? 1 : 2;
+        if (read_before) decoder.QVGetVideoFrame();
+        decoder.QVSetOutputResolution(44, 36, 0);
+        ASSERT_EQ(decoder.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
+        ASSERT_EQ(decoder.QVGetVideoFrameSize(), 44 * 36 * 3);
+        // The very bytes a decoder set so from the open hands out for that picture.
+        QVDecoder fresh(_picture_param{44, 36, PIX_FMT_BGR24}, 0);
+        ASSERT_EQ(fresh.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
+        ASSERT_EQ(fresh.QVOpen(path.c_str()), 0);
+        for (int i = 0; i <= index; ++i) ASSERT_EQ(fresh.QVDecodeFrame(), 0);
+        got = decoder.QVGetVideoFrame();
+        const uint8_t* expected_bytes = fresh.QVGetVideoFrame();
+        EXPECT_TRUE(std::equal(got, got + 44 * 36 * 3, expected_bytes));
+        decoder.QVSetOutputResolution(88, 72, 0);
+        ASSERT_EQ(decoder.QVDecoderSetConverter(QV_CONVERTER_AUTO), 0);
+    }
 }
 
 TEST_F(FileTest, QVOpen_Failures) {
