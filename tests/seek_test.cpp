@@ -199,6 +199,13 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
         EXPECT_TRUE(shown.bytes == full[i].bytes);
     }
     const int64_t duration = decoder.QVGetDuration();
+    // Just past the last picture, a key seek leaves the file at its end, whatever length the
+    // container states (an AVI file's reaches a picture period past it).
+    if (duration >= 0) {
+        ASSERT_EQ(decoder.QVSeek(last + 1, QV_SEEK_KEY), 0);
+        Shown shown;
+        EXPECT_FALSE(NextPicture(decoder, &shown));
+    }
     if (c.stated_ms > 0) {
         EXPECT_EQ(duration, static_cast<int64_t>(c.stated_ms * 1000));
         // Past the stated length a key seek decodes to look for pictures: an interrupt there
@@ -255,7 +262,7 @@ TEST_P(SeekTest, Seek_MatchesFullDecode) {
             continue;
         }
         // Past the last picture, whatever the container says of its length: nothing.
-        if (duration >= 0 && target > std::max(last, decoder.QVGetStartTime() + duration)) {
+        if (duration >= 0 && target > last) {
             EXPECT_FALSE(got);
             continue;
         }

@@ -14,11 +14,14 @@ int FileSession::Seek(int64_t time_us, int flags) {
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
     const int64_t duration = file_.DurationMicros();
-    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StartMicros() + duration) {
-        // A container's length may fall short of its last picture, so it is only a hint: as an
-        // accurate seek would, the look decodes to find out. An interrupt or a timeout during
-        // the look ends the seek with it (the host seeks again) rather than leaving the file
-        // at its end with pictures still to come.
+    // A container's length is only a hint of where the last picture lies: it may fall short of
+    // it, and it often reaches a picture period (or more) past it. In the last second of it and
+    // beyond, a key seek first looks, decoding as an accurate seek would, for a picture at or
+    // after the time.
+    constexpr int64_t kLookBefore = 1000000;
+    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StreamStartMicros() + duration - kLookBefore) {
+        // An interrupt or a timeout during the look ends the seek with it (the host seeks
+        // again) rather than leaving the file at its end with pictures still to come.
         const int found = PictureFrom(time_us);
         if (found < 0) return found;
         if (found == 0) {

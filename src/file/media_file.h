@@ -117,6 +117,8 @@ public:
     // presentation time of its first picture (0 when unknown).
     int64_t DurationMicros() const;
     int64_t StartMicros() const;
+    // Where the container's length is counted from: the stream's start as it states it.
+    int64_t StreamStartMicros() const;
     // The time of the first picture, where decoding found it (AV_NOPTS_VALUE, INT64_MIN: the
     // stream's start is the first picture's).
     void set_first_picture_us(int64_t micros) { first_picture_us_ = micros; }

@@ -31,8 +31,12 @@ int64_t MediaFile::ByteSize() const {
 }
 
 int64_t MediaFile::StartMicros() const {
-    if (!format_ctx_) return 0;
     if (video_stream_ && first_picture_us_ != AV_NOPTS_VALUE) return first_picture_us_;
+    return StreamStartMicros();
+}
+
+int64_t MediaFile::StreamStartMicros() const {
+    if (!format_ctx_) return 0;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
         return VideoMicros(video_stream_->start_time);
     }
