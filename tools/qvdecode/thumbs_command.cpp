@@ -224,6 +224,10 @@ int RunThumbs(const ThumbsOptions& o) {
         const int64_t m = mark(chosen.size());
         if (duration > 0 && m > start + duration) break;
         if (!have_current || current.time <= m) {
+            // A seek past the last picture finds nothing: the last key frame read before it
+            // is then the last at or before the mark.
+            const bool had = have_current || have_previous;
+            const Thumb before = have_current ? current : previous;
             if (seekable) {
                 const int sought = decoder.QVSeek(m, QV_SEEK_KEY);
                 if (sought == 0) have_previous = have_current = false;
@@ -234,6 +238,10 @@ int RunThumbs(const ThumbsOptions& o) {
                 have_previous = have_previous || have_current;
                 have_current = next_picture(&current);
                 if (!have_current) break;
+            }
+            if (!have_current && !have_previous && had && before.time <= m) {
+                previous = before;
+                have_previous = true;
             }
         }
         // After the last key frame: the last one, up to the end of the recording.
