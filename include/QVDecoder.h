@@ -232,6 +232,10 @@ public:
     // the object's own picture buffer only when something reads it (QVSaveCurrentImage, the
     // field merge), so a host never pays for a copy it does not use. Pointers stay valid
     // until the next decode call, a change of the picture or output parameters, or QVClose.
+    // A change of the output settings (QVSetOutput...) or of the converter between a decode
+    // and the read applies to the picture already decoded: its next read (QVGetVideoFrame,
+    // QVGetVideoFrameInto, QVSaveOutputImage) converts it with the new settings, whether it
+    // was read before or not (field-coded streams: from their next picture on).
     unsigned char* QVGetVideoFrame();
     int QVGetVideoFrameSize();
     int QVGetParam(_video_param& param);
@@ -247,10 +251,16 @@ public:
     int QVDecodeFrame();
     // The time of the last packet handed to a decoder, in microseconds truncated toward zero:
     // for video its decoding time, which with B-frames is not the time of the picture that
-    // comes out. The picture's own time is QVGetPictureTime, on the same clock. For audio the
-    // packet's time, except where the stream drops the packet's first samples (the first
-    // packet kept after a cut's edit list): then the time of its first sample kept, as
-    // libavcodec times it, so the audio starts where the cut does.
+    // comes out. The picture's own time is QVGetPictureTime, on the same clock. A time a
+    // packet states is converted here by the classic arithmetic, in double precision (time
+    // base numerator x ticks / denominator, then x 1000000, truncated toward zero), which
+    // can land 1 us below the exact time QVGetPictureTime gives for the same tick (8.04 s in
+    // a 1/25 time base gives 8039999) or, more rarely, 1 us above; never further. Times the
+    // library counts itself (packets and pictures without a time of their own, an AVI
+    // file's last pictures) are the same whole microsecond in both.
+    // For audio the packet's time, except where the stream drops the packet's first samples
+    // (the first packet kept after a cut's edit list): then the time of its first sample
+    // kept, as libavcodec times it, so the audio starts where the cut does.
     int64_t QVGetFrameTimestamp();
     // key_flag is 1 for key-frame packets and 0 otherwise, whatever other flags a packet
     // carries; H.264 key frames come with their parameter sets in front.

@@ -354,7 +354,9 @@ QVDECODER_C_API int qv_picture_delay(qv_decoder* decoder, int64_t* delay_us);
    QVDecoderSetMaxLatency. qv_skipped_pictures: the pictures passed over since the open. */
 QVDECODER_C_API int qv_set_max_latency(qv_decoder* decoder, int max_latency_ms);
 QVDECODER_C_API int qv_skipped_pictures(qv_decoder* decoder, int64_t* count);
-/* Time of the packet last handed to a decoder (video: its decoding time), in microseconds. */
+/* Time of the packet last handed to a decoder (video: its decoding time), in microseconds,
+   by the classic arithmetic: see QVGetFrameTimestamp for when it differs from
+   qv_picture_time by 1 us. */
 QVDECODER_C_API int qv_frame_timestamp(qv_decoder* decoder, int64_t* time_us);
 /* Presentation time of the picture last laid out, in microseconds on the same clock (file mode
    and live sources), -1 before a picture; qv_picture_info.time_us, seeks, qv_start_time and
@@ -399,9 +401,11 @@ QVDECODER_C_API int qv_picture_aspect(qv_decoder* decoder, int* num, int* den);
    QVGetPictureRotation. */
 QVDECODER_C_API int qv_picture_rotation(qv_decoder* decoder);
 
-/* Output conversion: pictures come out at this size and pixel format from the next one on.
-   0 leaves a side to follow the picture; a negative size or one over the picture limit
-   (qv_max_pixels) is QV_ERR_ARGUMENT and the previous output stays. */
+/* Output conversion: pictures come out at this size and pixel format from the next one on,
+   and so does the picture already decoded: the next read of it (qv_picture, a snapshot)
+   converts it with the new settings, whether it was read before or not; so does a change of
+   qv_set_converter. 0 leaves a side to follow the picture; a negative size or one over the
+   picture limit (qv_max_pixels) is QV_ERR_ARGUMENT and the previous output stays. */
 QVDECODER_C_API int qv_set_output(qv_decoder* decoder, int width, int height, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_format(qv_decoder* decoder, int format, int high_quality);
 QVDECODER_C_API int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int high_quality);

@@ -256,7 +256,21 @@ static void file_mode(void) {
         CHECK_EQ(qv_picture(d, &picture), QV_OK);
         if (pictures == 0) {
             qv_planes planes;
+            unsigned char* first = malloc((size_t)picture.size);
             CHECK_EQ(qv_video_planes(d, &planes), QV_FAILED); /* converting: no planes */
+            /* An output change between the decode and a read converts the picture decoded,
+               read before or not, as QVSetOutput does: back to the first settings, the same
+               bytes again. */
+            if (first) memcpy(first, picture.data, (size_t)picture.size);
+            CHECK_EQ(qv_set_output(d, 80, 60, QV_PIX_FMT_RGB24, 0), QV_OK);
+            CHECK_EQ(qv_picture(d, &picture), QV_OK);
+            CHECK_EQ(picture.width * 1000 + picture.height, 80060);
+            CHECK_EQ(picture.format, QV_PIX_FMT_RGB24);
+            CHECK_EQ(picture.size, 80 * 60 * 3);
+            CHECK_EQ(qv_set_output(d, 160, 120, QV_PIX_FMT_BGR24, 0), QV_OK);
+            CHECK_EQ(qv_picture(d, &picture), QV_OK);
+            CHECK(first && picture.size == 160 * 120 * 3 && memcmp(first, picture.data, (size_t)picture.size) == 0);
+            free(first);
             CHECK_EQ(qv_set_converter(d, QV_CONVERTER_SWSCALE), QV_OK);
         }
         CHECK_EQ(picture.width, 160);

@@ -439,6 +439,28 @@ TEST_F(FileTest, QVOpen_WithOutputConversionDeliversConvertedPictures) {
     const std::vector<uint8_t> expected = qvtest::ScaleReference(want[0], 88, 72, AV_PIX_FMT_BGR24, SWS_AREA);
     const uint8_t* got = decoder.QVGetVideoFrame();
     EXPECT_LE(qvtest::MeanAbsDiff(std::vector<uint8_t>(got, got + 88 * 72 * 3), expected), 2.0);
+    // A change of output or converter between the decode and a read converts the picture
+    // already decoded with the new settings, whether it was read before (a buffer of the
+    // new size once held no picture) or not.
+    for (const bool read_before : {true, false}) {
+        SCOPED_TRACE(read_before);
+        ASSERT_EQ(decoder.QVDecodeFrame(), 0);
+        const int index = read_before ? 1 : 2;
+        if (read_before) decoder.QVGetVideoFrame();
+        decoder.QVSetOutputResolution(44, 36, 0);
+        ASSERT_EQ(decoder.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
+        ASSERT_EQ(decoder.QVGetVideoFrameSize(), 44 * 36 * 3);
+        // The very bytes a decoder set so from the open hands out for that picture.
+        QVDecoder fresh(_picture_param{44, 36, PIX_FMT_BGR24}, 0);
+        ASSERT_EQ(fresh.QVDecoderSetConverter(QV_CONVERTER_SWSCALE), 0);
+        ASSERT_EQ(fresh.QVOpen(path.c_str()), 0);
+        for (int i = 0; i <= index; ++i) ASSERT_EQ(fresh.QVDecodeFrame(), 0);
+        got = decoder.QVGetVideoFrame();
+        const uint8_t* expected_bytes = fresh.QVGetVideoFrame();
+        EXPECT_TRUE(std::equal(got, got + 44 * 36 * 3, expected_bytes));
+        decoder.QVSetOutputResolution(88, 72, 0);
+        ASSERT_EQ(decoder.QVDecoderSetConverter(QV_CONVERTER_AUTO), 0);
+    }
 }
 
 TEST_F(FileTest, QVOpen_Failures) {
@@ -570,11 +592,16 @@ TEST(PictureClockTest, LagAndDrain) {
         SCOPED_TRACE(sent);
         qv::PictureClock clock;
         clock.Reset(3);
-        for (int i = 1; i <= sent; ++i) clock.PacketSent(i);
+        for (int i = 1; i <= sent; ++i) clock.PacketSent(i, i * 1000000);
         EXPECT_EQ(clock.PictureTime(9.0), sent <= 3 ? 9.0 : sent - 3.0);
+        EXPECT_EQ(clock.PictureMicros(9000000), sent <= 3 ? 9000000 : (sent - 3) * 1000000);
         std::vector<double> drained;
         double t = 0.0;
-        while (drained.size() < 10 && clock.NextDrainedTime(&t)) drained.push_back(t);
+        int64_t us = 0;
+        while (drained.size() < 10 && clock.NextDrainedTime(&t, &us)) {
+            EXPECT_EQ(us, static_cast<int64_t>(t) * 1000000);
+            drained.push_back(t);
+        }
         std::vector<double> want;
         for (int i = std::max(1, sent - 2); i <= sent; ++i) want.push_back(i);
         EXPECT_EQ(drained, want);

@@ -1,6 +1,13 @@
 // qvdecode as a user runs it: a separate process, its exit code, its output and its files.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <csignal>
 #include <chrono>
@@ -561,7 +568,35 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
     // Marks 0.7 s apart, between the key frames (each second): the key frame nearest each,
     // or with --exact the first picture at or after it, from a file (seeks) and a pipe
     // (read on) alike. Times as the container has them, counted from the first picture.
-    for (const auto& [file, input] : {std::pair<std::string, std::string>{clip, "/dev/null"}, {"pipe:0", stream}}) {
+    // A FIFO too: the tool once opened it for the pixel shape and read the stream's start away.
+    const std::string fifo = Path("six.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    // The stream written into the FIFO once a reader opens it (given up after 20 s).
+    auto run_thumbs = [&](const std::vector<std::string>& args, const std::string& input) {
+        if (input != fifo) return Run(args, input);
+        std::thread writer([&] {
+            int fd = -1;
+            for (int i = 0; i < 2000 && fd < 0; ++i) {
+                fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (fd < 0) return;
+            fcntl(fd, F_SETFL, 0);
+            const std::string bytes = ReadText(stream);
+            for (size_t at = 0; at < bytes.size();) {
+                const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+                if (n <= 0) break;
+                at += static_cast<size_t>(n);
+            }
+            close(fd);
+        });
+        RunResult result = Run(args);
+        writer.join();
+        return result;
+    };
+    for (const auto& [file, input] :
+         {std::pair<std::string, std::string>{clip, "/dev/null"}, {"pipe:0", stream}, {fifo, fifo}}) {
         SCOPED_TRACE(file);
         std::vector<int64_t> pictures, keys;
         for (const qvtest::PacketInfo& p : qvtest::ReadPackets(file == clip ? clip : stream)) {
@@ -571,9 +606,10 @@ TEST_F(ToolTest, ThumbsAndDecodeSpans) {
         }
         std::sort(pictures.begin(), pictures.end());
         const int64_t first = pictures.front();
-        const RunResult nearest = Run({"thumbs", file, "-o", Path("tk"), "--every", "0.7", "--json"}, input);
+        const RunResult nearest = run_thumbs({"thumbs", file, "-o", Path("tk"), "--every", "0.7", "--json"}, input);
         ASSERT_EQ(nearest.code, 0) << nearest.err;
-        const RunResult exact = Run({"thumbs", file, "-o", Path("te"), "--every", "0.7", "--exact", "--json"}, input);
+        const RunResult exact =
+            run_thumbs({"thumbs", file, "-o", Path("te"), "--every", "0.7", "--exact", "--json"}, input);
         ASSERT_EQ(exact.code, 0) << exact.err;
         const auto exact_thumbs = ListedThumbs(exact.out);
         const auto key_thumbs = ListedThumbs(nearest.out);

@@ -52,6 +52,9 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
                 break
             # The last key frame at or before the mark and the first after it.
             if current is None or current.time_us <= mark:
+                # A seek past the last picture finds nothing: the last key frame read before
+                # it is then the last at or before the mark.
+                before = current or previous
                 if seekable:
                     try:
                         decoder.seek(mark / 1e6, accurate=False)
@@ -65,6 +68,8 @@ def thumbnails(path, every=60.0, format="rgb24", size=None, threads=None, exact=
                     current = decoder.read()
                     if current is None:
                         break
+                if current is None and previous is None and before is not None and before.time_us <= mark:
+                    previous = before
             # After the last key frame: the last one, up to the end of the recording.
             if current is None and (previous is None or (end_us is None and mark > previous.time_us)):
                 break

@@ -1,5 +1,7 @@
 #include "base/picture_time.h"
 
+#include <cmath>
+
 namespace qv {
 
 int64_t TicksToMicros(int64_t ticks, AVRational time_base) {
@@ -31,6 +33,17 @@ int64_t LastTickAtOrBefore(int64_t micros, AVRational time_base) {
     if (tick > INT64_MAX / 2) tick = INT64_MAX / 2;
     if (tick < INT64_MIN / 2) tick = INT64_MIN / 2;
     return static_cast<int64_t>(tick);
+}
+
+double MicrosToSeconds(int64_t micros) {
+    double seconds = static_cast<double>(micros) / 1000000.0;
+    // The division rounds to the nearest double, which may sit just below the microsecond.
+    for (int i = 0; i < 4; ++i) {
+        const double back = std::trunc(seconds * 1000000.0);
+        if (back == static_cast<double>(micros)) break;
+        seconds = std::nextafter(seconds, back < static_cast<double>(micros) ? HUGE_VAL : -HUGE_VAL);
+    }
+    return seconds;
 }
 
 }  // namespace qv

@@ -17,4 +17,9 @@ int64_t TicksToMicros(int64_t ticks, AVRational time_base);
 // before it is the one to read from for a picture at `micros`.
 int64_t LastTickAtOrBefore(int64_t micros, AVRational time_base);
 
+// Seconds whose classic conversion to microseconds (x 1000000 in double, truncated toward
+// zero) gives `micros` again: the frame time of a picture whose time the library counted, so
+// that the frame timestamp and the picture time of such a picture agree.
+double MicrosToSeconds(int64_t micros);
+
 }  // namespace qv

@@ -277,16 +277,14 @@ int qv_set_output(qv_decoder* decoder, int width, int height, int format, int hi
         const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutput(_picture_param{width, height, static_cast<PixelFormat>(format)},
                              high_quality ? 1 : 0);
-        if (refused) return QV_ERR_ARGUMENT;
-        d.has_picture = false;
-        return QV_OK;
+        // The picture already decoded stays, converted anew at its next read.
+        return refused ? QV_ERR_ARGUMENT : QV_OK;
     });
 }
 
 int qv_set_output_format(qv_decoder* decoder, int format, int high_quality) {
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         d.object.QVSetOutputFormat(static_cast<PixelFormat>(format), high_quality ? 1 : 0);
-        d.has_picture = false;
         return QV_OK;
     });
 }
@@ -295,9 +293,8 @@ int qv_set_output_resolution(qv_decoder* decoder, int width, int height, int hig
     return Guarded(decoder, [&](qv_decoder& d) -> int {
         const bool refused = !OutputSizeFits(d, width, height);
         d.object.QVSetOutputResolution(width, height, high_quality ? 1 : 0);
-        if (refused) return QV_ERR_ARGUMENT;
-        d.has_picture = false;
-        return QV_OK;
+        // The picture already decoded stays, converted anew at its next read.
+        return refused ? QV_ERR_ARGUMENT : QV_OK;
     });
 }
 

@@ -45,7 +45,11 @@ struct __attribute__((visibility("hidden"))) QVDecoder::Impl {
     int QVDecoderSetThreads(int count);
     int QVDecoderSetMaxPixels(int64_t value);
     int QVDecoderSelectStreams(int video, int audio);
-    int QVDecoderSetConverter(int engine) { return output.SetEngine(engine); }
+    int QVDecoderSetConverter(int engine) {
+        const int set = output.SetEngine(engine);
+        if (set == 0) delivery.OutputChanged();
+        return set;
+    }
     int QVDecoderSetFastDecode(int on) {
         if (on != 0 && on != 1) return -1;
         video.SetFast(on == 1);

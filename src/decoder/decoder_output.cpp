@@ -20,15 +20,18 @@ void QVDecoder::Impl::QVSetOutput(_picture_param requested, char quality) {
     if (!AcceptOutputSize(requested.width, requested.height, "QVSetOutput: invalid output size.")) return;
     requested.format = static_cast<enum PixelFormat>(qv::PixelFormatFromLegacy(requested.format));
     output.SetOutput(requested, quality, Decoded());
+    delivery.OutputChanged();
 }
 
 void QVDecoder::Impl::QVSetOutputFormat(enum PixelFormat legacy_format, char quality) {
     output.SetOutputFormat(qv::PixelFormatFromLegacy(legacy_format), quality, Decoded());
+    delivery.OutputChanged();
 }
 
 void QVDecoder::Impl::QVSetOutputResolution(int width, int height, char quality) {
     if (!AcceptOutputSize(width, height, "QVSetOutputResolution: invalid output size.")) return;
     output.SetOutputResolution(width, height, quality, Decoded());
+    delivery.OutputChanged();
 }
 
 enum PixelFormat QVDecoder::Impl::QVGetOutputFormat() const {

@@ -14,11 +14,14 @@ int FileSession::Seek(int64_t time_us, int flags) {
     audio_.Restart();
     raw_.Forget();  // a packet held for a larger raw buffer belongs to the old position
     const int64_t duration = file_.DurationMicros();
-    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StartMicros() + duration) {
-        // A container's length may fall short of its last picture, so it is only a hint: as an
-        // accurate seek would, the look decodes to find out. An interrupt or a timeout during
-        // the look ends the seek with it (the host seeks again) rather than leaving the file
-        // at its end with pictures still to come.
+    // A container's length is only a hint of where the last picture lies: it may fall short of
+    // it, and it often reaches a picture period (or more) past it. In the last second of it and
+    // beyond, a key seek first looks, decoding as an accurate seek would, for a picture at or
+    // after the time.
+    constexpr int64_t kLookBefore = 1000000;
+    if (flags == QV_SEEK_KEY && duration > 0 && time_us > file_.StreamStartMicros() + duration - kLookBefore) {
+        // An interrupt or a timeout during the look ends the seek with it (the host seeks
+        // again) rather than leaving the file at its end with pictures still to come.
         const int found = PictureFrom(time_us);
         if (found < 0) return found;
         if (found == 0) {
@@ -69,7 +72,9 @@ int FileSession::SeekContainer(double seconds) {
     clock_.Restart();
     delivery_.StartStream();
     seek_.Reread();
+    // The counted clock of pictures without times starts again from what comes first.
     untimed_us_ = INT64_MIN;
+    last_picture_us_ = INT64_MIN;
     const int found = file_.SeekVideo(seconds);
     if (found == 0) return 0;
     if (found == MediaFile::kTimedOut) {
@@ -97,6 +102,20 @@ int FileSession::ReadEarlier() {
     return 0;
 }
 
+int FileSession::ReadFromFloor() {
+    const double floor = seek_.FloorTarget();
+    // Read from the start, it is read from the start again: the container's search, which
+    // missed it before, may miss it again.
+    if (seek_.from_start()) {
+        seek_.ReadFromStart();
+        if (SeekContainer(-HUGE_VAL) != 0) seek_.Cancel();
+        return 0;
+    }
+    const int moved = SeekContainer(floor);
+    if (moved == -1) seek_.Cancel();
+    return moved;
+}
+
 int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     // Only key frames are wanted, so the other packets never reach the decoder; each key
     // frame is drained out at once (no reordering delay to wait for: nothing follows it into
@@ -109,6 +128,7 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     if (result != 0) return -10002;
     delivery_.KeepStreamGoing();
     file_.frame_time = seconds;
+    emitted_us_ = file_.VideoMicros(packet->pts) != AV_NOPTS_VALUE ? file_.VideoMicros(packet->pts) : file_.video_us();
     CountUntimedPicture();
     return 0;
 }
@@ -150,12 +170,19 @@ int FileSession::DecodeFrame() {
                 case SeekState::Verdict::kEarlier:
                     if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
                     continue;
+                case SeekState::Verdict::kFloor:
+                    if (ReadFromFloor() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
+                    continue;
             }
         }
         if (result == 1 && seek_.KeepAudio(file_.frame_time)) {
             // Without video, the first audio from the time on ends the seek.
             if (!file_.video_stream()) seek_.Cancel();
             return 1;
+        }
+        if (result == -10003 && seek_.FloorAtEnd()) {
+            if (ReadFromFloor() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;
+            continue;
         }
         if (result == -10003 && seek_.EndReached() && file_.video_stream()) {
             if (ReadEarlier() == QV_ERR_TIMEOUT) return QV_ERR_TIMEOUT;

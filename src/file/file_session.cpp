@@ -49,6 +49,7 @@ OpenOutcome FileSession::Open(const char* name) {
     audio_.ResetAudioDecoding();
     seek_.Cancel();
     untimed_us_ = INT64_MIN;
+    last_picture_us_ = INT64_MIN;
     units_.Reset(AV_CODEC_ID_NONE);
     budget_.Reset();
     const int container = file_.Open(name, modes_.max_pixels, modes_.video_stream, modes_.audio_stream);
@@ -84,8 +85,34 @@ OpenOutcome FileSession::Open(const char* name) {
     output_.set_threads(frame_threads ? 1 : modes_.thread_request);
     output_.AfterOpen(delivery_.Decoded(false).source());
     delivery_.StartStream();
+    LearnStartTime();
     raw_.OnOpen(file_, picture_.video_param.codec_id);
     return OpenOutcome::Done();
+}
+
+void FileSession::LearnStartTime() {
+    // Containers that state only decoding times (AVI) start their stream at the first
+    // packet's; with B-frames the first picture comes out later, with the time of the packet
+    // it comes out with. A file that can go back decodes up to its first picture to know.
+    const AVStream* stream = file_.video_stream();
+    if (!stream || stream->codecpar->video_delay <= 0 || file_.is_live() || !file_.CanSeek() || file_.untimed()) return;
+    constexpr int kPacketsToFirstPicture = 64;
+    int64_t first = AV_NOPTS_VALUE;
+    for (int i = 0; i < kPacketsToFirstPicture && first == AV_NOPTS_VALUE; ++i) {
+        if (file_.ReadVideoPacket() != 0) break;
+        const AVPacket* packet = file_.packet();
+        if (i == 0 && packet->pts != AV_NOPTS_VALUE) break;  // times of its own: the stream's start is its first
+        bool got = false;
+        if (video_.DecodePacket(packet, got) >= 0 && got) first = video_.frame()->best_effort_timestamp;
+    }
+    if (first == AV_NOPTS_VALUE && video_.StartDrain() >= 0) {
+        int status = 0;
+        if (video_.ReceiveOne(status)) first = video_.frame()->best_effort_timestamp;
+    }
+    if (video_.frame()) av_frame_unref(video_.frame());
+    video_.Restart();
+    file_.SeekToStart();
+    file_.set_first_picture_us(file_.VideoMicros(first));
 }
 
 OpenOutcome FileSession::OpenVideo() {
@@ -166,9 +193,15 @@ int FileSession::DecodeStep() {
         if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
             picture_delay_ = av_gettime_relative() - file_.arrival();
             double seconds = 0.0;
-            if (!clock_.NextDrainedTime(&seconds)) {
+            if (!clock_.NextDrainedTime(&seconds, &emitted_us_)) {
                 const int64_t own = delivery_.picture_time();
-                seconds = own != AV_NOPTS_VALUE ? file_.VideoSeconds(own, file_.frame_time) : file_.NextUntimedSeconds();
+                if (own != AV_NOPTS_VALUE) {
+                    seconds = file_.VideoSeconds(own, file_.frame_time);
+                    emitted_us_ = file_.VideoMicros(own);
+                } else {
+                    seconds = file_.NextUntimedSeconds();
+                    emitted_us_ = file_.video_us();
+                }
             }
             file_.frame_time = seconds;
             CountUntimedPicture();
@@ -260,16 +293,28 @@ int64_t FileSession::PictureTime() const {
 }
 
 void FileSession::CountUntimedPicture() {
-    if (file_.VideoMicros(delivery_.picture_time()) != AV_NOPTS_VALUE) return;
-    const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
-    if (untimed_us_ == INT64_MIN || key) {
-        // Pictures before a key frame in decoding order come out before it: its packet's
-        // counted time is its own.
-        const double key_seconds = std::isfinite(file_.key_presentation) ? file_.key_presentation : file_.frame_time;
-        untimed_us_ = std::llround(key_seconds * 1000000.0);
+    const int64_t own = file_.VideoMicros(delivery_.picture_time());
+    if (own != AV_NOPTS_VALUE) {
+        last_picture_us_ = own;
         return;
     }
-    untimed_us_ += std::llround(file_.frame_period() * 1000000.0);
+    // In a stream with times, a picture without one takes the time of the packet it came out
+    // with (a drained one: a frame period after the last), as libavcodec times the pictures
+    // of packets without a presentation time, and so whatever pictures a seek skipped. In a
+    // stream without any, pictures are counted in the order they come out, a frame period
+    // after the one before; where nothing came before since the open or the seek, or pictures
+    // are skipped (key frames only, pictures no other refers to), a key picture takes the
+    // time counted for its packet (pictures before a key frame in decoding order come out
+    // before it).
+    const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
+    if (!file_.untimed()) {
+        untimed_us_ = emitted_us_;
+    } else if (last_picture_us_ == INT64_MIN || (key && video_.skip() != QV_SKIP_NONE)) {
+        untimed_us_ = file_.key_presentation_us != INT64_MAX ? file_.key_presentation_us : emitted_us_;
+    } else {
+        untimed_us_ = last_picture_us_ + file_.period_us();
+    }
+    last_picture_us_ = untimed_us_;
 }
 
 bool FileSession::BehindBudget(const AVPacket* packet) {
@@ -310,7 +355,7 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     // A picture passed over for the latency budget is never shown either.
     const int64_t shown_us = file_.VideoMicros(packet->pts);
     video_.SkipUnreferenced(behind || (shown_us != AV_NOPTS_VALUE && shown_us < seek_.PassingBefore()));
-    clock_.PacketSent(file_.frame_time);
+    clock_.PacketSent(file_.frame_time, file_.video_us());
     delivery_.set_passing_before(behind ? PictureDelivery::kPassAll : seek_.PassingBefore());
     const int64_t started = budget_.on() ? av_gettime_relative() : 0;
     const int result = delivery_.DecodePacket(packet);
@@ -322,6 +367,7 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     if (result != 0 || behind) return -10002;
     picture_delay_ = av_gettime_relative() - file_.arrival();
     file_.frame_time = clock_.PictureTime(file_.frame_time);
+    emitted_us_ = clock_.PictureMicros(file_.video_us());
     CountUntimedPicture();
     return 0;
 }

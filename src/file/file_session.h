@@ -99,9 +99,9 @@ private:
     // key frame before it): 1, 0, or the timeout or failure that ended the look. The position
     // is lost either way.
     int PictureFrom(int64_t time_us);
-    // After each picture: a picture without a time of its own (elementary streams) gets one
-    // in the order pictures come out, a frame period after the one before, a key picture the
-    // time counted for its packet.
+    // After each picture: a picture without a time of its own (elementary streams, the last
+    // pictures of a file whose packets state no presentation time) gets one in the order
+    // pictures come out, a frame period after the one before.
     void CountUntimedPicture();
     // A video packet (its time recorded) through the seek's choice and the skip mode.
     int DecodeVideoPacket(const AVPacket* packet);
@@ -121,6 +121,10 @@ private:
     // The key frame found lay past the target: reading starts further back (0, or
     // QV_ERR_TIMEOUT as SeekContainer).
     int ReadEarlier();
+    // Key mode read past the key picture to hand out: reading goes back to it.
+    int ReadFromFloor();
+    // At the open: the time of the first picture where the container's start is not it.
+    void LearnStartTime();
     OpenOutcome OpenVideo();
     OpenOutcome OpenAudio();
 
@@ -141,6 +145,8 @@ private:
     SeekState seek_;
     int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
     int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture
+    int64_t last_picture_us_ = INT64_MIN;  // the time of the last picture since the open or seek
+    int64_t emitted_us_ = 0;  // the time of the packet the last picture came out with (µs)
 };
 
 }  // namespace qv

@@ -340,7 +340,8 @@ void MediaFile::Release() {
     draining = false;
     network_failed = false;
     video_seen_ = false;
-    video_time_ = 0.0;
+    video_us_ = 0;
+    first_picture_us_ = AV_NOPTS_VALUE;
     key_positions_.clear();
     key_positions_complete_ = false;
 }
@@ -481,23 +482,28 @@ int64_t MediaFile::VideoMicros(int64_t time) const {
 
 double MediaFile::NextUntimedSeconds() {
     if (!video_seen_) return frame_time;
-    // Whole microseconds, the unit times are read in: sums of periods must not drift below.
-    video_time_ = std::round((video_time_ + frame_period_) * 1e6) / 1e6;
-    return video_time_;
+    video_us_ += period_us_;
+    return MicrosToSeconds(video_us_);
 }
 
 void MediaFile::RecordPacketTime() {
     const AVPacket& pkt = *packet_;
     if (video_stream_ && pkt.stream_index == video_stream_->index) {
-        // Elementary streams (a raw .264 file) carry no times at all: the frame period
-        // keeps such pictures apart.
-        const double untimed = video_seen_ ? video_time_ + frame_period_ : frame_time;
-        frame_time = PacketSeconds(pkt, pkt.dts, *video_stream_, untimed);
+        // Elementary streams (a raw .264 file) carry no times at all: the frame period keeps
+        // such pictures apart, counted in whole microseconds from the last time known.
+        const int64_t stated = VideoMicros(pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts);
+        if (stated != AV_NOPTS_VALUE) {
+            frame_time = PacketSeconds(pkt, pkt.dts, *video_stream_, frame_time);
+            video_us_ = stated;
+        } else {
+            video_us_ = video_seen_ ? video_us_ + period_us_ : static_cast<int64_t>(std::trunc(frame_time * 1e6));
+            frame_time = MicrosToSeconds(video_us_);
+        }
         video_seen_ = true;
-        video_time_ = frame_time;
         if (pkt.flags & AV_PKT_FLAG_KEY) {
             const int64_t key_micros = VideoMicros(pkt.pts);
-            key_presentation = key_micros != AV_NOPTS_VALUE ? key_micros / 1000000.0 : frame_time;
+            key_presentation_us = key_micros != AV_NOPTS_VALUE ? key_micros : video_us_;
+            key_presentation = static_cast<double>(key_presentation_us) / 1000000.0;
             NoteKeyPacket();
         }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {

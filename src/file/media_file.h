@@ -2,6 +2,7 @@
 // consumed, and the time of the last packet read.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -69,8 +70,18 @@ public:
     // The time of a picture without one of its own that the end-of-file drain hands out: a
     // frame period after the last video time (the last packet's, or the last drained one's).
     double NextUntimedSeconds();
-    void set_frame_period(double seconds) { frame_period_ = seconds; }
+    // The frame period: times counted for packets and pictures without one step by it, in
+    // whole microseconds, so that a count from a key frame gives what a count from the start gives.
+    void set_frame_period(double seconds) {
+        frame_period_ = seconds;
+        period_us_ = std::llround(seconds * 1000000.0);
+    }
     double frame_period() const { return frame_period_; }
+    int64_t period_us() const { return period_us_; }
+    // The time recorded for the last video packet, in microseconds (stated or counted).
+    int64_t video_us() const { return video_us_; }
+    // The video stream carries no times at all: its times are counted from the first picture.
+    bool untimed() const { return Untimed(); }
     // Seconds of a time in the video stream's time base; `fallback` when it has none.
     double VideoSeconds(int64_t time, double fallback) const;
     // Microseconds of a time in the video stream's time base (base/picture_time.h),
@@ -94,8 +105,11 @@ public:
     // time base) was captured, as the sender's reports state; -1 when unknown.
     int64_t Wallclock(int64_t pts) const;
 
-    // The presentation time of the last key video packet read.
+    // The presentation time of the last key video packet read (its counted time when it has
+    // none), seconds as whole microseconds / 1e6 (HUGE_VAL when none since the seek), and the
+    // microseconds themselves.
     double key_presentation = 0.0;
+    int64_t key_presentation_us = 0;
     // Seeking (file/media_seek.cpp). Whether reading may go back: false for pipes and live
     // sources, whose bytes are gone once read.
     bool CanSeek() const;
@@ -103,6 +117,11 @@ public:
     // presentation time of its first picture (0 when unknown).
     int64_t DurationMicros() const;
     int64_t StartMicros() const;
+    // Where the container's length is counted from: the stream's start as it states it.
+    int64_t StreamStartMicros() const;
+    // The time of the first picture, where decoding found it (AV_NOPTS_VALUE, INT64_MIN: the
+    // stream's start is the first picture's).
+    void set_first_picture_us(int64_t micros) { first_picture_us_ = micros; }
     // Bytes of a file that can seek, -1 otherwise.
     int64_t ByteSize() const;
     // Moves reading to the video key frame (audio packet, in a file without video) at or
@@ -146,7 +165,7 @@ private:
     int ByteSeek(int64_t position);
     struct KeyPosition {
         int64_t position;
-        double seconds;
+        int64_t micros;
     };
     std::vector<KeyPosition> key_positions_;
     bool key_positions_complete_ = false;
@@ -170,8 +189,10 @@ private:
     AVStream* audio_stream_ = nullptr;
     PacketPtr packet_;
     double frame_period_ = 0.0;
-    bool video_seen_ = false;   // a video packet was read since the open
-    double video_time_ = 0.0;  // the time recorded for it
+    int64_t period_us_ = 0;
+    int64_t first_picture_us_ = INT64_MIN;  // AV_NOPTS_VALUE: none found
+    bool video_seen_ = false;  // a video packet was read since the open
+    int64_t video_us_ = 0;     // the time recorded for it, in microseconds
 };
 
 }  // namespace qv

@@ -31,6 +31,11 @@ int64_t MediaFile::ByteSize() const {
 }
 
 int64_t MediaFile::StartMicros() const {
+    if (video_stream_ && first_picture_us_ != AV_NOPTS_VALUE) return first_picture_us_;
+    return StreamStartMicros();
+}
+
+int64_t MediaFile::StreamStartMicros() const {
     if (!format_ctx_) return 0;
     if (video_stream_ && video_stream_->start_time != AV_NOPTS_VALUE) {
         return VideoMicros(video_stream_->start_time);
@@ -44,6 +49,7 @@ void MediaFile::ForgetPosition() {
     draining = false;
     // No key packet read at the new position yet.
     key_presentation = HUGE_VAL;
+    key_presentation_us = INT64_MAX;
     if (format_ctx_ && format_ctx_->pb) {
         format_ctx_->pb->eof_reached = 0;
         format_ctx_->pb->error = 0;
@@ -58,8 +64,8 @@ bool MediaFile::Untimed() const {
 
 void MediaFile::NoteKeyPacket() {
     if (!Untimed() || packet_->pos < 0 || packet_->dts != AV_NOPTS_VALUE || packet_->pts != AV_NOPTS_VALUE) return;
-    if (!key_positions_.empty() && key_positions_.back().seconds >= frame_time) return;
-    key_positions_.push_back(KeyPosition{packet_->pos, frame_time});
+    if (!key_positions_.empty() && key_positions_.back().micros >= video_us_) return;
+    key_positions_.push_back(KeyPosition{packet_->pos, video_us_});
 }
 
 int MediaFile::ByteSeek(int64_t position) {
@@ -69,16 +75,18 @@ int MediaFile::ByteSeek(int64_t position) {
 }
 
 int MediaFile::SeekUntimed(double seconds) {
+    // Seek targets are whole microseconds / 1e6: the microseconds come back exactly.
+    const int64_t target = std::isfinite(seconds) ? std::llround(seconds * 1000000.0) : (seconds < 0 ? INT64_MIN : INT64_MAX);
     // The key packets up to the time are learnt by reading on from the last one known,
     // without decoding.
-    if (!key_positions_complete_ && (key_positions_.empty() || key_positions_.back().seconds <= seconds)) {
+    if (!key_positions_complete_ && (key_positions_.empty() || key_positions_.back().micros <= target)) {
         if (key_positions_.empty()) {
             if (SeekToStart() != 0) return -1;
         } else {
             const KeyPosition last = key_positions_.back();
             if (ByteSeek(last.position) != 0) return -1;
             video_seen_ = true;
-            video_time_ = last.seconds - frame_period_;
+            video_us_ = last.micros - period_us_;
         }
         for (;;) {
             const int read = ReadFrame();
@@ -90,12 +98,12 @@ int MediaFile::SeekUntimed(double seconds) {
             }
             if (packet_->stream_index != video_stream_->index) continue;
             RecordPacketTime();
-            if (frame_time > seconds) break;
+            if (video_us_ > target) break;
         }
     }
     const KeyPosition* found = nullptr;
     for (const KeyPosition& key : key_positions_) {
-        if (key.seconds > seconds) break;
+        if (key.micros > target) break;
         found = &key;
     }
     if (!found) return -1;
@@ -103,7 +111,7 @@ int MediaFile::SeekUntimed(double seconds) {
     if (ByteSeek(key.position) != 0) return -1;
     // The key packet is counted where a reading from the start counts it.
     video_seen_ = true;
-    video_time_ = key.seconds - frame_period_;
+    video_us_ = key.micros - period_us_;
     return 0;
 }
 
@@ -143,7 +151,7 @@ int MediaFile::SeekToStart() {
     ForgetPosition();
     // Untimed packets are counted from the first one again, as after the open.
     video_seen_ = false;
-    video_time_ = 0.0;
+    video_us_ = 0;
     frame_time = 0.0;
     return 0;
 }

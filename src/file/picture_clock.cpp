@@ -8,8 +8,9 @@ void PictureClock::Reset(int lag) {
     drained_ = 0;
 }
 
-void PictureClock::PacketSent(double seconds) {
+void PictureClock::PacketSent(double seconds, int64_t micros) {
     ring_[sent_ % kSize] = seconds;
+    ring_us_[sent_ % kSize] = micros;
     ++sent_;
     drained_ = 0;
 }
@@ -19,10 +20,16 @@ double PictureClock::PictureTime(double packet_time) const {
     return ring_[(sent_ - 1 - lag_) % kSize];
 }
 
-bool PictureClock::NextDrainedTime(double* seconds) {
+int64_t PictureClock::PictureMicros(int64_t packet_us) const {
+    if (lag_ == 0 || sent_ <= lag_) return packet_us;
+    return ring_us_[(sent_ - 1 - lag_) % kSize];
+}
+
+bool PictureClock::NextDrainedTime(double* seconds, int64_t* micros) {
     const long long available = sent_ < lag_ ? sent_ : lag_;
     if (drained_ >= available) return false;
     *seconds = ring_[(sent_ - available + drained_) % kSize];
+    *micros = ring_us_[(sent_ - available + drained_) % kSize];
     ++drained_;
     return true;
 }

@@ -17,12 +17,18 @@ void SeekState::Start(int64_t target_us, int mode, bool from_start) {
     step_ = 0.0;
     key_packets_ = 0;
     step_backs_ = 0;
+    read_past_ = false;
+    candidate_ = -HUGE_VAL;
+    floor_ = -HUGE_VAL;
 }
 
 bool SeekState::TakePacket(bool key, double seconds, bool hidden) {
     if (!pending_) return true;
     if (key) key_hidden_ = hidden;
     if (key && key_packets_++ == 0) first_key_ = seconds;
+    // Packets come in decoding order, their recorded times rising: after this one, no key
+    // picture at or before the target is left.
+    if (seconds > target_) read_past_ = true;
     return from_start_ || key_packets_ > 0;
 }
 
@@ -40,15 +46,54 @@ SeekState::Verdict SeekState::OnPicture(double seconds, bool key, bool whole, do
         if (!from_start_ && (!whole || (!key && !refreshed && !after_hidden_key))) return Verdict::kDrop;
         key_seen_ = true;
         if (seconds > target_ && !from_start_) return Verdict::kEarlier;
-        if (mode_ == QV_SEEK_KEY || seconds >= target_) {
+        // A picture whole without a key flag (an intra refresh) is as near as such a stream
+        // tells: the first one found.
+        if (mode_ == QV_SEEK_KEY && !key) {
+            pending_ = false;
+            return Verdict::kDeliver;
+        }
+        if (mode_ == QV_SEEK_KEY) return KeyPicture(seconds, key_packet_seconds);
+        if (seconds >= target_) {
             pending_ = false;
             return Verdict::kDeliver;
         }
         return Verdict::kDrop;
     }
-    if (mode_ == QV_SEEK_KEY || seconds < target_) return Verdict::kDrop;
+    if (mode_ == QV_SEEK_KEY) {
+        // Pictures come out in the order of their times: once one lies past the target, the
+        // latest key picture before it is known.
+        if (seconds > target_) return candidate_ != -HUGE_VAL ? Verdict::kFloor : Verdict::kDrop;
+        return key && whole ? KeyPicture(seconds, key_packet_seconds) : Verdict::kDrop;
+    }
+    if (seconds < target_) return Verdict::kDrop;
     pending_ = false;
     return Verdict::kDeliver;
+}
+
+SeekState::Verdict SeekState::KeyPicture(double seconds, double key_packet_seconds) {
+    const bool deliver = [&] {
+        // Before the first key frame: the first picture. Found by the container for the
+        // target itself: the key frame it found.
+        if (seconds > target_ || (!from_start_ && step_backs_ == 0)) return true;
+        if (floor_ != -HUGE_VAL) return seconds >= floor_;
+        // A later key packet read already lies at or before the target.
+        if (key_packet_seconds > seconds && key_packet_seconds <= target_) return false;
+        return read_past_ || key_packet_seconds > target_;
+    }();
+    if (deliver) {
+        pending_ = false;
+        return Verdict::kDeliver;
+    }
+    if (floor_ == -HUGE_VAL) candidate_ = seconds;
+    return Verdict::kDrop;
+}
+
+double SeekState::FloorTarget() {
+    floor_ = candidate_;
+    candidate_ = -HUGE_VAL;
+    read_from_ = floor_;
+    step_ = 0.0;
+    return floor_;
 }
 
 bool SeekState::EarlierTarget(double* seconds, double earliest) {

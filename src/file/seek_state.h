@@ -3,6 +3,7 @@
 // references), and a key frame found past the target sends reading further back.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "QVDecoder.h"
@@ -11,7 +12,9 @@ namespace qv {
 
 class SeekState {
 public:
-    enum class Verdict { kDrop, kDeliver, kEarlier };
+    // kFloor: key mode read past a key picture at or before the target that no later one
+    // replaced: reading goes back to it (FloorTarget).
+    enum class Verdict { kDrop, kDeliver, kEarlier, kFloor };
 
     // A seek to `target_us` on the picture clock (`mode` QV_SEEK_ACCURATE or QV_SEEK_KEY);
     // `from_start`: reading begins at the file's first packet, so whatever comes first is as
@@ -33,6 +36,12 @@ public:
     // The end of the file came during the seek: true when reading must start earlier (the
     // position reached held no key frame at all).
     bool EndReached() const { return pending_ && !from_start_ && !key_seen_; }
+    // Key mode: the end of the file came after a key picture at or before the target that is
+    // still to be handed out: true (FloorTarget next).
+    bool FloorAtEnd() const { return pending_ && mode_ == QV_SEEK_KEY && candidate_ != -HUGE_VAL; }
+    // After kFloor: the time of the key picture to read from, which the next reading hands
+    // out; reading restarts where the container finds it.
+    double FloorTarget();
     // Pictures before this time (µs) will be dropped, whatever they turn out to be; INT64_MIN
     // when none is sure to be.
     int64_t PassingBefore() const { return pending_ && mode_ == QV_SEEK_ACCURATE ? target_us_ : INT64_MIN; }
@@ -45,6 +54,7 @@ public:
     // were many (kMaxStepBacks).
     static constexpr int kMaxStepBacks = 12;
     bool EarlierTarget(double* seconds, double earliest);
+    bool from_start() const { return from_start_; }
     // Times reading was moved further back (or to the start) since the seek began.
     int step_backs() const { return step_backs_; }
     void ReadFromStart() {
@@ -57,6 +67,8 @@ public:
         key_seen_ = false;
         key_hidden_ = false;
         key_packets_ = 0;
+        read_past_ = false;
+        candidate_ = -HUGE_VAL;
     }
 
 private:
@@ -72,6 +84,13 @@ private:
     int64_t target_us_ = 0;
     double read_from_ = 0.0;  // where the container was last asked to read from
     double step_ = 0.0;       // how much further back the next attempt goes
+    // Key mode, reading from before the key frame the container found for the target (after
+    // a step back, or from the start): the latest key picture at or before the target is
+    // the one, which only reading on to the target tells.
+    Verdict KeyPicture(double seconds, double key_packet_seconds);
+    bool read_past_ = false;       // a packet recorded after the target was read
+    double candidate_ = -HUGE_VAL; // the latest key picture at or before the target so far
+    double floor_ = -HUGE_VAL;     // the key picture known to be the latest
 };
 
 }  // namespace qv

@@ -169,6 +169,14 @@ int PictureDelivery::DeliverPicture(bool got_picture, int decode_status) {
     return -10005;
 }
 
+void PictureDelivery::OutputChanged() {
+    // A field-coded stream's output is made from the merged frame at the merge.
+    const AVFrame* held = picture_.held_frame();
+    output_pending_ = output_.enabled() && !field_coded() && held != nullptr;
+    // A size or format left open follows this picture, as it would have at its decode.
+    if (output_pending_) output_.FillOpenRequest(Decoded(true).source(), held->width, held->height, held->format, 1);
+}
+
 unsigned char* PictureDelivery::VideoFrame(const MergedFrame& merged) {
     if (output_.enabled()) {
         if (output_pending_) {

@@ -61,6 +61,10 @@ public:
     // A frame that gave no picture: a level-15 message when it states a picture over the limit.
     void ExplainMissingPicture(const uint8_t* data, int length, int status);
 
+    // The output settings or the converter changed: the picture last laid out is converted
+    // anew, with the new settings, when something next reads it (read before or not).
+    void OutputChanged();
+
     // What the host reads: the output picture when converting, else the merged frame of a
     // field-coded stream, else the decoded picture (laid out now if it was only held).
     unsigned char* VideoFrame(const MergedFrame& merged);

@@ -13,8 +13,6 @@
 #include <vector>
 
 extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/display.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -79,30 +77,6 @@ std::string WriteSheet(const std::string& path, const std::vector<Thumb>& thumbs
     const SnapshotFormat format = ext == ".jpg" || ext == ".jpeg" ? SnapshotFormat::kJpeg : SnapshotFormat::kPng;
     return WriteEncodedImage(path, format, sheet.data(), static_cast<int>(sheet.size()), width, height,
                              AV_PIX_FMT_RGB24);
-}
-
-// The shape of the video's pixels as its container or stream states it (1.0 when neither
-// does, or the name is a pipe that cannot be read twice), and in *turn the clockwise turn its
-// container's display matrix asks for (0, 90, 180, 270).
-double SampleAspect(const std::string& path, int* turn) {
-    *turn = 0;
-    if (path.rfind("pipe:", 0) == 0) return 1.0;
-    AVFormatContext* ctx = nullptr;
-    if (OpenMediaInput(path, &ctx) != 0) return 1.0;
-    double aspect = 1.0;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        if (ctx->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        const AVRational sar = av_guess_sample_aspect_ratio(ctx, ctx->streams[i], nullptr);
-        aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;  // the last video stream is decoded
-        *turn = 0;
-        if (const uint8_t* matrix = av_stream_get_side_data(ctx->streams[i], AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-            // FFmpeg measures the turn counterclockwise; players turn the picture back by it.
-            const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-            if (std::isfinite(angle)) *turn = static_cast<int>((std::lround(-angle / 90) % 4 + 4) % 4) * 90;
-        }
-    }
-    avformat_close_input(&ctx);
-    return aspect;
 }
 
 // WxH, Wx or xH: a side left out (0) follows the picture's display shape.
@@ -174,8 +148,20 @@ int RunThumbs(const ThumbsOptions& o) {
     _video_param param{};
     decoder.QVGetParam(param);
     if (param.width <= 0 || param.height <= 0) return Fail(kExitInput, "'" + shown + "' has no video");
-    int turn = 0;
-    const double sample_aspect = SampleAspect(o.file, &turn);
+    // The shape of the pixels and their turn for display, as the first picture states them:
+    // the tool never opens the name itself, which a pipe or a FIFO would hand it instead of
+    // the library.
+    int first = decoder.QVDecodeFrame();
+    while (first != QV_OK && first != QV_ERR_END_OF_FILE && first != QV_ERR_TIMEOUT && first != QV_ERR_NETWORK &&
+           !StopRequested()) {
+        first = decoder.QVDecodeFrame();
+    }
+    Thumb current;
+    bool have_current = first == QV_OK;
+    int aspect_num = 1, aspect_den = 1;
+    decoder.QVGetPictureAspect(aspect_num, aspect_den);
+    const double sample_aspect = aspect_num > 0 && aspect_den > 0 ? static_cast<double>(aspect_num) / aspect_den : 1.0;
+    const int turn = have_current ? decoder.QVGetPictureRotation() : 0;
     // A recording turned sideways for display is fitted in its display shape, then asked of
     // the library as decoded: each thumbnail turns upright after it.
     const bool sideways = o.autorotate && (turn == 90 || turn == 270);
@@ -188,6 +174,9 @@ int RunThumbs(const ThumbsOptions& o) {
     if (sideways) std::swap(width, height);
     if (!CheckOutputSize(width, height, 0)) return kExitUsage;  // one side given: the other is known now
     decoder.QVSetOutput(_picture_param{width, height, PIX_FMT_RGB24}, 0);
+    // The picture already decoded is converted with the output just set when it is read.
+    if (have_current) current = Capture(decoder, o.autorotate);
+    have_current = have_current && !current.rgb.empty();
 
     const int64_t start = decoder.QVGetStartTime();
     const int64_t duration = decoder.QVGetDuration();
@@ -225,8 +214,7 @@ int RunThumbs(const ThumbsOptions& o) {
     };
 
     Progress progress("thumbs");
-    Thumb current;
-    bool have_current = false, seekable = true;
+    bool seekable = true;
     // The next picture decoded: the next key frame, or with --exact the next picture.
     auto next_picture = [&](Thumb* out) -> bool {
         for (int result = decoder.QVDecodeFrame(); result != QV_ERR_END_OF_FILE && !StopRequested();
@@ -267,6 +255,10 @@ int RunThumbs(const ThumbsOptions& o) {
         const int64_t m = mark(chosen.size());
         if (duration > 0 && m > start + duration) break;
         if (!have_current || current.time <= m) {
+            // A seek past the last picture finds nothing: the last key frame read before it
+            // is then the last at or before the mark.
+            const bool had = have_current || have_previous;
+            const Thumb before = have_current ? current : previous;
             if (seekable) {
                 const int sought = decoder.QVSeek(m, QV_SEEK_KEY);
                 if (sought == 0) have_previous = have_current = false;
@@ -277,6 +269,10 @@ int RunThumbs(const ThumbsOptions& o) {
                 have_previous = have_previous || have_current;
                 have_current = next_picture(&current);
                 if (!have_current) break;
+            }
+            if (!have_current && !have_previous && had && before.time <= m) {
+                previous = before;
+                have_previous = true;
             }
         }
         // After the last key frame: the last one, up to the end of the recording.

@@ -296,6 +296,13 @@ bool CheckReadable(const std::string& path) {
         Fail(kExitInput, "'" + path + "' is a directory, not a media file");
         return false;
     }
+    // A FIFO is not opened here: an open and close of its reading end would take its writer
+    // as a reader and leave it writing to nobody.
+    if (!S_ISREG(st.st_mode)) {
+        if (access(path.c_str(), R_OK) == 0) return true;
+        Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+        return false;
+    }
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         Fail(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
