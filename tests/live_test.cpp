@@ -73,6 +73,7 @@ void KeepError(void* context, int level, const char* format, va_list args) {
 struct Played {
     std::vector<Picture> pictures;
     std::vector<int64_t> wallclocks;
+    std::vector<int64_t> handed;  // the wall-clock time of each hand-out
     int last = 0;  // the result that ended the play
 };
 
@@ -85,6 +86,7 @@ Played Play(QVDecoder& decoder, int limit = 2000) {
         if (out.last != 0) break;
         out.pictures.push_back(qvtest::HandedOutPicture(decoder));
         out.wallclocks.push_back(decoder.QVGetPictureWallclock());
+        out.handed.push_back(NowMicros());
     }
     return out;
 }
@@ -163,6 +165,27 @@ TEST_F(LiveTest, Rtsp_PicturesEqualTheFile) {
         }
         ExpectSamePictures(got.pictures, want);
     }
+}
+
+// GStreamer's server sends its first report seconds into the stream: from then on a picture
+// on loopback is handed out well within a second of its capture, whenever the report came.
+TEST_F(LiveTest, Rtsp_CaptureTimesFromALateReport) {
+    const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 150);
+    qvtest::Watchdog watchdog(30000, "RTSP capture times");
+    ChildProcess server;
+    const std::string url = ServeRtsp(server, path, "h264");
+    ASSERT_NE(url, "");
+    QVDecoder decoder;
+    decoder.QVDecoderSetTimeout(5000);
+    ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+    const Played got = Play(decoder);
+    size_t dated = 0;
+    for (size_t i = 0; i < got.wallclocks.size(); ++i) {
+        if (got.wallclocks[i] <= 0) continue;
+        ++dated;
+        EXPECT_LT(std::llabs(got.handed[i] - got.wallclocks[i]), 1000000) << "picture " << i;
+    }
+    EXPECT_GT(dated, 0u);
 }
 
 // A camera that goes away: the pictures so far, then the end or a network error, well

@@ -166,10 +166,6 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     // A stream asked for by index must be there, and of its kind.
     if (video >= 0 && !video_stream_) return kNoSuchVideo;
     if (audio >= 0 && !audio_stream_) return kNoSuchAudio;
-    // Reports that came with the probe's packets date the start of the stream.
-    if (format_ctx_->start_time_realtime != AV_NOPTS_VALUE && format_ctx_->start_time_realtime > 0) {
-        wallclock_anchor_ = 0;
-    }
     return 0;
 }
 
@@ -333,7 +329,6 @@ void MediaFile::Release() {
     packets_read_ = 0;
     bytes_read_ = 0;
     rtp_units_ = false;
-    wallclock_anchor_ = INT64_MIN;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;
     audio_offset = 0;
@@ -401,7 +396,7 @@ int MediaFile::ReadFrame() {
         if (result >= 0) {
             ++packets_read_;
             bytes_read_ += packet_->size;
-            NoteWallclock();
+            arrival_ = av_gettime_relative();
             waited_ = arrival_ - asked >= kWaitedMicros;
             // A demuxer given up on may still hand out what it held (the last picture of a
             // source that went quiet): the call that waited reports the timeout, and the
@@ -449,21 +444,13 @@ int MediaFile::ReadVideoPacket() {
     }
 }
 
-void MediaFile::NoteWallclock() {
-    arrival_ = av_gettime_relative();
-    // The first sender report arrives with the packets of its time: the packet read with it
-    // is the one its wall-clock time belongs to.
-    if (wallclock_anchor_ != INT64_MIN || !video_stream_ || packet_->stream_index != video_stream_->index) return;
-    if (format_ctx_->start_time_realtime == AV_NOPTS_VALUE || format_ctx_->start_time_realtime <= 0) return;
-    const int64_t pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
-    if (pts == AV_NOPTS_VALUE) return;
-    wallclock_anchor_ = av_rescale_q(pts, video_stream_->time_base, AVRational{1, 1000000});
-}
-
 int64_t MediaFile::Wallclock(int64_t pts) const {
-    if (!format_ctx_ || !video_stream_ || wallclock_anchor_ == INT64_MIN || pts == AV_NOPTS_VALUE) return -1;
-    const int64_t micros = av_rescale_q(pts, video_stream_->time_base, AVRational{1, 1000000});
-    return format_ctx_->start_time_realtime + (micros - wallclock_anchor_);
+    if (!format_ctx_ || !video_stream_ || pts == AV_NOPTS_VALUE) return -1;
+    // libavformat dates the stream's time 0 from the first sender report (the report's
+    // wall-clock time less its RTP time since the stream's first packet), whenever that report
+    // came: a picture was captured that long after it.
+    if (format_ctx_->start_time_realtime == AV_NOPTS_VALUE || format_ctx_->start_time_realtime <= 0) return -1;
+    return format_ctx_->start_time_realtime + av_rescale_q(pts, video_stream_->time_base, AVRational{1, 1000000});
 }
 
 void MediaFile::DropPacket() {

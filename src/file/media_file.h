@@ -155,7 +155,6 @@ private:
     void ForgetStandIns();
     int OpenFailure(int error);
     int ReadFailure(int error);
-    void NoteWallclock();
     void ForgetPosition();
     // Streams without timestamps (elementary streams): their key packets' byte positions and
     // counted times, learnt while reading, so that a seek finds them by bytes.
@@ -183,8 +182,6 @@ private:
     bool rtp_units_ = false;
     int64_t arrival_ = 0;
     bool waited_ = false;
-    // Presentation time (µs) that the first sender report's wall-clock time belongs to.
-    int64_t wallclock_anchor_ = INT64_MIN;
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;
     PacketPtr packet_;
