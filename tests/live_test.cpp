@@ -662,12 +662,12 @@ TEST_F(LiveTest, RtpWithSessionDescription_AudioOnThePicturesClock) {
         const std::string path = dir_.Path(std::string("clicks-") + row.name + ".mkv");
         const std::string rate = std::to_string(row.rate);
         const std::string seconds = row.late ? "3.2" : "2.6";
-        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i \"color=c=black:s=64x48:r=25:d=" + seconds + ",drawbox=c=white:"
-                               "t=fill:enable='lt(mod(t,1),0.02)'\" -f lavfi -i \"aevalsrc='0.9*lt(mod(t,1),0.004)':s=" +
-                               rate + ":d=" + seconds + "\" -c:v libx264 -g 25 -bf 0 -pix_fmt yuv420p -c:a " + row.encoder +
-                               " -ar " + rate + " '" + path + "'")
-                                  .c_str()),
-                  0);
+        const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i \"color=c=black:s=64x48:r=25:d=" + seconds +
+                                 ",drawbox=c=white:t=fill:enable='lt(mod(t,1),0.02)'\" -f lavfi -i "
+                                 "\"aevalsrc='0.9*lt(mod(t,1),0.004)':s=" + rate + ":d=" + seconds +
+                                 "\" -c:v libx264 -g 25 -bf 0 -pix_fmt yuv420p -c:a " + row.encoder + " -ar " + rate +
+                                 " '" + path + "'";
+        ASSERT_EQ(std::system(make.c_str()), 0);
         const int video_port = qvtest::FreeUdpPort();
         int audio_port = qvtest::FreeUdpPort();
         for (int i = 0; i < 10 && audio_port == video_port; ++i) audio_port = qvtest::FreeUdpPort();
@@ -723,7 +723,8 @@ TEST_F(LiveTest, RtpWithSessionDescription_AudioOnThePicturesClock) {
                 return std::llabs(a - flash) < std::llabs(b - flash);
             });
             ASSERT_NE(click, clicks.end());
-            EXPECT_LT(std::llabs(*click - flash), row.late ? 60000 : 10000) << "flash at " << flash << " µs, click at " << *click;
+            EXPECT_LT(std::llabs(*click - flash), row.late ? 60000 : 10000)
+                << "flash at " << flash << " µs, click at " << *click;
         }
     }
 }

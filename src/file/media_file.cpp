@@ -578,10 +578,10 @@ void MediaFile::RecordPacketTime() {
         if (time == AV_NOPTS_VALUE && live_) time = next_audio_;
         next_audio_ = AV_NOPTS_VALUE;
         const AVCodecParameters* par = audio_stream_->codecpar;
-        const int64_t length = pkt.duration > 0 ? pkt.duration
-                               : par->frame_size > 0 && par->sample_rate > 0
-                                   ? av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, audio_stream_->time_base)
-                                   : 0;
+        int64_t length = pkt.duration;
+        if (length <= 0 && par->frame_size > 0 && par->sample_rate > 0) {
+            length = av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, audio_stream_->time_base);
+        }
         if (time != AV_NOPTS_VALUE && length > 0) next_audio_ = time + length;
         frame_time = AudioSeconds(time, frame_time);
     }
