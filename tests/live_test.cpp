@@ -670,6 +670,97 @@ TEST_F(LiveTest, RtpWithSessionDescription_PicturesAndCaptureTimes) {
     }
 }
 
+// Sound beside pictures from FFmpeg's RTP sender: the file flashes a picture and clicks at
+// every whole second, and the flash and the click come out at the same time: within 10 ms
+// when the sender's reports came with its first packets (the receiver was there first; an
+// AAC packet of several frames times each of them), and as the packets arrived when the
+// receiver joins mid-stream and the reports come seconds later (the sender sends a packet up
+// to a picture period late: 12-32 ms measured, 112 ms before the streams were lined up).
+TEST_F(LiveTest, RtpWithSessionDescription_AudioOnThePicturesClock) {
+    const struct {
+        const char* name;
+        const char* encoder;
+        int rate;
+        const char* media;  // the description's audio payload
+        bool late;
+    } rows[] = {{"pcmu", "pcm_mulaw", 8000, "0", false},
+                {"pcmu", "pcm_mulaw", 8000, "0", true},
+                {"aac", "aac", 44100,
+                 "97\na=rtpmap:97 MPEG4-GENERIC/44100/1\na=fmtp:97 profile-level-id=1;mode=AAC-hbr;sizelength=13;"
+                 "indexlength=3;indexdeltalength=3;config=1208",
+                 false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + (row.late ? " joined mid-stream" : " from the start"));
+        const std::string path = dir_.Path(std::string("clicks-") + row.name + ".mkv");
+        const std::string rate = std::to_string(row.rate);
+        const std::string seconds = row.late ? "3.2" : "2.6";
+        const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i \"color=c=black:s=64x48:r=25:d=" + seconds +
+                                 ",drawbox=c=white:t=fill:enable='lt(mod(t,1),0.02)'\" -f lavfi -i "
+                                 "\"aevalsrc='0.9*lt(mod(t,1),0.004)':s=" + rate + ":d=" + seconds +
+                                 "\" -c:v libx264 -g 25 -bf 0 -pix_fmt yuv420p -c:a " + row.encoder + " -ar " + rate +
+                                 " '" + path + "'";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        const int video_port = qvtest::FreeUdpPort();
+        int audio_port = qvtest::FreeUdpPort();
+        for (int i = 0; i < 10 && audio_port == video_port; ++i) audio_port = qvtest::FreeUdpPort();
+        ASSERT_GT(video_port, 0);
+        ASSERT_GT(audio_port, 0);
+        ASSERT_NE(audio_port, video_port);
+        const std::string sdp = dir_.Path("talking.sdp");
+        std::ofstream(sdp) << "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=camera\nc=IN IP4 127.0.0.1\nt=0 0\nm=video "
+                           << video_port << " RTP/AVP 96\na=rtpmap:96 H264/90000\na=fmtp:96 packetization-mode=1\nm=audio "
+                           << audio_port << " RTP/AVP " << row.media << "\n";
+        ChildProcess sender;
+        const std::string to = " -c copy -rtpflags send_bye -f rtp rtp://127.0.0.1:";
+        ASSERT_TRUE(sender.Start({"sh", "-c",
+                                  std::string(row.late ? "" : "sleep 1; ") + "exec ffmpeg -nostdin -v error -re -i '" +
+                                      path + "' -map 0:v -bsf:v h264_mp4toannexb" + to + std::to_string(video_port) +
+                                      " -map 0:a" + to + std::to_string(audio_port) + " >/dev/null"}));
+        // Joining mid-stream: the first report of each stream came before the receiver.
+        if (row.late) std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        qvtest::Watchdog watchdog(30000, "sound and pictures from FFmpeg");
+        QVDecoder decoder;
+        decoder.QVDecoderSetTimeout(5000);
+        ASSERT_EQ(decoder.QVOpen(sdp.c_str()), 0);
+        std::vector<int64_t> flashes;  // µs, the pictures' clock
+        std::vector<int64_t> clicks;
+        int64_t last_loud = INT64_MIN;
+        int64_t last_audio = INT64_MIN;
+        int last = 0;
+        for (int i = 0; i < 2000; ++i) {
+            last = decoder.QVDecodeFrame();
+            if (last == 0) {
+                if (decoder.QVGetVideoFrame()[0] > 128) flashes.push_back(decoder.QVGetPictureTime());
+            } else if (last == 1) {
+                const int64_t start = decoder.QVGetFrameTimestamp();
+                last_audio = start;
+                const auto* samples = reinterpret_cast<const int16_t*>(decoder.QVGetAudioFrame());
+                const int count = decoder.QVGetAudioFrameSize() / 2;
+                for (int s = 0; s < count; ++s) {
+                    if (std::abs(samples[s]) < 12000) continue;
+                    const int64_t at = start + int64_t{s} * 1000000 / row.rate;
+                    if (last_loud == INT64_MIN || at - last_loud > 500000) clicks.push_back(at);
+                    last_loud = at;
+                }
+            } else if (last != -10002) {
+                break;
+            }
+        }
+        EXPECT_EQ(last, -10003);
+        // The seconds 2 and 3 at least; from the start, 0 to 2.
+        EXPECT_GE(flashes.size(), row.late ? 2u : 3u);
+        for (const int64_t flash : flashes) {
+            if (flash > last_audio) continue;  // the sound after it missed the teardown
+            const auto click = std::min_element(clicks.begin(), clicks.end(), [&](int64_t a, int64_t b) {
+                return std::llabs(a - flash) < std::llabs(b - flash);
+            });
+            ASSERT_NE(click, clicks.end());
+            EXPECT_LT(std::llabs(*click - flash), row.late ? 60000 : 10000)
+                << "flash at " << flash << " µs, click at " << *click;
+        }
+    }
+}
+
 struct PacedRow {
     const char* name;
     const char* encoder;

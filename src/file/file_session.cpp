@@ -245,7 +245,7 @@ int FileSession::DecodeStep() {
         const int64_t kept = audio_.piece_pts();
         if (first_piece && used > 0 && kept != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
             kept > packet->pts && audio_stream->time_base.den > 0) {
-            file_.frame_time = static_cast<double>(kept) * audio_stream->time_base.num / audio_stream->time_base.den;
+            file_.frame_time = file_.AudioSeconds(kept, file_.frame_time);
         }
         // A piece that consumed nothing would be retried forever on the same bytes, so it
         // ends the packet like a failed one.

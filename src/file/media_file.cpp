@@ -44,6 +44,9 @@ bool ResumesCutReads(const char* format) { return av_match_name(format, "mpegts"
 
 // A read that took this long waited for its packet to arrive (a queued one takes microseconds).
 constexpr int64_t kWaitedMicros = 2000;
+// Audio of a live sender held until its offset from the pictures is known (file/stream_clock.h).
+constexpr size_t kMaxHeldAudio = 512;
+constexpr int64_t kMaxHeldMicros = 3000000;
 
 // Seconds of a packet: the preferred time, else its presentation time, else the time of
 // the packet before it (a packet without either still belongs to the timeline).
@@ -52,6 +55,10 @@ double PacketSeconds(const AVPacket& pkt, int64_t preferred, const AVStream& str
     if (time == AV_NOPTS_VALUE) time = pkt.pts;
     if (time == AV_NOPTS_VALUE || stream.time_base.den == 0) return previous;
     return static_cast<double>(stream.time_base.num) * static_cast<double>(time) / stream.time_base.den;
+}
+
+bool CarriesRtp(const char* format) {
+    return av_match_name(format, "rtsp") || av_match_name(format, "sdp") || av_match_name(format, "rtp");
 }
 
 }  // namespace
@@ -166,6 +173,8 @@ int MediaFile::Open(const char* name, int64_t max_pixels, int video, int audio) 
     // A stream asked for by index must be there, and of its kind.
     if (video >= 0 && !video_stream_) return kNoSuchVideo;
     if (audio >= 0 && !audio_stream_) return kNoSuchAudio;
+    // An RTP sender times each stream on a clock of its own until its reports tie them.
+    one_clock_ = live_ && video_stream_ && audio_stream_ && CarriesRtp(format_ctx_->iformat->name);
     return 0;
 }
 
@@ -174,7 +183,7 @@ void MediaFile::ReadRtpUnits() {
     // next begins: a picture late. The streams are known from the session description now,
     // before the probe reads anything, and the choice holds for the whole format.
     const char* name = format_ctx_->iformat->name;
-    if (!live_ || !(av_match_name(name, "rtsp") || av_match_name(name, "sdp") || av_match_name(name, "rtp"))) return;
+    if (!live_ || !CarriesRtp(name)) return;
     // H.264 and HEVC; MJPEG needs nothing of the kind, its depacketizer hands a picture out
     // at its marker bit.
     bool units = false;
@@ -329,6 +338,11 @@ void MediaFile::Release() {
     packets_read_ = 0;
     bytes_read_ = 0;
     rtp_units_ = false;
+    one_clock_ = false;
+    stream_clock_.Reset();
+    held_audio_.clear();
+    held_end_ = 0;
+    next_audio_ = AV_NOPTS_VALUE;
     video_stream_ = nullptr;
     audio_stream_ = nullptr;
     audio_offset = 0;
@@ -367,6 +381,41 @@ void MediaFile::ResumeAfterGiveUp() {
 // The one guarded read of a packet: every read of decoding, raw extraction and seeking
 // comes here, so an interrupt or a timeout ends the public call that reads, whichever it is.
 int MediaFile::ReadFrame() {
+    if (!one_clock_) return ReadFromSource();
+    for (;;) {
+        // Audio read before the offset between the streams was known goes out once it is,
+        // timed by it; the pictures do not wait.
+        if (!held_audio_.empty() && (stream_clock_.settled() || held_end_ != 0)) {
+            av_packet_unref(packet_.get());
+            av_packet_move_ref(packet_.get(), held_audio_.front().get());
+            held_audio_.pop_front();
+            return 0;
+        }
+        if (held_end_ != 0) return held_end_;
+        const int read = ReadFromSource();
+        if (read != 0 && read != kTimedOut && !held_audio_.empty()) {
+            held_end_ = read;  // after the audio still held
+            continue;
+        }
+        // Audio read behind audio still held goes behind it, in order.
+        if (read != 0 || packet_->stream_index != audio_stream_->index ||
+            (stream_clock_.settled() && held_audio_.empty())) {
+            return read;
+        }
+        PacketPtr held(av_packet_alloc());
+        if (!held) return read;  // no memory to hold it: it goes out as it is
+        av_packet_move_ref(held.get(), packet_.get());
+        held_audio_.push_back(std::move(held));
+        // A source whose streams do not both arrive while read (pictures that never come)
+        // holds its sound no longer than this: it goes with the offset known so far.
+        const int64_t span = held_audio_.back()->pts - held_audio_.front()->pts;
+        if (held_audio_.size() >= kMaxHeldAudio || TicksToMicros(span, audio_stream_->time_base) > kMaxHeldMicros) {
+            stream_clock_.GiveUp();
+        }
+    }
+}
+
+int MediaFile::ReadFromSource() {
     if (!format_ctx_ || !packet_) return kEnd;
     if (kept_after_give_up_) {
         // A call that gave up left the packet it still got: it is the next one.
@@ -398,6 +447,7 @@ int MediaFile::ReadFrame() {
             bytes_read_ += packet_->size;
             arrival_ = av_gettime_relative();
             waited_ = arrival_ - asked >= kWaitedMicros;
+            NoteStreamClock();
             // A demuxer given up on may still hand out what it held (the last picture of a
             // source that went quiet): the call that waited reports the timeout, and the
             // packet stays pending for the next one.
@@ -442,6 +492,28 @@ int MediaFile::ReadVideoPacket() {
         }
         if (packet_->stream_index == video_stream_->index) return 0;
     }
+}
+
+void MediaFile::NoteStreamClock() {
+    if (!one_clock_) return;
+    const bool video = packet_->stream_index == video_stream_->index;
+    if (!video && packet_->stream_index != audio_stream_->index) return;
+    const int64_t time = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+    if (time == AV_NOPTS_VALUE) return;
+    const int64_t micros = TicksToMicros(time, (video ? video_stream_ : audio_stream_)->time_base);
+    // libavformat attaches the capture time once the stream's own sender report came.
+    const bool reported = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_PRFT, nullptr) != nullptr;
+    stream_clock_.Note(video, micros, arrival_, reported, waited_);
+}
+
+double MediaFile::AudioSeconds(int64_t time, double fallback) {
+    if (!audio_stream_ || time == AV_NOPTS_VALUE || audio_stream_->time_base.den == 0) return fallback;
+    if (!one_clock_) {
+        return static_cast<double>(audio_stream_->time_base.num) * static_cast<double>(time) /
+               audio_stream_->time_base.den;
+    }
+    const int64_t micros = TicksToMicros(time, audio_stream_->time_base) + stream_clock_.AudioShift();
+    return static_cast<double>(stream_clock_.AudioOut(micros)) / 1000000.0;
 }
 
 int64_t MediaFile::Wallclock(int64_t pts) const {
@@ -494,7 +566,17 @@ void MediaFile::RecordPacketTime() {
             NoteKeyPacket();
         }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {
-        frame_time = PacketSeconds(pkt, pkt.pts, *audio_stream_, frame_time);
+        int64_t time = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+        // An RTP packet of several audio frames times only its first: the others follow it.
+        if (time == AV_NOPTS_VALUE && live_) time = next_audio_;
+        next_audio_ = AV_NOPTS_VALUE;
+        const AVCodecParameters* par = audio_stream_->codecpar;
+        int64_t length = pkt.duration;
+        if (length <= 0 && par->frame_size > 0 && par->sample_rate > 0) {
+            length = av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, audio_stream_->time_base);
+        }
+        if (time != AV_NOPTS_VALUE && length > 0) next_audio_ = time + length;
+        frame_time = AudioSeconds(time, frame_time);
     }
 }
 

@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "base/ffmpeg_deleters.h"
+#include "file/stream_clock.h"
 #include "live/live_input.h"
 #include "live/replay_input.h"
 
@@ -104,6 +106,8 @@ public:
     // Microseconds since the epoch at which the picture with this presentation time (video
     // time base) was captured, as the sender's reports state; -1 when unknown.
     int64_t Wallclock(int64_t pts) const;
+    // Seconds of an audio time (audio time base): a live sender's audio on the pictures' clock.
+    double AudioSeconds(int64_t time, double fallback);
 
     // The presentation time of the last key video packet read (its counted time when it has
     // none), seconds as whole microseconds / 1e6 (HUGE_VAL when none since the seek), and the
@@ -155,6 +159,8 @@ private:
     void ForgetStandIns();
     int OpenFailure(int error);
     int ReadFailure(int error);
+    void NoteStreamClock();
+    int ReadFromSource();
     void ForgetPosition();
     // Streams without timestamps (elementary streams): their key packets' byte positions and
     // counted times, learnt while reading, so that a seek finds them by bytes.
@@ -182,6 +188,11 @@ private:
     bool rtp_units_ = false;
     int64_t arrival_ = 0;
     bool waited_ = false;
+    bool one_clock_ = false;  // audio and video from one RTP sender: the audio moves onto the video's clock
+    StreamClock stream_clock_;
+    std::deque<PacketPtr> held_audio_;  // read before the offset was known
+    int held_end_ = 0;                  // how the source ended behind the audio held
+    int64_t next_audio_ = INT64_MIN;    // where the last audio packet ends (audio time base)
     AVStream* video_stream_ = nullptr;
     AVStream* audio_stream_ = nullptr;
     PacketPtr packet_;
