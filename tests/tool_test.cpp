@@ -84,6 +84,11 @@ int CountPackets(const std::string& path, AVMediaType type) {
 class ToolTest : public ::testing::Test {
 protected:
     std::string dir = qvtest::ScratchDir("tool");
+    // The test's own folder goes with it (ScratchDir falls back on /tmp itself when it cannot
+    // make one: that stays).
+    void TearDown() override {
+        if (dir.find("/qv-tool-") != std::string::npos) std::filesystem::remove_all(dir);
+    }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     static std::string Sample(const char* name) { return std::string(QV_SOURCE_DIR) + "/samples/" + name; }
 

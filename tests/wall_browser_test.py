@@ -11,6 +11,7 @@ Exits 77 (skipped) only where Chromium, its driver or Selenium are not installed
 import http.client
 import json
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -39,6 +40,7 @@ if not CHROMIUM or not DRIVER:
     sys.exit(77)
 
 children = []
+scratch = []  # folders to remove at the end
 
 
 def stop(proc, sig=signal.SIGKILL):
@@ -153,6 +155,7 @@ def main():
     global began
     began = time.monotonic()
     work = tempfile.mkdtemp(prefix="qv-wall-")
+    scratch.append(work)
     clip = os.path.join(work, "cam.mkv")
     # 40 s at 25 pictures a second
     subprocess.run([MAKE_MEDIA, clip, "1000", "25"], check=True, stderr=subprocess.DEVNULL)
@@ -288,3 +291,5 @@ if __name__ == "__main__":
                 os.killpg(child.pid, signal.SIGKILL)
             except (OSError, AttributeError):
                 pass
+        for path in scratch:
+            shutil.rmtree(path, ignore_errors=True)

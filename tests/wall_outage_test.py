@@ -7,6 +7,7 @@ comes back; the seventh stays "connecting" and says why once. Under ThreadSaniti
 report of a race fails the test too."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -22,6 +23,7 @@ PASSWORD = "s3cretpass"
 CAMERAS = 6
 
 children = []
+scratch = []  # folders to remove at the end
 
 
 def watchdog():
@@ -46,6 +48,7 @@ def main():
     timer.daemon = True
     timer.start()
     work = tempfile.mkdtemp(prefix="qv-wall-")
+    scratch.append(work)
     clip = os.path.join(work, "cam.mkv")
     subprocess.run([MAKE_MEDIA, clip, "500", "25"], check=True, stderr=subprocess.DEVNULL)
     server, port = serve(clip)
@@ -118,3 +121,5 @@ if __name__ == "__main__":
                 os.killpg(child.pid, signal.SIGKILL)
             except OSError:
                 pass
+        for path in scratch:
+            shutil.rmtree(path, ignore_errors=True)
