@@ -16,8 +16,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Twice as many tests as cores: most of the suite's time is live tests waiting on senders that
+# play in real time, not CPU (65 s instead of 106 s on 2 cores).
+TEST_JOBS  ?= $(shell echo $$(( $(JOBS) * 2 )))
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 900
 
 # make install PREFIX=/opt/qvdecoder (default /usr/local): libraries, headers, qvdecode,
 # pkg-config file and CMake package.
