@@ -408,10 +408,11 @@ public:
     int QVGetPictureRotation();
 
     // Live sources. QVOpen also takes network names: rtsp:// (over TCP unless the option
-    // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP
-    // over UDP, http(s):// (MJPEG cameras, HLS playlists), srt:// and pipe:N (a file
-    // descriptor, read as a file once: its own times and its end, no live probe). Nothing is
-    // opened or read twice, so a pipe or a FIFO plays as its file would. A live source opens with a short probe and hands out packets as they arrive.
+    // rtsp_transport says udp), rtp:// and udp://, a session description file (.sdp) for RTP over
+    // UDP, http(s):// (MJPEG cameras, HLS playlists), srt:// and pipe:N (a file descriptor, read as
+    // a file once: its own times and its end, no live probe). Nothing is opened or read twice, so a
+    // pipe or a FIFO plays as its file would. A live source opens with a short probe and hands out
+    // packets as they arrive.
     // A source that ends (RTSP teardown, HTTP end) gives -10003 after the pictures the
     // decoder held, as a file's end does; a network failure gives QV_ERR_NETWORK in its
     // place, and QVOpen gives it for a source that cannot be reached.
@@ -434,12 +435,12 @@ public:
     // library's level-15 message; the password of an address is masked. Empty before the
     // first QVOpen and after one that succeeded; never null. Valid until the next QVOpen.
     const char* QVGetOpenError();
-    // Copies text into buffer (size bytes, terminated whenever size > 0) with every password
-    // masked by the rule the library's log follows, for hosts that show addresses themselves:
+    // Copies text into buffer (size bytes, terminated whenever size > 0) with every password masked
+    // by the rule the library's log follows, for hosts that show addresses themselves:
     // "scheme://user:password@" and the query fields password=, pwd=, passwd=, pass= and
-    // passphrase= (any case) become "******", one length whatever the password's. Returns the length of the whole masked text (larger than
-    // size - 1: the buffer holds its start), or -1 for a null text, a negative size or a null
-    // buffer with a positive size.
+    // passphrase= (any case) become "******", one length whatever the password's. Returns the
+    // length of the whole masked text (larger than size - 1: the buffer holds its start), or -1 for
+    // a null text, a negative size or a null buffer with a positive size.
     static int QVMaskPassword(const char* text, char* buffer, int size);
     // The one method that may be called from another thread while a call on this object is
     // running: a blocked open returns QV_ERR_TIMEOUT at once, a blocked read once it waits on
@@ -467,16 +468,16 @@ public:
     int QVDecoderSetMaxLatency(int ms);
     // Pictures passed over or skipped to stay within the budget since the last open.
     int64_t QVGetSkippedPictures();
-    // Fast decoding for outputs much smaller than the picture (grid tiles, thumbnails): 1 on,
-    // 0 off (the default: every picture decodes exactly); anything else is refused with -1.
-    // Holds for later opens. On, the decoder skips what the output cannot show, judged after
-    // each picture by the output size then in force for the pictures decoded after it (the
-    // first picture after an open or a change is decoded exactly):
-    // H.264 and HEVC skip the loop filter and take libavcodec's fast shortcuts while the output
-    // is at most half the picture each way (a small drift from the exact picture, which
-    // shrinking hides), and MJPEG decodes at a half, a quarter or an eighth of its size when
-    // that size is the output's or a whole multiple of it; the decoded picture (QVGetParam, QVGetVideoPlanes,
-    // QVSaveCurrentImage) is then that size, and the output keeps the size asked for.
+    // Fast decoding for outputs much smaller than the picture (grid tiles, thumbnails): 1 on, 0 off
+    // (the default: every picture decodes exactly); anything else is refused with -1. Holds for
+    // later opens. On, the decoder skips what the output cannot show, judged after each picture by
+    // the output size then in force for the pictures decoded after it (the first picture after an
+    // open or a change is decoded exactly): H.264 and HEVC skip the loop filter and take
+    // libavcodec's fast shortcuts while the output is at most half the picture each way (a small
+    // drift from the exact picture, which shrinking hides), and MJPEG decodes at a half, a quarter
+    // or an eighth of its size when that size is the output's or a whole multiple of it; the
+    // decoded picture (QVGetParam, QVGetVideoPlanes, QVSaveCurrentImage) is then that size, and the
+    // output keeps the size asked for.
     int QVDecoderSetFastDecode(int on);
 
     struct Impl;  // the implementation; opaque to hosts

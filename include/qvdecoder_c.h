@@ -339,8 +339,9 @@ QVDECODER_C_API int qv_decode_frame(qv_decoder* decoder);
    another thread may make while a call on the same handle runs: a blocked open returns
    QV_ERR_TIMEOUT at once, a blocked read once it waits on a quiet source (within 0.1 s; one
    getting bytes finishes its packet first, kept for the next call: nothing is lost); made
-   while nothing waits, it ends the next such call (one call only). qv_picture_wallclock: the capture time of the picture last laid out
-   in microseconds since the epoch, as the sender's reports state it, -1 when unknown. */
+   while nothing waits, it ends the next such call (one call only). qv_picture_wallclock: the
+   capture time of the picture last laid out in microseconds since the epoch, as the sender's
+   reports state it, -1 when unknown. */
 QVDECODER_C_API int qv_set_timeout(qv_decoder* decoder, int timeout_ms);
 QVDECODER_C_API int qv_set_network_option(qv_decoder* decoder, const char* key, const char* value);
 QVDECODER_C_API int qv_interrupt(qv_decoder* decoder);
