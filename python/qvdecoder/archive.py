@@ -1,15 +1,14 @@
 """Recordings read without decoding every picture: thumbnails() of key frames at marks, and
-extract(), the compressed frames as Packet tuples. Imports _lib, errors, pictures, _handle and
-files."""
+extract(), the compressed frames as Packet tuples. Imports _lib, _loader, errors, pictures,
+_handle and files."""
 
 import ctypes
 import math
 import os
 
-import numpy
-
 from . import _lib
 from ._handle import _Handle
+from ._loader import numpy
 from .errors import QVError, _masked, _size
 from .files import FileDecoder, _open_file
 from .pictures import Packet

@@ -149,8 +149,7 @@ class FileDecoder(_Closable):
         thread raise QVError with QV_ERR_TIMEOUT: an open at once, a read once it waits on a
         quiet source (within 0.1 s); nothing read is lost, and the next ``read()`` goes on
         where it was. The one method that may be called from another thread."""
-        if self._handle.ptr and not self._handle.closed:
-            self._handle.lib.qv_interrupt(self._handle.ptr)
+        self._handle.interrupt()
 
     def __iter__(self):
         # The loop's end is not the decoder's: a host breaks out to seek, or to read its counts.

@@ -73,6 +73,11 @@ void RunCamera(Camera& cam, const WallOptions& o, Mosaic& mosaic, const std::ato
         if (what != said) Say(cam, what);
         said = what;
     };
+    // Waits before the next attempt, twice as long each time up to 4 s.
+    auto back_off = [&] {
+        Pause(pause, stop);
+        pause = std::min(pause * 2, std::chrono::milliseconds(4000));
+    };
     while (!stop) {
         d.QVDecoderSetTimeout(static_cast<int>(o.timeout * 1000 + 0.5));
         d.QVDecoderSetMaxLatency(o.max_latency_ms);
@@ -84,8 +89,7 @@ void RunCamera(Camera& cam, const WallOptions& o, Mosaic& mosaic, const std::ato
             const std::string why = d.QVGetOpenError();
             report((reached ? "away, cannot reconnect: " : "cannot connect: ") + ResultText(opened) +
                    (why.empty() ? "" : " (" + why + ")"));
-            Pause(pause, stop);
-            pause = std::min(pause * 2, std::chrono::milliseconds(4000));
+            back_off();
             continue;
         }
         pause = std::chrono::milliseconds(250);
@@ -133,8 +137,7 @@ void RunCamera(Camera& cam, const WallOptions& o, Mosaic& mosaic, const std::ato
             mosaic.SetMark(cam.index, TileMark::kAway);
         }
         report((reached ? "away: " : "cannot connect: ") + lost);
-        Pause(pause, stop);
-        pause = std::min(pause * 2, std::chrono::milliseconds(4000));
+        back_off();
     }
 }
 

@@ -135,7 +135,7 @@ int RunWall(const WallOptions& o) {
     }
     PrintStatus(Snapshot(cameras), std::chrono::duration<double>(SteadyClock::now() - start).count(), true);
     // Stopped by Ctrl-C or SIGTERM: the shell's code for it, after the totals.
-    if (StopRequested()) return 130;
+    if (StopRequested()) return kExitStopped;
     int64_t total = 0;
     for (auto& cam : cameras) total += cam->pictures;
     return total > 0 ? kExitOk : Fail(kExitFailed, "no camera gave a picture");

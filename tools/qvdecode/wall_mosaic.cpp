@@ -31,16 +31,16 @@ void DrawMark(uint8_t* dst, size_t stride, int w, int h, TileMark mark) {
         return;
     }
     static const uint8_t kAmber[3] = {240, 170, 20};
+    static const uint8_t kGrey[3] = {40, 40, 40};
+    const int64_t reach = static_cast<int64_t>(thickness) * std::max(w, h) / 2;
     for (int y = 0; y < h; ++y) {
         uint8_t* row = dst + static_cast<size_t>(y) * stride;
         for (int x = 0; x < w; ++x) {
             // Both diagonals, thickness pixels wide across the tile's own slope.
             const int64_t a = static_cast<int64_t>(x) * h - static_cast<int64_t>(y) * w;
             const int64_t b = static_cast<int64_t>(x) * h - static_cast<int64_t>(h - 1 - y) * w;
-            const int64_t reach = static_cast<int64_t>(thickness) * std::max(w, h) / 2;
             const bool line = (a < 0 ? -a : a) <= reach || (b < 0 ? -b : b) <= reach;
-            const uint8_t grey[3] = {40, 40, 40};
-            std::memcpy(row + x * 3, line ? kAmber : grey, 3);
+            std::memcpy(row + x * 3, line ? kAmber : kGrey, 3);
         }
     }
     Border(dst, stride, w, h, thickness, kAmber);
