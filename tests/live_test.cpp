@@ -125,6 +125,18 @@ protected:
         return port > 0 ? "rtsp://127.0.0.1:" + std::to_string(port) + "/stream" : "";
     }
 
+    // Serves the file's H.264 (and `audio`) over RTSP and opens the decoder on it with the
+    // timeout; a failure says which step failed.
+    ::testing::AssertionResult OpenServed(QVDecoder& decoder, ChildProcess& server, const std::string& path,
+                                          int timeout_ms, const char* audio = "") {
+        const std::string url = ServeRtsp(server, path, "h264", 0, audio);
+        if (url.empty()) return ::testing::AssertionFailure() << "the RTSP server did not start";
+        decoder.QVDecoderSetTimeout(timeout_ms);
+        const int opened = decoder.QVOpen(url.c_str());
+        if (opened != 0) return ::testing::AssertionFailure() << "QVOpen: " << opened;
+        return ::testing::AssertionSuccess();
+    }
+
     std::map<std::string, std::string> options_;
     qvtest::TempDir dir_;
     // Every test here waits on servers, senders and pipes: none may outlast this.
@@ -173,11 +185,8 @@ TEST_F(LiveTest, Rtsp_CaptureTimesFromALateReport) {
     const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 150);
     qvtest::Watchdog watchdog(30000, "RTSP capture times");
     ChildProcess server;
-    const std::string url = ServeRtsp(server, path, "h264");
-    ASSERT_NE(url, "");
     QVDecoder decoder;
-    decoder.QVDecoderSetTimeout(5000);
-    ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+    ASSERT_TRUE(OpenServed(decoder, server, path, 5000));
     const Played got = Play(decoder);
     size_t dated = 0;
     for (size_t i = 0; i < got.wallclocks.size(); ++i) {
@@ -193,11 +202,8 @@ TEST_F(LiveTest, Rtsp_CaptureTimesFromALateReport) {
 TEST_F(LiveTest, Rtsp_ServerStoppedMidStream) {
     const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
     ChildProcess server;
-    const std::string url = ServeRtsp(server, path, "h264");
-    ASSERT_NE(url, "");
     QVDecoder decoder;
-    decoder.QVDecoderSetTimeout(3000);
-    ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+    ASSERT_TRUE(OpenServed(decoder, server, path, 3000));
     EXPECT_EQ(Play(decoder, 10).pictures.size(), 10u);
     server.Stop();
     const Clock::time_point stopped = Clock::now();
@@ -228,11 +234,8 @@ TEST_F(LiveTest, Rtsp_AudioBesideVideo) {
     for (const char* audio : {"pcmu", "aac"}) {
         SCOPED_TRACE(audio);
         ChildProcess server;
-        const std::string url = ServeRtsp(server, path, "h264", 0, audio);
-        ASSERT_NE(url, "");
         QVDecoder decoder;
-        decoder.QVDecoderSetTimeout(5000);
-        ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+        ASSERT_TRUE(OpenServed(decoder, server, path, 5000, audio));
         std::vector<Picture> pictures;
         std::vector<int64_t> audio_times;
         int64_t audio_bytes = 0;
@@ -399,11 +402,8 @@ TEST_F(LiveTest, SilentSources_TimeOut) {
     {
         const std::string path = Make("cam.mkv", AV_CODEC_ID_H264, "matroska", 100);
         ChildProcess server;
-        const std::string url = ServeRtsp(server, path, "h264");
-        ASSERT_NE(url, "");
         QVDecoder decoder;
-        decoder.QVDecoderSetTimeout(kTimeoutMs);
-        ASSERT_EQ(decoder.QVOpen(url.c_str()), 0);
+        ASSERT_TRUE(OpenServed(decoder, server, path, kTimeoutMs));
         EXPECT_EQ(Play(decoder, 5).pictures.size(), 5u);
         server.Pause();
         qvtest::Watchdog watchdog(2 * kTimeoutMs, "QVDecodeFrame on a frozen RTSP server");

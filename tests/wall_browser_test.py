@@ -11,18 +11,18 @@ Exits 77 (skipped) only where Chromium, its driver or Selenium are not installed
 import http.client
 import json
 import os
-import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from wall_support import children, run, scratch_folder, serve, spawn, start_watchdog, stop  # noqa: E402
+
 QVDECODE = os.environ["QVDECODE"]
 MAKE_MEDIA = os.environ["QV_MAKE_MEDIA"]
-RTSP_SERVER = os.environ["QV_RTSP_SERVER"]
 TIMEOUT_S = 1  # the wall's --timeout
 TILE_W, TILE_H = 640, 360  # large tiles: a server that queued pictures for clients would show
 PASSWORD = "s3cretpass"
@@ -38,38 +38,6 @@ DRIVER = next((p for p in ("/usr/bin/chromedriver", "/usr/lib/chromium/chromedri
 if not CHROMIUM or not DRIVER:
     print("SKIPPED: chromium or chromium-driver is not installed (scripts/install-deps.sh installs them)")
     sys.exit(77)
-
-children = []
-scratch = []  # folders to remove at the end
-
-
-def stop(proc, sig=signal.SIGKILL):
-    if proc.poll() is None:
-        os.killpg(proc.pid, sig)
-    proc.wait()
-
-
-def watchdog():
-    print("FAILED: watchdog: the test did not end within 90 s", flush=True)
-    for proc in children:
-        try:
-            os.killpg(proc.pid, signal.SIGKILL)
-        except OSError:
-            pass
-    os._exit(1)
-
-
-def spawn(args, **kwargs):
-    proc = subprocess.Popen(args, start_new_session=True, **kwargs)
-    children.append(proc)
-    return proc
-
-
-def serve(path, port=0):
-    """An RTSP server of the file; returns (process, port)."""
-    proc = spawn([sys.executable, RTSP_SERVER, path, "h264", str(port)], stdout=subprocess.PIPE, text=True)
-    return proc, int(proc.stdout.readline())
-
 
 def wait_for(what, condition, seconds):
     end = time.monotonic() + seconds
@@ -149,13 +117,10 @@ CANVAS_PIXEL = "const c = document.querySelectorAll('.tile canvas')[arguments[0]
 
 
 def main():
-    timer = threading.Timer(90, watchdog)
-    timer.daemon = True
-    timer.start()
+    start_watchdog(90)
     global began
     began = time.monotonic()
-    work = tempfile.mkdtemp(prefix="qv-wall-")
-    scratch.append(work)
+    work = scratch_folder()
     clip = os.path.join(work, "cam.mkv")
     # 40 s at 25 pictures a second
     subprocess.run([MAKE_MEDIA, clip, "1000", "25"], check=True, stderr=subprocess.DEVNULL)
@@ -283,13 +248,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        main()
-    finally:
-        for child in children:
-            try:
-                os.killpg(child.pid, signal.SIGKILL)
-            except (OSError, AttributeError):
-                pass
-        for path in scratch:
-            shutil.rmtree(path, ignore_errors=True)
+    run(main)

@@ -35,7 +35,8 @@ int LowresFor(int coded_width, int coded_height, int out_width, int out_height, 
 }  // namespace
 
 void VideoDecoder::FollowOutput(int width, int height, int out_width, int out_height) {
-    if (!ctx_) return;
+    // Off, with nothing left skipped from when it was on: every picture passes here.
+    if (!ctx_ || (!fast_ && !filter_skipped_ && ctx_->lowres == 0)) return;
     const bool small = fast_ && out_width > 0 && out_height > 0;
     switch (ctx_->codec_id) {
         case AV_CODEC_ID_H264:
