@@ -162,7 +162,7 @@ int FileSession::DecodeFrame() {
         if (result == 0) {
             const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
             const double seconds = static_cast<double>(PictureTime()) / 1000000.0;
-            switch (seek_.OnPicture(seconds, key, delivery_.decoder_whole(), file_.key_presentation)) {
+            switch (seek_.OnPicture(seconds, key, delivery_.decoder_whole(), file_.key_presentation())) {
                 case SeekState::Verdict::kDeliver:
                     return 0;
                 case SeekState::Verdict::kDrop:
