@@ -128,8 +128,8 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     if (result != 0) return -10002;
     delivery_.KeepStreamGoing();
     file_.frame_time = seconds;
-    emitted_us_ = file_.VideoMicros(packet->pts) != AV_NOPTS_VALUE ? file_.VideoMicros(packet->pts) : file_.video_us();
-    CountUntimedPicture();
+    const int64_t own = file_.VideoMicros(packet->pts);
+    CountUntimedPicture(own != AV_NOPTS_VALUE ? own : file_.video_us());
     return 0;
 }
 
