@@ -128,8 +128,8 @@ int FileSession::DecodeKeyPacket(const AVPacket* packet) {
     if (result != 0) return -10002;
     delivery_.KeepStreamGoing();
     file_.frame_time = seconds;
-    emitted_us_ = file_.VideoMicros(packet->pts) != AV_NOPTS_VALUE ? file_.VideoMicros(packet->pts) : file_.video_us();
-    CountUntimedPicture();
+    const int64_t own = file_.VideoMicros(packet->pts);
+    CountUntimedPicture(own != AV_NOPTS_VALUE ? own : file_.video_us());
     return 0;
 }
 
@@ -162,7 +162,7 @@ int FileSession::DecodeFrame() {
         if (result == 0) {
             const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
             const double seconds = static_cast<double>(PictureTime()) / 1000000.0;
-            switch (seek_.OnPicture(seconds, key, delivery_.decoder_whole(), file_.key_presentation)) {
+            switch (seek_.OnPicture(seconds, key, delivery_.decoder_whole(), file_.key_presentation())) {
                 case SeekState::Verdict::kDeliver:
                     return 0;
                 case SeekState::Verdict::kDrop:

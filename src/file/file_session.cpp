@@ -193,18 +193,19 @@ int FileSession::DecodeStep() {
         if (file_.video_stream() && video_.ready() && delivery_.Drain() == 0) {
             picture_delay_ = av_gettime_relative() - file_.arrival();
             double seconds = 0.0;
-            if (!clock_.NextDrainedTime(&seconds, &emitted_us_)) {
+            int64_t packet_us = 0;
+            if (!clock_.NextDrainedTime(&seconds, &packet_us)) {
                 const int64_t own = delivery_.picture_time();
                 if (own != AV_NOPTS_VALUE) {
                     seconds = file_.VideoSeconds(own, file_.frame_time);
-                    emitted_us_ = file_.VideoMicros(own);
+                    packet_us = file_.VideoMicros(own);
                 } else {
                     seconds = file_.NextUntimedSeconds();
-                    emitted_us_ = file_.video_us();
+                    packet_us = file_.video_us();
                 }
             }
             file_.frame_time = seconds;
-            CountUntimedPicture();
+            CountUntimedPicture(packet_us);
             return 0;
         }
         // A file still being written may have grown since: reading goes on where it ended.
@@ -292,7 +293,7 @@ int64_t FileSession::PictureTime() const {
     return untimed_us_ != INT64_MIN ? untimed_us_ : FrameTimestamp();
 }
 
-void FileSession::CountUntimedPicture() {
+void FileSession::CountUntimedPicture(int64_t packet_us) {
     const int64_t own = file_.VideoMicros(delivery_.picture_time());
     if (own != AV_NOPTS_VALUE) {
         last_picture_us_ = own;
@@ -308,9 +309,9 @@ void FileSession::CountUntimedPicture() {
     // before it).
     const bool key = (delivery_.picture_flags() & QV_PICTURE_KEY) != 0;
     if (!file_.untimed()) {
-        untimed_us_ = emitted_us_;
+        untimed_us_ = packet_us;
     } else if (last_picture_us_ == INT64_MIN || (key && video_.skip() != QV_SKIP_NONE)) {
-        untimed_us_ = file_.key_presentation_us != INT64_MAX ? file_.key_presentation_us : emitted_us_;
+        untimed_us_ = file_.key_presentation_us != INT64_MAX ? file_.key_presentation_us : packet_us;
     } else {
         untimed_us_ = last_picture_us_ + file_.period_us();
     }
@@ -367,8 +368,7 @@ int FileSession::DecodeVideoPacket(const AVPacket* packet) {
     if (result != 0 || behind) return -10002;
     picture_delay_ = av_gettime_relative() - file_.arrival();
     file_.frame_time = clock_.PictureTime(file_.frame_time);
-    emitted_us_ = clock_.PictureMicros(file_.video_us());
-    CountUntimedPicture();
+    CountUntimedPicture(clock_.PictureMicros(file_.video_us()));
     return 0;
 }
 

@@ -101,8 +101,9 @@ private:
     int PictureFrom(int64_t time_us);
     // After each picture: a picture without a time of its own (elementary streams, the last
     // pictures of a file whose packets state no presentation time) gets one in the order
-    // pictures come out, a frame period after the one before.
-    void CountUntimedPicture();
+    // pictures come out, a frame period after the one before. `packet_us`: the time of the
+    // packet the picture came out with.
+    void CountUntimedPicture(int64_t packet_us);
     // A video packet (its time recorded) through the seek's choice and the skip mode.
     int DecodeVideoPacket(const AVPacket* packet);
     // RTP units (MediaFile::rtp_units): the pending piece joins the held picture, which is
@@ -146,7 +147,6 @@ private:
     int64_t seek_bytes_ = 0;  // the file's bytes read when the seek began
     int64_t untimed_us_ = INT64_MIN;  // the counted time of the last untimed picture
     int64_t last_picture_us_ = INT64_MIN;  // the time of the last picture since the open or seek
-    int64_t emitted_us_ = 0;  // the time of the packet the last picture came out with (µs)
 };
 
 }  // namespace qv

@@ -562,7 +562,6 @@ void MediaFile::RecordPacketTime() {
         if (pkt.flags & AV_PKT_FLAG_KEY) {
             const int64_t key_micros = VideoMicros(pkt.pts);
             key_presentation_us = key_micros != AV_NOPTS_VALUE ? key_micros : video_us_;
-            key_presentation = static_cast<double>(key_presentation_us) / 1000000.0;
             NoteKeyPacket();
         }
     } else if (audio_stream_ && pkt.stream_index == audio_stream_->index) {

@@ -110,10 +110,12 @@ public:
     double AudioSeconds(int64_t time, double fallback);
 
     // The presentation time of the last key video packet read (its counted time when it has
-    // none), seconds as whole microseconds / 1e6 (HUGE_VAL when none since the seek), and the
-    // microseconds themselves.
-    double key_presentation = 0.0;
+    // none), in microseconds (INT64_MAX when none since the seek), and in seconds as whole
+    // microseconds / 1e6 (HUGE_VAL when none).
     int64_t key_presentation_us = 0;
+    double key_presentation() const {
+        return key_presentation_us == INT64_MAX ? HUGE_VAL : static_cast<double>(key_presentation_us) / 1000000.0;
+    }
     // Seeking (file/media_seek.cpp). Whether reading may go back: false for pipes and live
     // sources, whose bytes are gone once read.
     bool CanSeek() const;

@@ -48,7 +48,6 @@ void MediaFile::ForgetPosition() {
     audio_offset = 0;
     draining = false;
     // No key packet read at the new position yet.
-    key_presentation = HUGE_VAL;
     key_presentation_us = INT64_MAX;
     if (format_ctx_ && format_ctx_->pb) {
         format_ctx_->pb->eof_reached = 0;
