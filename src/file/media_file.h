@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/ffmpeg_deleters.h"
-#include "file/stream_clock.h"
+#include "live/stream_clock.h"
 #include "live/live_input.h"
 #include "live/replay_input.h"
 

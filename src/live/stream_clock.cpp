@@ -1,4 +1,4 @@
-#include "file/stream_clock.h"
+#include "live/stream_clock.h"
 
 #include <algorithm>
 
